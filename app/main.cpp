@@ -1,0 +1,45 @@
+#include <cstdio>
+#include <string>
+
+#include "app/cli_commands.h"
+#include "app/options.h"
+#include "tools/demo_pages.h"
+#include "tools/sample_marketplace.h"
+
+int main(int argc, char** argv) {
+    qinglan::Options options;
+    std::string error;
+    if (!qinglan::parse_options(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "qinglan: %s\n%s", error.c_str(), qinglan::kUsage);
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(qinglan::kUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("qinglan %s\n", QINGLAN_VERSION);
+        return 0;
+    }
+    // The demo serves its own marketplace and update server on 127.0.0.1 for
+    // as long as the program runs.
+    qinglan::SampleMarketplace demo_market;
+    if (options.demo) {
+        qinglan::load_demo_pages(demo_market);
+        if (!demo_market.start()) {
+            std::fprintf(stderr, "qinglan: cannot start the demo marketplace on 127.0.0.1\n");
+            return 1;
+        }
+        options.hosts = {demo_market.search_host(), demo_market.member_host(),
+                         demo_market.contact_domain()};
+        options.update_host = demo_market.search_host();
+    }
+    if (options.command == "collect") {
+        return qinglan::run_collect(options);
+    }
+    if (options.command == "tables") {
+        return qinglan::run_tables(options);
+    }
+    std::fputs(qinglan::kUsage, stdout);
+    return options.command.empty() ? 0 : 2;
+}

@@ -1,0 +1,114 @@
+#include "engine/collection_engine.h"
+
+#include <algorithm>
+
+#include "engine/member_card_parser.h"
+#include "services/charset.h"
+#include "services/environment.h"
+
+namespace qinglan {
+
+CollectionEngine::CollectionEngine(RecordStore& store, MarketHosts hosts,
+                                   CollectionObserver& observer)
+    : store_(store),
+      hosts_(std::move(hosts)),
+      observer_(observer),
+      mobile_prefixes_(load_mobile_prefixes()) {}
+
+CollectionEngine::~CollectionEngine() { stop(); }
+
+bool CollectionEngine::read_table_names(std::string* error) {
+    std::vector<std::string> names;
+    if (!store_.read_table_names(&names, error)) {
+        table_names_.clear();
+        return false;
+    }
+    table_names_ = std::move(names);
+    return true;
+}
+
+SubmitResult CollectionEngine::submit_keyword(const std::string& keyword) {
+    keywords_.push_back(keyword);
+    SubmitResult result;
+    if (stopping_) {
+        result.table_ready = false;
+        result.table_error = "the collection is stopping";
+        return result;
+    }
+    if (std::find(table_names_.begin(), table_names_.end(), keyword) != table_names_.end()) {
+        result.kind = SubmitResult::kReopened;
+        return result;
+    }
+    result.table_ready = store_.ensure_table(keyword, &result.table_error);
+
+    auto task = std::make_unique<Task>();
+    task->keyword = keyword;
+    task->keyword_gbk = utf8_to_gbk(keyword);
+    task->outcome.table_ready = result.table_ready;
+    Task& started = *task;
+    {
+        std::lock_guard lock(tasks_mutex_);
+        task->number = static_cast<int>(tasks_.size()) + 1;
+        tasks_.push_back(std::move(task));
+        if (!start_thread([this, &started] { search_worker(started); }, &started.search_thread)) {
+            // Without a worker the task ends at once, as if stopped.
+            finish(started);
+        }
+    }
+    result.task = started.number;
+    return result;
+}
+
+void CollectionEngine::search_worker(Task& task) {
+    run_search_step(task);
+    if (stopping_) {
+        finish(task);
+        return;
+    }
+    // The member worker's handle is written before this thread ends, so
+    // whoever joins this thread may then join that one.
+    if (!start_thread([this, &task] { member_worker(task); }, &task.member_thread)) {
+        finish(task);
+    }
+}
+
+void CollectionEngine::member_worker(Task& task) {
+    run_member_step(task);
+    finish(task);
+}
+
+void CollectionEngine::finish(Task& task) { observer_.task_finished(task.number, task.outcome); }
+
+void CollectionEngine::wait_all() {
+    for (std::size_t i = 0;; ++i) {
+        Task* task = nullptr;
+        {
+            std::lock_guard lock(tasks_mutex_);
+            if (i >= tasks_.size()) {
+                return;
+            }
+            task = tasks_[i].get();
+        }
+        if (task->search_thread.joinable()) {
+            task->search_thread.join();
+        }
+        if (task->member_thread.joinable()) {
+            task->member_thread.join();
+        }
+    }
+}
+
+void CollectionEngine::stop() {
+    {
+        std::lock_guard lock(tasks_mutex_);
+        stopping_ = true;
+    }
+    wait_all();
+}
+
+int CollectionEngine::task_count() const {
+    std::lock_guard lock(tasks_mutex_);
+    return static_cast<int>(tasks_.size());
+}
+
+}  // namespace qinglan

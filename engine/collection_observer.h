@@ -1,0 +1,56 @@
+#pragma once
+
+// What a collection reports while it runs. Calls come from the tasks' worker
+// threads, several at once; an implementation forwards them to where they
+// are shown (the windows' thread, the terminal) and must not block for long.
+// Every text is UTF-8. Tasks are numbered from 1 in the order they were made;
+// rows are 0-based positions in the task's result list.
+
+#include <string>
+
+#include "storage/contact_record.h"
+
+namespace qinglan {
+
+// How a task ended.
+struct TaskOutcome {
+    int members = 0;         // accounts found on the search page
+    int handled = 0;         // members fetched and extracted
+    int stored = 0;          // rows the store accepted
+    int failed_inserts = 0;  // rows the store refused
+    bool table_ready = true; // the keyword's table could be made
+    bool completed = false;  // false when the collection was stopped first
+};
+
+class CollectionObserver {
+public:
+    virtual ~CollectionObserver() = default;
+
+    // A status line text of `task`. Part 0 holds the search state, part 1
+    // the member progress; in the windows all tasks write the same two parts
+    // and the last text stands.
+    virtual void status_changed(int task, int part, const std::string& text) = 0;
+
+    // The task's row of the task list: its keyword and its member count.
+    virtual void task_row_added(int task, const std::string& keyword, int total) = 0;
+
+    // One field of the member in hand, as soon as its value is known.
+    virtual void record_cell(int task, int row, int field, const std::string& value) {
+        (void)task, (void)row, (void)field, (void)value;
+    }
+
+    // The whole record of the member in hand, before it is stored.
+    virtual void record_collected(int task, int row, const ContactRecord& record) {
+        (void)task, (void)row, (void)record;
+    }
+
+    // `done` members of the task are handled (the row is stored or refused).
+    virtual void member_done(int task, int done) = 0;
+
+    // The store refused something of this task; `message` says what and why.
+    virtual void storage_failed(int task, const std::string& message) = 0;
+
+    virtual void task_finished(int task, const TaskOutcome& outcome) = 0;
+};
+
+}  // namespace qinglan

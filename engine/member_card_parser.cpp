@@ -1,0 +1,127 @@
+#include "engine/member_card_parser.h"
+
+#include <array>
+
+#include "services/charset.h"
+#include "services/pattern.h"
+
+namespace qinglan {
+namespace {
+
+// The card patterns of the fields they fill. Each takes the first match in
+// the card: the leftmost opening literal, and the lazy group up to the first
+// closing literal after it. The contact name's pattern wants a "," before
+// its key and a key beginning with "m" after its value; the account's has no
+// quote before its key.
+struct CardPattern {
+    int field;
+    std::string_view text;
+};
+constexpr std::array<CardPattern, 10> kCardPatterns = {{
+    {kCompanyName, R"re("name":"(.*?)",")re"},
+    {kContactName, R"re(","name":"(.*?)","m)re"},
+    {kAccount, R"re(memberId":"(.*?)",")re"},
+    {kDepartment, R"re("department":"(.*?)",")re"},
+    {kPosition, R"re("title":"(.*?)",")re"},
+    {kFormOfAddress, R"re("sex":"(.*?)",")re"},
+    {kTelephone, R"re("telephone":"(.*?)",")re"},
+    {kFax, R"re("fax":"(.*?)",")re"},
+    {kAddress, R"re("address":"(.*?)",")re"},
+    {kPostalCode, R"re("zipCode":"(.*?)",")re"},
+}};
+constexpr std::string_view kTitlePattern = "<title>(.*?)</title>";
+
+// Compiled once and shared: matching only reads a compiled pattern, so the
+// workers of all tasks can use them at the same time.
+struct CompiledPatterns {
+    std::array<Pattern, kCardPatterns.size()> card;
+    Pattern title;
+
+    CompiledPatterns() {
+        for (std::size_t i = 0; i < kCardPatterns.size(); ++i) {
+            regex_compile(card[i], kCardPatterns[i].text);
+        }
+        regex_compile(title, kTitlePattern);
+    }
+};
+
+const CompiledPatterns& patterns() {
+    static const CompiledPatterns compiled;
+    return compiled;
+}
+
+Text first_group(const Pattern& pattern, std::string_view text) {
+    return submatch_text(regex_search(pattern, text), text, 1);
+}
+
+bool all_ascii_digits(std::string_view text) {
+    for (int i = 1; i <= text_length(text); ++i) {
+        const int code = char_code(text, i);
+        if (code < 0x30 || code > 0x39) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+TextList load_mobile_prefixes() {
+    return {"130", "131", "132", "133", "134", "135", "136", "137", "138",
+            "139", "147", "150", "151", "152", "153", "155", "156", "157",
+            "158", "159", "180", "182", "185", "186", "187", "188", "189"};
+}
+
+Text extract_mobile(std::string_view contact_page, const TextList& prefixes) {
+    const Text title = first_group(patterns().title, contact_page);
+    for (const Text& prefix : prefixes) {
+        const int position = find_text(title, prefix);
+        if (position == -1) {
+            continue;
+        }
+        Text candidate = mid_text(title, position, 11);
+        return all_ascii_digits(candidate) ? candidate : Text();
+    }
+    return {};
+}
+
+Text extract_website(std::string_view card) {
+    const int key = find_text(card, "homePage");
+    if (key == -1) {
+        return {};
+    }
+    const Text window = mid_text(card, key + 12, 200);
+    return left_text(window, find_text(window, "]") - 1);
+}
+
+Text form_of_address(std::string_view sex) {
+    static const Text mister = gbk("先生");
+    static const Text madam = gbk("女士");
+    return sex == "m" ? mister : madam;
+}
+
+ContactRecord extract_contact_record(std::string_view card, std::string_view contact_page,
+                                     const TextList& prefixes, const CellSink& on_cell) {
+    ContactRecord record;
+    auto set = [&](int field, Text value) {
+        record[static_cast<std::size_t>(field)] = std::move(value);
+        if (on_cell) {
+            on_cell(field, record[static_cast<std::size_t>(field)]);
+        }
+    };
+    const CompiledPatterns& compiled = patterns();
+    // Card fields up to the fax, then the mobile number, then the rest, so
+    // that the cells fill in column order.
+    for (std::size_t i = 0; i < kCardPatterns.size(); ++i) {
+        const int field = kCardPatterns[i].field;
+        if (field == kAddress) {
+            set(kMobile, extract_mobile(contact_page, prefixes));
+        }
+        Text value = first_group(compiled.card[i], card);
+        set(field, field == kFormOfAddress ? form_of_address(value) : std::move(value));
+    }
+    set(kWebsite, extract_website(card));
+    return record;
+}
+
+}  // namespace qinglan

@@ -1,0 +1,77 @@
+#include "engine/page_text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "services/charset.h"
+
+namespace qinglan {
+namespace {
+
+// How far into a page a <meta> declaring its charset is looked for.
+constexpr std::size_t kMetaWindow = 8192;
+
+std::string lower_ascii(std::string_view s) {
+    std::string lower(s);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
+        return static_cast<char>(std::tolower(c));
+    });
+    return lower;
+}
+
+enum class Charset { kNone, kUtf8, kOther };
+
+// The charset named after "charset=" at `at` (lower-case text), if any.
+Charset charset_at(std::string_view lower, std::size_t at) {
+    std::size_t i = at + 8;  // "charset="
+    while (i < lower.size() && (lower[i] == '"' || lower[i] == '\'' || lower[i] == ' ')) {
+        ++i;
+    }
+    const std::string_view name = lower.substr(i);
+    if (name.substr(0, 5) == "utf-8" || name.substr(0, 4) == "utf8") {
+        return Charset::kUtf8;
+    }
+    return name.empty() ? Charset::kNone : Charset::kOther;
+}
+
+Charset header_charset(std::string_view content_type) {
+    const std::string lower = lower_ascii(content_type);
+    const std::size_t at = lower.find("charset=");
+    return at == std::string::npos ? Charset::kNone : charset_at(lower, at);
+}
+
+Charset meta_charset(std::string_view body) {
+    const std::string head = lower_ascii(body.substr(0, kMetaWindow));
+    for (std::size_t tag = head.find("<meta"); tag != std::string::npos;
+         tag = head.find("<meta", tag + 5)) {
+        const std::size_t end = head.find('>', tag);
+        const std::string_view element =
+            std::string_view(head).substr(tag, end == std::string::npos ? end : end - tag);
+        const std::size_t at = element.find("charset=");
+        if (at != std::string_view::npos) {
+            return charset_at(element, at);
+        }
+    }
+    return Charset::kNone;
+}
+
+}  // namespace
+
+bool declares_utf8(std::string_view body, std::string_view content_type) {
+    const Charset declared = header_charset(content_type);
+    if (declared != Charset::kNone) {
+        return declared == Charset::kUtf8;
+    }
+    return meta_charset(body) == Charset::kUtf8;
+}
+
+Text page_text(std::string_view body, std::string_view content_type) {
+    const Text text = bytes_to_text(body);
+    if (!declares_utf8(text, content_type)) {
+        return text;
+    }
+    return utf8_to_gbk(text);
+}
+
+}  // namespace qinglan

@@ -1,0 +1,19 @@
+#pragma once
+
+// The text of a fetched page as the engine scans and parses it: GBK. A page
+// that declares UTF-8 (its Content-Type, or a <meta> near its start when the
+// Content-Type names no charset) is converted to GB18030, so that it yields
+// the same accounts and records as the same page sent in GBK. Every other
+// page is used as the bytes that arrived. The text ends at the first zero byte.
+
+#include <string_view>
+
+#include "services/text.h"
+
+namespace qinglan {
+
+bool declares_utf8(std::string_view body, std::string_view content_type);
+
+Text page_text(std::string_view body, std::string_view content_type);
+
+}  // namespace qinglan

@@ -1,0 +1,47 @@
+#pragma once
+
+// Services of the environment: where the program runs, files, the ini file of
+// the updater hand-over, starting a program, starting a thread. Failures are
+// reported as false or an empty text, never thrown.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace qinglan {
+
+// The directory of the running executable, without a trailing separator.
+std::string run_directory();
+
+// The file name of the running executable, without its directory.
+std::string executable_name();
+
+// True when the path names an existing file or directory, or when a wildcard
+// pattern ("*", "?") matches at least one.
+bool file_exists(std::string_view path);
+
+// Writes key=value into [section] of an ordinary ini file, creating the file,
+// the section or the key as needed and overwriting an existing key. Without
+// a key the whole section is removed; without a value the key is removed.
+// Other sections and keys are kept as they are. The bytes are written as
+// given (the hand-over file is GBK). True on success.
+bool write_ini_value(const std::string& path, std::string_view section,
+                     std::optional<std::string_view> key, std::optional<std::string_view> value);
+
+// The value of key in [section] of an ini file; nullopt when the file, the
+// section or the key is missing. Blanks around the key and value are ignored.
+std::optional<std::string> read_ini_value(const std::string& path, std::string_view section,
+                                          std::string_view key);
+
+// Starts the program at `path`, with no arguments, in the current directory
+// and environment. The path is the whole command: it is not split on blanks.
+// With `wait`, returns when the program has ended. True when it was started.
+bool run_program(const std::string& path, bool wait);
+
+// Starts `routine` on a new thread. Without `handle` the thread is detached;
+// with it, the caller receives the joinable thread. True when it was created.
+bool start_thread(std::function<void()> routine, std::thread* handle = nullptr);
+
+}  // namespace qinglan

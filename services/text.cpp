@@ -1,0 +1,189 @@
+#include "services/text.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace qinglan {
+namespace {
+
+bool is_lead_byte(char c) { return static_cast<unsigned char>(c) >= 0x80; }
+
+char fold_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equal_at(std::string_view text, std::size_t place, std::string_view sought, bool ignore_case) {
+    if (!ignore_case) {
+        return std::memcmp(text.data() + place, sought.data(), sought.size()) == 0;
+    }
+    for (std::size_t i = 0; i < sought.size(); ++i) {
+        if (fold_ascii(text[place + i]) != fold_ascii(sought[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int clamp_to_int(std::size_t n) { return static_cast<int>(std::min<std::size_t>(n, INT32_MAX)); }
+
+// The character walk from `begin` as a search for byte matches that are then
+// checked for standing on a character boundary. A byte below 0x80 is never a
+// lead byte, so the place after it is always a boundary; a match at q is
+// therefore a boundary unless it ends an odd run of bytes of 0x80 and above
+// that starts at such a boundary (or at `begin`). The run start found for
+// one candidate is reused for the next, so the whole search stays linear.
+int find_exact(std::string_view text, std::string_view sought, std::size_t begin) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t from = begin;
+    std::size_t run_start = begin;   // start of the high run known to end at run_end
+    std::size_t run_end = begin;     // bytes [run_start, run_end) are all 0x80 and above
+    while (from + sought.size() <= n) {
+        const void* hit = memmem(bytes + from, n - from, sought.data(), sought.size());
+        if (hit == nullptr) {
+            return -1;
+        }
+        const auto q = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - bytes);
+        // Find the start of the run of high bytes that ends right before q.
+        std::size_t s = q;
+        while (s > begin && bytes[s - 1] >= 0x80) {
+            if (s == run_end && run_end > run_start) {
+                s = run_start;
+                break;
+            }
+            --s;
+        }
+        run_start = s;
+        run_end = q;
+        if ((q - s) % 2 == 0) {
+            return clamp_to_int(q + 1);
+        }
+        from = q + 1;
+    }
+    return -1;
+}
+
+}  // namespace
+
+int text_length(std::string_view text) { return clamp_to_int(text.size()); }
+
+Text left_text(std::string_view text, int n) {
+    if (n <= 0) {
+        return {};
+    }
+    return Text(text.substr(0, static_cast<std::size_t>(n)));
+}
+
+Text mid_text(std::string_view text, int start, int n) {
+    if (start < 1 || n <= 0 || static_cast<std::size_t>(start) > text.size()) {
+        return {};
+    }
+    return Text(text.substr(static_cast<std::size_t>(start) - 1, static_cast<std::size_t>(n)));
+}
+
+int find_text(std::string_view text, std::string_view sought, int start, bool ignore_case) {
+    const std::size_t begin = start < 1 ? 0 : static_cast<std::size_t>(start) - 1;
+    if (begin >= text.size()) {
+        return -1;
+    }
+    if (sought.empty()) {
+        return 1;
+    }
+    const std::size_t m = sought.size();
+    const std::size_t n = text.size();
+    std::size_t place = begin;
+    if (!ignore_case) {
+        return find_exact(text, sought, begin);
+    }
+    while (place + m <= n) {
+        if (equal_at(text, place, sought, true)) {
+            return clamp_to_int(place + 1);
+        }
+        place += is_lead_byte(text[place]) ? 2 : 1;
+    }
+    return -1;
+}
+
+Text replace_range(std::string_view text, int start, int length, std::string_view replacement) {
+    const std::size_t place =
+        start < 1 ? 0 : std::min(static_cast<std::size_t>(start) - 1, text.size());
+    std::size_t removed = 0;
+    if (length > 0) {
+        removed = std::min(static_cast<std::size_t>(length), text.size() - place);
+    }
+    Text result;
+    result.reserve(text.size() - removed + replacement.size());
+    result.append(text.substr(0, place));
+    result.append(replacement);
+    result.append(text.substr(place + removed));
+    return result;
+}
+
+TextList split_text(std::string_view text, std::string_view delimiter,
+                    std::optional<int> max_parts) {
+    TextList parts;
+    const std::size_t limit =
+        max_parts ? static_cast<std::size_t>(std::max(*max_parts, 0)) : SIZE_MAX;
+    if (text.empty() || limit == 0) {
+        return parts;
+    }
+    if (delimiter.empty()) {
+        parts.emplace_back(text);
+        return parts;
+    }
+    std::size_t piece_start = 0;
+    std::size_t place = 0;
+    while (place < text.size()) {
+        if (text.size() - place >= delimiter.size() &&
+            equal_at(text, place, delimiter, false)) {
+            parts.emplace_back(text.substr(piece_start, place - piece_start));
+            place += delimiter.size();
+            piece_start = place;
+            if (parts.size() >= limit) {
+                return parts;
+            }
+            continue;
+        }
+        place += is_lead_byte(text[place]) ? 2 : 1;
+    }
+    if (piece_start < text.size() && parts.size() < limit) {
+        parts.emplace_back(text.substr(piece_start));
+    }
+    return parts;
+}
+
+int char_code(std::string_view text, int position) {
+    if (position < 1 || static_cast<std::size_t>(position) > text.size()) {
+        return 0;
+    }
+    return static_cast<signed char>(text[static_cast<std::size_t>(position) - 1]);
+}
+
+Text character(int code) {
+    const char c = static_cast<char>(code);
+    return c == '\0' ? Text() : Text(1, c);
+}
+
+Text to_text(double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.13g", value);
+    return buffer;
+}
+
+Text to_text(bool value) { return value ? "\xD5\xE6" : "\xBC\xD9"; }
+
+Text bytes_to_text(std::string_view bytes) {
+    return Text(bytes.substr(0, std::min(bytes.find('\0'), bytes.size())));
+}
+
+Bytes to_bytes(std::string_view text) { return Bytes(text); }
+
+int bytes_length(std::string_view bytes) { return clamp_to_int(bytes.size()); }
+
+Text hex_text(int value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%X", static_cast<unsigned>(value));
+    return buffer;
+}
+
+}  // namespace qinglan

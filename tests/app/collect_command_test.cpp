@@ -1,0 +1,248 @@
+// The headless commands run as a user runs them: the qinglan program in a
+// child process, against a sample marketplace on 127.0.0.1.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/request.h"
+#include "services/charset.h"
+#include "tools/sample_marketplace.h"
+
+namespace qinglan {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A child process with its stdout and stderr read through pipes.
+class Child {
+public:
+    explicit Child(const std::vector<std::string>& args) {
+        int out[2], err[2];
+        if (pipe(out) != 0 || pipe(err) != 0) {
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            dup2(err[1], STDERR_FILENO);
+            close(out[0]), close(out[1]), close(err[0]), close(err[1]);
+            std::vector<char*> argv;
+            for (const auto& arg : args) {
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            }
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]), close(err[1]);
+        out_ = fdopen(out[0], "r");
+        err_ = fdopen(err[0], "r");
+    }
+    ~Child() {
+        if (pid_ > 0 && status_ < 0) {
+            kill(pid_, SIGKILL);
+            wait();
+        }
+        if (out_ != nullptr) fclose(out_);
+        if (err_ != nullptr) fclose(err_);
+    }
+
+    // The next line of stderr without its line feed; false at the end.
+    bool next_error_line(std::string* line) {
+        char buffer[4096];
+        if (fgets(buffer, sizeof buffer, err_) == nullptr) {
+            return false;
+        }
+        *line = buffer;
+        if (!line->empty() && line->back() == '\n') {
+            line->pop_back();
+        }
+        errors_ += *line + "\n";
+        return true;
+    }
+
+    int wait() {
+        std::string line;
+        while (next_error_line(&line)) {
+        }
+        char buffer[4096];
+        std::size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, out_)) > 0) {
+            output_.append(buffer, n);
+        }
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return status_;
+    }
+
+    void kill_now() { kill(pid_, SIGKILL); }
+
+    const std::string& output() const { return output_; }
+    const std::string& errors() const { return errors_; }
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    FILE* out_ = nullptr;
+    FILE* err_ = nullptr;
+    std::string output_, errors_;
+};
+
+class CollectCommandTest : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("qinglan-cli-" + std::to_string(::getpid()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        ASSERT_TRUE(market_.start());
+    }
+    void TearDown() override {
+        market_.stop();
+        fs::remove_all(dir_);
+    }
+
+    std::vector<std::string> command(const std::string& name, std::vector<std::string> rest) {
+        std::vector<std::string> args = {QINGLAN_PROGRAM, name, "--data-dir", dir_.string(),
+                                         "--search-host", market_.search_host(),
+                                         "--member-host", market_.member_host(),
+                                         "--contact-domain", market_.contact_domain(),
+                                         "--stall-timeout", "5"};
+        args.insert(args.end(), rest.begin(), rest.end());
+        return args;
+    }
+
+    void serve_members(const std::string& keyword, int count, int card_delay_ms = 0) {
+        std::string page = "<p>";
+        Behaviour slow;
+        slow.delay_ms = card_delay_ms;
+        for (int i = 0; i < count; ++i) {
+            const std::string account = "m" + std::to_string(i);
+            page += " companyId=\"" + account + "\"";
+            market_.set_resource("card/" + account, R"({"name":"Co )" + account +
+                                                        R"(","memberId":")" + account + R"(","x":1})");
+            market_.set_behaviour("card/" + account, slow);
+        }
+        market_.set_resource("search/" + encode_keyword(utf8_to_gbk(keyword)), page);
+    }
+
+    long long count_rows(const std::string& table, std::string* integrity = nullptr) {
+        sqlite3* db = nullptr;
+        const std::string path = (dir_ / "date" / "lingshishuj.db").string();
+        EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+        long long count = -1;
+        auto first_value = [&](const std::string& sql) {
+            std::string value;
+            sqlite3_stmt* statement = nullptr;
+            if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+                sqlite3_step(statement) == SQLITE_ROW) {
+                value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+            }
+            sqlite3_finalize(statement);
+            return value;
+        };
+        if (integrity != nullptr) {
+            *integrity = first_value("PRAGMA integrity_check");
+        }
+        const std::string counted = first_value("SELECT count(*) FROM \"" + table + "\"");
+        if (!counted.empty()) {
+            count = std::stoll(counted);
+        }
+        sqlite3_close(db);
+        return count;
+    }
+
+    fs::path dir_;
+    SampleMarketplace market_;
+};
+
+TEST_F(CollectCommandTest, CollectsAndSummarises) {
+    serve_members("手机", 3);
+    serve_members("电脑", 2);
+    Child child(command("collect", {"手机", "电脑"}));
+    ASSERT_EQ(child.wait(), 0) << child.errors();
+    EXPECT_EQ(child.output(),
+              "手机: collected 3 of 3 members, 3 rows stored\n"
+              "电脑: collected 2 of 2 members, 2 rows stored\n");
+    EXPECT_NE(child.errors().find("[手机] 状态：加载完成"), std::string::npos) << child.errors();
+    EXPECT_NE(child.errors().find("[电脑] 2位用户信息分析完成可以导出"), std::string::npos);
+    EXPECT_EQ(count_rows("手机"), 3);
+
+    // Stored now: the next run re-opens it and asks for nothing.
+    market_.clear_requests();
+    Child again(command("collect", {"手机"}));
+    ASSERT_EQ(again.wait(), 0) << again.errors();
+    EXPECT_EQ(again.output(), "手机: already stored with 3 rows, not collected again\n");
+    EXPECT_TRUE(market_.requests().empty());
+
+    Child tables(command("tables", {}));
+    ASSERT_EQ(tables.wait(), 0);
+    EXPECT_EQ(tables.output(), "123\t0\n手机\t3\n电脑\t2\n");
+}
+
+TEST_F(CollectCommandTest, FailuresGiveANonZeroStatus) {
+    serve_members("x", 1);
+    Child refused(command("collect", {"sqlite_x"}));
+    EXPECT_EQ(refused.wait(), 1);
+    EXPECT_NE(refused.errors().find("sqlite_x"), std::string::npos) << refused.errors();
+
+    // The date folder's place taken by a file.
+    fs::create_directories(dir_ / "other");
+    std::ofstream(dir_ / "other" / "date") << "x";
+    Child unusable({QINGLAN_PROGRAM, "collect", "--data-dir", (dir_ / "other").string(), "x"});
+    EXPECT_EQ(unusable.wait(), 1);
+    EXPECT_NE(unusable.errors().find("date"), std::string::npos) << unusable.errors();
+}
+
+TEST_F(CollectCommandTest, BadUsageSaysWhat) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{QINGLAN_PROGRAM, "collect"},
+          {QINGLAN_PROGRAM, "collect", "--frobnicate", "x"},
+          {QINGLAN_PROGRAM, "collect", "--stall-timeout", "0", "x"},
+          {QINGLAN_PROGRAM, "collect", "x", "--data-dir"},
+          {QINGLAN_PROGRAM, "harvest", "x"},
+          {QINGLAN_PROGRAM, "tables", "extra"}}) {
+        Child child(args);
+        EXPECT_EQ(child.wait(), 2) << args[1] << " " << child.errors();
+        EXPECT_NE(child.errors().find("usage:"), std::string::npos);
+    }
+}
+
+TEST_F(CollectCommandTest, KilledMidRunLeavesASoundDatabase) {
+    serve_members("崩溃", 40, 30);
+    Child child(command("collect", {"崩溃"}));
+    // Each "完成数量" line is written after its row was committed.
+    int reported = 0;
+    std::string line;
+    while (reported < 10 && child.next_error_line(&line)) {
+        if (line.find("完成数量") != std::string::npos) {
+            ++reported;
+        }
+    }
+    ASSERT_EQ(reported, 10) << child.errors();
+    child.kill_now();
+    child.wait();
+
+    std::string integrity;
+    const long long rows = count_rows("崩溃", &integrity);
+    EXPECT_EQ(integrity, "ok");
+    EXPECT_GE(rows, 10);
+    EXPECT_LT(rows, 40);
+}
+
+}  // namespace
+}  // namespace qinglan

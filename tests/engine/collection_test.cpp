@@ -1,0 +1,315 @@
+#include "engine/collection_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "marketplace_fixture.h"
+#include "recording_observer.h"
+
+namespace qinglan {
+namespace {
+
+using namespace std::chrono_literals;
+
+const ContactRecord kAlpha = {"杭州青岚贸易有限公司", "张三", "alpha", "销售部", "经理", "先生",
+                              "0571-88886666", "0571-88886667", "13955556666",
+                              "浙江省杭州市西湖区文三路1号", "310000", "http://www.qinglan-demo.cn"};
+// "M" is not "m"; no homePage; the title's 130 number wins over its 139 one.
+const ContactRecord kBeta = {"宁波北仑电子厂", "李四", "beta", "外贸部", "业务员", "女士",
+                             "0574-86001234", "", "13087654321", "浙江省宁波市北仑区", "315800", ""};
+// No sex, no fax, a "]" only beyond the web site's window, a short number.
+const ContactRecord kGamma = {"义乌小商品批发", "王五", "gamma", "", "老板", "女士",
+                              "0579-85551234", "", "1385555", "浙江省义乌市", "322000", ""};
+// Escapes kept, a line break kept, a single quote stored, a number with dashes refused.
+const ContactRecord kDelta = {"Qing\\/Lan \\u4e2d Export", "O'Brien", "delta", "采购部", "主管",
+                              "女士", "021-5555", "021-5556", "", "上海市\n浦东新区", "200120",
+                              "http://qinglan.example/a\\/b"};
+// A card answered 404; a contact page cut off after its title.
+const ContactRecord kEpsilon = {"", "", "", "", "", "女士", "", "", "13611112222", "", "", ""};
+// A card reached through a redirect; a title spanning two lines.
+const ContactRecord kZeta = {"转址公司", "赵六", "zeta", "总经办", "总经理", "先生",
+                             "0512-1234", "0512-1235", "18612345678", "江苏省苏州市", "215000", ""};
+
+class CollectionTest : public MarketplaceFixture {
+protected:
+    void serve_rule_members(const std::string& keyword) {
+        market_.set_resource(search_key(keyword), saved_page("search.html"));
+        for (const char* account : {"alpha", "beta", "gamma", "delta", "zeta-moved"}) {
+            market_.set_resource(std::string("card/") + account,
+                                 saved_page(std::string("card/") + account + ".json"));
+        }
+        for (const char* account : {"alpha", "beta", "gamma", "delta", "zeta"}) {
+            market_.set_resource(std::string("contact/") + account,
+                                 saved_page(std::string("contact/") + account + ".html"));
+        }
+        const std::string epsilon = saved_page("contact/epsilon.html");
+        market_.set_resource("contact/epsilon", epsilon + std::string(5000, 'x'));
+        Behaviour cut;
+        cut.drop_after = static_cast<long>(epsilon.size());
+        market_.set_behaviour("contact/epsilon", cut);
+        Behaviour moved;
+        moved.location = "/member/ajax/memberCardJson.htm?callback=cb&loginId=zeta-moved&checkLogin=y";
+        market_.set_behaviour("card/zeta", moved);
+    }
+
+    // The request targets, in order, that carry `needle`.
+    std::vector<std::string> targets_with(const std::string& needle) {
+        std::vector<std::string> targets;
+        for (const auto& request : market_.requests()) {
+            if (request.target.find(needle) != std::string::npos) {
+                targets.push_back(request.target);
+            }
+        }
+        return targets;
+    }
+
+    RecordingObserver observer_;
+};
+
+TEST_F(CollectionTest, CollectsEveryMemberByTheRules) {
+    const std::string keyword = "手机";
+    serve_rule_members(keyword);
+    CollectionEngine engine(store(), hosts(), observer_);
+    ASSERT_TRUE(engine.read_table_names(nullptr));
+    const SubmitResult result = engine.submit_keyword(keyword);
+    ASSERT_EQ(result.kind, SubmitResult::kStarted);
+    EXPECT_TRUE(result.table_ready);
+    EXPECT_EQ(result.task, 1);
+    engine.wait_all();
+
+    const std::vector<ContactRecord> expected = {kAlpha, kBeta,    kGamma, kDelta,
+                                                 kAlpha, kEpsilon, kZeta};
+    EXPECT_EQ(observer_.rows(1), expected);
+    EXPECT_EQ(stored_rows(keyword), expected);
+    EXPECT_FALSE(observer_.out_of_order());
+    EXPECT_EQ(observer_.task_rows(), (std::vector<RecordingObserver::TaskRow>{{1, keyword, 7}}));
+    EXPECT_EQ(observer_.done(1), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_TRUE(observer_.failures(1).empty());
+    const TaskOutcome outcome = observer_.outcome(1);
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.members, 7);
+    EXPECT_EQ(outcome.stored, 7);
+
+    // Status texts in the order they were written.
+    std::vector<std::string> texts;
+    for (const auto& status : observer_.statuses()) {
+        texts.push_back(std::to_string(status.part) + ":" + status.text);
+    }
+    std::vector<std::string> expected_texts = {"0:状态：加载数据，请稍等。。。。", "0:状态：加载完成"};
+    for (int i = 1; i <= 7; ++i) {
+        expected_texts.push_back("1:正在分析用户" + std::to_string(i) + "/7位的信息");
+    }
+    expected_texts.push_back("1:7位用户信息分析完成可以导出");
+    EXPECT_EQ(texts, expected_texts);
+
+    // Cells arrive field by field in column order, one row after the other.
+    const auto cells = observer_.cells(1);
+    ASSERT_EQ(cells.size(), 7U * kRecordFields);
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+        EXPECT_EQ(std::get<0>(cells[k]), static_cast<int>(k / kRecordFields));
+        EXPECT_EQ(std::get<1>(cells[k]), static_cast<int>(k % kRecordFields));
+    }
+
+    // One search, then per member its card before its contact page.
+    const auto requests = market_.requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].target, "/company/company_search.htm?keywords=%CA%D6%BB%FA&n=y");
+    std::vector<std::string> order;
+    for (const auto& request : requests) {
+        order.push_back(request.resource_key);
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{
+                         "search/%CA%D6%BB%FA", "card/alpha", "contact/alpha", "card/beta",
+                         "contact/beta", "card/gamma", "contact/gamma", "card/delta",
+                         "contact/delta", "card/alpha", "contact/alpha", "card/epsilon",
+                         "contact/epsilon", "card/zeta", "card/zeta-moved", "contact/zeta"}));
+}
+
+TEST_F(CollectionTest, Utf8PagesYieldTheSameRecords) {
+    const std::string keyword = "手机";
+    serve_rule_members(keyword);
+    // The same documents sent as UTF-8, declared by header or by <meta>.
+    const std::string page = read_file(std::filesystem::path(QINGLAN_TEST_DATA) / "collect/search.html");
+    market_.set_resource(search_key(keyword),
+                         "<meta charset=\"utf-8\">" + page, "text/html");
+    market_.set_resource("card/alpha",
+                         read_file(std::filesystem::path(QINGLAN_TEST_DATA) / "collect/card/alpha.json"),
+                         "application/json;charset=UTF-8");
+    CollectionEngine engine(store(), hosts(), observer_);
+    engine.submit_keyword(keyword);
+    engine.wait_all();
+    const auto rows = stored_rows(keyword);
+    ASSERT_EQ(rows.size(), 7U);
+    EXPECT_EQ(rows[0], kAlpha);
+    EXPECT_EQ(rows[1], kBeta);
+}
+
+TEST_F(CollectionTest, EmptyOrFailedSearchEndsWithNoMembers) {
+    market_.set_resource(search_key("空"), "<html>no companies</html>");
+    CollectionEngine engine(store(), hosts(), observer_);
+    engine.submit_keyword("空");
+    engine.submit_keyword("nothing-served");  // answered 404
+    engine.wait_all();
+    for (int task : {1, 2}) {
+        EXPECT_TRUE(observer_.outcome(task).completed);
+        EXPECT_EQ(observer_.outcome(task).members, 0);
+        EXPECT_TRUE(observer_.rows(task).empty());
+    }
+    EXPECT_EQ(observer_.task_rows()[0].total, 0);
+    const auto statuses = observer_.statuses();
+    EXPECT_EQ(statuses.back().text, "0位用户信息分析完成可以导出");
+    EXPECT_EQ(targets_with("memberCardJson").size(), 0U);
+}
+
+TEST_F(CollectionTest, TwoKeywordsCollectAtOnceIntoTheirOwnTables) {
+    std::string page_a = "<p>", page_b = "<p>";
+    for (int i = 0; i < 4; ++i) {
+        page_a += " companyId=\"a" + std::to_string(i) + "\"";
+        page_b += " companyId=\"b" + std::to_string(i) + "\"";
+    }
+    market_.set_resource(search_key("甲"), page_a);
+    market_.set_resource(search_key("乙"), page_b);
+    Behaviour slow;
+    slow.delay_ms = 150;
+    for (int i = 0; i < 4; ++i) {
+        for (const char* prefix : {"a", "b"}) {
+            const std::string account = prefix + std::to_string(i);
+            market_.set_resource("card/" + account,
+                                 R"({"name":"Co )" + account + R"(","memberId":")" + account + R"(","x":1})");
+            market_.set_behaviour("card/" + account, slow);
+        }
+    }
+    CollectionEngine engine(store(), hosts(), observer_);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(engine.submit_keyword("甲").task, 1);
+    EXPECT_EQ(engine.submit_keyword("乙").task, 2);
+    engine.wait_all();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+
+    for (const auto& [table, prefix] : {std::pair{"甲", "a"}, std::pair{"乙", "b"}}) {
+        const auto rows = stored_rows(table);
+        ASSERT_EQ(rows.size(), 4U) << table;
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(rows[static_cast<std::size_t>(i)][kAccount], prefix + std::to_string(i));
+        }
+    }
+    EXPECT_EQ(observer_.rows(1)[3][kAccount], "a3");
+    EXPECT_EQ(observer_.rows(2)[3][kAccount], "b3");
+    // Eight slow cards one after the other would take at least 1200 ms.
+    EXPECT_LT(elapsed, 1100ms);
+}
+
+TEST_F(CollectionTest, StoredKeywordIsReopenedWithoutARequest) {
+    ASSERT_TRUE(store().ensure_table("手机", nullptr));
+    CollectionEngine engine(store(), hosts(), observer_);
+    // Not yet in the table list: the list is the one read last.
+    const SubmitResult before = engine.submit_keyword("手机");
+    EXPECT_EQ(before.kind, SubmitResult::kStarted);
+    engine.wait_all();
+    market_.clear_requests();
+
+    ASSERT_TRUE(engine.read_table_names(nullptr));
+    EXPECT_EQ(engine.table_names(), (std::vector<std::string>{"123", "手机"}));
+    const SubmitResult again = engine.submit_keyword("手机");
+    EXPECT_EQ(again.kind, SubmitResult::kReopened);
+    // A different letter case is another keyword to the table list.
+    ASSERT_TRUE(store().ensure_table("Phone", nullptr));
+    ASSERT_TRUE(engine.read_table_names(nullptr));
+    EXPECT_EQ(engine.submit_keyword("phone").kind, SubmitResult::kStarted);
+    engine.wait_all();
+    EXPECT_EQ(engine.task_count(), 2);
+    EXPECT_EQ(targets_with("keywords=%CA%D6%BB%FA").size(), 0U);
+}
+
+TEST_F(CollectionTest, KeywordsAreOnlyNames) {
+    const std::string hostile = "x\"; DROP TABLE \"123\"; --";
+    const std::string quoted = "it's";
+    for (const std::string& keyword : {hostile, quoted}) {
+        market_.set_resource(search_key(keyword), "<p> companyId=\"alpha\"");
+    }
+    market_.set_resource("card/alpha", saved_page("card/alpha.json"));
+    CollectionEngine engine(store(), hosts(), observer_);
+    ASSERT_TRUE(engine.read_table_names(nullptr));
+    EXPECT_TRUE(engine.submit_keyword(hostile).table_ready);
+    EXPECT_TRUE(engine.submit_keyword(quoted).table_ready);
+    engine.wait_all();
+    EXPECT_EQ(stored_rows(hostile).size(), 1U);
+    EXPECT_EQ(stored_rows(quoted).size(), 1U);
+    std::vector<std::string> names;
+    ASSERT_TRUE(store().read_table_names(&names, nullptr));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", hostile, quoted}));
+}
+
+TEST_F(CollectionTest, KeywordOutsideGb2312SearchesWithAnEmptyKeyword) {
+    // 丂 exists only in GBK; the emoji not even there.
+    for (const std::string keyword : {"手机丂", "手机\xF0\x9F\x98\x80"}) {
+        CollectionEngine engine(store(), hosts(), observer_);
+        engine.submit_keyword(keyword);
+        engine.wait_all();
+    }
+    EXPECT_EQ(targets_with("keywords=&n=y").size(), 2U);
+    std::vector<std::string> names;
+    ASSERT_TRUE(store().read_table_names(&names, nullptr));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", "手机丂", "手机\xF0\x9F\x98\x80"}));
+}
+
+TEST_F(CollectionTest, SameNewKeywordTwiceCollectsTwiceIntoOneTable) {
+    market_.set_resource(search_key("重复"), "<p> companyId=\"alpha\" companyId=\"beta\"");
+    market_.set_resource("card/alpha", saved_page("card/alpha.json"));
+    CollectionEngine engine(store(), hosts(), observer_);
+    ASSERT_TRUE(engine.read_table_names(nullptr));
+    EXPECT_EQ(engine.submit_keyword("重复").task, 1);
+    EXPECT_EQ(engine.submit_keyword("重复").task, 2);
+    engine.wait_all();
+    EXPECT_EQ(stored_rows("重复").size(), 4U);
+}
+
+TEST_F(CollectionTest, RefusedRowsAreReported) {
+    market_.set_resource(search_key("sqlite_x"), "<p> companyId=\"alpha\"");
+    CollectionEngine engine(store(), hosts(), observer_);
+    const SubmitResult result = engine.submit_keyword("sqlite_x");
+    EXPECT_FALSE(result.table_ready);
+    EXPECT_FALSE(result.table_error.empty());
+    engine.wait_all();
+    EXPECT_EQ(observer_.rows(1).size(), 1U);
+    EXPECT_EQ(observer_.failures(1).size(), 1U);
+    const TaskOutcome outcome = observer_.outcome(1);
+    EXPECT_EQ(outcome.failed_inserts, 1);
+    EXPECT_EQ(outcome.stored, 0);
+    EXPECT_FALSE(outcome.table_ready);
+}
+
+TEST_F(CollectionTest, StopEndsTransfersPromptlyAndKeepsStoredRows) {
+    std::string page = "<p>";
+    for (int i = 0; i < 6; ++i) {
+        page += " companyId=\"m" + std::to_string(i) + "\"";
+        market_.set_resource("card/m" + std::to_string(i), R"({"name":"Co","x":1})");
+    }
+    market_.set_resource(search_key("停"), page);
+    Behaviour hang;
+    hang.never_answer = true;
+    market_.set_behaviour("card/m2", hang);
+    set_fetch_timeouts({5, 60});
+
+    CollectionEngine engine(store(), hosts(), observer_);
+    engine.submit_keyword("停");
+    // Wait until the third member's card is asked for, then stop.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (targets_with("loginId=m2").empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    engine.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+
+    EXPECT_EQ(stored_rows("停").size(), 2U);
+    ASSERT_TRUE(observer_.finished(1));
+    EXPECT_FALSE(observer_.outcome(1).completed);
+    EXPECT_EQ(observer_.outcome(1).stored, 2);
+    EXPECT_FALSE(engine.submit_keyword("later").table_ready);
+}
+
+}  // namespace
+}  // namespace qinglan

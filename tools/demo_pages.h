@@ -1,0 +1,18 @@
+#pragma once
+
+// The built-in pages of the demo mode: a small marketplace whose search page
+// answers any keyword with the same two dozen member companies, their cards
+// and contact pages, and an update server that announces this very version,
+// so a whole collection can be watched without any network.
+
+#include "tools/sample_marketplace.h"
+
+namespace qinglan {
+
+inline constexpr int kDemoMembers = 24;
+
+// Loads the pages into `market`; cards answer after `card_delay_ms`, so the
+// progress can be followed.
+void load_demo_pages(SampleMarketplace& market, int card_delay_ms = 120);
+
+}  // namespace qinglan

@@ -1,0 +1,135 @@
+#include "tools/marketplace_route.h"
+
+#include <optional>
+
+namespace qinglan {
+namespace {
+
+constexpr std::string_view kSearchPath = "/company/company_search.htm";
+constexpr std::string_view kCardPath = "/member/ajax/memberCardJson.htm";
+constexpr std::string_view kContactPrefix = "/athena/contact/";
+constexpr std::string_view kContactSuffix = ".html";
+
+// The raw value of `name` in a query ("a=1&b=2"), not decoded: keys keep the
+// keyword in the percent-encoded form the client sent.
+std::optional<std::string_view> query_value(std::string_view query, std::string_view name) {
+    while (!query.empty()) {
+        const auto end = query.find('&');
+        const std::string_view pair = query.substr(0, end);
+        const auto equals = pair.find('=');
+        if (pair.substr(0, equals) == name) {
+            return equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
+        }
+        query = end == std::string_view::npos ? std::string_view() : query.substr(end + 1);
+    }
+    return std::nullopt;
+}
+
+// The host name without a port, from "name", "name:port" or "[v6]:port".
+std::string_view host_name(std::string_view host) {
+    if (!host.empty() && host.front() == '[') {
+        return host.substr(0, host.find(']') + 1);
+    }
+    return host.substr(0, host.find(':'));
+}
+
+// The contact page belongs to the account named by the host's first label;
+// a host of one label, or a path naming another account, finds nothing.
+std::string contact_key(std::string_view host, std::string_view account) {
+    const std::string_view name = host_name(host);
+    const auto dot = name.find('.');
+    if (dot == std::string_view::npos || dot == 0 || name.substr(0, dot) != account) {
+        return {};
+    }
+    return "contact/" + std::string(account);
+}
+
+bool ends_with(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+bool has_parent_segment(std::string_view key) {
+    while (true) {
+        const auto slash = key.find('/');
+        if (key.substr(0, slash) == "..") {
+            return true;
+        }
+        if (slash == std::string_view::npos) {
+            return false;
+        }
+        key.remove_prefix(slash + 1);
+    }
+}
+
+}  // namespace
+
+MarketplaceRoute route_request(const ReceivedRequest& request) {
+    std::string_view target = request.target;
+    std::string_view host = request.host;
+    // A client talking to us as its proxy sends the absolute URL.
+    for (std::string_view scheme : {"http://", "https://"}) {
+        if (target.substr(0, scheme.size()) == scheme) {
+            target.remove_prefix(scheme.size());
+            const auto path_start = target.find('/');
+            host = target.substr(0, path_start);
+            target = path_start == std::string_view::npos ? "/" : target.substr(path_start);
+        }
+    }
+    const auto question = target.find('?');
+    const std::string_view path = target.substr(0, question);
+    const std::string_view query =
+        question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+
+    MarketplaceRoute route;
+    if (path == kSearchPath) {
+        route.key = "search/" + std::string(query_value(query, "keywords").value_or(""));
+        route.fallback_key = "search/*";
+    } else if (path == kCardPath) {
+        route.key = "card/" + std::string(query_value(query, "loginId").value_or(""));
+        route.callback = query_value(query, "callback").value_or("");
+    } else if (path.substr(0, kContactPrefix.size()) == kContactPrefix &&
+               ends_with(path, kContactSuffix)) {
+        const std::string_view account = path.substr(
+            kContactPrefix.size(), path.size() - kContactPrefix.size() - kContactSuffix.size());
+        if (!account.empty() && account.find('/') == std::string_view::npos) {
+            route.key = contact_key(host, account);
+        }
+    } else if (!path.empty() && path.front() == '/') {
+        route.key = path.substr(1);
+    }
+    return route;
+}
+
+std::string folder_file(std::string_view dir, std::string_view key) {
+    if (key.empty() || has_parent_segment(key) || key.find('\0') != std::string_view::npos) {
+        return {};
+    }
+    std::string file(dir);
+    file += '/';
+    file += key;
+    if (key.substr(0, 7) == "search/" || key.substr(0, 8) == "contact/") {
+        file += ".html";
+    } else if (key.substr(0, 5) == "card/") {
+        file += ".json";
+    }
+    return file;
+}
+
+std::string default_content_type(std::string_view key) {
+    if (key.substr(0, 7) == "search/" || key.substr(0, 8) == "contact/" ||
+        ends_with(key, ".html") || ends_with(key, ".htm")) {
+        return "text/html; charset=gbk";
+    }
+    if (key.substr(0, 5) == "card/" || ends_with(key, ".js")) {
+        return "application/javascript; charset=gbk";
+    }
+    if (ends_with(key, ".txt")) {
+        return "text/plain; charset=gbk";
+    }
+    if (ends_with(key, ".json")) {
+        return "application/json; charset=gbk";
+    }
+    return "application/octet-stream";
+}
+
+}  // namespace qinglan

@@ -1,0 +1,37 @@
+#pragma once
+
+// How the sample marketplace maps a request to a resource key, and a key to
+// a file of a served folder. Keys name what the marketplace serves:
+//   search/K    the company search page for the keyword K, exactly as the
+//               query carries it (percent-encoded); search/* answers any
+//               keyword that has no page of its own
+//   card/ID     the member card of the account ID (the JSON object; the
+//               answer wraps it in the request's JSONP callback)
+//   contact/A   the contact page of the account A, asked of the host A.<domain>
+//   anything    any other path without its leading "/" (123.txt, up.txt)
+
+#include <string>
+#include <string_view>
+
+#include "tools/received_request.h"
+
+namespace qinglan {
+
+struct MarketplaceRoute {
+    std::string key;           // empty: nothing can answer the request (404)
+    std::string fallback_key;  // tried when `key` has no resource; may be empty
+    std::string callback;      // member cards: the JSONP function to wrap the body in
+};
+
+MarketplaceRoute route_request(const ReceivedRequest& request);
+
+// The file that holds `key` in the folder `dir`: search/K is dir/search/K.html,
+// card/ID dir/card/ID.json, contact/A dir/contact/A.html, any other key
+// dir/<key>. The empty text for an empty key or one with a ".." segment, so
+// no request reaches outside the folder.
+std::string folder_file(std::string_view dir, std::string_view key);
+
+// The content type a resource is served with unless told otherwise.
+std::string default_content_type(std::string_view key);
+
+}  // namespace qinglan

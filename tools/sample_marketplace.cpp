@@ -1,0 +1,393 @@
+#include "tools/sample_marketplace.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "tools/connection.h"
+#include "tools/marketplace_route.h"
+#include "tools/response_head.h"
+
+namespace qinglan {
+namespace {
+
+// Real request heads are well under a kilobyte; anything near this is abuse.
+constexpr std::size_t kMaxHeadBytes = 64 * 1024;
+
+void send_short_answer(Connection& connection, std::string_view version, int status,
+                       const std::vector<std::string>& extra_headers = {}) {
+    std::string body = std::to_string(status) + " " + std::string(reason_phrase(status)) + "\n";
+    connection.send_all(response_head(version, status, "text/plain", body.size(), extra_headers) +
+                        body);
+    connection.finish();
+}
+
+void close_descriptor(int& fd) {
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+std::optional<std::string> read_file(const std::string& path) {
+    std::error_code error;
+    if (path.empty() || !std::filesystem::is_regular_file(path, error)) {
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+SampleMarketplace::SampleMarketplace() = default;
+
+SampleMarketplace::~SampleMarketplace() {
+    stop();
+}
+
+void SampleMarketplace::serve_folder(std::string dir) {
+    std::lock_guard lock(data_mutex_);
+    folder_ = std::move(dir);
+}
+
+void SampleMarketplace::set_resource(std::string key, std::string body, std::string content_type) {
+    auto resource =
+        std::make_shared<const Resource>(Resource{std::move(body), std::move(content_type)});
+    std::lock_guard lock(data_mutex_);
+    resources_[std::move(key)] = std::move(resource);
+}
+
+void SampleMarketplace::remove_resource(const std::string& key) {
+    std::lock_guard lock(data_mutex_);
+    resources_.erase(key);
+}
+
+void SampleMarketplace::set_behaviour(std::string key, Behaviour behaviour) {
+    std::lock_guard lock(data_mutex_);
+    behaviours_[std::move(key)] = std::move(behaviour);
+}
+
+void SampleMarketplace::clear_behaviours() {
+    std::lock_guard lock(data_mutex_);
+    behaviours_.clear();
+}
+
+bool SampleMarketplace::start(std::uint16_t port) {
+    std::lock_guard lock(lifecycle_mutex_);
+    if (listen_fd_ >= 0) {
+        return false;
+    }
+    int listen_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int wake[2] = {-1, -1};
+    if (listen_fd < 0 || pipe2(wake, O_CLOEXEC) != 0) {
+        close_descriptor(listen_fd);
+        return false;
+    }
+    const int one = 1;
+    setsockopt(listen_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    socklen_t length = sizeof address;
+    if (bind(listen_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listen_fd, SOMAXCONN) != 0 ||
+        getsockname(listen_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close_descriptor(listen_fd);
+        close_descriptor(wake[0]);
+        close_descriptor(wake[1]);
+        return false;
+    }
+    try {
+        acceptor_ = std::thread(&SampleMarketplace::accept_loop, this, listen_fd, wake[0]);
+    } catch (...) {
+        close_descriptor(listen_fd);
+        close_descriptor(wake[0]);
+        close_descriptor(wake[1]);
+        return false;
+    }
+    listen_fd_ = listen_fd;
+    wake_read_fd_ = wake[0];
+    wake_write_fd_ = wake[1];
+    port_ = ntohs(address.sin_port);
+    return true;
+}
+
+void SampleMarketplace::stop() {
+    std::lock_guard lock(lifecycle_mutex_);
+    if (listen_fd_ < 0) {
+        return;
+    }
+    // Nobody reads the wake pipe, so from now on it is readable for every
+    // thread that polls it: the acceptor and all connections give up.
+    const char byte = 1;
+    while (write(wake_write_fd_, &byte, 1) < 0 && errno == EINTR) {
+    }
+    acceptor_.join();
+    reap_workers(true);
+    close_descriptor(listen_fd_);
+    close_descriptor(wake_read_fd_);
+    close_descriptor(wake_write_fd_);
+    port_ = 0;
+}
+
+std::uint16_t SampleMarketplace::port() const {
+    return port_.load();
+}
+
+std::string SampleMarketplace::search_host() const {
+    return "127.0.0.1:" + std::to_string(port());
+}
+
+std::string SampleMarketplace::member_host() const {
+    return "127.0.0.1:" + std::to_string(port());
+}
+
+std::string SampleMarketplace::contact_domain() const {
+    return "localhost:" + std::to_string(port());
+}
+
+std::string SampleMarketplace::base_url() const {
+    return "http://127.0.0.1:" + std::to_string(port()) + "/";
+}
+
+std::vector<ReceivedRequest> SampleMarketplace::requests() const {
+    std::lock_guard lock(data_mutex_);
+    return requests_;
+}
+
+void SampleMarketplace::clear_requests() {
+    std::lock_guard lock(data_mutex_);
+    requests_.clear();
+}
+
+void SampleMarketplace::accept_loop(int listen_fd, int wake_fd) {
+    while (true) {
+        pollfd fds[2] = {{listen_fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        if (fds[1].revents != 0) {
+            return;
+        }
+        const int client = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) {
+            // Out of descriptors the listening socket stays readable; wait
+            // a little rather than spin.
+            if (errno != EINTR && errno != ECONNABORTED && errno != EAGAIN) {
+                pollfd wake = {wake_fd, POLLIN, 0};
+                poll(&wake, 1, 50);
+            }
+            continue;
+        }
+        // Head and body leave in separate sends when the body is paced; they
+        // must not wait for each other's acknowledgement.
+        const int one = 1;
+        setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        reap_workers(false);
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        std::lock_guard lock(workers_mutex_);
+        try {
+            workers_.emplace_back();
+            workers_.back().done = done;
+            workers_.back().thread = std::thread([this, client, wake_fd, done] {
+                serve(client, wake_fd);
+                done->store(true);
+            });
+        } catch (...) {
+            if (!workers_.empty() && !workers_.back().thread.joinable()) {
+                workers_.pop_back();
+            }
+            close(client);
+        }
+    }
+}
+
+void SampleMarketplace::reap_workers(bool all) {
+    std::list<Worker> finished;
+    {
+        std::lock_guard lock(workers_mutex_);
+        for (auto it = workers_.begin(); it != workers_.end();) {
+            const auto next = std::next(it);
+            if (all || it->done->load()) {
+                finished.splice(finished.end(), workers_, it);
+            }
+            it = next;
+        }
+    }
+    for (Worker& worker : finished) {
+        worker.thread.join();
+    }
+}
+
+void SampleMarketplace::serve(int fd, int wake_fd) {
+    Connection connection(fd, wake_fd);
+    // A failure while answering one client (even out of memory) ends that
+    // connection only.
+    try {
+        std::string head;
+        const Connection::HeadResult result = connection.read_head(head, kMaxHeadBytes);
+        ReceivedRequest request;
+        if (result == Connection::HeadResult::kTooLarge) {
+            request.target = head.substr(0, std::min<std::size_t>(head.find('\n'), 200));
+            log(request);
+            send_short_answer(connection, "HTTP/1.1", 431);
+            return;
+        }
+        if (result != Connection::HeadResult::kComplete) {
+            return;
+        }
+        if (!parse_request_head(head, request)) {
+            log(request);
+            send_short_answer(connection, "HTTP/1.1", 400);
+            return;
+        }
+        answer(connection, std::move(request));
+    } catch (...) {
+    }
+}
+
+void SampleMarketplace::log(const ReceivedRequest& request) {
+    std::lock_guard lock(data_mutex_);
+    requests_.push_back(request);
+}
+
+std::shared_ptr<const SampleMarketplace::Resource> SampleMarketplace::find_resource(
+    const std::string& key) const {
+    if (key.empty()) {
+        return nullptr;
+    }
+    std::string folder;
+    {
+        std::lock_guard lock(data_mutex_);
+        if (const auto found = resources_.find(key); found != resources_.end()) {
+            return found->second;
+        }
+        folder = folder_;
+    }
+    if (folder.empty()) {
+        return nullptr;
+    }
+    std::optional<std::string> body = read_file(folder_file(folder, key));
+    if (!body) {
+        return nullptr;
+    }
+    return std::make_shared<const Resource>(Resource{std::move(*body), {}});
+}
+
+void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) {
+    const MarketplaceRoute route = route_request(request);
+    request.resource_key = route.key;
+    log(request);
+
+    const bool head_only = request.method == "HEAD";
+    if (request.method != "GET" && !head_only) {
+        send_short_answer(connection, request.version, 405, {"Allow: GET, HEAD"});
+        return;
+    }
+
+    Behaviour behaviour;
+    {
+        std::lock_guard lock(data_mutex_);
+        auto found = behaviours_.find(route.key);
+        if (found == behaviours_.end() && !route.fallback_key.empty()) {
+            found = behaviours_.find(route.fallback_key);
+        }
+        if (found != behaviours_.end()) {
+            behaviour = found->second;
+        }
+    }
+    if (behaviour.delay_ms > 0 && !connection.pause(behaviour.delay_ms)) {
+        return;
+    }
+    if (behaviour.never_answer) {
+        connection.hold();
+        return;
+    }
+
+    const Reply reply = compose_reply(route, behaviour);
+    std::optional<std::size_t> length;
+    if (behaviour.content_length) {
+        length = reply.body.size();
+    }
+    std::string_view to_send = head_only ? std::string_view() : reply.body;
+    if (behaviour.drop_after >= 0) {
+        to_send = to_send.substr(0, static_cast<std::size_t>(behaviour.drop_after));
+    }
+    const std::string head =
+        response_head(request.version, reply.status, reply.content_type, length, reply.headers);
+    if (behaviour.chunk_delay_ms <= 0) {
+        if (connection.send_all(head + std::string(to_send))) {
+            connection.finish();
+        }
+        return;
+    }
+    if (!connection.send_all(head)) {
+        return;
+    }
+    const std::size_t piece = static_cast<std::size_t>(std::max(1, behaviour.chunk_bytes));
+    for (bool first = true; !to_send.empty(); first = false) {
+        if ((!first && !connection.pause(behaviour.chunk_delay_ms)) ||
+            !connection.send_all(to_send.substr(0, piece))) {
+            return;
+        }
+        to_send.remove_prefix(std::min(piece, to_send.size()));
+    }
+    connection.finish();
+}
+
+SampleMarketplace::Reply SampleMarketplace::compose_reply(const MarketplaceRoute& route,
+                                                          const Behaviour& behaviour) const {
+    Reply reply;
+    reply.headers = behaviour.extra_headers;
+    if (!behaviour.location.empty()) {
+        reply.status = behaviour.status == 200 ? 302 : behaviour.status;
+        reply.headers.push_back("Location: " + behaviour.location);
+        reply.own_body = "<html><body>Moved to " + behaviour.location + "</body></html>";
+        reply.body = reply.own_body;
+    } else {
+        std::string key = route.key;
+        reply.resource = find_resource(key);
+        if (!reply.resource && !route.fallback_key.empty()) {
+            key = route.fallback_key;
+            reply.resource = find_resource(key);
+        }
+        if (reply.resource) {
+            reply.status = behaviour.status;
+            reply.content_type = reply.resource->content_type.empty()
+                                     ? default_content_type(key)
+                                     : reply.resource->content_type;
+            reply.body = reply.resource->body;
+            if (!route.callback.empty()) {
+                reply.own_body = route.callback + "(" + reply.resource->body + ")";
+                reply.body = reply.own_body;
+            }
+        }
+    }
+    if (!behaviour.content_type.empty()) {
+        reply.content_type = behaviour.content_type;
+    }
+    return reply;
+}
+
+}  // namespace qinglan
