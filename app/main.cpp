@@ -2,6 +2,8 @@
 #include <string>
 
 #include "app/cli_commands.h"
+#include "app/cli_export.h"
+#include "app/gui_app.h"
 #include "app/options.h"
 #include "tools/demo_pages.h"
 #include "tools/sample_marketplace.h"
@@ -37,9 +39,11 @@ int main(int argc, char** argv) {
     if (options.command == "collect") {
         return qinglan::run_collect(options);
     }
+    if (options.command == "export") {
+        return qinglan::run_export(options);
+    }
     if (options.command == "tables") {
         return qinglan::run_tables(options);
     }
-    std::fputs(qinglan::kUsage, stdout);
-    return options.command.empty() ? 0 : 2;
+    return qinglan::run_gui(argc, argv, options);
 }

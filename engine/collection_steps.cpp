@@ -17,9 +17,9 @@ constexpr int kProgressPart = 1;
 }  // namespace
 
 Text CollectionEngine::fetch_text(const Text& url) {
-    std::string content_type;
-    const Bytes body = fetch_page(url, &stopping_, &content_type);
-    return page_text(body, content_type);
+    FetchInfo info;
+    const Bytes body = fetch_page(url, &stopping_, &info);
+    return page_text(body, info.content_type);
 }
 
 void CollectionEngine::run_search_step(Task& task) {

@@ -146,7 +146,9 @@ bool write_ini_value(const std::string& path, std::string_view section,
             }
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), entry);
         } else {
-            lines.push_back("[" + std::string(section) + "]");
+            std::string header = "[";
+            header.append(section).append("]");
+            lines.push_back(std::move(header));
             lines.push_back(entry);
         }
     }

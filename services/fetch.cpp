@@ -240,9 +240,9 @@ FetchTimeouts fetch_timeouts() {
     return current_timeouts;
 }
 
-Bytes fetch_page(std::string_view url, const std::atomic<bool>* cancel, std::string* content_type) {
-    if (content_type != nullptr) {
-        content_type->clear();
+Bytes fetch_page(std::string_view url, const std::atomic<bool>* cancel, FetchInfo* info) {
+    if (info != nullptr) {
+        *info = FetchInfo();
     }
     // The fragment belongs to the client alone and is never sent.
     url = url.substr(0, url.find('#'));
@@ -260,7 +260,7 @@ Bytes fetch_page(std::string_view url, const std::atomic<bool>* cancel, std::str
     const FetchTimeouts timeouts = fetch_timeouts();
     Transfer transfer;
     transfer.cancel = cancel;
-    transfer.content_type = content_type;
+    transfer.content_type = info != nullptr ? &info->content_type : nullptr;
     if (timeouts.stall_seconds > 0) {
         transfer.stall_limit = std::chrono::seconds(timeouts.stall_seconds);
     }
@@ -271,6 +271,9 @@ Bytes fetch_page(std::string_view url, const std::atomic<bool>* cancel, std::str
     // that broke off mid-body gives the part received, one that failed
     // before the body gives nothing.
     curl_easy_perform(easy.get());
+    if (info != nullptr) {
+        curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &info->status);
+    }
     return std::move(transfer.body);
 }
 

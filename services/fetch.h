@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <string>
+#include <string>
 #include <string_view>
 
 #include "services/text.h"
@@ -27,11 +28,17 @@ struct FetchTimeouts {
 void set_fetch_timeouts(FetchTimeouts timeouts);
 FetchTimeouts fetch_timeouts();
 
+// What is known of the response the body came from (the last one, after
+// redirects).
+struct FetchInfo {
+    std::string content_type;  // empty when it had none or nothing arrived
+    long status = 0;           // the HTTP status code; 0 when no response arrived
+};
+
 // `cancel`, when given, ends the transfer soon after it becomes true; what
-// arrived before then is returned. `content_type`, when given, receives the
-// Content-Type value of the response the body came from (after redirects),
-// or the empty text when it had none or nothing arrived.
+// arrived before then is returned. `info`, when given, receives what is known
+// of the response.
 Bytes fetch_page(std::string_view url, const std::atomic<bool>* cancel = nullptr,
-                 std::string* content_type = nullptr);
+                 FetchInfo* info = nullptr);
 
 }  // namespace qinglan

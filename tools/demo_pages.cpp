@@ -30,7 +30,13 @@ constexpr std::array<const char*, 6> kDepartments = {"销售部", "外贸部", "
 constexpr std::array<const char*, 5> kPositions = {"经理", "业务员", "主管", "总经理", "专员"};
 constexpr std::array<const char*, 6> kMobilePrefixes = {"139", "138", "186", "159", "130", "188"};
 
-std::string two_digits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+std::string two_digits(int n) {
+    std::string digits = std::to_string(n);
+    if (digits.size() < 2) {
+        digits.insert(digits.begin(), '0');
+    }
+    return digits;
+}
 
 }  // namespace
 

@@ -2,9 +2,7 @@
 // child process, against a sample marketplace on 127.0.0.1.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,6 +15,7 @@
 
 #include "engine/request.h"
 #include "services/charset.h"
+#include "tests/app/child_process.h"
 #include "tools/sample_marketplace.h"
 
 namespace qinglan {
@@ -24,82 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// A child process with its stdout and stderr read through pipes.
-class Child {
-public:
-    explicit Child(const std::vector<std::string>& args) {
-        int out[2], err[2];
-        if (pipe(out) != 0 || pipe(err) != 0) {
-            return;
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            dup2(err[1], STDERR_FILENO);
-            close(out[0]), close(out[1]), close(err[0]), close(err[1]);
-            std::vector<char*> argv;
-            for (const auto& arg : args) {
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]), close(err[1]);
-        out_ = fdopen(out[0], "r");
-        err_ = fdopen(err[0], "r");
-    }
-    ~Child() {
-        if (pid_ > 0 && status_ < 0) {
-            kill(pid_, SIGKILL);
-            wait();
-        }
-        if (out_ != nullptr) fclose(out_);
-        if (err_ != nullptr) fclose(err_);
-    }
-
-    // The next line of stderr without its line feed; false at the end.
-    bool next_error_line(std::string* line) {
-        char buffer[4096];
-        if (fgets(buffer, sizeof buffer, err_) == nullptr) {
-            return false;
-        }
-        *line = buffer;
-        if (!line->empty() && line->back() == '\n') {
-            line->pop_back();
-        }
-        errors_ += *line + "\n";
-        return true;
-    }
-
-    int wait() {
-        std::string line;
-        while (next_error_line(&line)) {
-        }
-        char buffer[4096];
-        std::size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, out_)) > 0) {
-            output_.append(buffer, n);
-        }
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return status_;
-    }
-
-    void kill_now() { kill(pid_, SIGKILL); }
-
-    const std::string& output() const { return output_; }
-    const std::string& errors() const { return errors_; }
-
-private:
-    pid_t pid_ = -1;
-    int status_ = -1;
-    FILE* out_ = nullptr;
-    FILE* err_ = nullptr;
-    std::string output_, errors_;
-};
 
 class CollectCommandTest : public testing::Test {
 protected:

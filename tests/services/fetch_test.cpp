@@ -64,9 +64,10 @@ TEST_F(FetchTest, ReturnsTheExactBytesOfAPlainGet) {
     const std::string page = "<html>\xCA\xD6\xBB\xFA</html>";
     market_.set_resource("page.html", page);
 
-    std::string content_type;
-    EXPECT_EQ(fetch_page(url("/page.html"), nullptr, &content_type), page);
-    EXPECT_EQ(content_type, "text/html; charset=gbk");
+    FetchInfo info;
+    EXPECT_EQ(fetch_page(url("/page.html"), nullptr, &info), page);
+    EXPECT_EQ(info.content_type, "text/html; charset=gbk");
+    EXPECT_EQ(info.status, 200);
 
     const auto requests = market_.requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -124,11 +125,12 @@ TEST_F(FetchTest, GivesUpAtOnceWhenNothingListens) {
     const std::string address = "http://" + closed.search_host() + "/page.txt";
     closed.stop();
 
-    std::string content_type = "left over";
+    FetchInfo info{"left over", 200};
     const auto start = Clock::now();
-    EXPECT_EQ(fetch_page(address, nullptr, &content_type), "");
+    EXPECT_EQ(fetch_page(address, nullptr, &info), "");
     EXPECT_LT(elapsed_since(start), milliseconds(2000));
-    EXPECT_EQ(content_type, "");
+    EXPECT_EQ(info.content_type, "");
+    EXPECT_EQ(info.status, 0);
 }
 
 // A listening socket that never accepts, its queue filled, so that a further
@@ -208,7 +210,9 @@ TEST_F(FetchTest, ReturnsTheBodyOfAnErrorPage) {
     market_.set_resource("broken.html", "<p>broken</p>");
     market_.set_behaviour("broken.html", {.status = 500});
 
-    EXPECT_EQ(fetch_page(url("/gone.html")), "<p>gone</p>");
+    FetchInfo info;
+    EXPECT_EQ(fetch_page(url("/gone.html"), nullptr, &info), "<p>gone</p>");
+    EXPECT_EQ(info.status, 404);
     EXPECT_EQ(fetch_page(url("/broken.html")), "<p>broken</p>");
     EXPECT_NE(fetch_page(url("/missing.html")), "");
 }
@@ -221,9 +225,10 @@ TEST_F(FetchTest, FollowsRedirectsAndReturnsOnlyTheFinalBody) {
 
     EXPECT_EQ(fetch_page(url("/found")), "final page");
     EXPECT_EQ(fetch_page(url("/moved")), "final page");
-    std::string content_type;
-    EXPECT_EQ(fetch_page(url("/twice"), nullptr, &content_type), "final page");
-    EXPECT_EQ(content_type, "text/plain; charset=utf-8");
+    FetchInfo info;
+    EXPECT_EQ(fetch_page(url("/twice"), nullptr, &info), "final page");
+    EXPECT_EQ(info.content_type, "text/plain; charset=utf-8");
+    EXPECT_EQ(info.status, 200);
 
     const auto requests = market_.requests();
     ASSERT_EQ(requests.size(), 7u);

@@ -1,0 +1,47 @@
+#include "app/dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace qinglan {
+
+QString default_caption() { return QStringLiteral("信息："); }
+
+void QtDialogs::message(QWidget* parent, const QString& text, Icon icon, const QString& caption,
+                        const QString& details) {
+    QMessageBox box(parent);
+    box.setWindowTitle(caption.isEmpty() ? default_caption() : caption);
+    box.setText(text);
+    box.setInformativeText(details);
+    box.setStandardButtons(QMessageBox::Ok);
+    switch (icon) {
+        case Icon::kNone:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case Icon::kInformation:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case Icon::kWarning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case Icon::kError:
+            box.setIcon(QMessageBox::Critical);
+            break;
+    }
+    box.exec();
+}
+
+QString QtDialogs::save_file_name(QWidget* parent, const QString& title, const QString& filter,
+                                  const QString& default_suffix) {
+    QFileDialog dialog(parent, title, QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(default_suffix);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().first();
+}
+
+}  // namespace qinglan

@@ -1,0 +1,41 @@
+#pragma once
+
+// The message boxes and the save dialog of the windows, behind an interface
+// so that tests can answer them without anything blocking.
+
+#include <QString>
+
+class QWidget;
+
+namespace qinglan {
+
+class Dialogs {
+public:
+    enum class Icon { kNone, kInformation, kWarning, kError };
+
+    virtual ~Dialogs() = default;
+
+    // A message with an OK button; returns when it is closed. The caption is
+    // "信息：" unless another is given.
+    virtual void message(QWidget* parent, const QString& text, Icon icon = Icon::kNone,
+                         const QString& caption = QString(), const QString& details = QString()) = 0;
+
+    // The file chosen in a save dialog that asks before replacing a file;
+    // empty when cancelled.
+    virtual QString save_file_name(QWidget* parent, const QString& title, const QString& filter,
+                                   const QString& default_suffix) = 0;
+};
+
+// The real boxes, task-modal.
+class QtDialogs final : public Dialogs {
+public:
+    void message(QWidget* parent, const QString& text, Icon icon, const QString& caption,
+                 const QString& details) override;
+    QString save_file_name(QWidget* parent, const QString& title, const QString& filter,
+                           const QString& default_suffix) override;
+};
+
+// The default caption of a message box.
+QString default_caption();
+
+}  // namespace qinglan

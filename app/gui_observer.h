@@ -1,0 +1,65 @@
+#pragma once
+
+// Carries what the collection workers report to the windows' thread. Reports
+// are gathered under a lock and handed over in one batch by a queued call,
+// so a busy collection costs the windows one update per event-loop turn, not
+// one per field. The queued call is bound to the context object: once that is
+// gone, nothing more is delivered.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "app/result_list_model.h"
+#include "engine/collection_observer.h"
+
+namespace qinglan {
+
+struct CollectionUpdates {
+    struct TaskRow {
+        int task;
+        QString keyword;
+        int total;
+    };
+    std::optional<QString> status[2];  // the last text of each part
+    std::vector<TaskRow> task_rows;
+    std::map<int, std::vector<ResultListModel::Cell>> cells;  // by task
+    std::map<int, int> done;                                  // by task: members handled
+    std::vector<std::pair<int, QString>> failures;            // task, what the store refused
+    std::vector<std::pair<int, TaskOutcome>> finished;
+};
+
+class GuiObserver final : public CollectionObserver {
+public:
+    using Apply = std::function<void(CollectionUpdates&&)>;
+
+    // `apply` runs on `context`'s thread.
+    GuiObserver(QObject* context, Apply apply);
+
+    void status_changed(int task, int part, const std::string& text) override;
+    void task_row_added(int task, const std::string& keyword, int total) override;
+    void record_cell(int task, int row, int field, const std::string& value) override;
+    void member_done(int task, int done) override;
+    void storage_failed(int task, const std::string& message) override;
+    void task_finished(int task, const TaskOutcome& outcome) override;
+
+    // Delivers what is pending now, on the calling (windows') thread.
+    void flush();
+
+private:
+    void schedule();  // under mutex_
+
+    QPointer<QObject> context_;
+    Apply apply_;
+    std::mutex mutex_;
+    CollectionUpdates pending_;
+    bool scheduled_ = false;
+};
+
+}  // namespace qinglan

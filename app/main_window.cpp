@@ -1,0 +1,446 @@
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QKeyEvent>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/export_window.h"
+#include "app/fatal_error.h"
+#include "app/result_list_model.h"
+#include "app/search_window.h"
+#include "app/stored_rows_loader.h"
+#include "services/charset.h"
+#include "services/environment.h"
+#include "storage/sqlite_store.h"
+#include "update/update_check.h"
+
+namespace qinglan {
+namespace {
+
+constexpr const char* kProductAddress = "https://qinglan.example.com";
+
+// Stands in for a database that could not be opened: every operation fails
+// with the reason it could not be opened, so the failure is reported where
+// the database is next needed.
+class UnavailableStore final : public RecordStore {
+public:
+    explicit UnavailableStore(std::string reason) : reason_(std::move(reason)) {}
+    bool ensure_table(std::string_view, std::string* error) override { return fail(error); }
+    bool insert_record(std::string_view, const ContactRecord&, std::string* error) override {
+        return fail(error);
+    }
+    bool read_table_names(std::vector<std::string>*, std::string* error) override { return fail(error); }
+    bool read_rows(std::string_view, const std::function<bool(ContactRecord&&)>&,
+                   std::string* error) override {
+        return fail(error);
+    }
+    bool count_rows(std::string_view, long long*, std::string* error) override { return fail(error); }
+
+private:
+    bool fail(std::string* error) const {
+        if (error != nullptr) {
+            *error = reason_;
+        }
+        return false;
+    }
+    std::string reason_;
+};
+
+QString from_utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+QString from_gbk(const std::string& text) { return from_utf8(gbk_to_utf8(text)); }
+
+}  // namespace
+
+QString MainWindow::caption() { return QStringLiteral("青岚用户采集器（阿里巴巴）V01"); }
+
+QString MainWindow::ready_text() { return QStringLiteral("状态：程序准备好可以搜索"); }
+
+QString MainWindow::built_in_notice() {
+    return QStringLiteral(
+        "青岚用户采集器使用说明\r\n"
+        "\r\n"
+        "1. 点击工具条上的“客服信息”，在弹出的“公司信息搜索”窗口中输入搜索关键字，"
+        "按“确定提交”或回车键提交。窗口保持打开，可以接着提交下一个关键字。\r\n"
+        "2. 每个关键字都有自己的结果页：在上方的“采集任务”列表里可以看到任务总量和完成数量，"
+        "状态栏显示采集进度。几个关键字可以同时采集。\r\n"
+        "3. 采集到的每一位用户都立即保存在程序目录下的 date/lingshishuj.db 数据库中，"
+        "以关键字为表名。已经采集过的关键字再次提交时，直接从数据库显示，不再重新采集。\r\n"
+        "4. 选中一个结果页，点击“导出”，即可把该页的全部行保存为 Excel 工作簿（.xlsx）。\r\n"
+        "5. 点击“退出”或关闭窗口时，正在进行的采集会停止，已保存的数据不会丢失。");
+}
+
+MainWindow::MainWindow(GuiSettings settings, Dialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent,
+                  Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                      Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      settings_(std::move(settings)),
+      dialogs_(dialogs),
+      end_program_([](int status) { QApplication::exit(status); }),
+      observer_(this, [this](CollectionUpdates&& updates) { apply_updates(std::move(updates)); }) {
+    setObjectName(QStringLiteral("主窗口"));
+    setWindowTitle(caption());
+    setFixedSize(867, 544);
+    build_toolbar();
+    build_central_units();
+    build_status_bar();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+MainWindow::~MainWindow() { stop_collection(); }
+
+void MainWindow::set_end_program(std::function<void(int)> end_program) {
+    end_program_ = std::move(end_program);
+}
+
+void MainWindow::end_program(int status) {
+    stop_collection();
+    end_program_(status);
+}
+
+void MainWindow::build_toolbar() {
+    toolbar_ = new QToolBar(this);
+    toolbar_->setObjectName(QStringLiteral("工具条_顶部"));
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    toolbar_->setIconSize(QSize(32, 32));
+    toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    addToolBar(Qt::TopToolBarArea, toolbar_);
+    const struct {
+        const char* caption;
+        QStyle::StandardPixmap image;
+    } buttons[] = {
+        {"客服信息", QStyle::SP_FileDialogContentsView},
+        {"导出", QStyle::SP_DialogSaveButton},
+        {"帮助", QStyle::SP_MessageBoxQuestion},
+        {"关于", QStyle::SP_MessageBoxInformation},
+        {"退出", QStyle::SP_DialogCloseButton},
+    };
+    for (int i = 0; i < 5; ++i) {
+        QAction* action = toolbar_->addAction(style()->standardIcon(buttons[i].image),
+                                              QString::fromUtf8(buttons[i].caption));
+        connect(action, &QAction::triggered, this, [this, i] { on_toolbar_click(i); });
+    }
+}
+
+void MainWindow::build_central_units() {
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 0);
+
+    auto* frame = new QGroupBox(QStringLiteral("采集任务"), central);
+    frame->setObjectName(QStringLiteral("分组框1"));
+    frame->setFixedHeight(96);
+    auto* frame_layout = new QVBoxLayout(frame);
+    frame_layout->setContentsMargins(5, 4, 5, 4);
+    task_list_ = new QTreeWidget(frame);
+    task_list_->setObjectName(QStringLiteral("超级列表框1"));
+    task_list_->setColumnCount(3);
+    task_list_->setHeaderLabels({QStringLiteral("任务名称"), QStringLiteral("任务总量"), QStringLiteral("完成数量")});
+    task_list_->setRootIsDecorated(false);
+    task_list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    for (int column = 0; column < 3; ++column) {
+        task_list_->setColumnWidth(column, 100);
+    }
+    frame_layout->addWidget(task_list_);
+    layout->addWidget(frame);
+
+    tabs_ = new QTabWidget(central);
+    tabs_->setObjectName(QStringLiteral("选择夹1"));
+    auto* start_page = new QWidget(tabs_);
+    start_page->setObjectName(QStringLiteral("起始页"));
+    auto* page_layout = new QVBoxLayout(start_page);
+    page_layout->setContentsMargins(8, 8, 8, 8);
+    notice_box_ = new QPlainTextEdit(start_page);
+    notice_box_->setObjectName(QStringLiteral("版本框"));
+    notice_box_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    notice_box_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    notice_box_->setFrameShape(QFrame::StyledPanel);
+    notice_box_->setFrameShadow(QFrame::Sunken);
+    page_layout->addWidget(notice_box_);
+    tabs_->addTab(start_page, QStringLiteral("起始页"));
+    connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::switch_result_page);
+    layout->addWidget(tabs_, 1);
+    setCentralWidget(central);
+}
+
+void MainWindow::build_status_bar() {
+    auto* bar = new QStatusBar(this);
+    bar->setObjectName(QStringLiteral("状态条1"));
+    bar->setSizeGripEnabled(false);
+    const int widths[2] = {200, 250};
+    const QFrame::Shadow shadows[2] = {QFrame::Raised, QFrame::Sunken};
+    for (int part = 0; part < 2; ++part) {
+        auto* label = new QLabel(bar);
+        label->setObjectName(QStringLiteral("状态条1_") + QString::number(part));
+        label->setFixedWidth(widths[part]);
+        label->setFrameStyle(QFrame::Panel | shadows[part]);
+        bar->addWidget(label);
+        status_parts_[part] = label;
+    }
+    status_parts_[0]->setText(ready_text());
+    setStatusBar(bar);
+}
+
+QString MainWindow::status_text(int part) const {
+    return part == 0 || part == 1 ? status_parts_[part]->text() : QString();
+}
+
+void MainWindow::set_status(int part, const QString& text) {
+    if (part == 0 || part == 1) {
+        status_parts_[part]->setText(text);
+    }
+}
+
+bool MainWindow::run_start_up() {
+    // The database first: a store that cannot be opened is reported, and
+    // stands as one that fails with that reason wherever it is needed.
+    std::string error;
+    std::unique_ptr<SqliteStore> store = SqliteStore::open(settings_.data_dir, &error);
+    if (store) {
+        store_ = std::move(store);
+    } else {
+        store_error_ = error;
+        store_ = std::make_unique<UnavailableStore>(error);
+        set_status(0, QStringLiteral("状态：数据库无法打开"));
+        dialogs_.message(this, QStringLiteral("数据库无法打开，采集到的数据将无法保存。"),
+                         Dialogs::Icon::kWarning, QString(), from_utf8(error));
+    }
+    engine_ = std::make_unique<CollectionEngine>(*store_, settings_.hosts, observer_);
+
+    QApplication::processEvents();
+    const Text notice = fetch_remote_notice(settings_.update_host);
+    notice_box_->setPlainText(notice.empty() ? built_in_notice() : from_gbk(notice));
+
+    const std::optional<UpdateDescriptor> descriptor = fetch_update_descriptor(settings_.update_host);
+    if (!descriptor || !announces_update(*descriptor)) {
+        return true;
+    }
+    write_handover_file(settings_.run_dir, settings_.program_name, *descriptor);
+    const std::string updater = updater_path(settings_.run_dir);
+    if (!file_exists(updater)) {
+        dialogs_.message(nullptr,
+                         QStringLiteral("青岚采集 文件不完整，请重新下载。\r\n本软件绿色，无毒无害请放心使用！"),
+                         Dialogs::Icon::kNone, QStringLiteral("   青岚采集软件友情提示"));
+        return false;
+    }
+    run_program(updater, false);
+    return false;
+}
+
+void MainWindow::on_toolbar_click(int index) {
+    const QList<QAction*> actions = toolbar_->actions();
+    const QString text = index >= 0 && index < actions.size() ? actions[index]->text() : QString();
+    if (text == QStringLiteral("退出")) {
+        end_program(0);
+    } else if (text == QStringLiteral("关于")) {
+        show_about();
+    } else if (text == QStringLiteral("帮助")) {
+        show_help();
+    } else if (text == QStringLiteral("客服信息")) {
+        open_search_window();
+    } else if (text == QStringLiteral("导出")) {
+        export_to_excel();
+    }
+}
+
+void MainWindow::show_help() {
+    dialogs_.message(nullptr, QStringLiteral("详细看软件起始页说明！"), Dialogs::Icon::kInformation);
+}
+
+void MainWindow::show_about() {
+    dialogs_.message(nullptr, caption() + QStringLiteral("\r\n软件官方网址：") + QString::fromUtf8(kProductAddress),
+                     Dialogs::Icon::kInformation);
+}
+
+void MainWindow::open_search_window() {
+    set_status(0, QStringLiteral("状态：程序准备好，可以搜索"));
+    set_status(1, QString());
+    if (!engine_) {
+        return;
+    }
+    std::string error;
+    if (!engine_->read_table_names(&error)) {
+        // Nothing can be collected or shown without the database.
+        const std::string path = SqliteStore::database_path(settings_.data_dir);
+        dialogs_.message(nullptr,
+                         QStringLiteral("无法打开数据库文件 ") + from_utf8(path) + QStringLiteral("，程序将退出。"),
+                         Dialogs::Icon::kError, QString(), from_utf8(error));
+        end_program(0);
+        return;
+    }
+    SearchWindow window(this, engine_->table_names(),
+                        [this](const QString& keyword) { submit_keyword(keyword); });
+    window.exec();
+}
+
+void MainWindow::submit_keyword(const QString& keyword) {
+    if (!engine_) {
+        return;
+    }
+    const std::string typed = keyword.toStdString();
+    const SubmitResult result = engine_->submit_keyword(typed);
+    if (result.kind == SubmitResult::kReopened) {
+        ResultListModel* model = add_result_list_and_tab(keyword);
+        loaders_.push_back(std::make_unique<StoredRowsLoader>(
+            *store_, typed, model, [this, keyword](const QString& reason) {
+                dialogs_.message(nullptr, QStringLiteral("无法读取关键字「") + keyword + QStringLiteral("」的数据。"),
+                                 Dialogs::Icon::kWarning, QString(), reason);
+            }));
+        return;
+    }
+    if (result.table_ready) {
+        task_models_[result.task] = add_result_list_and_tab(keyword);
+        return;
+    }
+    // Without its table the task still runs, but nothing of it can be kept:
+    // it gets no result tab, and its refused rows are reported as they come.
+    dialogs_.message(nullptr, QStringLiteral("失败"), Dialogs::Icon::kNone, QString(),
+                     from_utf8(result.table_error));
+}
+
+ResultListModel* MainWindow::add_result_list_and_tab(const QString& keyword) {
+    auto* view = new QTableView(tabs_);
+    auto* model = new ResultListModel(view);
+    view->setObjectName(QStringLiteral("超级列表框_主窗口_") + QString::number(result_lists_.size() + 1));
+    view->setModel(model);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setShowGrid(false);
+    view->setWordWrap(false);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    view->horizontalHeader()->setHighlightSections(false);
+    for (int column = 0; column < ResultListModel::kColumns; ++column) {
+        view->setColumnWidth(column, ResultListModel::column_width(column));
+    }
+    result_lists_.push_back(view);
+    // Appending a tab leaves the selected one as it is.
+    tabs_->addTab(view, keyword);
+    return model;
+}
+
+void MainWindow::switch_result_page(int index) {
+    if (index <= 0) {
+        return;
+    }
+    // Every tab after the start page has its result list.
+    check_index(dialogs_, index, result_list_count());
+    shown_page_ = index;
+}
+
+QTableView* MainWindow::result_list(int tab_index) {
+    check_index(dialogs_, tab_index, result_list_count());
+    return result_lists_[static_cast<std::size_t>(tab_index) - 1];
+}
+
+ResultListModel* MainWindow::result_model(int tab_index) {
+    return static_cast<ResultListModel*>(result_list(tab_index)->model());
+}
+
+void MainWindow::apply_updates(CollectionUpdates&& updates) {
+    for (const auto& row : updates.task_rows) {
+        auto* item = new QTreeWidgetItem(task_list_);
+        item->setText(0, row.keyword);
+        item->setText(1, QString::number(row.total));
+        task_rows_[row.task] = item;
+    }
+    for (auto& [task, cells] : updates.cells) {
+        const auto model = task_models_.find(task);
+        if (model != task_models_.end()) {
+            model->second->apply_cells(cells);
+        }
+    }
+    for (const auto& [task, done] : updates.done) {
+        const auto row = task_rows_.find(task);
+        if (row != task_rows_.end()) {
+            row->second->setText(2, QString::number(done));
+        }
+    }
+    for (int part = 0; part < 2; ++part) {
+        if (updates.status[part]) {
+            set_status(part, *updates.status[part]);
+        }
+    }
+    for (const auto& [task, reason] : updates.failures) {
+        // Once per task: a table that refuses one row refuses them all.
+        if (failure_shown_[task]) {
+            continue;
+        }
+        failure_shown_[task] = true;
+        set_status(0, QStringLiteral("状态：数据保存失败"));
+        const auto row = task_rows_.find(task);
+        const QString keyword = row != task_rows_.end() ? row->second->text(0) : QString();
+        dialogs_.message(nullptr, QStringLiteral("关键字「") + keyword + QStringLiteral("」采集到的数据未能保存到数据库。"),
+                         Dialogs::Icon::kWarning, QString(), reason);
+    }
+}
+
+void MainWindow::export_to_excel() {
+    if (exporting_) {
+        dialogs_.message(nullptr, QStringLiteral("正在导出，请等这一次导出完成。"), Dialogs::Icon::kInformation);
+        return;
+    }
+    const int tab = tabs_->currentIndex();
+    if (tab <= 0) {
+        dialogs_.message(nullptr, QStringLiteral("请先选中一个关键字的结果页，再导出。"), Dialogs::Icon::kInformation);
+        return;
+    }
+    ResultListModel* model = result_model(tab);
+    const QString path = dialogs_.save_file_name(this, QStringLiteral("导出资料"),
+                                                 QStringLiteral("Excel 工作簿 (*.xlsx)"), QStringLiteral("xlsx"));
+    if (path.isEmpty()) {
+        return;
+    }
+    exporting_ = true;
+    std::string error;
+    const bool written = export_result_list(this, *model, path, &error);
+    exporting_ = false;
+    if (written) {
+        dialogs_.message(nullptr, QStringLiteral("导出成功!"), Dialogs::Icon::kInformation);
+    } else {
+        dialogs_.message(nullptr, QStringLiteral("导出失败，没有写出文件。"), Dialogs::Icon::kWarning, QString(),
+                         from_utf8(error));
+    }
+}
+
+void MainWindow::stop_collection() {
+    loaders_.clear();
+    if (engine_) {
+        engine_->stop();
+    }
+    // What the workers reported before they ended still reaches the lists.
+    observer_.flush();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // Esc closes the window as its close box does, whatever has the focus.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    stop_collection();
+    event->accept();
+}
+
+}  // namespace qinglan

@@ -1,0 +1,125 @@
+#pragma once
+
+// The application's main window: the toolbar of commands, the task list, the
+// tabs (the start page with the notice, then one result tab per submitted
+// keyword) and the status line. It owns the database, the collection engine
+// and every result list; the engine's workers reach it only through the
+// queued reports of its observer.
+//
+// Closing it, Esc or "退出" stop the running collections cleanly: transfers
+// end promptly and the rows stored so far stay.
+
+#include <QMainWindow>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/dialogs.h"
+#include "app/gui_observer.h"
+#include "engine/collection_engine.h"
+#include "engine/request.h"
+#include "storage/record_store.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QTabWidget;
+class QTableView;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace qinglan {
+
+class ResultListModel;
+class StoredRowsLoader;
+
+struct GuiSettings {
+    std::string data_dir;
+    MarketHosts hosts;
+    std::string update_host;  // empty: no notice, no update check
+    std::string run_dir;      // where the update folder lives
+    std::string program_name;
+};
+
+class MainWindow final : public QMainWindow {
+    Q_OBJECT
+
+public:
+    MainWindow(GuiSettings settings, Dialogs& dialogs, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    static QString caption();
+    static QString ready_text();  // the status line's first text
+    static QString built_in_notice();
+
+    // Prepares the database, shows the notice and checks for an update.
+    // False when the program is to end now (handed to the updater, or the
+    // updater is missing).
+    bool run_start_up();
+
+    // How the program ends (the event loop's exit by default); tests replace it.
+    void set_end_program(std::function<void(int)> end_program);
+
+    // The toolbar's click: the command is chosen by the button's caption.
+    void on_toolbar_click(int index);
+    void open_search_window();
+    void submit_keyword(const QString& keyword);
+    void export_to_excel();
+
+    QString status_text(int part) const;
+    void set_status(int part, const QString& text);
+
+    // The result list of tab `tab_index` (1-based among the tabs after the
+    // start page); a lookup outside the lists is a fault that ends the program.
+    QTableView* result_list(int tab_index);
+    int result_list_count() const { return static_cast<int>(result_lists_.size()); }
+    ResultListModel* result_model(int tab_index);
+
+    // Stops every running collection and waits for the workers.
+    void stop_collection();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void build_toolbar();
+    void build_central_units();
+    void build_status_bar();
+    void apply_updates(CollectionUpdates&& updates);
+    ResultListModel* add_result_list_and_tab(const QString& keyword);
+    void switch_result_page(int index);
+    void show_help();
+    void show_about();
+    void end_program(int status);
+
+    const GuiSettings settings_;
+    Dialogs& dialogs_;
+    std::function<void(int)> end_program_;
+
+    QToolBar* toolbar_ = nullptr;
+    QTreeWidget* task_list_ = nullptr;
+    QTabWidget* tabs_ = nullptr;
+    QPlainTextEdit* notice_box_ = nullptr;
+    QLabel* status_parts_[2] = {nullptr, nullptr};
+
+    std::vector<QTableView*> result_lists_;  // result list k belongs to tab k
+    int shown_page_ = 0;
+    bool exporting_ = false;
+    std::map<int, ResultListModel*> task_models_;  // by task number
+    std::map<int, QTreeWidgetItem*> task_rows_;    // by task number
+    std::map<int, bool> failure_shown_;            // by task number
+
+    // Declared in the order they are needed: the engine's workers report to
+    // the observer and write to the store, so the engine goes first.
+    std::unique_ptr<RecordStore> store_;
+    std::string store_error_;
+    GuiObserver observer_;
+    std::unique_ptr<CollectionEngine> engine_;
+    std::vector<std::unique_ptr<StoredRowsLoader>> loaders_;
+};
+
+}  // namespace qinglan

@@ -1,0 +1,40 @@
+#pragma once
+
+// Fills a result list with a stored keyword's rows without holding up the
+// windows: a thread reads the table and hands the rows over in batches by
+// queued calls bound to the model. Destroying the loader stops the reading
+// and waits for the thread; the model must outlive the loader.
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "app/result_list_model.h"
+#include "storage/record_store.h"
+
+namespace qinglan {
+
+class StoredRowsLoader {
+public:
+    // `on_failure` runs on the windows' thread with the reason when the
+    // table cannot be read.
+    StoredRowsLoader(RecordStore& store, std::string table, ResultListModel* model,
+                     std::function<void(const QString&)> on_failure);
+    ~StoredRowsLoader();
+    StoredRowsLoader(const StoredRowsLoader&) = delete;
+    StoredRowsLoader& operator=(const StoredRowsLoader&) = delete;
+
+    bool finished() const { return finished_; }
+
+private:
+    void run(RecordStore& store, const std::string& table,
+             std::function<void(const QString&)> on_failure);
+
+    ResultListModel* const model_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> finished_{false};
+    std::thread thread_;
+};
+
+}  // namespace qinglan

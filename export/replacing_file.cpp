@@ -1,0 +1,140 @@
+#include "export/replacing_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace qinglan {
+namespace {
+
+// Room left in a file name for ".", ".XXXXXX.tmp" and some slack.
+constexpr std::size_t kMaxBaseNameBytes = 255 - 16;
+
+bool fail(std::string* error, const std::string& what) {
+    if (error != nullptr) {
+        *error = what;
+    }
+    return false;
+}
+
+bool fail_errno(std::string* error, const std::string& what, int code) {
+    return fail(error, what + ": " + std::strerror(code));
+}
+
+// The umask without changing it: umask() itself would have to set it, and
+// another thread creating a file meanwhile would get the wrong mode.
+mode_t current_umask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0) {
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+        }
+    }
+    return 022;
+}
+
+// Cuts a long name at a character boundary, so the temporary name stays
+// within the file system's limit and is still valid UTF-8.
+std::string shortened(std::string name) {
+    if (name.size() <= kMaxBaseNameBytes) {
+        return name;
+    }
+    std::size_t cut = kMaxBaseNameBytes;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    name.resize(cut);
+    return name;
+}
+
+}  // namespace
+
+ReplacingFile::ReplacingFile(std::string path) : path_(std::move(path)) {}
+
+ReplacingFile::~ReplacingFile() {
+    remove_temporary();
+}
+
+void ReplacingFile::remove_temporary() {
+    if (descriptor_ >= 0) {
+        ::close(descriptor_);
+        descriptor_ = -1;
+    }
+    if (!committed_ && !temporary_path_.empty()) {
+        ::unlink(temporary_path_.c_str());
+        temporary_path_.clear();
+    }
+}
+
+bool ReplacingFile::create(std::string* error) {
+    remove_temporary();
+    const std::filesystem::path target(path_);
+    const std::string name = target.filename().string();
+    if (path_.empty() || name.empty() || name == "." || name == "..") {
+        return fail(error, "'" + path_ + "' does not name a file");
+    }
+    struct stat existing {};
+    if (::stat(path_.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+        return fail(error, "cannot write " + path_ + ": it is a folder");
+    }
+    folder_ = target.has_parent_path() ? target.parent_path().string() : ".";
+
+    std::string hidden_name = ".";
+    hidden_name += shortened(name);
+    hidden_name += ".XXXXXX.tmp";
+    const std::string pattern = (std::filesystem::path(folder_) / hidden_name).string();
+    std::vector<char> writable(pattern.begin(), pattern.end());
+    writable.push_back('\0');
+    const int descriptor = ::mkostemps(writable.data(), 4, O_CLOEXEC);
+    if (descriptor < 0) {
+        return fail_errno(error, "cannot create a file in the folder " + folder_, errno);
+    }
+    descriptor_ = descriptor;
+    temporary_path_ = writable.data();
+    // mkostemps makes the file private; the result should be like any new file.
+    if (::fchmod(descriptor_, 0666 & ~current_umask()) != 0) {
+        const int code = errno;
+        remove_temporary();
+        return fail_errno(error, "cannot set the permissions of a new file in " + folder_, code);
+    }
+    return true;
+}
+
+bool ReplacingFile::commit(std::string* error) {
+    if (descriptor_ < 0 || committed_) {
+        return fail(error, "nothing to save as " + path_);
+    }
+    // Late write errors (a full disk under delayed allocation, a network file
+    // system) only show here; renaming before they are known could put a
+    // damaged file in the place of a good one.
+    if (::fsync(descriptor_) != 0) {
+        return fail_errno(error, "cannot write " + path_, errno);
+    }
+    const int descriptor = descriptor_;
+    descriptor_ = -1;
+    if (::close(descriptor) != 0) {
+        return fail_errno(error, "cannot write " + path_, errno);
+    }
+    if (::rename(temporary_path_.c_str(), path_.c_str()) != 0) {
+        return fail_errno(error, "cannot save " + path_, errno);
+    }
+    committed_ = true;
+    // The rename itself is only durable once the folder is; a failure here
+    // leaves a complete file, so it is not reported.
+    const int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
+
+}  // namespace qinglan

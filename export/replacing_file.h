@@ -1,0 +1,47 @@
+#pragma once
+
+// A file that takes the place of `path` only once it is complete. It is
+// written under a temporary name in the same folder (".NAME.XXXXXX.tmp"),
+// flushed to the disk and then renamed over `path` in one step, so `path`
+// holds either what it held before or the whole new file, never a part of
+// it, even if the program dies half-way. Destroyed without a successful
+// commit(), the temporary file is removed and `path` is left as it was.
+//
+// Failures come back as false with a reason naming the file in `error`.
+
+#include <string>
+
+namespace qinglan {
+
+class ReplacingFile {
+public:
+    explicit ReplacingFile(std::string path);
+    ~ReplacingFile();
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    // Creates the empty temporary file, readable and writable as a new file
+    // would be under the process's umask.
+    bool create(std::string* error);
+
+    // Where to write the content: an existing file that may be reopened and
+    // truncated by name.
+    const std::string& temporary_path() const { return temporary_path_; }
+
+    // The folder that holds both names.
+    const std::string& folder() const { return folder_; }
+
+    // Flushes the temporary file and renames it to `path`.
+    bool commit(std::string* error);
+
+private:
+    void remove_temporary();
+
+    const std::string path_;
+    std::string folder_;
+    std::string temporary_path_;
+    int descriptor_ = -1;
+    bool committed_ = false;
+};
+
+}  // namespace qinglan

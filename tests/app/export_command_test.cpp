@@ -1,0 +1,173 @@
+// `qinglan export` run as a user runs it, on a database filled beforehand.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "storage/sqlite_store.h"
+#include "tests/app/child_process.h"
+#include "tests/export/workbook_reader.h"
+
+namespace qinglan {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ExportCommandTest : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("qinglan-export-cli-" + std::to_string(::getpid()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void store(const std::string& keyword, const std::vector<ContactRecord>& records) {
+        std::string error;
+        auto database = SqliteStore::open(dir_.string(), &error);
+        ASSERT_TRUE(database) << error;
+        ASSERT_TRUE(database->ensure_table(keyword, &error)) << error;
+        for (const ContactRecord& record : records) {
+            ASSERT_TRUE(database->insert_record(keyword, record, &error)) << error;
+        }
+    }
+
+    std::vector<std::string> command(std::vector<std::string> arguments) {
+        std::vector<std::string> args = {QINGLAN_PROGRAM, "export", "--data-dir", dir_.string()};
+        args.insert(args.end(), arguments.begin(), arguments.end());
+        return args;
+    }
+
+    std::string file(const std::string& name) const { return (dir_ / name).string(); }
+
+    static std::string contents(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+
+    fs::path dir_;
+};
+
+ContactRecord record(const std::string& company, const std::string& phone) {
+    ContactRecord r;
+    r[kCompanyName] = company;
+    r[kContactName] = "张伟";
+    r[kAccount] = "zhangwei" + phone.substr(phone.size() - 2);
+    r[kTelephone] = phone;
+    r[kPostalCode] = "010100";
+    r[kAddress] = "浙江省杭州市\n西湖区";
+    return r;
+}
+
+TEST_F(ExportCommandTest, WritesTheStoredRowsAndSaysHowMany) {
+    store("手机",
+          {record("杭州某某电子有限公司", "=0571-88881234"), record("宁波公司", "+86 574 12")});
+    Child child(command({"手机", file("手机.xlsx")}));
+    ASSERT_EQ(child.wait(), 0) << child.errors();
+    EXPECT_EQ(child.output(), "手机: 2 rows written to " + file("手机.xlsx") + "\n");
+    EXPECT_EQ(child.errors(), "");
+
+    WorkbookReader book;
+    std::string error;
+    ASSERT_TRUE(book.read(file("手机.xlsx"), &error)) << error;
+    EXPECT_EQ(book.last_row(), 3);
+    EXPECT_EQ(book.text("A1"), "公司名称");
+    EXPECT_EQ(book.text("C1"), "用户账户");
+    EXPECT_EQ(book.text("A2"), "杭州某某电子有限公司");
+    EXPECT_EQ(book.text("B2"), "张伟");
+    EXPECT_EQ(book.text("C2"), "zhangwei34");
+    EXPECT_EQ(book.text("G2"), "=0571-88881234");
+    EXPECT_EQ(book.text("J2"), "浙江省杭州市\n西湖区");
+    EXPECT_EQ(book.text("K2"), "010100");
+    EXPECT_EQ(book.text("G3"), "+86 574 12");
+    for (int row = 1; row <= 3; ++row) {
+        for (int column = 0; column < 12; ++column) {
+            const std::string reference = WorkbookReader::reference(column, row);
+            ASSERT_NE(book.cell(reference), nullptr) << reference;
+            EXPECT_EQ(book.number_format(reference), 49) << reference;
+        }
+    }
+}
+
+TEST_F(ExportCommandTest, AnEmptyTableGivesTheHeadings) {
+    store("空", {});
+    Child child(command({"空", file("empty.xlsx")}));
+    ASSERT_EQ(child.wait(), 0) << child.errors();
+    EXPECT_EQ(child.output(), "空: 0 rows written to " + file("empty.xlsx") + "\n");
+    WorkbookReader book;
+    std::string error;
+    ASSERT_TRUE(book.read(file("empty.xlsx"), &error)) << error;
+    EXPECT_EQ(book.last_row(), 1);
+    EXPECT_EQ(book.text("L1"), "网站");
+}
+
+TEST_F(ExportCommandTest, TheKeywordIsTakenExactly) {
+    store("x\"; DROP TABLE y", {record("甲", "0571-1")});
+    store("手机", {record("乙", "0571-2")});
+    Child child(command({"x\"; DROP TABLE y", file("odd.xlsx")}));
+    ASSERT_EQ(child.wait(), 0) << child.errors();
+    WorkbookReader book;
+    std::string error;
+    ASSERT_TRUE(book.read(file("odd.xlsx"), &error)) << error;
+    EXPECT_EQ(book.text("A2"), "甲");
+
+    // Neither a part of a keyword nor a database table of its own counts.
+    for (const std::string keyword : {"手", "手机 ", "sqlite_master"}) {
+        Child missing(command({keyword, file("missing.xlsx")}));
+        EXPECT_EQ(missing.wait(), 1) << keyword;
+        EXPECT_NE(missing.errors().find("'" + keyword + "' has no stored table"), std::string::npos)
+            << missing.errors();
+        EXPECT_EQ(missing.output(), "");
+        EXPECT_FALSE(fs::exists(file("missing.xlsx")));
+    }
+}
+
+TEST_F(ExportCommandTest, AFailedSaveSaysWhyAndKeepsTheOldFile) {
+    store("手机", {record("甲", "0571-1")});
+    Child no_folder(command({"手机", file("no-such-folder/out.xlsx")}));
+    EXPECT_EQ(no_folder.wait(), 1);
+    EXPECT_NE(no_folder.errors().find("No such file or directory"), std::string::npos)
+        << no_folder.errors();
+    EXPECT_EQ(no_folder.output(), "");
+
+    std::ofstream(file("out.xlsx")) << "old contents";
+    fs::create_directories(file("folder.xlsx"));
+    Child a_folder(command({"手机", file("folder.xlsx")}));
+    EXPECT_EQ(a_folder.wait(), 1);
+    EXPECT_NE(a_folder.errors().find("folder.xlsx"), std::string::npos) << a_folder.errors();
+    EXPECT_TRUE(fs::is_directory(file("folder.xlsx")));
+    EXPECT_EQ(contents(file("out.xlsx")), "old contents");
+
+    // Replacing the old file works once the export can be written.
+    Child replaced(command({"手机", file("out.xlsx")}));
+    ASSERT_EQ(replaced.wait(), 0) << replaced.errors();
+    WorkbookReader book;
+    std::string error;
+    ASSERT_TRUE(book.read(file("out.xlsx"), &error)) << error;
+    EXPECT_EQ(book.text("A2"), "甲");
+}
+
+TEST_F(ExportCommandTest, WrongArgumentsAreBadUsage) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{}, {"手机"}, {"手机", file("a.xlsx"), file("b.xlsx")}}) {
+        Child child(command(arguments));
+        EXPECT_EQ(child.wait(), 2) << arguments.size();
+        EXPECT_NE(child.errors().find("qinglan: export needs a keyword and a file name"),
+                  std::string::npos)
+            << child.errors();
+        EXPECT_NE(child.errors().find("usage:"), std::string::npos);
+    }
+    EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+}  // namespace
+}  // namespace qinglan

@@ -1,0 +1,92 @@
+#pragma once
+
+// What the export tests share: a scratch folder per test, row sources over
+// vectors and a look at a folder's files.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "export/row_source.h"
+#include "storage/contact_record.h"
+
+namespace qinglan {
+
+// Rows from a vector. With `grows` set, every row handed out appends a new
+// row, as a collection that is still running does.
+class VectorSource final : public RowSource {
+public:
+    explicit VectorSource(std::vector<ContactRecord> rows, bool grows = false)
+        : rows_(std::move(rows)), grows_(grows) {}
+
+    std::size_t row_count() override {
+        ++count_calls_;
+        return rows_.size();
+    }
+    bool row(std::size_t index, ContactRecord* out) override {
+        if (index >= rows_.size() || index == fail_at_) {
+            return false;
+        }
+        *out = rows_[index];
+        if (grows_) {
+            rows_.push_back(record_for("late" + std::to_string(rows_.size())));
+        }
+        return true;
+    }
+
+    static ContactRecord record_for(const std::string& prefix) {
+        ContactRecord record;
+        for (std::size_t i = 0; i < record.size(); ++i) {
+            record[i] = prefix;
+            record[i] += '-';
+            record[i] += std::to_string(i);
+        }
+        return record;
+    }
+
+    std::vector<ContactRecord> rows_;
+    bool grows_;
+    int count_calls_ = 0;
+    std::size_t fail_at_ = static_cast<std::size_t>(-1);
+};
+
+class ExportFixture : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("qinglan-export-" + std::to_string(::getpid()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    // The names in a folder, sorted, hidden ones included.
+    static std::vector<std::string> names_in(const std::filesystem::path& folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static std::string contents(const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+
+    std::filesystem::path dir_;
+};
+
+}  // namespace qinglan

@@ -1,0 +1,231 @@
+// A failed export says why, leaves no file behind and leaves a file already
+// under the chosen name as it was.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "export/cell_text.h"
+#include "export/xlsx_export.h"
+#include "tests/app/child_process.h"
+#include "tests/export/export_fixture.h"
+#include "tests/export/workbook_reader.h"
+
+namespace qinglan {
+namespace {
+
+namespace fs = std::filesystem;
+
+class XlsxExportFailureTest : public ExportFixture {
+protected:
+    std::vector<ContactRecord> some_rows(int count) {
+        std::vector<ContactRecord> rows;
+        for (int i = 0; i < count; ++i) {
+            rows.push_back(
+                VectorSource::record_for("浙江省杭州市西湖区文三路" + std::to_string(i)));
+        }
+        return rows;
+    }
+    void write_old_file(const std::string& name) { std::ofstream(path(name)) << "old contents"; }
+
+    // Exports `rows` rows to out.xlsx in a child process whose files may not
+    // grow beyond `limit` bytes; the export's result and its error text.
+    bool export_with_file_size_limit(std::size_t limit, int rows, std::string* error) {
+        int pipe_ends[2];
+        if (pipe(pipe_ends) != 0) {
+            return true;
+        }
+        const pid_t child = fork();
+        if (child == 0) {
+            close(pipe_ends[0]);
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit bound{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &bound);
+            VectorSource source(some_rows(rows));
+            std::string reason;
+            const bool written = export_xlsx(path("out.xlsx"), source, {}, &reason);
+            if (write(pipe_ends[1], reason.data(), reason.size()) < 0) {
+                _exit(3);
+            }
+            _exit(written ? 1 : 0);
+        }
+        close(pipe_ends[1]);
+        error->clear();
+        char buffer[512];
+        ssize_t n;
+        while ((n = read(pipe_ends[0], buffer, sizeof buffer)) > 0) {
+            error->append(buffer, static_cast<std::size_t>(n));
+        }
+        close(pipe_ends[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        return !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+    }
+};
+
+TEST_F(XlsxExportFailureTest, AMissingFolderIsReportedAndNothingIsWritten) {
+    VectorSource source(some_rows(3));
+    std::string error;
+    EXPECT_FALSE(export_xlsx(path("no-such-folder/out.xlsx"), source, {}, &error));
+    EXPECT_NE(error.find("no-such-folder"), std::string::npos) << error;
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+    EXPECT_TRUE(names_in(dir_).empty());
+}
+
+TEST_F(XlsxExportFailureTest, AFileInTheFolderPlaceIsReported) {
+    write_old_file("plain");
+    VectorSource source(some_rows(3));
+    std::string error;
+    EXPECT_FALSE(export_xlsx(path("plain/out.xlsx"), source, {}, &error));
+    EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
+    EXPECT_EQ(names_in(dir_), std::vector<std::string>{"plain"});
+    EXPECT_TRUE(contents(path("plain")) == "old contents");
+}
+
+TEST_F(XlsxExportFailureTest, AFolderUnderTheChosenNameIsNotReplaced) {
+    fs::create_directories(dir_ / "taken.xlsx" / "inside");
+    VectorSource source(some_rows(3));
+    std::string error;
+    EXPECT_FALSE(export_xlsx(path("taken.xlsx"), source, {}, &error));
+    EXPECT_NE(error.find("taken.xlsx"), std::string::npos) << error;
+    EXPECT_EQ(names_in(dir_), std::vector<std::string>{"taken.xlsx"});
+    EXPECT_TRUE(fs::is_directory(dir_ / "taken.xlsx" / "inside"));
+}
+
+TEST_F(XlsxExportFailureTest, ATextOverTheCellLimitNamesTheCellAndKeepsTheOldFile) {
+    write_old_file("out.xlsx");
+    std::vector<ContactRecord> rows = some_rows(3);
+    rows[1][kPosition] = std::string(kMaxCellLength + 1, 'x');
+    VectorSource source(rows);
+    std::string error;
+    EXPECT_FALSE(export_xlsx(path("out.xlsx"), source, {}, &error));
+    EXPECT_NE(error.find("cell E3"), std::string::npos) << error;
+    EXPECT_NE(error.find("职位"), std::string::npos) << error;
+    EXPECT_NE(error.find("32768"), std::string::npos) << error;
+    EXPECT_EQ(names_in(dir_), std::vector<std::string>{"out.xlsx"});
+    EXPECT_TRUE(contents(path("out.xlsx")) == "old contents");
+}
+
+TEST_F(XlsxExportFailureTest, TheLimitCountsAsExcelDoes) {
+    std::vector<ContactRecord> rows = some_rows(1);
+    std::string longest;
+    for (std::size_t i = 0; i < kMaxCellLength; ++i) {
+        longest += "中";
+    }
+    rows[0][kAddress] = longest;  // 32,767 characters of three bytes each: fits
+    VectorSource fits(rows);
+    std::string error;
+    ASSERT_TRUE(export_xlsx(path("fits.xlsx"), fits, {}, &error)) << error;
+    WorkbookReader book;
+    ASSERT_TRUE(book.read(path("fits.xlsx"), &error)) << error;
+    EXPECT_EQ(book.text("J2"), longest);
+
+    // 16,384 characters outside the BMP are 32,768 UTF-16 units: too long.
+    rows[0][kAddress].clear();
+    for (int i = 0; i < 16384; ++i) {
+        rows[0][kAddress] += "😀";
+    }
+    VectorSource too_long(rows);
+    EXPECT_FALSE(export_xlsx(path("too-long.xlsx"), too_long, {}, &error));
+    EXPECT_NE(error.find("cell J2"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(path("too-long.xlsx")));
+}
+
+TEST_F(XlsxExportFailureTest, AnUnreadableRowFailsTheExport) {
+    VectorSource source(some_rows(5));
+    source.fail_at_ = 2;
+    std::string error;
+    EXPECT_FALSE(export_xlsx(path("out.xlsx"), source, {}, &error));
+    EXPECT_NE(error.find("row 3 of 5"), std::string::npos) << error;
+    EXPECT_TRUE(names_in(dir_).empty());
+}
+
+TEST_F(XlsxExportFailureTest, MoreRowsThanASheetHoldsFailBeforeWriting) {
+    class Huge final : public RowSource {
+      public:
+        std::size_t row_count() override { return kMaxExportRows + 1; }
+        bool row(std::size_t, ContactRecord*) override {
+            ++reads;
+            return true;
+        }
+        int reads = 0;
+    } huge;
+    std::string error;
+    EXPECT_FALSE(export_xlsx(path("huge.xlsx"), huge, {}, &error));
+    EXPECT_NE(error.find("1048575"), std::string::npos) << error;
+    EXPECT_EQ(huge.reads, 0);
+    EXPECT_TRUE(names_in(dir_).empty());
+}
+
+// A full disk, played by a file size limit in a child process: every write
+// past the limit fails with EFBIG, as it would with ENOSPC.
+TEST_F(XlsxExportFailureTest, AFullDiskIsReportedAndTheOldFileStays) {
+    write_old_file("out.xlsx");
+    std::string error;
+    EXPECT_FALSE(export_with_file_size_limit(16384, 3000, &error)) << "the export claimed success";
+    EXPECT_NE(error.find("out.xlsx"), std::string::npos) << error;
+    EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+    EXPECT_EQ(names_in(dir_), std::vector<std::string>{"out.xlsx"});
+    EXPECT_TRUE(contents(path("out.xlsx")) == "old contents");
+}
+
+// The library copies the rows into one more temporary file while it closes
+// the workbook, without checking the writes. A limit just below that copy's
+// size cuts off its end, and only reading the result back can tell.
+TEST_F(XlsxExportFailureTest, AWorkbookCutShortWhileClosingIsCaught) {
+    VectorSource source(some_rows(3000));
+    std::string error;
+    ASSERT_TRUE(export_xlsx(path("whole.xlsx"), source, {}, &error)) << error;
+    Child unzip({"/usr/bin/unzip", "-p", path("whole.xlsx"), "xl/worksheets/sheet1.xml"});
+    ASSERT_EQ(unzip.wait(), 0);
+    const std::size_t sheet_size = unzip.output().size();
+    ASSERT_GT(sheet_size, 100000u);
+    fs::remove(path("whole.xlsx"));
+
+    write_old_file("out.xlsx");
+    EXPECT_FALSE(export_with_file_size_limit(sheet_size - 40, 3000, &error))
+        << "the export claimed success";
+    EXPECT_NE(error.find("incomplete"), std::string::npos) << error;
+    EXPECT_NE(error.find("sheet1.xml"), std::string::npos) << error;
+    EXPECT_EQ(names_in(dir_), std::vector<std::string>{"out.xlsx"});
+    EXPECT_TRUE(contents(path("out.xlsx")) == "old contents");
+}
+
+TEST_F(XlsxExportFailureTest, ASuccessfulExportReplacesTheOldFileAsANewFile) {
+    write_old_file("out.xlsx");
+    chmod(path("out.xlsx").c_str(), 0600);
+    const mode_t mask = umask(022);
+    umask(mask);
+    VectorSource source(some_rows(2));
+    std::string error;
+    ASSERT_TRUE(export_xlsx(path("out.xlsx"), source, {}, &error)) << error;
+    EXPECT_EQ(names_in(dir_), std::vector<std::string>{"out.xlsx"});
+    WorkbookReader book;
+    ASSERT_TRUE(book.read(path("out.xlsx"), &error)) << error;
+    EXPECT_EQ(book.last_row(), 3);
+    struct stat info {};
+    ASSERT_EQ(stat(path("out.xlsx").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+}
+
+TEST_F(XlsxExportFailureTest, ARelativePathIsWrittenInTheCurrentFolder) {
+    const fs::path before = fs::current_path();
+    fs::current_path(dir_);
+    VectorSource source(some_rows(1));
+    std::string error;
+    const bool written = export_xlsx("relative.xlsx", source, {}, &error);
+    fs::current_path(before);
+    ASSERT_TRUE(written) << error;
+    EXPECT_EQ(names_in(dir_), std::vector<std::string>{"relative.xlsx"});
+}
+
+}  // namespace
+}  // namespace qinglan

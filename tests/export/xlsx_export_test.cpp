@@ -1,0 +1,270 @@
+// The workbook as a spreadsheet program reads it back: layout, texts kept as
+// texts, the text format on every cell, and the row count taken once.
+
+#include "export/xlsx_export.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/app/child_process.h"
+#include "tests/export/export_fixture.h"
+#include "tests/export/workbook_reader.h"
+
+namespace qinglan {
+namespace {
+
+constexpr int kTextFormat = 49;
+
+using XlsxExportTest = ExportFixture;
+
+TEST_F(XlsxExportTest, HeadingsInRowOneAndListRowWInSheetRowWPlusOne) {
+    VectorSource source({VectorSource::record_for("r1"), VectorSource::record_for("r2"),
+                         VectorSource::record_for("r3")});
+    std::string error;
+    ASSERT_TRUE(export_xlsx(path("three.xlsx"), source, {}, &error)) << error;
+
+    WorkbookReader book;
+    ASSERT_TRUE(book.read(path("three.xlsx"), &error)) << error;
+    const std::vector<std::string> headings = {"公司名称", "联系人", "用户账户", "部门",
+                                               "职位",     "称呼",   "电话",     "传真",
+                                               "移动电话", "地址",   "邮编",     "网站"};
+    for (int column = 0; column < 12; ++column) {
+        EXPECT_EQ(book.text(WorkbookReader::reference(column, 1)), headings[column]);
+        for (int w = 1; w <= 3; ++w) {
+            const ContactRecord expected = VectorSource::record_for("r" + std::to_string(w));
+            EXPECT_EQ(book.text(WorkbookReader::reference(column, w + 1)), expected[column]);
+        }
+    }
+    EXPECT_EQ(book.text("C1"), "用户账户");
+    EXPECT_EQ(book.last_row(), 4);
+    EXPECT_EQ(book.cells().size(), 48u);  // A1:L4 and nothing else
+}
+
+TEST_F(XlsxExportTest, EveryCellIsATextWithTheTextFormat) {
+    const std::vector<std::string> texts = {
+        "杭州某某电子有限公司",
+        "第一行\n第二行",
+        "a\tb",
+        "=SUM(A1)",
+        "+1",
+        "-1",
+        "@x",
+        "00123",
+        "1e5",
+        "0.5",
+        "  padded  ",
+        "<b>&amp;\"'",
+        "TRUE",
+        "1/2",
+        "2024-01-05",
+        "_x0041_",
+        "_x0041_x0042_",
+        "__x00zz_",
+        "139 0000 1111",
+        "😀 ok",
+        "0",
+        "1,000",
+        "(123)",
+        "%20",
+    };
+    std::vector<ContactRecord> rows(2);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        rows[i / 12][i % 12] = texts[i];
+    }
+    VectorSource source(rows);
+    std::string error;
+    ASSERT_TRUE(export_xlsx(path("texts.xlsx"), source, {}, &error)) << error;
+
+    WorkbookReader book;
+    ASSERT_TRUE(book.read(path("texts.xlsx"), &error)) << error;
+    for (int row = 1; row <= 3; ++row) {
+        for (int column = 0; column < 12; ++column) {
+            const std::string reference = WorkbookReader::reference(column, row);
+            const SheetCell* cell = book.cell(reference);
+            ASSERT_NE(cell, nullptr) << reference;
+            EXPECT_EQ(book.number_format(reference), kTextFormat) << reference;
+            if (row > 1) {
+                EXPECT_EQ(cell->text, rows[row - 2][column]) << reference;
+                EXPECT_TRUE(cell->type == "inlineStr" || cell->type == "s") << reference;
+            }
+        }
+    }
+}
+
+TEST_F(XlsxExportTest, EmptyValuesAreBlankCellsThatKeepTheTextFormat) {
+    ContactRecord record;
+    record[kCompanyName] = "公司";
+    record[kWebsite] = "www.example.cn";
+    VectorSource source({record});
+    std::string error;
+    ASSERT_TRUE(export_xlsx(path("blanks.xlsx"), source, {}, &error)) << error;
+
+    WorkbookReader book;
+    ASSERT_TRUE(book.read(path("blanks.xlsx"), &error)) << error;
+    for (int column = 0; column < 12; ++column) {
+        const std::string reference = WorkbookReader::reference(column, 2);
+        const SheetCell* cell = book.cell(reference);
+        ASSERT_NE(cell, nullptr) << reference;
+        EXPECT_EQ(book.number_format(reference), kTextFormat) << reference;
+        EXPECT_EQ(cell->has_value, column == 0 || column == 11) << reference;
+    }
+    EXPECT_EQ(book.text("A2"), "公司");
+}
+
+TEST_F(XlsxExportTest, AnEmptyListGivesTheHeadingRowOnly) {
+    VectorSource source({});
+    std::vector<std::size_t> progress;
+    std::string error;
+    ASSERT_TRUE(export_xlsx(
+        path("empty.xlsx"), source,
+        [&](std::size_t written, std::size_t) { progress.push_back(written); }, &error))
+        << error;
+    WorkbookReader book;
+    ASSERT_TRUE(book.read(path("empty.xlsx"), &error)) << error;
+    EXPECT_EQ(book.last_row(), 1);
+    EXPECT_EQ(book.cells().size(), 12u);
+    EXPECT_EQ(book.text("L1"), "网站");
+    // Nothing but the finishing's reminders that it is still at work.
+    EXPECT_EQ(std::count(progress.begin(), progress.end(), 0u),
+              static_cast<std::ptrdiff_t>(progress.size()));
+}
+
+TEST_F(XlsxExportTest, TheRowCountIsTakenOnceAndLaterRowsAreLeftOut) {
+    VectorSource source({VectorSource::record_for("a"), VectorSource::record_for("b"),
+                         VectorSource::record_for("c")},
+                        /*grows=*/true);
+    std::vector<std::pair<std::size_t, std::size_t>> progress;
+    std::string error;
+    ASSERT_TRUE(export_xlsx(
+        path("growing.xlsx"), source,
+        [&](std::size_t written, std::size_t total) { progress.emplace_back(written, total); },
+        &error))
+        << error;
+    EXPECT_EQ(source.count_calls_, 1);
+    EXPECT_EQ(source.rows_.size(), 6u);  // three more arrived during the export
+    const std::vector<std::pair<std::size_t, std::size_t>> expected = {{1, 3}, {2, 3}, {3, 3}};
+    ASSERT_GE(progress.size(), 3u);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), progress.begin()));
+    for (std::size_t i = 3; i < progress.size(); ++i) {
+        EXPECT_EQ(progress[i], expected.back());
+    }
+
+    WorkbookReader book;
+    ASSERT_TRUE(book.read(path("growing.xlsx"), &error)) << error;
+    EXPECT_EQ(book.last_row(), 4);
+    EXPECT_EQ(book.text("A4"), "c-0");
+}
+
+// Finishing a large workbook takes a while; the caller keeps hearing from it
+// meanwhile, so a window that runs its event loop from the callback stays
+// responsive.
+TEST_F(XlsxExportTest, TheCallerHearsFromTheExportWhileItIsFinished) {
+    std::vector<ContactRecord> rows;
+    for (int i = 0; i < 40000; ++i) {
+        rows.push_back(VectorSource::record_for("浙江省杭州市西湖区文三路" + std::to_string(i)));
+    }
+    VectorSource source(rows);
+    std::size_t calls = 0, finishing_calls = 0;
+    std::string error;
+    ASSERT_TRUE(export_xlsx(
+        path("large.xlsx"), source,
+        [&](std::size_t written, std::size_t total) {
+            ++calls;
+            finishing_calls += calls > total ? 1 : 0;
+            EXPECT_EQ(written, std::min(calls, total));
+        },
+        &error))
+        << error;
+    EXPECT_GE(finishing_calls, 1u);
+    WorkbookReader book;
+    ASSERT_TRUE(book.read(path("large.xlsx"), &error)) << error;
+    EXPECT_EQ(book.last_row(), 40001);
+    EXPECT_EQ(book.text("A40001"), "浙江省杭州市西湖区文三路39999-0");
+}
+
+TEST_F(XlsxExportTest, UnfitBytesAreReplacedAndTheWorkbookStaysReadable) {
+    ContactRecord record;
+    record[0] = std::string("bad \xff byte");
+    record[1] = std::string("cut \xe4\xb8");
+    record[2] = std::string("bell\x01 and nul ") + '\0' + "end";
+    record[3] = "windows\r\nline";
+    record[4] = "old mac\rline";
+    record[5] =
+        "\xef\xbf\xbe"
+        "fffe";
+    record[6] = "\xed\xa0\x80 surrogate";
+    record[7] = "\x7f del";
+    VectorSource source({record});
+    std::string error;
+    ASSERT_TRUE(export_xlsx(path("unfit.xlsx"), source, {}, &error)) << error;
+
+    WorkbookReader book;
+    ASSERT_TRUE(book.read(path("unfit.xlsx"), &error)) << error;
+    EXPECT_EQ(book.text("A2"), "bad \xEF\xBF\xBD byte");
+    EXPECT_EQ(book.text("B2"), "cut \xEF\xBF\xBD");
+    EXPECT_EQ(book.text("C2"),
+              "bell\xEF\xBF\xBD and nul \xEF\xBF\xBD"
+              "end");
+    EXPECT_EQ(book.text("D2"), "windows\nline");
+    EXPECT_EQ(book.text("E2"), "old mac\nline");
+    EXPECT_EQ(book.text("F2"),
+              "\xEF\xBF\xBD"
+              "fffe");
+    EXPECT_EQ(book.text("G2"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD surrogate");
+    EXPECT_EQ(book.text("H2"), "\x7f del");
+}
+
+// A second, independent reader: openpyxl from the distribution, when present.
+TEST_F(XlsxExportTest, OpenpyxlReadsTheTextsAndTheTextFormat) {
+    Child probe({"/usr/bin/python3", "-c", "import openpyxl"});
+    if (probe.wait() != 0) {
+        GTEST_SKIP() << "no openpyxl for /usr/bin/python3";
+    }
+    ContactRecord record;
+    const std::vector<std::string> texts = {"杭州公司", "=SUM(A1)", "00123", "1e5",
+                                            "0.5",      "+1",       "-1",    "@x",
+                                            "a\tb",     "x\ny",     "",      "b\x01"};
+    std::copy(texts.begin(), texts.end(), record.begin());
+    VectorSource source({record});
+    std::string error;
+    ASSERT_TRUE(export_xlsx(path("openpyxl.xlsx"), source, {}, &error)) << error;
+
+    Child python({"/usr/bin/python3", "-c",
+                  "import sys, openpyxl\n"
+                  "ws = openpyxl.load_workbook(sys.argv[1]).worksheets[0]\n"
+                  "for row in ws.iter_rows():\n"
+                  "    for c in row:\n"
+                  "        v = c.value\n"
+                  "        print(c.coordinate, c.number_format, type(v).__name__,\n"
+                  "              v.encode().hex() if isinstance(v, str) else '-')\n",
+                  path("openpyxl.xlsx")});
+    ASSERT_EQ(python.wait(), 0) << python.errors();
+    auto hex = [](const std::string& text) {
+        static const char digits[] = "0123456789abcdef";
+        std::string out;
+        for (const unsigned char c : text) {
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+        return out;
+    };
+    std::string expected;
+    for (int row = 1; row <= 2; ++row) {
+        for (int column = 0; column < 12; ++column) {
+            std::string value =
+                row == 1 ? std::string(kExportHeadings[column]) : std::string(texts[column]);
+            if (value == "b\x01") {
+                value = "b\xEF\xBF\xBD";
+            }
+            expected += WorkbookReader::reference(column, row) + " @ " +
+                        (value.empty() ? "NoneType -" : "str " + hex(value)) + "\n";
+        }
+    }
+    EXPECT_EQ(python.output(), expected);
+}
+
+}  // namespace
+}  // namespace qinglan

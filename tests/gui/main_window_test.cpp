@@ -1,0 +1,401 @@
+// The real main window and search window, driven by unit name on the
+// offscreen platform. Chinese text is put into the keyword box directly:
+// the test library can only type ASCII keys.
+
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "app/main_window.h"
+#include "app/result_list_model.h"
+#include "app/search_window.h"
+#include "gui_fixture.h"
+#include "workbook_reader.h"
+#include "services/fetch.h"
+#include "storage/sqlite_store.h"
+
+namespace qinglan {
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempFolder> folder_;
+    std::unique_ptr<SampleMarketplace> market_;
+    std::unique_ptr<RecordingDialogs> dialogs_;
+    std::unique_ptr<MainWindow> window_;
+    std::vector<int> ended_;
+
+    MainWindow& make_window(const std::string& update_host = {}) {
+        GuiSettings settings{folder_->str(),
+                             {market_->search_host(), market_->member_host(), market_->contact_domain()},
+                             update_host,
+                             folder_->str(),
+                             "qinglan"};
+        window_ = std::make_unique<MainWindow>(settings, *dialogs_);
+        window_->set_end_program([this](int status) { ended_.push_back(status); });
+        return *window_;
+    }
+
+    MainWindow& started_window() {
+        MainWindow& window = make_window();
+        if (!window.run_start_up()) {
+            qFatal("start-up did not become ready");
+        }
+        window.show();
+        return window;
+    }
+
+    // Opens the search window and runs `act` on it while it is open; the
+    // window is closed with Esc afterwards.
+    void with_search_window(const std::function<void(SearchWindow&)>& act) {
+        bool acted = false;
+        QTimer::singleShot(0, [&] {
+            auto* search = qobject_cast<SearchWindow*>(QApplication::activeModalWidget());
+            QVERIFY(search != nullptr);
+            act(*search);
+            acted = true;
+            QTest::keyClick(search, Qt::Key_Escape);
+        });
+        window_->open_search_window();
+        QVERIFY(acted);
+    }
+
+    QTabWidget* tabs() { return window_->findChild<QTabWidget*>("选择夹1"); }
+    QTreeWidget* task_list() { return window_->findChild<QTreeWidget*>("超级列表框1"); }
+
+    // True once every task row shows all its members handled.
+    bool tasks_done(int tasks) {
+        QTreeWidget* list = task_list();
+        if (list->topLevelItemCount() != tasks) {
+            return false;
+        }
+        for (int i = 0; i < tasks; ++i) {
+            if (list->topLevelItem(i)->text(1) != list->topLevelItem(i)->text(2) &&
+                list->topLevelItem(i)->text(1) != "0") {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private slots:
+    void init() {
+        folder_ = std::make_unique<TempFolder>(QTest::currentTestFunction());
+        market_ = std::make_unique<SampleMarketplace>();
+        QVERIFY(market_->start());
+        dialogs_ = std::make_unique<RecordingDialogs>();
+        ended_.clear();
+        set_fetch_timeouts({5, 5});
+    }
+
+    void cleanup() {
+        window_.reset();
+        market_.reset();
+        folder_.reset();
+        set_fetch_timeouts({});
+    }
+
+    void startUpLaysOutTheWindow() {
+        MainWindow& window = started_window();
+        QCOMPARE(window.windowTitle(), QString("青岚用户采集器（阿里巴巴）V01"));
+        QCOMPARE(window.size(), QSize(867, 544));
+        QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+
+        auto* toolbar = window.findChild<QToolBar*>("工具条_顶部");
+        QVERIFY(toolbar);
+        QStringList captions;
+        for (QAction* action : toolbar->actions()) {
+            captions << action->text();
+        }
+        QCOMPARE(captions, QStringList({"客服信息", "导出", "帮助", "关于", "退出"}));
+        QCOMPARE(toolbar->iconSize(), QSize(32, 32));
+
+        QCOMPARE(window.findChild<QGroupBox*>("分组框1")->title(), QString("采集任务"));
+        QTreeWidget* list = task_list();
+        QCOMPARE(list->columnCount(), 3);
+        QCOMPARE(list->headerItem()->text(0), QString("任务名称"));
+        QCOMPARE(list->headerItem()->text(2), QString("完成数量"));
+        QCOMPARE(tabs()->count(), 1);
+        QCOMPARE(tabs()->tabText(0), QString("起始页"));
+
+        // No update host: the built-in explanation stands on the start page.
+        auto* notice = window.findChild<QPlainTextEdit*>("版本框");
+        QVERIFY(notice);
+        QCOMPARE(notice->toPlainText(), MainWindow::built_in_notice().replace("\r\n", "\n"));
+        QVERIFY(window.findChild<QStatusBar*>("状态条1"));
+        QCOMPARE(window.status_text(0), QString("状态：程序准备好可以搜索"));
+        QCOMPARE(window.status_text(1), QString());
+        QVERIFY(std::filesystem::exists(folder_->path() / "date" / "lingshishuj.db"));
+        QVERIFY(dialogs_->messages.empty());
+    }
+
+    void startUpShowsTheRemoteNotice() {
+        market_->set_resource("123.txt", gbk("欢迎使用\r\n第二行"));
+        market_->set_resource("up.txt", gbk("版本:v0.1|"));
+        MainWindow& window = make_window(market_->search_host());
+        QVERIFY(window.run_start_up());
+        QCOMPARE(window.findChild<QPlainTextEdit*>("版本框")->toPlainText(), QString("欢迎使用\n第二行"));
+        QVERIFY(dialogs_->messages.empty());
+    }
+
+    void anotherVersionHandsOverToTheUpdater() {
+        market_->set_resource("up.txt", gbk("版本:v0.2|更新地址:http://u/|版本说明:新|手动下载:http://m/|"));
+        std::filesystem::create_directories(folder_->path() / "up");
+
+        // Without the updater: the message, then the end.
+        MainWindow& window = make_window(market_->search_host());
+        QVERIFY(!window.run_start_up());
+        QCOMPARE(dialogs_->messages.size(), size_t(1));
+        QCOMPARE(dialogs_->messages[0].caption, QString("   青岚采集软件友情提示"));
+        QCOMPARE(dialogs_->messages[0].text,
+                 QString("青岚采集 文件不完整，请重新下载。\r\n本软件绿色，无毒无害请放心使用！"));
+        QVERIFY(std::filesystem::exists(folder_->path() / "up" / "up.ini"));
+
+        // With it: the updater is started, no message.
+        const auto updater = folder_->path() / "up" / "up";
+        const auto started = folder_->path() / "updater-ran";
+        std::ofstream(updater) << "#!/bin/sh\ntouch '" << started.string() << "'\n";
+        std::filesystem::permissions(updater, std::filesystem::perms::owner_all);
+        dialogs_->messages.clear();
+        MainWindow& again = make_window(market_->search_host());
+        QVERIFY(!again.run_start_up());
+        QVERIFY(dialogs_->messages.empty());
+        QTRY_VERIFY(std::filesystem::exists(started));
+    }
+
+    void aFailedDescriptorLeavesTheProgramReady() {
+        // The server has no up.txt: its error page is no descriptor.
+        MainWindow& window = make_window(market_->search_host());
+        QVERIFY(window.run_start_up());
+        QVERIFY(!std::filesystem::exists(folder_->path() / "up" / "up.ini"));
+    }
+
+    void submitsByButtonAndByEnterOnce() {
+        serve_members(*market_, "甲", "a", 3);
+        MainWindow& window = started_window();
+        with_search_window([&](SearchWindow& search) {
+            QCOMPARE(search.windowTitle(), QString("              公司信息搜索"));
+            QCOMPARE(search.size(), QSize(392, 149));
+            auto* box = search.findChild<QLineEdit*>("编辑框1");
+            box->insert("甲");
+            QTest::mouseClick(search.findChild<QPushButton*>("an1"), Qt::LeftButton);
+            QCOMPARE(tabs()->count(), 2);
+            // Enter submits on its release, exactly once, and the window stays.
+            QTest::keyClick(box, Qt::Key_Return);
+            QCOMPARE(tabs()->count(), 3);
+            QVERIFY(search.isVisible());
+            QCOMPARE(box->text(), QString("甲"));
+            QTest::keyClick(box, Qt::Key_A);
+            QCOMPARE(tabs()->count(), 3);
+        });
+        // The same new keyword twice: two tasks into one table, no tab selected.
+        QTRY_VERIFY(tasks_done(2));
+        QCOMPARE(tabs()->currentIndex(), 0);
+        QCOMPARE(tabs()->tabText(1), QString("甲"));
+        QCOMPARE(task_list()->topLevelItem(0)->text(0), QString("甲"));
+        QCOMPARE(task_list()->topLevelItem(0)->text(1), QString("3"));
+        QTRY_COMPARE(window.result_model(1)->rowCount(), 3);
+        QTRY_COMPARE(window.result_model(2)->rowCount(), 3);
+        QCOMPARE(window.status_text(0), QString("状态：加载完成"));
+        QCOMPARE(window.status_text(1), QString("3位用户信息分析完成可以导出"));
+
+        // The toolbar command resets both parts of the status line.
+        with_search_window([&](SearchWindow&) {
+            QCOMPARE(window.status_text(0), QString("状态：程序准备好，可以搜索"));
+            QCOMPARE(window.status_text(1), QString());
+        });
+    }
+
+    void storedKeywordIsReopenedWithoutARequest() {
+        {
+            std::string error;
+            auto store = SqliteStore::open(folder_->str(), &error);
+            QVERIFY(store);
+            QVERIFY(store->ensure_table("乙", nullptr));
+            ContactRecord record;
+            record[kCompanyName] = "存储的公司";
+            record[kAddress] = "第一行\n第二行";
+            for (int i = 0; i < 3; ++i) {
+                record[kAccount] = "s" + std::to_string(i);
+                QVERIFY(store->insert_record("乙", record, nullptr));
+            }
+        }
+        MainWindow& window = started_window();
+        market_->clear_requests();
+        with_search_window([&](SearchWindow& search) {
+            search.findChild<QLineEdit*>("编辑框1")->insert("乙");
+            QTest::mouseClick(search.findChild<QPushButton*>("an1"), Qt::LeftButton);
+        });
+        QCOMPARE(tabs()->count(), 2);
+        QTRY_COMPARE(window.result_model(1)->rowCount(), 3);
+        ResultListModel* model = window.result_model(1);
+        QCOMPARE(model->index(2, kAccount).data().toString(), QString("s2"));
+        QCOMPARE(model->index(0, kAddress).data().toString(), QString("第一行\n第二行"));
+        QCOMPARE(model->index(0, 12).data().toString(), QString());
+        QCOMPARE(model->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QString("用户账号"));
+        QCOMPARE(task_list()->topLevelItemCount(), 0);
+        QVERIFY(market_->requests().empty());
+    }
+
+    void onlyTheSelectedTabShowsItsList() {
+        serve_members(*market_, "一", "x", 2);
+        serve_members(*market_, "二", "y", 4);
+        MainWindow& window = started_window();
+        with_search_window([&](SearchWindow& search) {
+            auto* box = search.findChild<QLineEdit*>("编辑框1");
+            box->insert("一");
+            QTest::keyClick(box, Qt::Key_Return);
+            box->clear();
+            box->insert("二");
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        QTRY_VERIFY(tasks_done(2));
+        // Each task filled only its own list.
+        QTRY_COMPARE(window.result_model(1)->rowCount(), 2);
+        QTRY_COMPARE(window.result_model(2)->rowCount(), 4);
+        QCOMPARE(window.result_model(1)->index(1, kAccount).data().toString(), QString("x1"));
+        QCOMPARE(window.result_model(2)->index(3, kAccount).data().toString(), QString("y3"));
+
+        QVERIFY(!window.result_list(1)->isVisible());
+        QVERIFY(!window.result_list(2)->isVisible());
+        tabs()->setCurrentIndex(2);
+        QVERIFY(window.result_list(2)->isVisible());
+        QVERIFY(!window.result_list(1)->isVisible());
+        tabs()->setCurrentIndex(0);
+        QVERIFY(!window.result_list(1)->isVisible());
+        QVERIFY(!window.result_list(2)->isVisible());
+        tabs()->setCurrentIndex(1);
+        QVERIFY(window.result_list(1)->isVisible());
+        QVERIFY(!window.result_list(2)->isVisible());
+
+        auto* view = window.result_list(1);
+        QCOMPARE(view->horizontalHeader()->sectionSize(0), 100);
+        QCOMPARE(view->horizontalHeader()->sectionSize(2), 70);
+        QCOMPARE(view->model()->columnCount(), 13);
+        QCOMPARE(view->model()->index(0, kMobile).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
+                 Qt::Alignment(Qt::AlignCenter));
+    }
+
+    void helpAboutAndExit() {
+        MainWindow& window = started_window();
+        window.on_toolbar_click(2);
+        window.on_toolbar_click(3);
+        QCOMPARE(dialogs_->messages.size(), size_t(2));
+        QCOMPARE(dialogs_->messages[0].text, QString("详细看软件起始页说明！"));
+        QCOMPARE(dialogs_->messages[0].icon, Dialogs::Icon::kInformation);
+        QCOMPARE(dialogs_->messages[0].caption, QString("信息："));
+        const QStringList about = dialogs_->messages[1].text.split("\r\n");
+        QCOMPARE(about.size(), 2);
+        QCOMPARE(about[0], MainWindow::caption());
+        QVERIFY(about[1].startsWith("软件官方网址："));
+        QVERIFY(ended_.empty());
+        window.on_toolbar_click(7);  // no such button: nothing
+        QCOMPARE(dialogs_->messages.size(), size_t(2));
+        window.on_toolbar_click(4);
+        QCOMPARE(ended_, std::vector<int>{0});
+    }
+
+    void exportAsksForAResultTabFirst() {
+        MainWindow& window = started_window();
+        window.on_toolbar_click(1);
+        QCOMPARE(dialogs_->messages.size(), size_t(1));
+        QVERIFY(dialogs_->messages[0].text.startsWith("请先选中"));
+        QVERIFY(dialogs_->save_requests.empty());
+    }
+
+    void exportWritesTheSelectedList() {
+        serve_members(*market_, "导", "e", 3);
+        MainWindow& window = started_window();
+        with_search_window([&](SearchWindow& search) {
+            auto* box = search.findChild<QLineEdit*>("编辑框1");
+            box->insert("导");
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        QTRY_VERIFY(tasks_done(1));
+        QTRY_COMPARE(window.result_model(1)->rowCount(), 3);
+        tabs()->setCurrentIndex(1);
+
+        // Cancelling the dialog does nothing.
+        window.on_toolbar_click(1);
+        QCOMPARE(dialogs_->save_requests, std::vector<QString>{"导出资料|Excel 工作簿 (*.xlsx)|xlsx"});
+        QVERIFY(dialogs_->messages.empty());
+
+        const auto path = folder_->path() / "导出.xlsx";
+        dialogs_->save_answer = QString::fromStdString(path.string());
+        window.on_toolbar_click(1);
+        QCOMPARE(dialogs_->messages.size(), size_t(1));
+        QCOMPARE(dialogs_->messages[0].text, QString("导出成功!"));
+        QCOMPARE(dialogs_->messages[0].icon, Dialogs::Icon::kInformation);
+        WorkbookReader workbook;
+        std::string error;
+        QVERIFY2(workbook.read(path.string(), &error), error.c_str());
+        QCOMPARE(workbook.last_row(), 4);
+        QCOMPARE(workbook.text("C1"), std::string("用户账户"));
+        QCOMPARE(workbook.text("A2"), std::string("公司e0"));
+        QCOMPARE(workbook.text("C4"), std::string("e2"));
+        QCOMPARE(workbook.number_format("C4"), 49);
+        QVERIFY(!window.findChild<QDialog*>("export_window") ||
+                !window.findChild<QDialog*>("export_window")->isVisible());
+
+        // A folder that does not exist: the failure is said, nothing is written.
+        dialogs_->messages.clear();
+        dialogs_->save_answer = QString::fromStdString((folder_->path() / "missing" / "x.xlsx").string());
+        window.on_toolbar_click(1);
+        QCOMPARE(dialogs_->messages.size(), size_t(1));
+        QVERIFY(dialogs_->messages[0].text.startsWith("导出失败"));
+        QVERIFY(!dialogs_->messages[0].details.isEmpty());
+        QVERIFY(!std::filesystem::exists(folder_->path() / "missing"));
+    }
+
+    void escapeWhileTasksRunEndsCleanly() {
+        serve_members(*market_, "慢", "s", 50, 100);
+        MainWindow& window = started_window();
+        with_search_window([&](SearchWindow& search) {
+            auto* box = search.findChild<QLineEdit*>("编辑框1");
+            box->insert("慢");
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        QTRY_VERIFY(window.result_model(1)->rowCount() >= 2);
+        const auto start = std::chrono::steady_clock::now();
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(!window.isVisible());
+        QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(3));
+        // What was shown is what was stored; the task did not run on.
+        const int shown = window.result_model(1)->rowCount();
+        QVERIFY(shown < 50);
+        std::string error;
+        auto store = SqliteStore::open(folder_->str(), &error);
+        long long stored = 0;
+        QVERIFY(store->count_rows("慢", &stored, nullptr));
+        QCOMPARE(stored, static_cast<long long>(shown));
+    }
+};
+
+}  // namespace qinglan
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        qunsetenv(name);
+    }
+    QApplication application(argc, argv);
+    qinglan::MainWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_window_test.moc"
