@@ -67,8 +67,12 @@ int run_collect(const Options& options) {
         const int next_task = engine.task_count() + 1;
         observer.name_task(next_task, keyword);
         submitted.push_back({keyword, engine.submit_keyword(keyword)});
-        if (submitted.back().result.task != next_task) {
+        const SubmitResult& result = submitted.back().result;
+        if (result.task != next_task) {
             observer.forget_task(next_task);
+        } else if (!result.table_ready) {
+            // Said at once, before the task's rows are refused one by one.
+            observer.storage_failed(result.task, result.table_error);
         }
     }
     engine.wait_all();
@@ -94,7 +98,7 @@ int run_collect(const Options& options) {
         std::printf("%s: %s %d of %d members, %d rows stored", keyword.c_str(),
                     outcome->completed ? "collected" : "stopped after", outcome->handled,
                     outcome->members, outcome->stored);
-        if (outcome->failed_inserts > 0) {
+        if (outcome->failed_inserts > 0 || !outcome->table_ready) {
             std::printf(", %d rows not stored: %s", outcome->failed_inserts,
                         observer.first_failure(result.task).c_str());
         }

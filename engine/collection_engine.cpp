@@ -44,6 +44,7 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword) {
     auto task = std::make_unique<Task>();
     task->keyword = keyword;
     task->keyword_gbk = utf8_to_gbk(keyword);
+    task->table_error = result.table_error;
     task->outcome.table_ready = result.table_ready;
     Task& started = *task;
     {

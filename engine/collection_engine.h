@@ -72,6 +72,7 @@ private:
         int number = 0;
         std::string keyword;  // as typed (UTF-8): the table's name
         Text keyword_gbk;     // for the request
+        std::string table_error;  // why the table could not be made (outcome.table_ready false)
         TextList members;     // filled by the search worker before the member worker starts
         TaskOutcome outcome;
         std::thread search_thread;

@@ -68,8 +68,10 @@ void CollectionEngine::collect_member(Task& task, int i, int n) {
     observer_.record_collected(task.number, row, record);
     task.outcome.handled = i;
 
-    std::string error;
-    if (store_.insert_record(task.keyword, record, &error)) {
+    // Without its own table a task's rows are not written anywhere: a name
+    // the database reads as another table's must not reach that table.
+    std::string error = task.table_error;
+    if (task.outcome.table_ready && store_.insert_record(task.keyword, record, &error)) {
         ++task.outcome.stored;
     } else {
         ++task.outcome.failed_inserts;

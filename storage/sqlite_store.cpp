@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -129,12 +130,41 @@ bool SqliteStore::execute(const std::string& sql, std::string* error) {
 }
 
 bool SqliteStore::ensure_table(std::string_view table, std::string* error) {
-    const std::string sql =
-        "CREATE TABLE IF NOT EXISTS " + quote_name(table) + " " + kCreateColumns;
+    const std::string quoted = quote_name(table);
+    // SQLite keeps names beginning with "sqlite_" for itself, in any case.
+    if (table.size() >= 7) {
+        std::string prefix(table.substr(0, 7));
+        for (char& c : prefix) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (prefix == "sqlite_") {
+            return fail(error, "cannot create the table " + quoted +
+                                   ": names beginning with sqlite_ are reserved by the database");
+        }
+    }
     std::lock_guard lock(write_mutex_);
+    // Table names ignore the case of ASCII letters: a keyword that differs
+    // from a stored one only in case would write into that keyword's table.
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(writer_,
+                           "SELECT name FROM sqlite_master WHERE name = ?1 COLLATE NOCASE", -1,
+                           &statement, nullptr) != SQLITE_OK) {
+        return fail_sqlite(error, writer_, "cannot create the table " + quoted);
+    }
+    Finalizer finalizer{statement};
+    sqlite3_bind_text(statement, 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+    if (sqlite3_step(statement) == SQLITE_ROW) {
+        const auto* existing = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        if (existing != nullptr && table == existing) {
+            return true;
+        }
+        return fail(error, "cannot create the table " + quoted + ": the table " +
+                               quote_name(existing != nullptr ? existing : "") +
+                               " exists, and table names do not tell letter case apart");
+    }
     std::string reason;
-    if (!run(writer_, sql, &reason)) {
-        return fail(error, "cannot create the table " + quote_name(table) + ": " + reason);
+    if (!run(writer_, "CREATE TABLE " + quoted + " " + kCreateColumns, &reason)) {
+        return fail(error, "cannot create the table " + quoted + ": " + reason);
     }
     return true;
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,7 +17,9 @@ namespace qinglan {
 
 class Child {
 public:
-    explicit Child(const std::vector<std::string>& args) {
+    // `prepare` runs in the child just before the program starts (limits,
+    // signal dispositions).
+    explicit Child(const std::vector<std::string>& args, const std::function<void()>& prepare = {}) {
         int out[2], err[2];
         if (pipe(out) != 0 || pipe(err) != 0) {
             return;
@@ -26,6 +29,9 @@ public:
             dup2(out[1], STDOUT_FILENO);
             dup2(err[1], STDERR_FILENO);
             close(out[0]), close(out[1]), close(err[0]), close(err[1]);
+            if (prepare) {
+                prepare();
+            }
             std::vector<char*> argv;
             for (const auto& arg : args) {
                 argv.push_back(const_cast<char*>(arg.c_str()));

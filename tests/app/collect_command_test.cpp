@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -165,6 +166,63 @@ TEST_F(CollectCommandTest, KilledMidRunLeavesASoundDatabase) {
     EXPECT_EQ(integrity, "ok");
     EXPECT_GE(rows, 10);
     EXPECT_LT(rows, 40);
+}
+
+TEST_F(CollectCommandTest, HostileKeywordsAreOnlyNames) {
+    // A stored keyword whose rows must survive whatever else is typed.
+    serve_members("Phone", 2);
+    ASSERT_EQ(Child(command("collect", {"Phone"})).wait(), 0);
+    ASSERT_EQ(count_rows("Phone"), 2);
+    serve_members("phone", 3);
+
+    std::string long_keyword;
+    for (int i = 0; i < 10000; ++i) {
+        long_keyword += "键";
+    }
+    const std::vector<std::string> keywords = {
+        long_keyword, "a\tb\x01c", "   ", "\xF0\x9F\x98\x80", "x'); DROP TABLE \"Phone\"; --",
+        "sqlite_master", "phone"};
+    Child child(command("collect", keywords));
+    EXPECT_EQ(child.wait(), 1) << child.errors();
+
+    // Every keyword has its summary line; the two the database cannot take
+    // as names of their own say why and store nothing.
+    for (const std::string& keyword : keywords) {
+        EXPECT_NE(child.output().find(keyword + ": "), std::string::npos) << keyword;
+    }
+    EXPECT_NE(child.errors().find("reserved"), std::string::npos) << child.errors();
+    EXPECT_NE(child.errors().find("letter case"), std::string::npos) << child.errors();
+    EXPECT_NE(child.output().find("phone: collected 3 of 3 members, 0 rows stored, 3 rows not stored"),
+              std::string::npos) << child.output();
+    EXPECT_EQ(count_rows("Phone"), 2);
+
+    Child tables(command("tables", {}));
+    ASSERT_EQ(tables.wait(), 0);
+    for (const std::string& keyword : {long_keyword, std::string("a\tb\x01c"), std::string("   "),
+                                       std::string("x'); DROP TABLE \"Phone\"; --")}) {
+        EXPECT_NE(tables.output().find(keyword + "\t0\n"), std::string::npos) << keyword;
+    }
+    EXPECT_NE(tables.output().find("Phone\t2\n"), std::string::npos);
+}
+
+TEST_F(CollectCommandTest, FullDiskIsReported) {
+    serve_members("盘满", 300);
+    // The database's files may not grow past 256 KiB, as on a full disk.
+    Child child(command("collect", {"盘满"}), [] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{256 * 1024, 256 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(child.wait(), 1) << child.errors();
+    EXPECT_NE(child.output().find("盘满: collected 300 of 300 members, "), std::string::npos)
+        << child.output();
+    EXPECT_NE(child.output().find("rows not stored"), std::string::npos) << child.output();
+    EXPECT_NE(child.errors().find("error: "), std::string::npos) << child.errors();
+    std::string integrity;
+    const long long rows = count_rows("盘满", &integrity);
+    EXPECT_EQ(integrity, "ok");
+    EXPECT_GT(rows, 0);
+    EXPECT_LT(rows, 300);
 }
 
 }  // namespace

@@ -214,11 +214,20 @@ TEST_F(CollectionTest, StoredKeywordIsReopenedWithoutARequest) {
     EXPECT_EQ(engine.table_names(), (std::vector<std::string>{"123", "手机"}));
     const SubmitResult again = engine.submit_keyword("手机");
     EXPECT_EQ(again.kind, SubmitResult::kReopened);
-    // A different letter case is another keyword to the table list.
+    // A different letter case is another keyword to the table list, but the
+    // database would take it for the stored table: it gets no table, and its
+    // rows reach neither.
     ASSERT_TRUE(store().ensure_table("Phone", nullptr));
+    ASSERT_TRUE(store().insert_record("Phone", kAlpha, nullptr));
+    market_.set_resource(search_key("phone"), "<p> companyId=\"alpha\"");
     ASSERT_TRUE(engine.read_table_names(nullptr));
-    EXPECT_EQ(engine.submit_keyword("phone").kind, SubmitResult::kStarted);
+    const SubmitResult other_case = engine.submit_keyword("phone");
+    EXPECT_EQ(other_case.kind, SubmitResult::kStarted);
+    EXPECT_FALSE(other_case.table_ready);
     engine.wait_all();
+    EXPECT_EQ(stored_rows("Phone"), std::vector<ContactRecord>{kAlpha});
+    EXPECT_EQ(observer_.outcome(2).failed_inserts, 1);
+    EXPECT_EQ(observer_.failures(2).size(), 1U);
     EXPECT_EQ(engine.task_count(), 2);
     EXPECT_EQ(targets_with("keywords=%CA%D6%BB%FA").size(), 0U);
 }

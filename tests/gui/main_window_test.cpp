@@ -362,6 +362,58 @@ private slots:
         QVERIFY(!std::filesystem::exists(folder_->path() / "missing"));
     }
 
+    void hostileKeywordsThroughTheSearchWindow() {
+        {
+            std::string error;
+            auto store = SqliteStore::open(folder_->str(), &error);
+            QVERIFY(store);
+            QVERIFY(store->ensure_table("Phone", nullptr));
+            QVERIFY(store->insert_record("Phone", ContactRecord{}, nullptr));
+        }
+        serve_members(*market_, "phone", "p", 2);
+        MainWindow& window = started_window();
+        const QStringList keywords = {QString(10000, QChar(0x952E)), "a\tb\x01c", "   ", "😀",
+                                      "x'); DROP TABLE \"Phone\"; --", "sqlite_master", "phone"};
+        with_search_window([&](SearchWindow& search) {
+            auto* box = search.findChild<QLineEdit*>("编辑框1");
+            for (const QString& keyword : keywords) {
+                box->setText(keyword);
+                QTest::mouseClick(search.findChild<QPushButton*>("an1"), Qt::LeftButton);
+            }
+        });
+        // Five tables made, two refused with the reason.
+        QCOMPARE(tabs()->count(), 6);
+        QCOMPARE(tabs()->tabText(3), QString("   "));
+        QCOMPARE(dialogs_->messages.size(), size_t(2));
+        QCOMPARE(dialogs_->messages[0].text, QString("失败"));
+        QVERIFY(dialogs_->messages[0].details.contains("reserved"));
+        QVERIFY(dialogs_->messages[1].details.contains("letter case"));
+        QTRY_VERIFY(tasks_done(7));
+        window.stop_collection();
+        std::string error;
+        auto store = SqliteStore::open(folder_->str(), &error);
+        long long rows = 0;
+        QVERIFY(store->count_rows("Phone", &rows, nullptr));
+        QCOMPARE(rows, 1LL);
+    }
+
+    void unusableDatabaseIsReported() {
+        std::ofstream(folder_->path() / "date") << "not a folder";
+        MainWindow& window = make_window();
+        QVERIFY(window.run_start_up());
+        QCOMPARE(dialogs_->messages.size(), size_t(1));
+        QCOMPARE(dialogs_->messages[0].icon, Dialogs::Icon::kWarning);
+        QVERIFY(dialogs_->messages[0].details.contains("date"));
+        QCOMPARE(window.status_text(0), QString("状态：数据库无法打开"));
+
+        // The search window cannot do without it: the file is named, the program ends.
+        window.open_search_window();
+        QCOMPARE(dialogs_->messages.size(), size_t(2));
+        QVERIFY(dialogs_->messages[1].text.contains("lingshishuj.db"));
+        QCOMPARE(ended_, std::vector<int>{0});
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+    }
+
     void escapeWhileTasksRunEndsCleanly() {
         serve_members(*market_, "慢", "s", 50, 100);
         MainWindow& window = started_window();

@@ -118,10 +118,19 @@ TEST_F(SqliteStoreTest, TableNamesKeepCreationOrderWithoutSystemTables) {
     std::vector<std::string> names;
     ASSERT_TRUE(store->read_table_names(&names, nullptr));
     EXPECT_EQ(names, (std::vector<std::string>{"123", "b", "a", "MSy", "x\"y", "  ", "", "t"}));
-    // An existing table, in any letter case, is left as it is.
+    // An existing table is left as it is; one that differs only in letter
+    // case is refused, as the database would take it for the same table.
     ASSERT_TRUE(store->insert_record("b", record_of("r"), nullptr));
-    ASSERT_TRUE(store->ensure_table("B", nullptr));
+    ASSERT_TRUE(store->ensure_table("b", nullptr));
+    std::string error;
+    EXPECT_FALSE(store->ensure_table("B", &error));
+    EXPECT_NE(error.find("letter case"), std::string::npos) << error;
+    EXPECT_FALSE(store->ensure_table("SQLITE_MASTER", &error));
+    EXPECT_NE(error.find("reserved"), std::string::npos) << error;
     EXPECT_EQ(rows(*store, "b").size(), 1U);
+    // Only ASCII letters fold: these are other names.
+    EXPECT_TRUE(store->ensure_table("Ä", nullptr));
+    EXPECT_TRUE(store->ensure_table("ä", nullptr));
 }
 
 TEST_F(SqliteStoreTest, FailuresSayWhatAndWhy) {
