@@ -18,47 +18,17 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "app/export_window.h"
 #include "app/fatal_error.h"
 #include "app/result_list_model.h"
-#include "app/search_window.h"
 #include "app/stored_rows_loader.h"
 #include "services/charset.h"
 #include "services/environment.h"
 #include "storage/sqlite_store.h"
+#include "storage/unavailable_store.h"
 #include "update/update_check.h"
 
 namespace qinglan {
 namespace {
-
-constexpr const char* kProductAddress = "https://qinglan.example.com";
-
-// Stands in for a database that could not be opened: every operation fails
-// with the reason it could not be opened, so the failure is reported where
-// the database is next needed.
-class UnavailableStore final : public RecordStore {
-public:
-    explicit UnavailableStore(std::string reason) : reason_(std::move(reason)) {}
-    bool ensure_table(std::string_view, std::string* error) override { return fail(error); }
-    bool insert_record(std::string_view, const ContactRecord&, std::string* error) override {
-        return fail(error);
-    }
-    bool read_table_names(std::vector<std::string>*, std::string* error) override { return fail(error); }
-    bool read_rows(std::string_view, const std::function<bool(ContactRecord&&)>&,
-                   std::string* error) override {
-        return fail(error);
-    }
-    bool count_rows(std::string_view, long long*, std::string* error) override { return fail(error); }
-
-private:
-    bool fail(std::string* error) const {
-        if (error != nullptr) {
-            *error = reason_;
-        }
-        return false;
-    }
-    std::string reason_;
-};
 
 QString from_utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -244,52 +214,6 @@ bool MainWindow::run_start_up() {
     return false;
 }
 
-void MainWindow::on_toolbar_click(int index) {
-    const QList<QAction*> actions = toolbar_->actions();
-    const QString text = index >= 0 && index < actions.size() ? actions[index]->text() : QString();
-    if (text == QStringLiteral("退出")) {
-        end_program(0);
-    } else if (text == QStringLiteral("关于")) {
-        show_about();
-    } else if (text == QStringLiteral("帮助")) {
-        show_help();
-    } else if (text == QStringLiteral("客服信息")) {
-        open_search_window();
-    } else if (text == QStringLiteral("导出")) {
-        export_to_excel();
-    }
-}
-
-void MainWindow::show_help() {
-    dialogs_.message(nullptr, QStringLiteral("详细看软件起始页说明！"), Dialogs::Icon::kInformation);
-}
-
-void MainWindow::show_about() {
-    dialogs_.message(nullptr, caption() + QStringLiteral("\r\n软件官方网址：") + QString::fromUtf8(kProductAddress),
-                     Dialogs::Icon::kInformation);
-}
-
-void MainWindow::open_search_window() {
-    set_status(0, QStringLiteral("状态：程序准备好，可以搜索"));
-    set_status(1, QString());
-    if (!engine_) {
-        return;
-    }
-    std::string error;
-    if (!engine_->read_table_names(&error)) {
-        // Nothing can be collected or shown without the database.
-        const std::string path = SqliteStore::database_path(settings_.data_dir);
-        dialogs_.message(nullptr,
-                         QStringLiteral("无法打开数据库文件 ") + from_utf8(path) + QStringLiteral("，程序将退出。"),
-                         Dialogs::Icon::kError, QString(), from_utf8(error));
-        end_program(0);
-        return;
-    }
-    SearchWindow window(this, engine_->table_names(),
-                        [this](const QString& keyword) { submit_keyword(keyword); });
-    window.exec();
-}
-
 void MainWindow::submit_keyword(const QString& keyword) {
     if (!engine_) {
         return;
@@ -389,34 +313,6 @@ void MainWindow::apply_updates(CollectionUpdates&& updates) {
         const QString keyword = row != task_rows_.end() ? row->second->text(0) : QString();
         dialogs_.message(nullptr, QStringLiteral("关键字「") + keyword + QStringLiteral("」采集到的数据未能保存到数据库。"),
                          Dialogs::Icon::kWarning, QString(), reason);
-    }
-}
-
-void MainWindow::export_to_excel() {
-    if (exporting_) {
-        dialogs_.message(nullptr, QStringLiteral("正在导出，请等这一次导出完成。"), Dialogs::Icon::kInformation);
-        return;
-    }
-    const int tab = tabs_->currentIndex();
-    if (tab <= 0) {
-        dialogs_.message(nullptr, QStringLiteral("请先选中一个关键字的结果页，再导出。"), Dialogs::Icon::kInformation);
-        return;
-    }
-    ResultListModel* model = result_model(tab);
-    const QString path = dialogs_.save_file_name(this, QStringLiteral("导出资料"),
-                                                 QStringLiteral("Excel 工作簿 (*.xlsx)"), QStringLiteral("xlsx"));
-    if (path.isEmpty()) {
-        return;
-    }
-    exporting_ = true;
-    std::string error;
-    const bool written = export_result_list(this, *model, path, &error);
-    exporting_ = false;
-    if (written) {
-        dialogs_.message(nullptr, QStringLiteral("导出成功!"), Dialogs::Icon::kInformation);
-    } else {
-        dialogs_.message(nullptr, QStringLiteral("导出失败，没有写出文件。"), Dialogs::Icon::kWarning, QString(),
-                         from_utf8(error));
     }
 }
 

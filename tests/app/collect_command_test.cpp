@@ -17,6 +17,8 @@
 #include "engine/request.h"
 #include "services/charset.h"
 #include "tests/app/child_process.h"
+#include "tests/marketplace_pages.h"
+#include "tests/temp_folder.h"
 #include "tools/sample_marketplace.h"
 
 namespace qinglan {
@@ -27,18 +29,8 @@ using namespace std::chrono_literals;
 
 class CollectCommandTest : public testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("qinglan-cli-" + std::to_string(::getpid()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        ASSERT_TRUE(market_.start());
-    }
-    void TearDown() override {
-        market_.stop();
-        fs::remove_all(dir_);
-    }
+    void SetUp() override { ASSERT_TRUE(market_.start()); }
+    void TearDown() override { market_.stop(); }
 
     std::vector<std::string> command(const std::string& name, std::vector<std::string> rest) {
         std::vector<std::string> args = {QINGLAN_PROGRAM, name, "--data-dir", dir_.string(),
@@ -51,17 +43,7 @@ protected:
     }
 
     void serve_members(const std::string& keyword, int count, int card_delay_ms = 0) {
-        std::string page = "<p>";
-        Behaviour slow;
-        slow.delay_ms = card_delay_ms;
-        for (int i = 0; i < count; ++i) {
-            const std::string account = "m" + std::to_string(i);
-            page += " companyId=\"" + account + "\"";
-            market_.set_resource("card/" + account, R"({"name":"Co )" + account +
-                                                        R"(","memberId":")" + account + R"(","x":1})");
-            market_.set_behaviour("card/" + account, slow);
-        }
-        market_.set_resource("search/" + encode_keyword(utf8_to_gbk(keyword)), page);
+        qinglan::serve_members(market_, keyword, "m", count, card_delay_ms);
     }
 
     long long count_rows(const std::string& table, std::string* integrity = nullptr) {
@@ -90,7 +72,8 @@ protected:
         return count;
     }
 
-    fs::path dir_;
+    TempFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
+    const fs::path dir_ = folder_.path();
     SampleMarketplace market_;
 };
 

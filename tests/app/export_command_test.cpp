@@ -11,6 +11,7 @@
 
 #include "storage/sqlite_store.h"
 #include "tests/app/child_process.h"
+#include "tests/temp_folder.h"
 #include "tests/export/workbook_reader.h"
 
 namespace qinglan {
@@ -20,14 +21,8 @@ namespace fs = std::filesystem;
 
 class ExportCommandTest : public testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("qinglan-export-cli-" + std::to_string(::getpid()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    TempFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
+    const fs::path dir_ = folder_.path();
 
     void store(const std::string& keyword, const std::vector<ContactRecord>& records) {
         std::string error;
@@ -54,7 +49,6 @@ protected:
         return all.str();
     }
 
-    fs::path dir_;
 };
 
 ContactRecord record(const std::string& company, const std::string& phone) {

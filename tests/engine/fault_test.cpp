@@ -10,6 +10,7 @@
 
 #include "engine/collection_engine.h"
 #include "marketplace_fixture.h"
+#include "tests/marketplace_pages.h"
 #include "recording_observer.h"
 
 namespace qinglan {
@@ -20,19 +21,8 @@ using Clock = std::chrono::steady_clock;
 
 class FaultTest : public MarketplaceFixture {
 protected:
-    // A search page of `count` members with small cards answered after `delay_ms`.
     void serve_members(const std::string& keyword, int count, int delay_ms) {
-        std::string page = "<p>";
-        Behaviour slow;
-        slow.delay_ms = delay_ms;
-        for (int i = 0; i < count; ++i) {
-            const std::string account = "f" + std::to_string(i);
-            page += " companyId=\"" + account + "\"";
-            market_.set_resource("card/" + account,
-                                 R"({"name":"Co )" + account + R"(","memberId":")" + account + R"(","x":1})");
-            market_.set_behaviour("card/" + account, slow);
-        }
-        market_.set_resource(search_key(keyword), page);
+        qinglan::serve_members(market_, keyword, "f", count, delay_ms);
     }
 
     void wait_for_done(int task, int done) {

@@ -17,6 +17,7 @@
 #include "services/charset.h"
 #include "services/fetch.h"
 #include "storage/sqlite_store.h"
+#include "tests/temp_folder.h"
 #include "tools/sample_marketplace.h"
 
 namespace qinglan {
@@ -24,11 +25,6 @@ namespace qinglan {
 class MarketplaceFixture : public testing::Test {
 protected:
     void SetUp() override {
-        data_dir_ = std::filesystem::temp_directory_path() /
-                    ("qinglan-" + std::to_string(::getpid()) + "-" +
-                     testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(data_dir_);
-        std::filesystem::create_directories(data_dir_);
         ASSERT_TRUE(market_.start());
         set_fetch_timeouts({5, 5});
     }
@@ -37,7 +33,6 @@ protected:
         market_.stop();
         store_.reset();
         set_fetch_timeouts({});
-        std::filesystem::remove_all(data_dir_);
     }
 
     SqliteStore& store() {
@@ -82,7 +77,8 @@ protected:
         return rows;
     }
 
-    std::filesystem::path data_dir_;
+    TempFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
+    const std::filesystem::path data_dir_ = folder_.path();
     SampleMarketplace market_;
     std::unique_ptr<SqliteStore> store_;
 };

@@ -15,6 +15,7 @@
 
 #include "export/row_source.h"
 #include "storage/contact_record.h"
+#include "tests/temp_folder.h"
 
 namespace qinglan {
 
@@ -58,14 +59,8 @@ public:
 
 class ExportFixture : public testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("qinglan-export-" + std::to_string(::getpid()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    TempFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
+    const std::filesystem::path dir_ = folder_.path();
 
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
@@ -86,7 +81,6 @@ protected:
         return all.str();
     }
 
-    std::filesystem::path dir_;
 };
 
 }  // namespace qinglan

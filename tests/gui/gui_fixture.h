@@ -7,8 +7,6 @@
 #include <QString>
 #include <QTest>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,6 +14,8 @@
 #include "app/dialogs.h"
 #include "engine/request.h"
 #include "services/charset.h"
+#include "tests/marketplace_pages.h"
+#include "tests/temp_folder.h"
 #include "tools/sample_marketplace.h"
 
 namespace qinglan {
@@ -43,38 +43,5 @@ public:
     std::vector<QString> save_requests;
     QString save_answer;
 };
-
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempFolder {
-public:
-    explicit TempFolder(const std::string& name)
-        : path_(std::filesystem::temp_directory_path() /
-                ("qinglan-gui-" + std::to_string(::getpid()) + "-" + name)) {
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempFolder() { std::filesystem::remove_all(path_); }
-    const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
-// A search page of `count` members for `keyword`, with minimal cards.
-inline void serve_members(SampleMarketplace& market, const std::string& keyword,
-                          const std::string& prefix, int count, int card_delay_ms = 0) {
-    std::string page = "<p>";
-    Behaviour slow;
-    slow.delay_ms = card_delay_ms;
-    for (int i = 0; i < count; ++i) {
-        const std::string account = prefix + std::to_string(i);
-        page += " companyId=\"" + account + "\"";
-        market.set_resource("card/" + account, gbk("{\"name\":\"公司" + account +
-                                                   "\",\"memberId\":\"" + account + "\",\"x\":1}"));
-        market.set_behaviour("card/" + account, slow);
-    }
-    market.set_resource("search/" + encode_keyword(utf8_to_gbk(keyword)), page);
-}
 
 }  // namespace qinglan

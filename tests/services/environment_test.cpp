@@ -1,5 +1,7 @@
 #include "services/environment.h"
 
+#include "tests/temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,14 +16,6 @@ namespace fs = std::filesystem;
 
 class TempDir : public testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("qinglan-env-" + std::to_string(::getpid()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
 
     static std::string read(const fs::path& path) {
         std::ifstream in(path, std::ios::binary);
@@ -30,7 +24,8 @@ protected:
         return out.str();
     }
 
-    fs::path dir_;
+    TempFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
+    const fs::path dir_ = folder_.path();
 };
 
 TEST(Environment, RunDirectoryAndExecutableName) {

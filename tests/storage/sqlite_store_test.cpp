@@ -1,5 +1,7 @@
 #include "storage/sqlite_store.h"
 
+#include "tests/temp_folder.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -15,14 +17,8 @@ namespace fs = std::filesystem;
 
 class SqliteStoreTest : public testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("qinglan-store-" + std::to_string(::getpid()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    TempFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
+    const fs::path dir_ = folder_.path();
 
     std::unique_ptr<SqliteStore> open_store() {
         std::string error;
@@ -39,8 +35,6 @@ protected:
         }, nullptr));
         return result;
     }
-
-    fs::path dir_;
 };
 
 ContactRecord record_of(const std::string& seed) {

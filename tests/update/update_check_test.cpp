@@ -9,6 +9,7 @@
 
 #include "services/charset.h"
 #include "services/fetch.h"
+#include "tests/temp_folder.h"
 #include "tools/sample_marketplace.h"
 
 namespace qinglan {
@@ -43,13 +44,9 @@ TEST(UpdateDescriptor, FieldsInAnyOrder) {
 
 class UpdateFolder : public testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qinglan-update-" + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_ / "up");
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    fs::path dir_;
+    void SetUp() override { fs::create_directories(dir_ / "up"); }
+    TempFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
+    const fs::path dir_ = folder_.path();
 };
 
 TEST_F(UpdateFolder, HandOverFileHoldsTheSevenItemsInOrder) {

@@ -1,0 +1,38 @@
+#pragma once
+
+// Stands in for a database that could not be opened: every operation fails
+// with the reason it could not be opened, so that the failure is reported
+// wherever the database is next needed instead of being forgotten.
+
+#include <string>
+#include <utility>
+
+#include "storage/record_store.h"
+
+namespace qinglan {
+
+class UnavailableStore final : public RecordStore {
+public:
+    explicit UnavailableStore(std::string reason) : reason_(std::move(reason)) {}
+    bool ensure_table(std::string_view, std::string* error) override { return fail(error); }
+    bool insert_record(std::string_view, const ContactRecord&, std::string* error) override {
+        return fail(error);
+    }
+    bool read_table_names(std::vector<std::string>*, std::string* error) override { return fail(error); }
+    bool read_rows(std::string_view, const std::function<bool(ContactRecord&&)>&,
+                   std::string* error) override {
+        return fail(error);
+    }
+    bool count_rows(std::string_view, long long*, std::string* error) override { return fail(error); }
+
+private:
+    bool fail(std::string* error) const {
+        if (error != nullptr) {
+            *error = reason_;
+        }
+        return false;
+    }
+    std::string reason_;
+};
+
+}  // namespace qinglan
