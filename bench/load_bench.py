@@ -143,21 +143,21 @@ def run(result_path, command):
         start = time.monotonic()
         child = subprocess.Popen(command, stdout=out, stderr=err)
         samples, threads = [], []
-        # The first samples would see this interpreter's descriptors until
-        # the exec has happened.
-        while True:
-            try:
-                if os.readlink("/proc/%d/exe" % child.pid) == target:
-                    break
-            except OSError:
-                pass
-            if child.poll() is not None:
-                break
-            time.sleep(0.001)
+        # Until the exec has happened /proc shows this interpreter's
+        # descriptors, which are not the program's.
+        started = False
         while True:
             finished, status, usage = os.wait4(child.pid, os.WNOHANG)
             if finished:
                 break
+            if not started:
+                try:
+                    started = os.readlink("/proc/%d/exe" % child.pid) == target
+                except OSError:
+                    pass
+                if not started:
+                    time.sleep(0.001)
+                    continue
             count = descriptor_count(child.pid)
             if count is not None:
                 samples.append(count)
@@ -244,6 +244,42 @@ def summary_lines(stdout):
     return [line for line in stdout.splitlines() if re.match(r".+: (collected|stopped|not)", line)]
 
 
+def median_of(results, key):
+    values = [r[key] for r in results if r.get(key) is not None]
+    return statistics.median(values) if values else float("nan")
+
+
+def listed(results, key, form):
+    return " ".join("-" if r.get(key) is None else form % r[key] for r in results)
+
+
+def print_program(title, results, work, name):
+    print("%s, %d runs (medians, then each run):" % (title, len(results)))
+    print("  rows stored       %d of %d  (%s)" % (median_of(results, "rows"), results[0]["rows_wanted"],
+                                                   listed(results, "rows", "%d")))
+    print("  wall time         %.2f s  (%s)" % (median_of(results, "wall_s"), listed(results, "wall_s", "%.2f")))
+    print("  max RSS           %.1f MiB  (%s)" % (median_of(results, "max_rss_mib"),
+                                                 listed(results, "max_rss_mib", "%.1f")))
+    print("  peak threads      %g  (%s)" % (median_of(results, "threads_max"), listed(results, "threads_max", "%d")))
+    print("  descriptors seen from outside: first %g, peak %g, last sample %g  (peaks: %s; samples: %s)" % (
+        median_of(results, "fd_first"), median_of(results, "fd_max"), median_of(results, "fd_last"),
+        listed(results, "fd_max", "%d"), listed(results, "fd_samples", "%d")))
+    if name == "bench":
+        for run, result in enumerate(results, 1):
+            count = in_process_descriptors(result["stdout"])
+            print("  run %d, counted in the process: %s" % (run, (
+                "%d before the engine, %d after it; %d at the start, %d at the end" % count)
+                if count else "no counts printed"))
+    print("  exit status       %s" % listed(results, "exit", "%d"))
+    for run, result in enumerate(results, 1):
+        for problem in result["problems"][:10]:
+            print("  run %d problem: %s" % (run, problem))
+        if result["exit"] != 0:
+            with open(os.path.join(work, "%s-%d.json.stderr" % (name, run)), errors="replace") as err:
+                for line in err.read().splitlines()[-3:]:
+                    print("  run %d stderr: %s" % (run, line))
+
+
 def report(work, runs, members, rss_goal):
     programs = {}
     for name in ("bench", "collect"):
@@ -251,30 +287,8 @@ def report(work, runs, members, rss_goal):
         for run in range(1, runs + 1):
             with open(os.path.join(work, "%s-%d.json" % (name, run))) as source:
                 programs[name].append(json.load(source))
-    for name, title in (("bench", "load_bench (the engine in one process)"), ("collect", "qinglan collect")):
-        results = programs[name]
-        median = lambda key: statistics.median(r[key] for r in results)
-        listed = lambda key, form: " ".join(form % r[key] for r in results)
-        print("%s, %d runs:" % (title, runs))
-        print("  rows stored       median %d of %d  (runs: %s)" % (median("rows"), results[0]["rows_wanted"],
-                                                                  listed("rows", "%d")))
-        print("  wall time         median %.2f s  (runs: %s)" % (median("wall_s"), listed("wall_s", "%.2f")))
-        print("  max RSS           median %.1f MiB  (runs: %s)" % (median("max_rss_mib"),
-                                                                    listed("max_rss_mib", "%.1f")))
-        print("  threads           median peak %d  (runs: %s)" % (median("threads_max"),
-                                                                 listed("threads_max", "%d")))
-        print("  descriptors seen  first %g, peak %g, last %g (medians; peak per run: %s; samples: %s)" % (
-            median("fd_first"), median("fd_max"), median("fd_last"), listed("fd_max", "%d"),
-            listed("fd_samples", "%d")))
-        if name == "bench":
-            counts = [in_process_descriptors(r["stdout"]) for r in results]
-            for run, count in enumerate(counts, 1):
-                print("  run %d in process: %s" % (run, "before/after the engine %d/%d, process start/end %d/%d"
-                                                   % count if count else "no counts printed"))
-        print("  exit status       %s" % listed("exit", "%d"))
-        for run, result in enumerate(results, 1):
-            for problem in result["problems"][:10]:
-                print("  run %d problem: %s" % (run, problem))
+    print_program("load_bench (the engine in one process)", programs["bench"], work, "bench")
+    print_program("qinglan collect", programs["collect"], work, "collect")
     print("qinglan collect's summary lines (last run):")
     for line in summary_lines(programs["collect"][-1]["stdout"]):
         print("  " + line)
@@ -283,6 +297,7 @@ def report(work, runs, members, rss_goal):
     wanted = every[0]["rows_wanted"]
     rows_ok = all(not r["problems"] and r["rows"] == wanted for r in every)
     peak = {name: max(r["max_rss_mib"] for r in results) for name, results in programs.items()}
+    memory_ok = max(peak.values()) < rss_goal
     counts = [in_process_descriptors(r["stdout"]) for r in programs["bench"]]
     fds_ok = all(c and c[0] == c[1] and c[2] == c[3] for c in counts)
     good_line = re.compile(r".+: collected %d of %d members, %d rows stored$" % (members, members, members))
@@ -291,16 +306,16 @@ def report(work, runs, members, rss_goal):
                      for r in programs["collect"])
     bench_ok = all(r["exit"] == 0 for r in programs["bench"])
     verdict = lambda ok: "PASS" if ok else "FAIL"
-    print("verdict rows:        %s  %d of %d rows, %d per table, each keyword's accounts exactly once, "
-          "in all %d runs of both programs" % (verdict(rows_ok), min(r["rows"] for r in every), wanted,
-                                                members, len(every)))
-    print("verdict memory:      %s  peak RSS %.1f MiB (load_bench), %.1f MiB (qinglan collect), goal under %d MiB"
-          % (verdict(max(peak.values()) < rss_goal), peak["bench"], peak["collect"], rss_goal))
-    print("verdict descriptors: %s  load_bench back to its starting number after the engine and the store, "
-          "in every run" % verdict(fds_ok))
-    print("verdict collect:     %s  exit status 0 and every keyword collected %d of %d members, "
-          "%d rows stored, in every run" % (verdict(collect_ok and bench_ok), members, members, members))
-    return 0 if rows_ok and max(peak.values()) < rss_goal and fds_ok and collect_ok and bench_ok else 1
+    print("verdict rows:        %s  %d of %d rows (fewest of a run), %d per table, each keyword's accounts exactly "
+          "once and no other's, in all %d runs" % (verdict(rows_ok), min(r["rows"] for r in every), wanted,
+                                                   members, len(every)))
+    print("verdict memory:      %s  highest max RSS %.1f MiB (load_bench), %.1f MiB (qinglan collect); "
+          "goal under %d MiB" % (verdict(memory_ok), peak["bench"], peak["collect"], rss_goal))
+    print("verdict descriptors: %s  back to the starting number after the engine and after the store, "
+          "in every run (peak seen %d)" % (verdict(fds_ok), max(r["fd_max"] or 0 for r in every)))
+    print("verdict completion:  %s  exit status 0 and every keyword collected %d of %d members, "
+          "%d rows stored, in every run of both" % (verdict(collect_ok and bench_ok), members, members, members))
+    return 0 if rows_ok and memory_ok and fds_ok and collect_ok and bench_ok else 1
 
 
 def main(argv):

@@ -201,6 +201,10 @@ void configure(CURL* curl, const HttpClient& client, const std::string& url,
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // Every contact page has a host of its own, and the shared name cache is
+    // pruned by walking all of it on each transfer: a short life keeps it to
+    // the hosts in use (the search and member hosts are asked constantly).
+    curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, 2L);
 
     // The share handle must be attached before the cookie engine is switched
     // on, or the handle would start a private cookie store of its own.
