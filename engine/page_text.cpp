@@ -1,7 +1,5 @@
 #include "engine/page_text.h"
 
-#include <algorithm>
-#include <cctype>
 #include <string>
 
 #include "services/charset.h"
@@ -9,14 +7,18 @@
 namespace qinglan {
 namespace {
 
-// How far into a page a <meta> declaring its charset is looked for.
-constexpr std::size_t kMetaWindow = 8192;
+// How far into a page a <meta> declaring its charset is looked for: HTML
+// wants the declaration within the first 1024 bytes, and browsers look no
+// further.
+constexpr std::size_t kMetaWindow = 1024;
 
 std::string lower_ascii(std::string_view s) {
     std::string lower(s);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
-        return static_cast<char>(std::tolower(c));
-    });
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
     return lower;
 }
 

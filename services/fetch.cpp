@@ -22,11 +22,13 @@ constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows N
 constexpr const char* kAcceptHeader = "Accept: */*";
 constexpr long kMaxRedirects = 10;
 
-// What every fetch shares: the cookie store and the DNS cache (and TLS
-// sessions), behind one lock per kind of shared data so that a cookie update
-// on one thread never waits for a name lookup on another. Created once and
-// kept to process exit, so a fetch still running while the process ends never
-// finds it gone.
+// What every fetch shares: the cookie store and the TLS sessions, behind one
+// lock per kind of shared data. Created once and kept to process exit, so a
+// fetch still running while the process ends never finds it gone.
+//
+// Host names are not shared: every member's contact page has a host of its
+// own, and libcurl walks the whole shared name cache on every lookup, so a
+// shared cache costs more with each member collected than it saves.
 struct HttpClient {
     CURLSH* share = nullptr;
     curl_slist* headers = nullptr;
@@ -65,7 +67,6 @@ HttpClient* create_client() {
     curl_share_setopt(client->share, CURLSHOPT_UNLOCKFUNC, unlock_shared);
     curl_share_setopt(client->share, CURLSHOPT_USERDATA, client);
     curl_share_setopt(client->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-    curl_share_setopt(client->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     curl_share_setopt(client->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
     return client;
 }
@@ -201,10 +202,6 @@ void configure(CURL* curl, const HttpClient& client, const std::string& url,
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    // Every contact page has a host of its own, and the shared name cache is
-    // pruned by walking all of it on each transfer: a short life keeps it to
-    // the hosts in use (the search and member hosts are asked constantly).
-    curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, 2L);
 
     // The share handle must be attached before the cookie engine is switched
     // on, or the handle would start a private cookie store of its own.

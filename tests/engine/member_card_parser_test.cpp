@@ -90,7 +90,8 @@ TEST(PageText, Utf8IsRecognisedByHeaderOrMeta) {
     EXPECT_FALSE(declares_utf8("<meta charset=\"gb2312\">", ""));
     // The header wins over the page.
     EXPECT_FALSE(declares_utf8("<meta charset=\"utf-8\">", "text/html; charset=GBK"));
-    EXPECT_FALSE(declares_utf8(std::string(9000, ' ') + "<meta charset=\"utf-8\">", ""));
+    EXPECT_TRUE(declares_utf8(std::string(1000, ' ') + "<meta charset=\"utf-8\">", ""));
+    EXPECT_FALSE(declares_utf8(std::string(1024, ' ') + "<meta charset=\"utf-8\">", ""));
     EXPECT_FALSE(declares_utf8("<p>charset=utf-8</p>", ""));
 
     EXPECT_EQ(page_text("\xE6\x89\x8B\xE6\x9C\xBA", "text/plain; charset=utf-8"), gbk("手机"));
