@@ -50,7 +50,23 @@ const CompiledPatterns& patterns() {
     return compiled;
 }
 
-Text first_group(const Pattern& pattern, std::string_view text) {
+// Every pattern is an opening literal, the lazy group and a closing literal.
+// When the closing literal does not follow the first opening one, nothing
+// can match: a search would only learn that by running from every later
+// opening to the end of the text, which on a document full of unclosed keys
+// takes time that grows with the square of its length.
+bool can_match(std::string_view pattern_text, std::string_view text) {
+    const std::size_t group = pattern_text.find("(.*?)");
+    const std::string_view open = pattern_text.substr(0, group);
+    const std::string_view close = pattern_text.substr(group + 5);
+    const std::size_t at = text.find(open);
+    return at != std::string_view::npos && text.find(close, at + open.size()) != std::string_view::npos;
+}
+
+Text first_group(const Pattern& pattern, std::string_view pattern_text, std::string_view text) {
+    if (!can_match(pattern_text, text)) {
+        return {};
+    }
     return submatch_text(regex_search(pattern, text), text, 1);
 }
 
@@ -73,7 +89,7 @@ TextList load_mobile_prefixes() {
 }
 
 Text extract_mobile(std::string_view contact_page, const TextList& prefixes) {
-    const Text title = first_group(patterns().title, contact_page);
+    const Text title = first_group(patterns().title, kTitlePattern, contact_page);
     for (const Text& prefix : prefixes) {
         const int position = find_text(title, prefix);
         if (position == -1) {
@@ -117,7 +133,7 @@ ContactRecord extract_contact_record(std::string_view card, std::string_view con
         if (field == kAddress) {
             set(kMobile, extract_mobile(contact_page, prefixes));
         }
-        Text value = first_group(compiled.card[i], card);
+        Text value = first_group(compiled.card[i], kCardPatterns[i].text, card);
         set(field, field == kFormOfAddress ? form_of_address(value) : std::move(value));
     }
     set(kWebsite, extract_website(card));

@@ -12,16 +12,16 @@ bool is_lead_byte(char c) { return static_cast<unsigned char>(c) >= 0x80; }
 
 char fold_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool equal_at(std::string_view text, std::size_t place, std::string_view sought, bool ignore_case) {
-    if (!ignore_case) {
-        return std::memcmp(text.data() + place, sought.data(), sought.size()) == 0;
+bool equal_at(std::string_view text, std::size_t place, std::string_view sought) {
+    return std::memcmp(text.data() + place, sought.data(), sought.size()) == 0;
+}
+
+std::string fold_ascii_text(std::string_view text) {
+    std::string folded(text);
+    for (char& c : folded) {
+        c = fold_ascii(c);
     }
-    for (std::size_t i = 0; i < sought.size(); ++i) {
-        if (fold_ascii(text[place + i]) != fold_ascii(sought[i])) {
-            return false;
-        }
-    }
-    return true;
+    return folded;
 }
 
 int clamp_to_int(std::size_t n) { return static_cast<int>(std::min<std::size_t>(n, INT32_MAX)); }
@@ -89,19 +89,12 @@ int find_text(std::string_view text, std::string_view sought, int start, bool ig
     if (sought.empty()) {
         return 1;
     }
-    const std::size_t m = sought.size();
-    const std::size_t n = text.size();
-    std::size_t place = begin;
     if (!ignore_case) {
         return find_exact(text, sought, begin);
     }
-    while (place + m <= n) {
-        if (equal_at(text, place, sought, true)) {
-            return clamp_to_int(place + 1);
-        }
-        place += is_lead_byte(text[place]) ? 2 : 1;
-    }
-    return -1;
+    // Folding ASCII letters leaves every byte of 0x80 and above as it is, so
+    // the folded text has the same character boundaries.
+    return find_exact(fold_ascii_text(text), fold_ascii_text(sought), begin);
 }
 
 Text replace_range(std::string_view text, int start, int length, std::string_view replacement) {
@@ -135,7 +128,7 @@ TextList split_text(std::string_view text, std::string_view delimiter,
     std::size_t place = 0;
     while (place < text.size()) {
         if (text.size() - place >= delimiter.size() &&
-            equal_at(text, place, delimiter, false)) {
+            equal_at(text, place, delimiter)) {
             parts.emplace_back(text.substr(piece_start, place - piece_start));
             place += delimiter.size();
             piece_start = place;

@@ -68,6 +68,23 @@ TEST(CardPatterns, FirstMatchesAndTheContactName) {
     EXPECT_EQ(upper[kFax], "");
 }
 
+TEST(CardPatterns, UnclosedKeysGiveEmptyFields) {
+    // Keys that are never closed, over and over: nothing matches, and the
+    // extraction must find that out without trying every key to the end.
+    std::string card;
+    while (card.size() < 400000) {
+        card += R"("name":""sex":""fax":"")";
+    }
+    const ContactRecord record = extract_contact_record(card, "<title>" + card, kPrefixes);
+    EXPECT_EQ(record[kCompanyName], "");
+    EXPECT_EQ(record[kFax], "");
+    EXPECT_EQ(record[kFormOfAddress], gbk("女士"));
+    EXPECT_EQ(record[kMobile], "");
+    // A closing literal only before the first opening one does not count.
+    EXPECT_EQ(extract_contact_record(R"(",""name":"A)", "", kPrefixes)[kCompanyName], "");
+    EXPECT_EQ(extract_contact_record(R"("name":"A","name":"B",")", "", kPrefixes)[kCompanyName], "A");
+}
+
 TEST(CardPatterns, EmptyDocumentsGiveEmptyFields) {
     std::vector<int> order;
     const ContactRecord record =

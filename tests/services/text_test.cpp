@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <random>
 
 namespace qinglan {
@@ -21,13 +23,18 @@ TEST(FindText, StepsOverTwoByteCharacters) {
 }
 
 // The character walk done the plain way, one step at a time.
-int walk_find(std::string_view text, std::string_view sought, int start) {
+int walk_find(std::string_view text, std::string_view sought, int start, bool ignore_case) {
     std::size_t place = start < 1 ? 0 : static_cast<std::size_t>(start) - 1;
     if (place >= text.size()) {
         return -1;
     }
+    auto same = [&](char a, char b) {
+        return ignore_case ? std::tolower(static_cast<unsigned char>(a)) ==
+                                 std::tolower(static_cast<unsigned char>(b))
+                           : a == b;
+    };
     while (place + sought.size() <= text.size()) {
-        if (text.substr(place, sought.size()) == sought) {
+        if (std::equal(sought.begin(), sought.end(), text.begin() + static_cast<std::ptrdiff_t>(place), same)) {
             return static_cast<int>(place) + 1;
         }
         place += static_cast<unsigned char>(text[place]) >= 0x80 ? 2 : 1;
@@ -38,7 +45,7 @@ int walk_find(std::string_view text, std::string_view sought, int start) {
 TEST(FindText, AgreesWithTheCharacterWalk) {
     // Few distinct bytes, lead bytes among them, so that matches inside and
     // across two-byte characters are common.
-    const char alphabet[] = {'a', 'b', '\x81', '\xB0', '\x62', '\xFE'};
+    const char alphabet[] = {'a', 'b', 'B', '\x81', '\xB0', '\x62', '\xFE'};
     std::mt19937 random(7);
     auto pick = [&](std::size_t length) {
         std::string s;
@@ -51,7 +58,8 @@ TEST(FindText, AgreesWithTheCharacterWalk) {
         const std::string text = pick(random() % 40);
         const std::string sought = pick(1 + random() % 3);
         const int start = static_cast<int>(random() % 44) - 2;
-        ASSERT_EQ(find_text(text, sought, start), walk_find(text, sought, start))
+        const bool ignore_case = random() % 2 == 0;
+        ASSERT_EQ(find_text(text, sought, start, ignore_case), walk_find(text, sought, start, ignore_case))
             << testing::PrintToString(text) << " " << testing::PrintToString(sought) << " "
             << start;
     }
