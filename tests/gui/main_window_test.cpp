@@ -15,6 +15,8 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
+#include <sqlite3.h>
+
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -412,6 +414,32 @@ private slots:
         QVERIFY(dialogs_->messages[1].text.contains("lingshishuj.db"));
         QCOMPARE(ended_, std::vector<int>{0});
         QVERIFY(QApplication::activeModalWidget() == nullptr);
+    }
+
+    void refusedRowsAreReported() {
+        serve_members(*market_, "删", "d", 40, 20);
+        MainWindow& window = started_window();
+        with_search_window([&](SearchWindow& search) {
+            auto* box = search.findChild<QLineEdit*>("编辑框1");
+            box->insert("删");
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        QTRY_VERIFY(window.result_model(1)->rowCount() >= 3);
+        // The keyword's table goes away under the running task.
+        sqlite3* db = nullptr;
+        const std::string path = SqliteStore::database_path(folder_->str());
+        QCOMPARE(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        sqlite3_busy_timeout(db, 5000);
+        QCOMPARE(sqlite3_exec(db, "DROP TABLE \"删\"", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        QTRY_VERIFY(tasks_done(1));
+        QTRY_COMPARE(dialogs_->messages.size(), size_t(1));
+        QCOMPARE(dialogs_->messages[0].icon, Dialogs::Icon::kWarning);
+        QVERIFY(dialogs_->messages[0].text.contains("删"));
+        QVERIFY(dialogs_->messages[0].details.contains("no such table"));
+        QCOMPARE(window.status_text(0), QString("状态：数据保存失败"));
+        // Every member is still shown in its list.
+        QCOMPARE(window.result_model(1)->rowCount(), 40);
     }
 
     void escapeWhileTasksRunEndsCleanly() {

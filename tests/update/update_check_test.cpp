@@ -89,6 +89,18 @@ TEST(UpdateServer, NoticeAndDescriptor) {
     EXPECT_EQ(fetch_remote_notice("http://" + host), gbk("第一行\r\n第二行"));
     EXPECT_FALSE(fetch_update_descriptor(host));
 
+    // Ten MiB of labels without a single "|": every value is empty.
+    std::string endless;
+    while (endless.size() < (10u << 20)) {
+        endless += gbk("版本:v0.1 更新地址:");
+    }
+    server.set_resource("up.txt", endless);
+    const auto unterminated = fetch_update_descriptor(host);
+    ASSERT_TRUE(unterminated);
+    EXPECT_EQ(unterminated->version, "");
+    EXPECT_EQ(unterminated->update_address, "");
+    EXPECT_TRUE(announces_update(*unterminated));
+
     server.set_resource("up.txt", gbk("版本:v0.3|更新地址:http://u/|"));
     const auto descriptor = fetch_update_descriptor(host);
     ASSERT_TRUE(descriptor);
