@@ -103,8 +103,8 @@ int run_collect(const Options& options) {
                         observer.first_failure(result.task).c_str());
         }
         std::printf("\n");
-        all_good = all_good && outcome->completed && outcome->failed_inserts == 0 &&
-                   outcome->table_ready;
+        all_good =
+            all_good && outcome->completed && outcome->failed_inserts == 0 && outcome->table_ready;
     }
     return all_good ? 0 : 1;
 }

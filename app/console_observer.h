@@ -47,7 +47,7 @@ private:
     };
 
     void line(int task, const std::string& text);  // under mutex_
-    void redraw();                                  // under mutex_
+    void redraw();                                 // under mutex_
 
     std::FILE* out_;
     const bool live_;

@@ -5,7 +5,9 @@
 
 namespace qinglan {
 
-QString default_caption() { return QStringLiteral("信息："); }
+QString default_caption() {
+    return QStringLiteral("信息：");
+}
 
 void QtDialogs::message(QWidget* parent, const QString& text, Icon icon, const QString& caption,
                         const QString& details) {

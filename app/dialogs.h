@@ -18,7 +18,8 @@ public:
     // A message with an OK button; returns when it is closed. The caption is
     // "信息：" unless another is given.
     virtual void message(QWidget* parent, const QString& text, Icon icon = Icon::kNone,
-                         const QString& caption = QString(), const QString& details = QString()) = 0;
+                         const QString& caption = QString(),
+                         const QString& details = QString()) = 0;
 
     // The file chosen in a save dialog that asks before replacing a file;
     // empty when cancelled.

@@ -38,7 +38,9 @@ private:
 
 }  // namespace
 
-QString ExportWindow::caption() { return QStringLiteral("EXECL导出。。。。"); }
+QString ExportWindow::caption() {
+    return QStringLiteral("EXECL导出。。。。");
+}
 
 ExportWindow::ExportWindow(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {

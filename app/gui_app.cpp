@@ -15,9 +15,9 @@ int run_gui(int argc, char** argv, const Options& options) {
     set_fetch_timeouts({fetch_timeouts().connect_seconds, options.stall_timeout});
 
     QtDialogs dialogs;
-    MainWindow window({options.data_dir, options.hosts, options.update_host, run_directory(),
-                       executable_name()},
-                      dialogs);
+    MainWindow window(
+        {options.data_dir, options.hosts, options.update_host, run_directory(), executable_name()},
+        dialogs);
     if (!window.run_start_up()) {
         return 0;
     }

@@ -2,14 +2,9 @@
 
 #include <QMetaObject>
 
+#include "app/qt_text.h"
+
 namespace qinglan {
-namespace {
-
-QString from_utf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
 
 GuiObserver::GuiObserver(QObject* context, Apply apply)
     : context_(context), apply_(std::move(apply)) {}
@@ -19,7 +14,8 @@ void GuiObserver::schedule() {
         return;
     }
     scheduled_ = true;
-    QMetaObject::invokeMethod(context_.data(), [this] { flush(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        context_.data(), [this] { flush(); }, Qt::QueuedConnection);
 }
 
 void GuiObserver::flush() {

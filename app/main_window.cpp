@@ -1,14 +1,15 @@
 #include "app/main_window.h"
+#include "app/qt_text.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScreen>
-#include <QKeyEvent>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
@@ -30,15 +31,19 @@
 namespace qinglan {
 namespace {
 
-QString from_utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-QString from_gbk(const std::string& text) { return from_utf8(gbk_to_utf8(text)); }
+QString from_gbk(const std::string& text) {
+    return from_utf8(gbk_to_utf8(text));
+}
 
 }  // namespace
 
-QString MainWindow::caption() { return QStringLiteral("青岚用户采集器（阿里巴巴）V01"); }
+QString MainWindow::caption() {
+    return QStringLiteral("青岚用户采集器（阿里巴巴）V01");
+}
 
-QString MainWindow::ready_text() { return QStringLiteral("状态：程序准备好可以搜索"); }
+QString MainWindow::ready_text() {
+    return QStringLiteral("状态：程序准备好可以搜索");
+}
 
 QString MainWindow::built_in_notice() {
     return QStringLiteral(
@@ -55,9 +60,8 @@ QString MainWindow::built_in_notice() {
 }
 
 MainWindow::MainWindow(GuiSettings settings, Dialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent,
-                  Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                      Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       settings_(std::move(settings)),
       dialogs_(dialogs),
       end_program_([](int status) { QApplication::exit(status); }),
@@ -73,7 +77,9 @@ MainWindow::MainWindow(GuiSettings settings, Dialogs& dialogs, QWidget* parent)
     }
 }
 
-MainWindow::~MainWindow() { stop_collection(); }
+MainWindow::~MainWindow() {
+    stop_collection();
+}
 
 void MainWindow::set_end_program(std::function<void(int)> end_program) {
     end_program_ = std::move(end_program);
@@ -96,10 +102,8 @@ void MainWindow::build_toolbar() {
         const char* caption;
         QStyle::StandardPixmap image;
     } buttons[] = {
-        {"客服信息", QStyle::SP_FileDialogContentsView},
-        {"导出", QStyle::SP_DialogSaveButton},
-        {"帮助", QStyle::SP_MessageBoxQuestion},
-        {"关于", QStyle::SP_MessageBoxInformation},
+        {"客服信息", QStyle::SP_FileDialogContentsView}, {"导出", QStyle::SP_DialogSaveButton},
+        {"帮助", QStyle::SP_MessageBoxQuestion},         {"关于", QStyle::SP_MessageBoxInformation},
         {"退出", QStyle::SP_DialogCloseButton},
     };
     for (int i = 0; i < 5; ++i) {
@@ -122,7 +126,8 @@ void MainWindow::build_central_units() {
     task_list_ = new QTreeWidget(frame);
     task_list_->setObjectName(QStringLiteral("超级列表框1"));
     task_list_->setColumnCount(3);
-    task_list_->setHeaderLabels({QStringLiteral("任务名称"), QStringLiteral("任务总量"), QStringLiteral("完成数量")});
+    task_list_->setHeaderLabels(
+        {QStringLiteral("任务名称"), QStringLiteral("任务总量"), QStringLiteral("完成数量")});
     task_list_->setRootIsDecorated(false);
     task_list_->setSelectionMode(QAbstractItemView::SingleSelection);
     for (int column = 0; column < 3; ++column) {
@@ -198,16 +203,18 @@ bool MainWindow::run_start_up() {
     const Text notice = fetch_remote_notice(settings_.update_host);
     notice_box_->setPlainText(notice.empty() ? built_in_notice() : from_gbk(notice));
 
-    const std::optional<UpdateDescriptor> descriptor = fetch_update_descriptor(settings_.update_host);
+    const std::optional<UpdateDescriptor> descriptor =
+        fetch_update_descriptor(settings_.update_host);
     if (!descriptor || !announces_update(*descriptor)) {
         return true;
     }
     write_handover_file(settings_.run_dir, settings_.program_name, *descriptor);
     const std::string updater = updater_path(settings_.run_dir);
     if (!file_exists(updater)) {
-        dialogs_.message(nullptr,
-                         QStringLiteral("青岚采集 文件不完整，请重新下载。\r\n本软件绿色，无毒无害请放心使用！"),
-                         Dialogs::Icon::kNone, QStringLiteral("   青岚采集软件友情提示"));
+        dialogs_.message(
+            nullptr,
+            QStringLiteral("青岚采集 文件不完整，请重新下载。\r\n本软件绿色，无毒无害请放心使用！"),
+            Dialogs::Icon::kNone, QStringLiteral("   青岚采集软件友情提示"));
         return false;
     }
     run_program(updater, false);
@@ -224,8 +231,10 @@ void MainWindow::submit_keyword(const QString& keyword) {
         ResultListModel* model = add_result_list_and_tab(keyword);
         loaders_.push_back(std::make_unique<StoredRowsLoader>(
             *store_, typed, model, [this, keyword](const QString& reason) {
-                dialogs_.message(nullptr, QStringLiteral("无法读取关键字「") + keyword + QStringLiteral("」的数据。"),
-                                 Dialogs::Icon::kWarning, QString(), reason);
+                dialogs_.message(
+                    nullptr,
+                    QStringLiteral("无法读取关键字「") + keyword + QStringLiteral("」的数据。"),
+                    Dialogs::Icon::kWarning, QString(), reason);
             }));
         return;
     }
@@ -242,7 +251,8 @@ void MainWindow::submit_keyword(const QString& keyword) {
 ResultListModel* MainWindow::add_result_list_and_tab(const QString& keyword) {
     auto* view = new QTableView(tabs_);
     auto* model = new ResultListModel(view);
-    view->setObjectName(QStringLiteral("超级列表框_主窗口_") + QString::number(result_lists_.size() + 1));
+    view->setObjectName(QStringLiteral("超级列表框_主窗口_") +
+                        QString::number(result_lists_.size() + 1));
     view->setModel(model);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -311,7 +321,9 @@ void MainWindow::apply_updates(CollectionUpdates&& updates) {
         set_status(0, QStringLiteral("状态：数据保存失败"));
         const auto row = task_rows_.find(task);
         const QString keyword = row != task_rows_.end() ? row->second->text(0) : QString();
-        dialogs_.message(nullptr, QStringLiteral("关键字「") + keyword + QStringLiteral("」采集到的数据未能保存到数据库。"),
+        dialogs_.message(nullptr,
+                         QStringLiteral("关键字「") + keyword +
+                             QStringLiteral("」采集到的数据未能保存到数据库。"),
                          Dialogs::Icon::kWarning, QString(), reason);
     }
 }

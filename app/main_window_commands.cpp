@@ -5,6 +5,7 @@
 
 #include "app/export_window.h"
 #include "app/main_window.h"
+#include "app/qt_text.h"
 #include "app/result_list_model.h"
 #include "app/search_window.h"
 #include "storage/sqlite_store.h"
@@ -13,10 +14,6 @@ namespace qinglan {
 namespace {
 
 constexpr const char* kProductAddress = "https://qinglan.example.com";
-
-QString from_utf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 
@@ -37,12 +34,15 @@ void MainWindow::on_toolbar_click(int index) {
 }
 
 void MainWindow::show_help() {
-    dialogs_.message(nullptr, QStringLiteral("详细看软件起始页说明！"), Dialogs::Icon::kInformation);
+    dialogs_.message(nullptr, QStringLiteral("详细看软件起始页说明！"),
+                     Dialogs::Icon::kInformation);
 }
 
 void MainWindow::show_about() {
-    dialogs_.message(nullptr, caption() + QStringLiteral("\r\n软件官方网址：") + QString::fromUtf8(kProductAddress),
-                     Dialogs::Icon::kInformation);
+    dialogs_.message(
+        nullptr,
+        caption() + QStringLiteral("\r\n软件官方网址：") + QString::fromUtf8(kProductAddress),
+        Dialogs::Icon::kInformation);
 }
 
 void MainWindow::open_search_window() {
@@ -56,7 +56,8 @@ void MainWindow::open_search_window() {
         // Nothing can be collected or shown without the database.
         const std::string path = SqliteStore::database_path(settings_.data_dir);
         dialogs_.message(nullptr,
-                         QStringLiteral("无法打开数据库文件 ") + from_utf8(path) + QStringLiteral("，程序将退出。"),
+                         QStringLiteral("无法打开数据库文件 ") + from_utf8(path) +
+                             QStringLiteral("，程序将退出。"),
                          Dialogs::Icon::kError, QString(), from_utf8(error));
         end_program(0);
         return;
@@ -68,17 +69,20 @@ void MainWindow::open_search_window() {
 
 void MainWindow::export_to_excel() {
     if (exporting_) {
-        dialogs_.message(nullptr, QStringLiteral("正在导出，请等这一次导出完成。"), Dialogs::Icon::kInformation);
+        dialogs_.message(nullptr, QStringLiteral("正在导出，请等这一次导出完成。"),
+                         Dialogs::Icon::kInformation);
         return;
     }
     const int tab = tabs_->currentIndex();
     if (tab <= 0) {
-        dialogs_.message(nullptr, QStringLiteral("请先选中一个关键字的结果页，再导出。"), Dialogs::Icon::kInformation);
+        dialogs_.message(nullptr, QStringLiteral("请先选中一个关键字的结果页，再导出。"),
+                         Dialogs::Icon::kInformation);
         return;
     }
     ResultListModel* model = result_model(tab);
-    const QString path = dialogs_.save_file_name(this, QStringLiteral("导出资料"),
-                                                 QStringLiteral("Excel 工作簿 (*.xlsx)"), QStringLiteral("xlsx"));
+    const QString path =
+        dialogs_.save_file_name(this, QStringLiteral("导出资料"),
+                                QStringLiteral("Excel 工作簿 (*.xlsx)"), QStringLiteral("xlsx"));
     if (path.isEmpty()) {
         return;
     }
@@ -89,8 +93,8 @@ void MainWindow::export_to_excel() {
     if (written) {
         dialogs_.message(nullptr, QStringLiteral("导出成功!"), Dialogs::Icon::kInformation);
     } else {
-        dialogs_.message(nullptr, QStringLiteral("导出失败，没有写出文件。"), Dialogs::Icon::kWarning, QString(),
-                         from_utf8(error));
+        dialogs_.message(nullptr, QStringLiteral("导出失败，没有写出文件。"),
+                         Dialogs::Icon::kWarning, QString(), from_utf8(error));
     }
 }
 

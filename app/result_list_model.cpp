@@ -6,7 +6,7 @@
 namespace qinglan {
 namespace {
 
-constexpr std::array<int, ResultListModel::kColumns> kWidths = {100, 50, 70, 50, 50, 50, 50,
+constexpr std::array<int, ResultListModel::kColumns> kWidths = {100, 50,  70,  50, 50,  50, 50,
                                                                 50,  100, 100, 50, 100, 50};
 
 // The field texts of a packed row, without copying.
@@ -51,8 +51,8 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     }
     if (role == Qt::TextAlignmentRole) {
         const bool centred = index.column() == kMobile || index.column() == kAddress;
-        return QVariant::fromValue(Qt::Alignment(centred ? Qt::AlignCenter
-                                                         : Qt::AlignLeft | Qt::AlignVCenter));
+        return QVariant::fromValue(
+            Qt::Alignment(centred ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter));
     }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) {
         return {};
@@ -74,8 +74,8 @@ QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, i
     }
     if (role == Qt::TextAlignmentRole) {
         const bool centred = section == kMobile || section == kAddress;
-        return QVariant::fromValue(Qt::Alignment(centred ? Qt::AlignCenter
-                                                         : Qt::AlignLeft | Qt::AlignVCenter));
+        return QVariant::fromValue(
+            Qt::Alignment(centred ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter));
     }
     return {};
 }
@@ -137,7 +137,8 @@ void ResultListModel::apply_cells(const std::vector<Cell>& cells) {
         rows_[static_cast<std::size_t>(cell.row)] = pack(record);
     }
     if (first_changed < old_count) {
-        emit dataChanged(index(first_changed, 0), index(std::min(last_row, old_count - 1), kColumns - 1));
+        emit dataChanged(index(first_changed, 0),
+                         index(std::min(last_row, old_count - 1), kColumns - 1));
     }
 }
 
@@ -157,7 +158,8 @@ std::string ResultListModel::cell_text(int row, int field) const {
     if (row < 0 || row >= rowCount() || field < 0 || field >= kRecordFields) {
         return {};
     }
-    return std::string(unpack(rows_[static_cast<std::size_t>(row)])[static_cast<std::size_t>(field)]);
+    return std::string(
+        unpack(rows_[static_cast<std::size_t>(row)])[static_cast<std::size_t>(field)]);
 }
 
 }  // namespace qinglan

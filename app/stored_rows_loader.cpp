@@ -17,9 +17,8 @@ constexpr std::size_t kBatch = 5000;
 StoredRowsLoader::StoredRowsLoader(RecordStore& store, std::string table, ResultListModel* model,
                                    std::function<void(const QString&)> on_failure)
     : model_(model) {
-    thread_ = std::thread([this, &store, table = std::move(table), on_failure = std::move(on_failure)] {
-        run(store, table, on_failure);
-    });
+    thread_ = std::thread([this, &store, table = std::move(table),
+                           on_failure = std::move(on_failure)] { run(store, table, on_failure); });
 }
 
 StoredRowsLoader::~StoredRowsLoader() {
@@ -41,22 +40,26 @@ void StoredRowsLoader::run(RecordStore& store, const std::string& table,
         batch.clear();
         ResultListModel* model = model_;
         QMetaObject::invokeMethod(
-            model, [model, rows] { model->append_records(std::move(*rows)); }, Qt::QueuedConnection);
+            model, [model, rows] { model->append_records(std::move(*rows)); },
+            Qt::QueuedConnection);
     };
     std::string error;
-    const bool read = store.read_rows(table, [&](ContactRecord&& record) {
-        batch.push_back(std::move(record));
-        if (batch.size() >= batch_size) {
-            hand_over();
-            batch_size = kBatch;
-        }
-        return !stop_.load();
-    }, &error);
+    const bool read = store.read_rows(
+        table,
+        [&](ContactRecord&& record) {
+            batch.push_back(std::move(record));
+            if (batch.size() >= batch_size) {
+                hand_over();
+                batch_size = kBatch;
+            }
+            return !stop_.load();
+        },
+        &error);
     hand_over();
     if (!read && !stop_ && on_failure) {
         const QString reason = QString::fromStdString(error);
-        QMetaObject::invokeMethod(model_, [on_failure, reason] { on_failure(reason); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            model_, [on_failure, reason] { on_failure(reason); }, Qt::QueuedConnection);
     }
     finished_ = true;
 }

@@ -32,22 +32,27 @@ void BM_ExtractRecord(benchmark::State& state) {
         benchmark::DoNotOptimize(record.data());
     }
 }
-BENCHMARK(BM_ExtractRecord)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ExtractRecord)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // Extraction plus what the engine adds: UTF-8 for the record it reports and stores.
 void BM_ExtractRecordToUtf8(benchmark::State& state) {
     const qinglan::TextList prefixes = qinglan::load_mobile_prefixes();
     for (auto _ : state) {
         qinglan::ContactRecord record;
-        qinglan::extract_contact_record(kCard, kContact, prefixes,
-                                        [&](int field, const qinglan::Text& value) {
-                                            record[static_cast<std::size_t>(field)] =
-                                                qinglan::gbk_to_utf8(value);
-                                        });
+        qinglan::extract_contact_record(
+            kCard, kContact, prefixes, [&](int field, const qinglan::Text& value) {
+                record[static_cast<std::size_t>(field)] = qinglan::gbk_to_utf8(value);
+            });
         benchmark::DoNotOptimize(record.data());
     }
 }
-BENCHMARK(BM_ExtractRecordToUtf8)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ExtractRecordToUtf8)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_InsertRecord(benchmark::State& state) {
     const auto dir = std::filesystem::temp_directory_path() /
@@ -59,9 +64,18 @@ void BM_InsertRecord(benchmark::State& state) {
         state.SkipWithError(error.c_str());
         return;
     }
-    qinglan::ContactRecord record = {"杭州青岚贸易有限公司", "张三", "alpha", "销售部", "经理", "先生",
-                                     "0571-88886666", "0571-88886667", "13955556666",
-                                     "浙江省杭州市西湖区文三路1号", "310000", "http://www.qinglan-demo.cn"};
+    qinglan::ContactRecord record = {"杭州青岚贸易有限公司",
+                                     "张三",
+                                     "alpha",
+                                     "销售部",
+                                     "经理",
+                                     "先生",
+                                     "0571-88886666",
+                                     "0571-88886667",
+                                     "13955556666",
+                                     "浙江省杭州市西湖区文三路1号",
+                                     "310000",
+                                     "http://www.qinglan-demo.cn"};
     for (auto _ : state) {
         if (!store->insert_record("手机", record, &error)) {
             state.SkipWithError(error.c_str());
@@ -71,7 +85,10 @@ void BM_InsertRecord(benchmark::State& state) {
     store.reset();
     std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_InsertRecord)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_InsertRecord)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 

@@ -60,7 +60,7 @@ BENCHMARK(BM_plain_curl_get)->UseRealTime()->Repetitions(10)->ReportAggregatesOn
 
 // Shows the usual table and remembers each benchmark's median.
 class MedianReporter : public benchmark::ConsoleReporter {
-  public:
+public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
@@ -74,7 +74,7 @@ class MedianReporter : public benchmark::ConsoleReporter {
     const std::map<std::string, double>& medians() const { return medians_; }
     const char* unit() const { return unit_; }
 
-  private:
+private:
     std::map<std::string, double> medians_;
     const char* unit_ = "";
 };

@@ -78,7 +78,7 @@ double max_rss_mib() {
 // Keeps only the outcomes; the engine's reports from twenty tasks would
 // otherwise cost more than the collection itself when printed.
 class OutcomeObserver final : public qinglan::CollectionObserver {
-  public:
+public:
     void status_changed(int, int, const std::string&) override {}
     void task_row_added(int, const std::string&, int) override {}
     void member_done(int, int) override {}
@@ -105,7 +105,7 @@ class OutcomeObserver final : public qinglan::CollectionObserver {
         return found == failures_.end() ? std::string() : found->second;
     }
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::map<int, qinglan::TaskOutcome> outcomes_;
     std::map<int, std::string> failures_;  // the first one of each task

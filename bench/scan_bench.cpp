@@ -37,9 +37,13 @@ void BM_ScanSearchPage(benchmark::State& state) {
         benchmark::DoNotOptimize(accounts.data());
     }
     state.counters["accounts"] = static_cast<double>(found);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(page.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(page.size()));
 }
-BENCHMARK(BM_ScanSearchPage)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ScanSearchPage)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_FindTextOneMiB(benchmark::State& state) {
     // Mixed GBK and ASCII with the sought text only at the very end.
@@ -48,9 +52,13 @@ void BM_FindTextOneMiB(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(qinglan::find_text(text, "homePage"));
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(text.size()));
 }
-BENCHMARK(BM_FindTextOneMiB)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_FindTextOneMiB)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_EncodeKeyword(benchmark::State& state) {
     const std::string keyword = "\xCA\xD6\xBB\xFA\xC5\xE4\xBC\xFE abc";

@@ -15,7 +15,9 @@ CollectionEngine::CollectionEngine(RecordStore& store, MarketHosts hosts,
       observer_(observer),
       mobile_prefixes_(load_mobile_prefixes()) {}
 
-CollectionEngine::~CollectionEngine() { stop(); }
+CollectionEngine::~CollectionEngine() {
+    stop();
+}
 
 bool CollectionEngine::read_table_names(std::string* error) {
     std::vector<std::string> names;
@@ -78,7 +80,9 @@ void CollectionEngine::member_worker(Task& task) {
     finish(task);
 }
 
-void CollectionEngine::finish(Task& task) { observer_.task_finished(task.number, task.outcome); }
+void CollectionEngine::finish(Task& task) {
+    observer_.task_finished(task.number, task.outcome);
+}
 
 void CollectionEngine::wait_all() {
     for (std::size_t i = 0;; ++i) {

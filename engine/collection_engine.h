@@ -70,10 +70,10 @@ private:
     // own workers, one after the other.
     struct Task {
         int number = 0;
-        std::string keyword;  // as typed (UTF-8): the table's name
-        Text keyword_gbk;     // for the request
+        std::string keyword;      // as typed (UTF-8): the table's name
+        Text keyword_gbk;         // for the request
         std::string table_error;  // why the table could not be made (outcome.table_ready false)
-        TextList members;     // filled by the search worker before the member worker starts
+        TextList members;         // filled by the search worker before the member worker starts
         TaskOutcome outcome;
         std::thread search_thread;
         std::thread member_thread;  // set by the search worker as its last act

@@ -14,12 +14,12 @@ namespace qinglan {
 
 // How a task ended.
 struct TaskOutcome {
-    int members = 0;         // accounts found on the search page
-    int handled = 0;         // members fetched and extracted
-    int stored = 0;          // rows the store accepted
-    int failed_inserts = 0;  // rows the store refused
-    bool table_ready = true; // the keyword's table could be made
-    bool completed = false;  // false when the collection was stopped first
+    int members = 0;          // accounts found on the search page
+    int handled = 0;          // members fetched and extracted
+    int stored = 0;           // rows the store accepted
+    int failed_inserts = 0;   // rows the store refused
+    bool table_ready = true;  // the keyword's table could be made
+    bool completed = false;   // false when the collection was stopped first
 };
 
 class CollectionObserver {

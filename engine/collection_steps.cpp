@@ -43,12 +43,14 @@ void CollectionEngine::run_member_step(Task& task) {
         return;
     }
     task.outcome.completed = true;
-    observer_.status_changed(task.number, kProgressPart, std::to_string(n) + "位用户信息分析完成可以导出");
+    observer_.status_changed(task.number, kProgressPart,
+                             std::to_string(n) + "位用户信息分析完成可以导出");
 }
 
 void CollectionEngine::collect_member(Task& task, int i, int n) {
-    observer_.status_changed(task.number, kProgressPart, "正在分析用户" + std::to_string(i) + "/" +
-                                                std::to_string(n) + "位的信息");
+    observer_.status_changed(
+        task.number, kProgressPart,
+        "正在分析用户" + std::to_string(i) + "/" + std::to_string(n) + "位的信息");
     const Text& account = task.members[static_cast<std::size_t>(i) - 1];
     // Card first, then the contact page, both before anything is extracted.
     const Text card = fetch_text(fill_request_template(hosts_, account, kMemberCard));

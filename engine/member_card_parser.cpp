@@ -60,7 +60,8 @@ bool can_match(std::string_view pattern_text, std::string_view text) {
     const std::string_view open = pattern_text.substr(0, group);
     const std::string_view close = pattern_text.substr(group + 5);
     const std::size_t at = text.find(open);
-    return at != std::string_view::npos && text.find(close, at + open.size()) != std::string_view::npos;
+    return at != std::string_view::npos &&
+           text.find(close, at + open.size()) != std::string_view::npos;
 }
 
 Text first_group(const Pattern& pattern, std::string_view pattern_text, std::string_view text) {

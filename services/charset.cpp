@@ -124,8 +124,12 @@ std::string gbk_to_utf8(std::string_view gbk) {
     return convert_lenient(gbk, thread_converter(true), "\xEF\xBF\xBD");
 }
 
-Text utf8_to_gbk(std::string_view utf8) { return convert_lenient(utf8, thread_converter(false), "?"); }
+Text utf8_to_gbk(std::string_view utf8) {
+    return convert_lenient(utf8, thread_converter(false), "?");
+}
 
-Text gbk(std::string_view utf8) { return utf8_to_gbk(utf8); }
+Text gbk(std::string_view utf8) {
+    return utf8_to_gbk(utf8);
+}
 
 }  // namespace qinglan

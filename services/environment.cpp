@@ -49,9 +49,13 @@ bool is_key_line(std::string_view line, std::string_view key) {
 
 }  // namespace
 
-std::string run_directory() { return executable_path().parent_path().string(); }
+std::string run_directory() {
+    return executable_path().parent_path().string();
+}
 
-std::string executable_name() { return executable_path().filename().string(); }
+std::string executable_name() {
+    return executable_path().filename().string();
+}
 
 bool file_exists(std::string_view path) {
     const std::string p(path);

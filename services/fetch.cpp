@@ -173,7 +173,7 @@ int check_progress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t
 
 // Owns one easy handle.
 class EasyHandle {
-  public:
+public:
     EasyHandle() : handle_(curl_easy_init()) {}
     ~EasyHandle() {
         if (handle_ != nullptr) {
@@ -185,7 +185,7 @@ class EasyHandle {
 
     CURL* get() const { return handle_; }
 
-  private:
+private:
     CURL* handle_;
 };
 

@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <string>
-#include <string>
 #include <string_view>
 
 #include "services/text.h"

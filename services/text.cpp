@@ -8,9 +8,13 @@
 namespace qinglan {
 namespace {
 
-bool is_lead_byte(char c) { return static_cast<unsigned char>(c) >= 0x80; }
+bool is_lead_byte(char c) {
+    return static_cast<unsigned char>(c) >= 0x80;
+}
 
-char fold_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char fold_ascii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool equal_at(std::string_view text, std::size_t place, std::string_view sought) {
     return std::memcmp(text.data() + place, sought.data(), sought.size()) == 0;
@@ -24,7 +28,9 @@ std::string fold_ascii_text(std::string_view text) {
     return folded;
 }
 
-int clamp_to_int(std::size_t n) { return static_cast<int>(std::min<std::size_t>(n, INT32_MAX)); }
+int clamp_to_int(std::size_t n) {
+    return static_cast<int>(std::min<std::size_t>(n, INT32_MAX));
+}
 
 // The character walk from `begin` as a search for byte matches that are then
 // checked for standing on a character boundary. A byte below 0x80 is never a
@@ -36,8 +42,8 @@ int find_exact(std::string_view text, std::string_view sought, std::size_t begin
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     std::size_t from = begin;
-    std::size_t run_start = begin;   // start of the high run known to end at run_end
-    std::size_t run_end = begin;     // bytes [run_start, run_end) are all 0x80 and above
+    std::size_t run_start = begin;  // start of the high run known to end at run_end
+    std::size_t run_end = begin;    // bytes [run_start, run_end) are all 0x80 and above
     while (from + sought.size() <= n) {
         const void* hit = memmem(bytes + from, n - from, sought.data(), sought.size());
         if (hit == nullptr) {
@@ -65,7 +71,9 @@ int find_exact(std::string_view text, std::string_view sought, std::size_t begin
 
 }  // namespace
 
-int text_length(std::string_view text) { return clamp_to_int(text.size()); }
+int text_length(std::string_view text) {
+    return clamp_to_int(text.size());
+}
 
 Text left_text(std::string_view text, int n) {
     if (n <= 0) {
@@ -127,8 +135,7 @@ TextList split_text(std::string_view text, std::string_view delimiter,
     std::size_t piece_start = 0;
     std::size_t place = 0;
     while (place < text.size()) {
-        if (text.size() - place >= delimiter.size() &&
-            equal_at(text, place, delimiter)) {
+        if (text.size() - place >= delimiter.size() && equal_at(text, place, delimiter)) {
             parts.emplace_back(text.substr(piece_start, place - piece_start));
             place += delimiter.size();
             piece_start = place;
@@ -163,15 +170,21 @@ Text to_text(double value) {
     return buffer;
 }
 
-Text to_text(bool value) { return value ? "\xD5\xE6" : "\xBC\xD9"; }
+Text to_text(bool value) {
+    return value ? "\xD5\xE6" : "\xBC\xD9";
+}
 
 Text bytes_to_text(std::string_view bytes) {
     return Text(bytes.substr(0, std::min(bytes.find('\0'), bytes.size())));
 }
 
-Bytes to_bytes(std::string_view text) { return Bytes(text); }
+Bytes to_bytes(std::string_view text) {
+    return Bytes(text);
+}
 
-int bytes_length(std::string_view bytes) { return clamp_to_int(bytes.size()); }
+int bytes_length(std::string_view bytes) {
+    return clamp_to_int(bytes.size());
+}
 
 Text hex_text(int value) {
     char buffer[16];

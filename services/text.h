@@ -39,8 +39,7 @@ int find_text(std::string_view text, std::string_view sought, int start = 1,
 // The text with length bytes from start removed and the replacement put in
 // their place. The place is clamped into the text, so a start beyond the end
 // appends.
-Text replace_range(std::string_view text, int start, int length,
-                   std::string_view replacement = {});
+Text replace_range(std::string_view text, int start, int length, std::string_view replacement = {});
 
 // Pieces between delimiters. Empty pieces between delimiters stay; a text that
 // ends with the delimiter gives no empty last piece. With max_parts the list
@@ -57,8 +56,7 @@ Text character(int code);
 
 // Decimal digits, as printf "%d" / "%lld".
 template <std::integral T>
-    requires(!std::same_as<T, bool>)
-Text to_text(T value) {
+requires(!std::same_as<T, bool>) Text to_text(T value) {
     return std::to_string(value);
 }
 // Up to 13 significant digits without trailing zeros, as printf "%.13g".

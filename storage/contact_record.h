@@ -30,7 +30,7 @@ enum RecordField : int {
 
 // The stored column name of each record field, in record order (UTF-8).
 inline constexpr std::array<std::string_view, kRecordFields> kRecordColumnNames = {
-    "公司名称", "联系人", "用户账号", "部门", "职位",   "称呼",
+    "公司名称", "联系人", "用户账号", "部门", "职位", "称呼",
     "电话",     "传真",   "移动电话", "地址", "邮编", "网站",
 };
 

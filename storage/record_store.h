@@ -33,8 +33,7 @@ public:
 
     // Hands the table's rows to `sink` in stored order; `sink` returns false
     // to stop early.
-    virtual bool read_rows(std::string_view table,
-                           const std::function<bool(ContactRecord&&)>& sink,
+    virtual bool read_rows(std::string_view table, const std::function<bool(ContactRecord&&)>& sink,
                            std::string* error) = 0;
 
     virtual bool count_rows(std::string_view table, long long* count, std::string* error) = 0;

@@ -59,8 +59,8 @@ struct Finalizer {
 sqlite3* open_connection(const std::string& path, int flags, std::string* error) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-        fail(error, "cannot open " + path + ": " +
-                        (db != nullptr ? sqlite3_errmsg(db) : "out of memory"));
+        fail(error,
+             "cannot open " + path + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory"));
         sqlite3_close(db);
         return nullptr;
     }
@@ -87,8 +87,7 @@ std::unique_ptr<SqliteStore> SqliteStore::open(const std::string& data_dir, std:
     }
     const bool is_new = !std::filesystem::exists(path, fs_error);
 
-    sqlite3* writer =
-        open_connection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
+    sqlite3* writer = open_connection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
     if (writer == nullptr) {
         return nullptr;
     }
@@ -146,9 +145,8 @@ bool SqliteStore::ensure_table(std::string_view table, std::string* error) {
     // Table names ignore the case of ASCII letters: a keyword that differs
     // from a stored one only in case would write into that keyword's table.
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(writer_,
-                           "SELECT name FROM sqlite_master WHERE name = ?1 COLLATE NOCASE", -1,
-                           &statement, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(writer_, "SELECT name FROM sqlite_master WHERE name = ?1 COLLATE NOCASE",
+                           -1, &statement, nullptr) != SQLITE_OK) {
         return fail_sqlite(error, writer_, "cannot create the table " + quoted);
     }
     Finalizer finalizer{statement};
@@ -239,8 +237,7 @@ bool SqliteStore::read_table_names(std::vector<std::string>* names, std::string*
 }
 
 bool SqliteStore::read_rows(std::string_view table,
-                            const std::function<bool(ContactRecord&&)>& sink,
-                            std::string* error) {
+                            const std::function<bool(ContactRecord&&)>& sink, std::string* error) {
     std::lock_guard lock(read_mutex_);
     const std::string sql = "SELECT * FROM " + quote_name(table);
     sqlite3_stmt* statement = nullptr;

@@ -18,12 +18,16 @@ public:
     bool insert_record(std::string_view, const ContactRecord&, std::string* error) override {
         return fail(error);
     }
-    bool read_table_names(std::vector<std::string>*, std::string* error) override { return fail(error); }
+    bool read_table_names(std::vector<std::string>*, std::string* error) override {
+        return fail(error);
+    }
     bool read_rows(std::string_view, const std::function<bool(ContactRecord&&)>&,
                    std::string* error) override {
         return fail(error);
     }
-    bool count_rows(std::string_view, long long*, std::string* error) override { return fail(error); }
+    bool count_rows(std::string_view, long long*, std::string* error) override {
+        return fail(error);
+    }
 
 private:
     bool fail(std::string* error) const {

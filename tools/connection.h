@@ -13,7 +13,7 @@
 namespace qinglan {
 
 class Connection {
-  public:
+public:
     enum class HeadResult {
         kComplete,  // the head up to (not including) its blank line is in `head`
         kClosed,    // the client left, or an error, before a whole head arrived
@@ -43,7 +43,7 @@ class Connection {
     // bytes the client has yet to read.
     void finish();
 
-  private:
+private:
     enum class Wait { kReady, kTimedOut, kStopping, kFailed };
     Wait wait_for(short events, int timeout_ms);
 

@@ -26,7 +26,8 @@ constexpr std::array<DemoCompany, 8> kCompanies = {{
     {"青岛崂山纺织品公司", "山东省青岛市崂山区香港东路", "黄强", "0532"},
 }};
 
-constexpr std::array<const char*, 6> kDepartments = {"销售部", "外贸部", "市场部", "采购部", "总经办", "客服部"};
+constexpr std::array<const char*, 6> kDepartments = {"销售部", "外贸部", "市场部",
+                                                     "采购部", "总经办", "客服部"};
 constexpr std::array<const char*, 5> kPositions = {"经理", "业务员", "主管", "总经理", "专员"};
 constexpr std::array<const char*, 6> kMobilePrefixes = {"139", "138", "186", "159", "130", "188"};
 
@@ -45,7 +46,8 @@ void load_demo_pages(SampleMarketplace& market, int card_delay_ms) {
     for (int i = 0; i < kDemoMembers; ++i) {
         const DemoCompany& company = kCompanies[static_cast<std::size_t>(i) % kCompanies.size()];
         const std::string account = "demo" + two_digits(i + 1);
-        const std::string name = std::string(company.name) + (i < 8 ? "" : "（" + std::to_string(i / 8 + 1) + "分公司）");
+        const std::string name = std::string(company.name) +
+                                 (i < 8 ? "" : "（" + std::to_string(i / 8 + 1) + "分公司）");
         list += "<li class=\"company\"><a href=\"http://s.1688.com/offer?companyId=\"" + account +
                 "\" target=\"_blank\">" + name + "</a></li>\n";
 
@@ -60,11 +62,15 @@ void load_demo_pages(SampleMarketplace& market, int card_delay_ms) {
         }
         card += "\"telephone\":\"" + std::string(company.area_code) + "-8" +
                 std::to_string(1000000 + i * 4321) + "\",\"fax\":\"" +
-                (i % 4 == 3 ? std::string() : std::string(company.area_code) + "-8" + std::to_string(2000000 + i * 1234)) +
-                "\",\"department\":\"" + kDepartments[static_cast<std::size_t>(i) % kDepartments.size()] +
+                (i % 4 == 3
+                     ? std::string()
+                     : std::string(company.area_code) + "-8" + std::to_string(2000000 + i * 1234)) +
+                "\",\"department\":\"" +
+                kDepartments[static_cast<std::size_t>(i) % kDepartments.size()] +
                 "\",\"title\":\"" + kPositions[static_cast<std::size_t>(i) % kPositions.size()] +
                 "\",\"sex\":\"" + (i % 2 == 0 ? "m" : "f") + "\",\"name\":\"" + company.person +
-                "\",\"memberId\":\"" + account + "\",\"userId\":\"" + std::to_string(5000 + i) + "\"}}";
+                "\",\"memberId\":\"" + account + "\",\"userId\":\"" + std::to_string(5000 + i) +
+                "\"}}";
         market.set_resource("card/" + account, gbk(card));
         Behaviour slow;
         slow.delay_ms = card_delay_ms;
@@ -75,10 +81,12 @@ void load_demo_pages(SampleMarketplace& market, int card_delay_ms) {
                             gbk("<html><head><title>" + title + "</title></head><body><h1>" + name +
                                 "</h1><p>联系人：" + company.person + "</p></body></html>"));
     }
-    market.set_resource("search/*", gbk("<html><head><title>公司搜索 - 演示</title></head><body><ul>\n" +
-                                        list + "</ul></body></html>"));
-    market.set_resource("123.txt", gbk("这是演示模式：所有数据来自本机上的示例市场，不会访问网络。\r\n"
-                                       "点击“客服信息”，输入任意关键词并提交，即可看到采集过程。"));
+    market.set_resource("search/*",
+                        gbk("<html><head><title>公司搜索 - 演示</title></head><body><ul>\n" + list +
+                            "</ul></body></html>"));
+    market.set_resource("123.txt",
+                        gbk("这是演示模式：所有数据来自本机上的示例市场，不会访问网络。\r\n"
+                            "点击“客服信息”，输入任意关键词并提交，即可看到采集过程。"));
     market.set_resource("up.txt", gbk("版本:v0.1|更新地址:|版本说明:演示|手动下载:|"));
 }
 

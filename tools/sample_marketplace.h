@@ -55,7 +55,7 @@ struct Behaviour {
 };
 
 class SampleMarketplace {
-  public:
+public:
     SampleMarketplace();
     ~SampleMarketplace();  // stops
     SampleMarketplace(const SampleMarketplace&) = delete;
@@ -89,7 +89,7 @@ class SampleMarketplace {
     std::vector<ReceivedRequest> requests() const;
     void clear_requests();
 
-  private:
+private:
     struct Resource {
         std::string body;
         std::string content_type;

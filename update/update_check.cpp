@@ -41,7 +41,9 @@ UpdateDescriptor parse_update_descriptor(std::string_view descriptor) {
             text_between(descriptor, description, "|"), text_between(descriptor, manual, "|")};
 }
 
-Text fetch_remote_notice(const std::string& host) { return fetch_from(host, "/123.txt"); }
+Text fetch_remote_notice(const std::string& host) {
+    return fetch_from(host, "/123.txt");
+}
 
 std::optional<UpdateDescriptor> fetch_update_descriptor(const std::string& host) {
     const Text descriptor = fetch_from(host, "/up.txt");
@@ -55,9 +57,13 @@ bool announces_update(const UpdateDescriptor& descriptor) {
     return descriptor.version != kBuiltInVersion;
 }
 
-std::string update_folder(const std::string& run_dir) { return run_dir + "/up"; }
+std::string update_folder(const std::string& run_dir) {
+    return run_dir + "/up";
+}
 
-std::string updater_path(const std::string& run_dir) { return update_folder(run_dir) + "/up"; }
+std::string updater_path(const std::string& run_dir) {
+    return update_folder(run_dir) + "/up";
+}
 
 bool write_handover_file(const std::string& run_dir, const std::string& program_name,
                          const UpdateDescriptor& descriptor) {
@@ -78,7 +84,8 @@ bool write_handover_file(const std::string& run_dir, const std::string& program_
     };
     bool all_written = true;
     for (const Item& item : items) {
-        all_written = write_ini_value(ini, gbk(item.section), gbk(item.key), item.value) && all_written;
+        all_written =
+            write_ini_value(ini, gbk(item.section), gbk(item.key), item.value) && all_written;
     }
     return all_written;
 }

@@ -28,10 +28,10 @@ inline constexpr std::string_view kBuiltInVersion = "v0.1";
 Text text_between(std::string_view text, std::string_view left, std::string_view right);
 
 struct UpdateDescriptor {
-    Text version;         // 版本:
-    Text update_address;  // 更新地址:
-    Text description;     // 版本说明:
-    Text manual_download; // 手动下载:
+    Text version;          // 版本:
+    Text update_address;   // 更新地址:
+    Text description;      // 版本说明:
+    Text manual_download;  // 手动下载:
 };
 
 UpdateDescriptor parse_update_descriptor(std::string_view descriptor);

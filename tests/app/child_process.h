@@ -19,7 +19,8 @@ class Child {
 public:
     // `prepare` runs in the child just before the program starts (limits,
     // signal dispositions).
-    explicit Child(const std::vector<std::string>& args, const std::function<void()>& prepare = {}) {
+    explicit Child(const std::vector<std::string>& args,
+                   const std::function<void()>& prepare = {}) {
         int out[2], err[2];
         if (pipe(out) != 0 || pipe(err) != 0) {
             return;

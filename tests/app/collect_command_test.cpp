@@ -33,11 +33,12 @@ protected:
     void TearDown() override { market_.stop(); }
 
     std::vector<std::string> command(const std::string& name, std::vector<std::string> rest) {
-        std::vector<std::string> args = {QINGLAN_PROGRAM, name, "--data-dir", dir_.string(),
-                                         "--search-host", market_.search_host(),
-                                         "--member-host", market_.member_host(),
+        std::vector<std::string> args = {QINGLAN_PROGRAM,    name,
+                                         "--data-dir",       dir_.string(),
+                                         "--search-host",    market_.search_host(),
+                                         "--member-host",    market_.member_host(),
                                          "--contact-domain", market_.contact_domain(),
-                                         "--stall-timeout", "5"};
+                                         "--stall-timeout",  "5"};
         args.insert(args.end(), rest.begin(), rest.end());
         return args;
     }
@@ -163,7 +164,7 @@ TEST_F(CollectCommandTest, HostileKeywordsAreOnlyNames) {
         long_keyword += "键";
     }
     const std::vector<std::string> keywords = {
-        long_keyword, "a\tb\x01c", "   ", "\xF0\x9F\x98\x80", "x'); DROP TABLE \"Phone\"; --",
+        long_keyword,    "a\tb\x01c", "   ", "\xF0\x9F\x98\x80", "x'); DROP TABLE \"Phone\"; --",
         "sqlite_master", "phone"};
     Child child(command("collect", keywords));
     EXPECT_EQ(child.wait(), 1) << child.errors();
@@ -175,8 +176,10 @@ TEST_F(CollectCommandTest, HostileKeywordsAreOnlyNames) {
     }
     EXPECT_NE(child.errors().find("reserved"), std::string::npos) << child.errors();
     EXPECT_NE(child.errors().find("letter case"), std::string::npos) << child.errors();
-    EXPECT_NE(child.output().find("phone: collected 3 of 3 members, 0 rows stored, 3 rows not stored"),
-              std::string::npos) << child.output();
+    EXPECT_NE(
+        child.output().find("phone: collected 3 of 3 members, 0 rows stored, 3 rows not stored"),
+        std::string::npos)
+        << child.output();
     EXPECT_EQ(count_rows("Phone"), 2);
 
     Child tables(command("tables", {}));

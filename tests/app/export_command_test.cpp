@@ -11,8 +11,8 @@
 
 #include "storage/sqlite_store.h"
 #include "tests/app/child_process.h"
-#include "tests/temp_folder.h"
 #include "tests/export/workbook_reader.h"
+#include "tests/temp_folder.h"
 
 namespace qinglan {
 namespace {
@@ -48,7 +48,6 @@ protected:
         all << in.rdbuf();
         return all.str();
     }
-
 };
 
 ContactRecord record(const std::string& company, const std::string& phone) {

@@ -13,24 +13,48 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const ContactRecord kAlpha = {"杭州青岚贸易有限公司", "张三", "alpha", "销售部", "经理", "先生",
-                              "0571-88886666", "0571-88886667", "13955556666",
-                              "浙江省杭州市西湖区文三路1号", "310000", "http://www.qinglan-demo.cn"};
+const ContactRecord kAlpha = {"杭州青岚贸易有限公司",
+                              "张三",
+                              "alpha",
+                              "销售部",
+                              "经理",
+                              "先生",
+                              "0571-88886666",
+                              "0571-88886667",
+                              "13955556666",
+                              "浙江省杭州市西湖区文三路1号",
+                              "310000",
+                              "http://www.qinglan-demo.cn"};
 // "M" is not "m"; no homePage; the title's 130 number wins over its 139 one.
-const ContactRecord kBeta = {"宁波北仑电子厂", "李四", "beta", "外贸部", "业务员", "女士",
-                             "0574-86001234", "", "13087654321", "浙江省宁波市北仑区", "315800", ""};
+const ContactRecord kBeta = {"宁波北仑电子厂", "李四",
+                             "beta",           "外贸部",
+                             "业务员",         "女士",
+                             "0574-86001234",  "",
+                             "13087654321",    "浙江省宁波市北仑区",
+                             "315800",         ""};
 // No sex, no fax, a "]" only beyond the web site's window, a short number.
-const ContactRecord kGamma = {"义乌小商品批发", "王五", "gamma", "", "老板", "女士",
-                              "0579-85551234", "", "1385555", "浙江省义乌市", "322000", ""};
+const ContactRecord kGamma = {"义乌小商品批发", "王五",         "gamma",         "",
+                              "老板",           "女士",         "0579-85551234", "",
+                              "1385555",        "浙江省义乌市", "322000",        ""};
 // Escapes kept, a line break kept, a single quote stored, a number with dashes refused.
-const ContactRecord kDelta = {"Qing\\/Lan \\u4e2d Export", "O'Brien", "delta", "采购部", "主管",
-                              "女士", "021-5555", "021-5556", "", "上海市\n浦东新区", "200120",
+const ContactRecord kDelta = {"Qing\\/Lan \\u4e2d Export",
+                              "O'Brien",
+                              "delta",
+                              "采购部",
+                              "主管",
+                              "女士",
+                              "021-5555",
+                              "021-5556",
+                              "",
+                              "上海市\n浦东新区",
+                              "200120",
                               "http://qinglan.example/a\\/b"};
 // A card answered 404; a contact page cut off after its title.
 const ContactRecord kEpsilon = {"", "", "", "", "", "女士", "", "", "13611112222", "", "", ""};
 // A card reached through a redirect; a title spanning two lines.
-const ContactRecord kZeta = {"转址公司", "赵六", "zeta", "总经办", "总经理", "先生",
-                             "0512-1234", "0512-1235", "18612345678", "江苏省苏州市", "215000", ""};
+const ContactRecord kZeta = {"转址公司",    "赵六",         "zeta",      "总经办",
+                             "总经理",      "先生",         "0512-1234", "0512-1235",
+                             "18612345678", "江苏省苏州市", "215000",    ""};
 
 class CollectionTest : public MarketplaceFixture {
 protected:
@@ -50,7 +74,8 @@ protected:
         cut.drop_after = static_cast<long>(epsilon.size());
         market_.set_behaviour("contact/epsilon", cut);
         Behaviour moved;
-        moved.location = "/member/ajax/memberCardJson.htm?callback=cb&loginId=zeta-moved&checkLogin=y";
+        moved.location =
+            "/member/ajax/memberCardJson.htm?callback=cb&loginId=zeta-moved&checkLogin=y";
         market_.set_behaviour("card/zeta", moved);
     }
 
@@ -97,7 +122,8 @@ TEST_F(CollectionTest, CollectsEveryMemberByTheRules) {
     for (const auto& status : observer_.statuses()) {
         texts.push_back(std::to_string(status.part) + ":" + status.text);
     }
-    std::vector<std::string> expected_texts = {"0:状态：加载数据，请稍等。。。。", "0:状态：加载完成"};
+    std::vector<std::string> expected_texts = {"0:状态：加载数据，请稍等。。。。",
+                                               "0:状态：加载完成"};
     for (int i = 1; i <= 7; ++i) {
         expected_texts.push_back("1:正在分析用户" + std::to_string(i) + "/7位的信息");
     }
@@ -131,12 +157,13 @@ TEST_F(CollectionTest, Utf8PagesYieldTheSameRecords) {
     const std::string keyword = "手机";
     serve_rule_members(keyword);
     // The same documents sent as UTF-8, declared by header or by <meta>.
-    const std::string page = read_file(std::filesystem::path(QINGLAN_TEST_DATA) / "collect/search.html");
-    market_.set_resource(search_key(keyword),
-                         "<meta charset=\"utf-8\">" + page, "text/html");
-    market_.set_resource("card/alpha",
-                         read_file(std::filesystem::path(QINGLAN_TEST_DATA) / "collect/card/alpha.json"),
-                         "application/json;charset=UTF-8");
+    const std::string page =
+        read_file(std::filesystem::path(QINGLAN_TEST_DATA) / "collect/search.html");
+    market_.set_resource(search_key(keyword), "<meta charset=\"utf-8\">" + page, "text/html");
+    market_.set_resource(
+        "card/alpha",
+        read_file(std::filesystem::path(QINGLAN_TEST_DATA) / "collect/card/alpha.json"),
+        "application/json;charset=UTF-8");
     CollectionEngine engine(store(), hosts(), observer_);
     engine.submit_keyword(keyword);
     engine.wait_all();
@@ -176,8 +203,9 @@ TEST_F(CollectionTest, TwoKeywordsCollectAtOnceIntoTheirOwnTables) {
     for (int i = 0; i < 4; ++i) {
         for (const char* prefix : {"a", "b"}) {
             const std::string account = prefix + std::to_string(i);
-            market_.set_resource("card/" + account,
-                                 R"({"name":"Co )" + account + R"(","memberId":")" + account + R"(","x":1})");
+            market_.set_resource(
+                "card/" + account,
+                R"({"name":"Co )" + account + R"(","memberId":")" + account + R"(","x":1})");
             market_.set_behaviour("card/" + account, slow);
         }
     }

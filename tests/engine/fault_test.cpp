@@ -10,8 +10,8 @@
 
 #include "engine/collection_engine.h"
 #include "marketplace_fixture.h"
-#include "tests/marketplace_pages.h"
 #include "recording_observer.h"
+#include "tests/marketplace_pages.h"
 
 namespace qinglan {
 namespace {

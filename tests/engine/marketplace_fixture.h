@@ -57,7 +57,8 @@ protected:
 
     // A saved page of tests/data/collect (UTF-8 there), as GBK.
     static std::string saved_page(const std::string& name) {
-        const std::string text = read_file(std::filesystem::path(QINGLAN_TEST_DATA) / "collect" / name);
+        const std::string text =
+            read_file(std::filesystem::path(QINGLAN_TEST_DATA) / "collect" / name);
         EXPECT_FALSE(text.empty()) << name;
         return utf8_to_gbk(text);
     }
@@ -70,10 +71,14 @@ protected:
     std::vector<ContactRecord> stored_rows(const std::string& table) {
         std::vector<ContactRecord> rows;
         std::string error;
-        EXPECT_TRUE(store().read_rows(table, [&](ContactRecord&& r) {
-            rows.push_back(std::move(r));
-            return true;
-        }, &error)) << error;
+        EXPECT_TRUE(store().read_rows(
+            table,
+            [&](ContactRecord&& r) {
+                rows.push_back(std::move(r));
+                return true;
+            },
+            &error))
+            << error;
         return rows;
     }
 

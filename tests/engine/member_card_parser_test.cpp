@@ -63,7 +63,8 @@ TEST(CardPatterns, FirstMatchesAndTheContactName) {
         EXPECT_EQ(form_of_address(other), gbk("女士")) << other;
     }
     // Keys written in another case are not found.
-    const ContactRecord upper = extract_contact_record(R"({"Name":"Co","FAX":"1","x":1})", "", kPrefixes);
+    const ContactRecord upper =
+        extract_contact_record(R"({"Name":"Co","FAX":"1","x":1})", "", kPrefixes);
     EXPECT_EQ(upper[kCompanyName], "");
     EXPECT_EQ(upper[kFax], "");
 }
@@ -82,13 +83,14 @@ TEST(CardPatterns, UnclosedKeysGiveEmptyFields) {
     EXPECT_EQ(record[kMobile], "");
     // A closing literal only before the first opening one does not count.
     EXPECT_EQ(extract_contact_record(R"(",""name":"A)", "", kPrefixes)[kCompanyName], "");
-    EXPECT_EQ(extract_contact_record(R"("name":"A","name":"B",")", "", kPrefixes)[kCompanyName], "A");
+    EXPECT_EQ(extract_contact_record(R"("name":"A","name":"B",")", "", kPrefixes)[kCompanyName],
+              "A");
 }
 
 TEST(CardPatterns, EmptyDocumentsGiveEmptyFields) {
     std::vector<int> order;
-    const ContactRecord record =
-        extract_contact_record("", "", kPrefixes, [&](int field, const Text&) { order.push_back(field); });
+    const ContactRecord record = extract_contact_record(
+        "", "", kPrefixes, [&](int field, const Text&) { order.push_back(field); });
     ContactRecord expected;
     expected[kFormOfAddress] = gbk("女士");
     EXPECT_EQ(record, expected);

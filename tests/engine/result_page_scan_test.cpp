@@ -36,11 +36,14 @@ TEST(ScanMemberAccounts, MarkPositions) {
     EXPECT_EQ(scan_member_accounts(R"(companyId="abc")"), TextList{});
     EXPECT_EQ(scan_member_accounts(R"( companyId="abc")"), TextList{"abc"});
     // Marks inside the previous account's window are found as well.
-    EXPECT_EQ(scan_member_accounts(R"(xcompanyId=1companyId="b")"),
-              (TextList{"companyId=", "b"}));
+    EXPECT_EQ(scan_member_accounts(R"(xcompanyId=1companyId="b")"), (TextList{"companyId=", "b"}));
     // A mark only counts on a character boundary.
-    EXPECT_EQ(scan_member_accounts("x\xB0" "companyId=\"abc\""), TextList{});
-    EXPECT_EQ(scan_member_accounts("x\xB0\xA1" "companyId=\"\xCA\xD6\""), TextList{"\xCA\xD6"});
+    EXPECT_EQ(scan_member_accounts("x\xB0"
+                                   "companyId=\"abc\""),
+              TextList{});
+    EXPECT_EQ(scan_member_accounts("x\xB0\xA1"
+                                   "companyId=\"\xCA\xD6\""),
+              TextList{"\xCA\xD6"});
 }
 
 }  // namespace

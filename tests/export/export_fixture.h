@@ -80,7 +80,6 @@ protected:
         all << in.rdbuf();
         return all.str();
     }
-
 };
 
 }  // namespace qinglan

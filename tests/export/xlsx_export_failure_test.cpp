@@ -150,7 +150,7 @@ TEST_F(XlsxExportFailureTest, AnUnreadableRowFailsTheExport) {
 
 TEST_F(XlsxExportFailureTest, MoreRowsThanASheetHoldsFailBeforeWriting) {
     class Huge final : public RowSource {
-      public:
+    public:
         std::size_t row_count() override { return kMaxExportRows + 1; }
         bool row(std::size_t, ContactRecord*) override {
             ++reads;

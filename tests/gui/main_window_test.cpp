@@ -26,9 +26,9 @@
 #include "app/result_list_model.h"
 #include "app/search_window.h"
 #include "gui_fixture.h"
-#include "workbook_reader.h"
 #include "services/fetch.h"
 #include "storage/sqlite_store.h"
+#include "workbook_reader.h"
 
 namespace qinglan {
 
@@ -43,11 +43,12 @@ private:
     std::vector<int> ended_;
 
     MainWindow& make_window(const std::string& update_host = {}) {
-        GuiSettings settings{folder_->str(),
-                             {market_->search_host(), market_->member_host(), market_->contact_domain()},
-                             update_host,
-                             folder_->str(),
-                             "qinglan"};
+        GuiSettings settings{
+            folder_->str(),
+            {market_->search_host(), market_->member_host(), market_->contact_domain()},
+            update_host,
+            folder_->str(),
+            "qinglan"};
         window_ = std::make_unique<MainWindow>(settings, *dialogs_);
         window_->set_end_program([this](int status) { ended_.push_back(status); });
         return *window_;
@@ -151,12 +152,14 @@ private slots:
         market_->set_resource("up.txt", gbk("版本:v0.1|"));
         MainWindow& window = make_window(market_->search_host());
         QVERIFY(window.run_start_up());
-        QCOMPARE(window.findChild<QPlainTextEdit*>("版本框")->toPlainText(), QString("欢迎使用\n第二行"));
+        QCOMPARE(window.findChild<QPlainTextEdit*>("版本框")->toPlainText(),
+                 QString("欢迎使用\n第二行"));
         QVERIFY(dialogs_->messages.empty());
     }
 
     void anotherVersionHandsOverToTheUpdater() {
-        market_->set_resource("up.txt", gbk("版本:v0.2|更新地址:http://u/|版本说明:新|手动下载:http://m/|"));
+        market_->set_resource("up.txt",
+                              gbk("版本:v0.2|更新地址:http://u/|版本说明:新|手动下载:http://m/|"));
         std::filesystem::create_directories(folder_->path() / "up");
 
         // Without the updater: the message, then the end.
@@ -249,7 +252,8 @@ private slots:
         QCOMPARE(model->index(2, kAccount).data().toString(), QString("s2"));
         QCOMPARE(model->index(0, kAddress).data().toString(), QString("第一行\n第二行"));
         QCOMPARE(model->index(0, 12).data().toString(), QString());
-        QCOMPARE(model->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QString("用户账号"));
+        QCOMPARE(model->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QString("用户账号"));
         QCOMPARE(task_list()->topLevelItemCount(), 0);
         QVERIFY(market_->requests().empty());
     }
@@ -289,8 +293,9 @@ private slots:
         QCOMPARE(view->horizontalHeader()->sectionSize(0), 100);
         QCOMPARE(view->horizontalHeader()->sectionSize(2), 70);
         QCOMPARE(view->model()->columnCount(), 13);
-        QCOMPARE(view->model()->index(0, kMobile).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
-                 Qt::Alignment(Qt::AlignCenter));
+        QCOMPARE(
+            view->model()->index(0, kMobile).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
+            Qt::Alignment(Qt::AlignCenter));
     }
 
     void helpAboutAndExit() {
@@ -334,7 +339,8 @@ private slots:
 
         // Cancelling the dialog does nothing.
         window.on_toolbar_click(1);
-        QCOMPARE(dialogs_->save_requests, std::vector<QString>{"导出资料|Excel 工作簿 (*.xlsx)|xlsx"});
+        QCOMPARE(dialogs_->save_requests,
+                 std::vector<QString>{"导出资料|Excel 工作簿 (*.xlsx)|xlsx"});
         QVERIFY(dialogs_->messages.empty());
 
         const auto path = folder_->path() / "导出.xlsx";
@@ -356,7 +362,8 @@ private slots:
 
         // A folder that does not exist: the failure is said, nothing is written.
         dialogs_->messages.clear();
-        dialogs_->save_answer = QString::fromStdString((folder_->path() / "missing" / "x.xlsx").string());
+        dialogs_->save_answer =
+            QString::fromStdString((folder_->path() / "missing" / "x.xlsx").string());
         window.on_toolbar_click(1);
         QCOMPARE(dialogs_->messages.size(), size_t(1));
         QVERIFY(dialogs_->messages[0].text.startsWith("导出失败"));
@@ -374,7 +381,7 @@ private slots:
         }
         serve_members(*market_, "phone", "p", 2);
         MainWindow& window = started_window();
-        const QStringList keywords = {QString(10000, QChar(0x952E)), "a\tb\x01c", "   ", "😀",
+        const QStringList keywords = {QString(10000, QChar(0x952E)),   "a\tb\x01c",     "   ",  "😀",
                                       "x'); DROP TABLE \"Phone\"; --", "sqlite_master", "phone"};
         with_search_window([&](SearchWindow& search) {
             auto* box = search.findChild<QLineEdit*>("编辑框1");
@@ -470,7 +477,8 @@ private slots:
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    for (const char* name :
+         {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
         qunsetenv(name);
     }
     QApplication application(argc, argv);

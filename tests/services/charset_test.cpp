@@ -44,7 +44,10 @@ TEST(EdgeConversions, Utf8AndGbk) {
     EXPECT_EQ(convert_charset(emoji, "GB2312", "GB2312"), "");
     EXPECT_EQ(gbk_to_utf8(emoji), "\xF0\x9F\x98\x80");
     // Undecodable bytes become U+FFFD and the rest of the value survives.
-    EXPECT_EQ(gbk_to_utf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(gbk_to_utf8("a\xFF"
+                          "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(gbk_to_utf8("ab\xCA"), "ab\xEF\xBF\xBD");
     EXPECT_EQ(utf8_to_gbk("a\xC3(b"), "a?(b");
     EXPECT_EQ(gbk_to_utf8(""), "");

@@ -16,7 +16,6 @@ namespace fs = std::filesystem;
 
 class TempDir : public testing::Test {
 protected:
-
     static std::string read(const fs::path& path) {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream out;

@@ -41,7 +41,7 @@ milliseconds elapsed_since(Clock::time_point start) {
 }
 
 class FetchTest : public testing::Test {
-  protected:
+protected:
     void SetUp() override {
         set_fetch_timeouts({.connect_seconds = 5, .stall_seconds = kStallSeconds});
         ASSERT_TRUE(market_.start());
@@ -136,7 +136,7 @@ TEST_F(FetchTest, GivesUpAtOnceWhenNothingListens) {
 // A listening socket that never accepts, its queue filled, so that a further
 // connect is neither accepted nor refused: the kernel drops its SYNs.
 class FullBacklog {
-  public:
+public:
     FullBacklog() : listener_(socket(AF_INET, SOCK_STREAM, 0)) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -165,7 +165,7 @@ class FullBacklog {
 
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/page.txt"; }
 
-  private:
+private:
     int listener_;
     std::uint16_t port_ = 0;
     std::vector<int> fillers_;

@@ -34,7 +34,8 @@ int walk_find(std::string_view text, std::string_view sought, int start, bool ig
                            : a == b;
     };
     while (place + sought.size() <= text.size()) {
-        if (std::equal(sought.begin(), sought.end(), text.begin() + static_cast<std::ptrdiff_t>(place), same)) {
+        if (std::equal(sought.begin(), sought.end(),
+                       text.begin() + static_cast<std::ptrdiff_t>(place), same)) {
             return static_cast<int>(place) + 1;
         }
         place += static_cast<unsigned char>(text[place]) >= 0x80 ? 2 : 1;
@@ -59,7 +60,8 @@ TEST(FindText, AgreesWithTheCharacterWalk) {
         const std::string sought = pick(1 + random() % 3);
         const int start = static_cast<int>(random() % 44) - 2;
         const bool ignore_case = random() % 2 == 0;
-        ASSERT_EQ(find_text(text, sought, start, ignore_case), walk_find(text, sought, start, ignore_case))
+        ASSERT_EQ(find_text(text, sought, start, ignore_case),
+                  walk_find(text, sought, start, ignore_case))
             << testing::PrintToString(text) << " " << testing::PrintToString(sought) << " "
             << start;
     }

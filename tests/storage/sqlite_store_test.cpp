@@ -29,10 +29,13 @@ protected:
 
     std::vector<ContactRecord> rows(SqliteStore& store, const std::string& table) {
         std::vector<ContactRecord> result;
-        EXPECT_TRUE(store.read_rows(table, [&](ContactRecord&& r) {
-            result.push_back(std::move(r));
-            return true;
-        }, nullptr));
+        EXPECT_TRUE(store.read_rows(
+            table,
+            [&](ContactRecord&& r) {
+                result.push_back(std::move(r));
+                return true;
+            },
+            nullptr));
         return result;
     }
 };
@@ -57,7 +60,8 @@ TEST_F(SqliteStoreTest, FirstOpenMakesTheFolderFileAndFirstTable) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(store->path().c_str(), &db), SQLITE_OK);
     sqlite3_stmt* statement = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA table_info(\"123\")", -1, &statement, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA table_info(\"123\")", -1, &statement, nullptr),
+              SQLITE_OK);
     std::vector<std::string> columns;
     while (sqlite3_step(statement) == SQLITE_ROW) {
         columns.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, 1)));
@@ -65,9 +69,9 @@ TEST_F(SqliteStoreTest, FirstOpenMakesTheFolderFileAndFirstTable) {
     }
     sqlite3_finalize(statement);
     sqlite3_close(db);
-    EXPECT_EQ(columns, (std::vector<std::string>{"编号", "地址", "公司名称", "用户账号", "电话", "传真",
-                                                 "称呼", "移动电话", "职位", "联系人", "邮编", "部门",
-                                                 "网站"}));
+    EXPECT_EQ(columns, (std::vector<std::string>{"编号", "地址", "公司名称", "用户账号", "电话",
+                                                 "传真", "称呼", "移动电话", "职位", "联系人",
+                                                 "邮编", "部门", "网站"}));
 }
 
 TEST_F(SqliteStoreTest, RowsSurviveReopeningAndReadByName) {
@@ -98,7 +102,8 @@ TEST_F(SqliteStoreTest, RowsSurviveReopeningAndReadByName) {
 
     // A reader that stops early.
     int seen = 0;
-    ASSERT_TRUE(store->read_rows("手机", [&](ContactRecord&&) { return ++seen < 1; }, nullptr));
+    ASSERT_TRUE(store->read_rows(
+        "手机", [&](ContactRecord&&) { return ++seen < 1; }, nullptr));
     EXPECT_EQ(seen, 1);
 }
 
@@ -134,7 +139,8 @@ TEST_F(SqliteStoreTest, FailuresSayWhatAndWhy) {
     EXPECT_NE(error.find("sqlite_x"), std::string::npos) << error;
     EXPECT_FALSE(store->insert_record("missing", record_of("a"), &error));
     EXPECT_NE(error.find("missing"), std::string::npos) << error;
-    EXPECT_FALSE(store->read_rows("missing", [](ContactRecord&&) { return true; }, &error));
+    EXPECT_FALSE(store->read_rows(
+        "missing", [](ContactRecord&&) { return true; }, &error));
     long long count = 0;
     EXPECT_FALSE(store->count_rows("missing", &count, &error));
     // A table that appears later is written once it exists.
@@ -168,7 +174,8 @@ TEST_F(SqliteStoreTest, ConcurrentInsertsAndReads) {
     for (int t = 0; t < kThreads; ++t) {
         writers.emplace_back([&, t] {
             for (int i = 0; i < kRows; ++i) {
-                EXPECT_TRUE(store->insert_record("t" + std::to_string(t), record_of(std::to_string(i)), nullptr));
+                EXPECT_TRUE(store->insert_record("t" + std::to_string(t),
+                                                 record_of(std::to_string(i)), nullptr));
             }
         });
     }

@@ -35,7 +35,7 @@ std::string read_file(const std::string& path) {
 // A connected client socket, closed on destruction; reads give up after 5 s
 // so a server fault fails the test instead of hanging it.
 class RawClient {
-  public:
+public:
     explicit RawClient(std::uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
         timeval timeout{5, 0};
         setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
@@ -65,7 +65,7 @@ class RawClient {
         return all;
     }
 
-  private:
+private:
     int fd_;
     bool connected_ = false;
 };
@@ -84,7 +84,7 @@ Response split_response(const std::string& raw) {
 }
 
 class SampleMarketplaceTest : public testing::Test {
-  protected:
+protected:
     void SetUp() override { ASSERT_TRUE(market_.start()); }
 
     Response exchange(std::string_view request) {

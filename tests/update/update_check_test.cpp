@@ -62,7 +62,9 @@ TEST_F(UpdateFolder, HandOverFileHoldsTheSevenItemsInOrder) {
                               "[版本号]\n版本号=v0.2\n"
                               "[更新路径]\n版本更新地址=http://u/\n"
                               "[版本说明]\n更新版本说明=新版\n"
-                              "[软件运行目录]\n软件运行目录=" + dir_.string() + "/\n"
+                              "[软件运行目录]\n软件运行目录=" +
+                              dir_.string() +
+                              "/\n"
                               "[软件名]\n软件名称=qinglan\n"
                               "[更新确定]\n更新确定=1\n"));
     EXPECT_EQ(updater_path(dir_.string()), (dir_ / "up" / "up").string());
