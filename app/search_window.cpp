@@ -30,7 +30,7 @@ SearchWindow::SearchWindow(QWidget* parent, const std::vector<std::string>& tabl
 
     keyword_box_ = new QLineEdit(frame);
     keyword_box_->setObjectName(QStringLiteral("编辑框1"));
-    keyword_box_->setGeometry(16, 16, 256, 24);
+    keyword_box_->setGeometry(16, 22, 256, 24);  // below the frame's title
     keyword_box_->installEventFilter(this);
 
     // Neither button is a default button: Enter in the keyword box submits on
