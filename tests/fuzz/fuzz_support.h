@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string.h>
 #include <string>
 #include <string_view>
 
@@ -62,7 +61,7 @@ private:
 
 // Above this many byte comparisons the plain walks below are too slow to run
 // on every input; the targets then check only what they can state cheaply.
-inline constexpr std::size_t kWalkBudget = std::size_t{1} << 24;
+inline constexpr std::size_t kWalkBudget = std::size_t{1} << 22;
 
 inline bool within_walk_budget(std::size_t text_size, std::size_t sought_size) {
     return sought_size == 0 || text_size <= kWalkBudget / sought_size;
@@ -75,9 +74,13 @@ inline bool contains(std::string_view haystack, std::string_view needle) {
            memmem(haystack.data(), haystack.size(), needle.data(), needle.size()) != nullptr;
 }
 
-inline bool is_lead(char c) { return static_cast<unsigned char>(c) >= 0x80; }
+inline bool is_lead(char c) {
+    return static_cast<unsigned char>(c) >= 0x80;
+}
 
-inline char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char fold(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 inline bool stands_at(std::string_view text, std::size_t place, std::string_view sought,
                       bool ignore_case) {
