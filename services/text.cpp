@@ -8,16 +8,8 @@
 namespace qinglan {
 namespace {
 
-bool is_lead_byte(char c) {
-    return static_cast<unsigned char>(c) >= 0x80;
-}
-
 char fold_ascii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equal_at(std::string_view text, std::size_t place, std::string_view sought) {
-    return std::memcmp(text.data() + place, sought.data(), sought.size()) == 0;
 }
 
 std::string fold_ascii_text(std::string_view text) {
@@ -132,19 +124,20 @@ TextList split_text(std::string_view text, std::string_view delimiter,
         parts.emplace_back(text);
         return parts;
     }
+    // The walk starts again after each delimiter, which is where the exact
+    // find counts its character boundaries from.
     std::size_t piece_start = 0;
-    std::size_t place = 0;
-    while (place < text.size()) {
-        if (text.size() - place >= delimiter.size() && equal_at(text, place, delimiter)) {
-            parts.emplace_back(text.substr(piece_start, place - piece_start));
-            place += delimiter.size();
-            piece_start = place;
-            if (parts.size() >= limit) {
-                return parts;
-            }
-            continue;
+    while (piece_start < text.size()) {
+        const int found = find_exact(text, delimiter, piece_start);
+        if (found == -1) {
+            break;
         }
-        place += is_lead_byte(text[place]) ? 2 : 1;
+        const auto place = static_cast<std::size_t>(found) - 1;
+        parts.emplace_back(text.substr(piece_start, place - piece_start));
+        piece_start = place + delimiter.size();
+        if (parts.size() >= limit) {
+            return parts;
+        }
     }
     if (piece_start < text.size() && parts.size() < limit) {
         parts.emplace_back(text.substr(piece_start));
