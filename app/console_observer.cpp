@@ -1,6 +1,112 @@
 #include "app/console_observer.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace qinglan {
+namespace {
+
+// The character that starts at `at` when it is well-formed UTF-8, with its
+// length; a length of 0 when it is not.
+char32_t decode_utf8(std::string_view text, std::size_t at, std::size_t* length) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    const unsigned char lead = byte(0);
+    *length = 0;
+    if (lead < 0x80) {
+        *length = 1;
+        return lead;
+    }
+    std::size_t size = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    char32_t c = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        size = 2;
+        c = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        size = 3;
+        c = lead & 0x0Fu;
+        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        size = 4;
+        c = lead & 0x07u;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() - at < size || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < size; ++i) {
+        if (i > 1 && (byte(i) < 0x80 || byte(i) > 0xBF)) {
+            return 0;
+        }
+        c = (c << 6) | (byte(i) & 0x3Fu);
+    }
+    *length = size;
+    return c;
+}
+
+// Terminal columns of a character: 0 for a control character, 2 for the
+// East Asian wide and fullwidth blocks and the emoji, 1 otherwise.
+int columns_of(char32_t c) {
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+        return 0;
+    }
+    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+                      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                      (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                      (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+                      (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
+    return wide ? 2 : 1;
+}
+
+}  // namespace
+
+std::string terminal_label(std::string_view text, int columns) {
+    struct Glyph {
+        std::string_view shown;
+        int columns;
+    };
+    std::vector<Glyph> glyphs;
+    int total = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t length = 0;
+        const char32_t c = decode_utf8(text, at, &length);
+        const int width = length == 0 ? 0 : columns_of(c);
+        if (width == 0) {
+            glyphs.push_back({"?", 1});  // a control character or a broken byte
+            at += length == 0 ? 1 : length;
+        } else {
+            glyphs.push_back({text.substr(at, length), width});
+            at += length;
+        }
+        total += glyphs.back().columns;
+        if (total > columns) {
+            break;  // too long already: the rest is cut anyway
+        }
+    }
+    static constexpr std::string_view kCut = "...";
+    const bool cut = total > columns;
+    const int room = cut ? columns - static_cast<int>(kCut.size()) : columns;
+    std::string label;
+    int used = 0;
+    for (const Glyph& glyph : glyphs) {
+        if (used + glyph.columns > room) {
+            break;
+        }
+        label.append(glyph.shown);
+        used += glyph.columns;
+    }
+    if (cut && room >= 0) {
+        label.append(kCut);
+        used += static_cast<int>(kCut.size());
+    }
+    label.append(static_cast<std::size_t>(std::max(columns - used, 0)), ' ');
+    return label;
+}
 
 ConsoleObserver::ConsoleObserver(std::FILE* out, bool live) : out_(out), live_(live) {}
 
@@ -38,8 +144,8 @@ void ConsoleObserver::redraw() {
         const int filled = total > 0 ? task.done * kWidth / total : (total == 0 ? kWidth : 0);
         std::string bar(static_cast<std::size_t>(filled), '#');
         bar.resize(kWidth, '.');
-        std::fprintf(out_, "  %-20s [%s] %d/%s%s\n", task.keyword.c_str(), bar.c_str(), task.done,
-                     total < 0 ? "?" : std::to_string(total).c_str(),
+        std::fprintf(out_, "  %s [%s] %d/%s%s\n", terminal_label(task.keyword, 20).c_str(),
+                     bar.c_str(), task.done, total < 0 ? "?" : std::to_string(total).c_str(),
                      task.finished ? (task.outcome.completed ? "  done" : "  stopped") : "");
         ++live_lines_;
     }
