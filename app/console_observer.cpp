@@ -3,51 +3,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "services/utf8.h"
+
 namespace qinglan {
 namespace {
-
-// The character that starts at `at` when it is well-formed UTF-8, with its
-// length; a length of 0 when it is not.
-char32_t decode_utf8(std::string_view text, std::size_t at, std::size_t* length) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const unsigned char lead = byte(0);
-    *length = 0;
-    if (lead < 0x80) {
-        *length = 1;
-        return lead;
-    }
-    std::size_t size = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    char32_t c = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        size = 2;
-        c = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        size = 3;
-        c = lead & 0x0Fu;
-        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        size = 4;
-        c = lead & 0x07u;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (text.size() - at < size || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < size; ++i) {
-        if (i > 1 && (byte(i) < 0x80 || byte(i) > 0xBF)) {
-            return 0;
-        }
-        c = (c << 6) | (byte(i) & 0x3Fu);
-    }
-    *length = size;
-    return c;
-}
 
 // Terminal columns of a character: 0 for a control character, 2 for the
 // East Asian wide and fullwidth blocks and the emoji, 1 otherwise.
@@ -73,16 +32,12 @@ std::string terminal_label(std::string_view text, int columns) {
     std::vector<Glyph> glyphs;
     int total = 0;
     for (std::size_t at = 0; at < text.size();) {
-        std::size_t length = 0;
-        const char32_t c = decode_utf8(text, at, &length);
-        const int width = length == 0 ? 0 : columns_of(c);
-        if (width == 0) {
-            glyphs.push_back({"?", 1});  // a control character or a broken byte
-            at += length == 0 ? 1 : length;
-        } else {
-            glyphs.push_back({text.substr(at, length), width});
-            at += length;
-        }
+        char32_t c = 0;
+        const std::size_t length = decode_utf8(text, at, &c);
+        const bool printable = c != kIllFormedUtf8 && columns_of(c) > 0;
+        // A control character shows as one "?", a broken sequence as one per byte.
+        glyphs.push_back(printable ? Glyph{text.substr(at, length), columns_of(c)} : Glyph{"?", 1});
+        at += c == kIllFormedUtf8 ? 1 : length;
         total += glyphs.back().columns;
         if (total > columns) {
             break;  // too long already: the rest is cut anyway

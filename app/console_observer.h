@@ -19,7 +19,7 @@ namespace qinglan {
 
 // A UTF-8 keyword as a label of exactly `columns` terminal columns: control
 // characters shown as "?", wide (CJK) characters counted as two columns, cut
-// with "…" when longer and padded with blanks when shorter, so that the live
+// with "..." when longer and padded with blanks when shorter, so that the live
 // progress lines stay one screen line each and line up.
 std::string terminal_label(std::string_view text, int columns);
 

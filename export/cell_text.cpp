@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "services/utf8.h"
+
 namespace qinglan {
 namespace {
 
@@ -27,44 +29,6 @@ bool starts_escape(const std::string& value, std::size_t at) {
         }
     }
     return true;
-}
-
-// Decodes the UTF-8 sequence that starts at `at` with the lead byte at least
-// 0x80. Returns its length and sets `*code_point`, or, for an invalid sequence,
-// returns the length of its maximal invalid subpart and sets `*code_point` to
-// a value above U+10FFFF.
-std::size_t decode(const unsigned char* bytes, std::size_t size, std::size_t at,
-                   char32_t* code_point) {
-    constexpr char32_t kInvalid = 0x110000;
-    const unsigned char lead = bytes[at];
-    std::size_t needed = 0;
-    unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
-    char32_t value = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        needed = 1, value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        needed = 2, value = lead & 0x0F;
-        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        needed = 3, value = lead & 0x07;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
-    } else {
-        *code_point = kInvalid;
-        return 1;
-    }
-    for (std::size_t k = 1; k <= needed; ++k) {
-        const bool in_range = at + k < size && bytes[at + k] >= (k == 1 ? low : 0x80) &&
-                              bytes[at + k] <= (k == 1 ? high : 0xBF);
-        if (!in_range) {
-            *code_point = kInvalid;
-            return k;
-        }
-        value = (value << 6) | (bytes[at + k] & 0x3F);
-    }
-    *code_point = value;
-    return needed + 1;
 }
 
 }  // namespace
@@ -120,8 +84,8 @@ const std::string& prepare_cell_text(const std::string& value, std::string* buff
             ++at;
         } else {
             char32_t code_point = 0;
-            const std::size_t taken = decode(bytes, size, at, &code_point);
-            if (code_point > 0x10FFFF || code_point == 0xFFFE || code_point == 0xFFFF) {
+            const std::size_t taken = decode_utf8(value, at, &code_point);
+            if (code_point == kIllFormedUtf8 || code_point == 0xFFFE || code_point == 0xFFFF) {
                 replace(at, at + taken, kReplacementCharacter);
             }
             units += code_point >= 0x10000 && code_point <= 0x10FFFF ? 2 : 1;
