@@ -3,6 +3,7 @@
 #include <string>
 
 #include "services/charset.h"
+#include "services/text.h"
 
 namespace qinglan {
 namespace {
@@ -11,16 +12,6 @@ namespace {
 // wants the declaration within the first 1024 bytes, and browsers look no
 // further.
 constexpr std::size_t kMetaWindow = 1024;
-
-std::string lower_ascii(std::string_view s) {
-    std::string lower(s);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return lower;
-}
 
 enum class Charset { kNone, kUtf8, kOther };
 

@@ -8,18 +8,6 @@
 namespace qinglan {
 namespace {
 
-char fold_ascii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string fold_ascii_text(std::string_view text) {
-    std::string folded(text);
-    for (char& c : folded) {
-        c = fold_ascii(c);
-    }
-    return folded;
-}
-
 int clamp_to_int(std::size_t n) {
     return static_cast<int>(std::min<std::size_t>(n, INT32_MAX));
 }
@@ -94,7 +82,17 @@ int find_text(std::string_view text, std::string_view sought, int start, bool ig
     }
     // Folding ASCII letters leaves every byte of 0x80 and above as it is, so
     // the folded text has the same character boundaries.
-    return find_exact(fold_ascii_text(text), fold_ascii_text(sought), begin);
+    return find_exact(lower_ascii(text), lower_ascii(sought), begin);
+}
+
+Text lower_ascii(std::string_view text) {
+    Text lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lower;
 }
 
 Text replace_range(std::string_view text, int start, int length, std::string_view replacement) {

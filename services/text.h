@@ -36,6 +36,10 @@ Text mid_text(std::string_view text, int start, int n);
 int find_text(std::string_view text, std::string_view sought, int start = 1,
               bool ignore_case = false);
 
+// The text with the ASCII letters in lower case; every other byte, those of
+// GBK characters included, as it is.
+Text lower_ascii(std::string_view text);
+
 // The text with length bytes from start removed and the replacement put in
 // their place. The place is clamped into the text, so a start beyond the end
 // appends.

@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -131,15 +130,9 @@ bool SqliteStore::execute(const std::string& sql, std::string* error) {
 bool SqliteStore::ensure_table(std::string_view table, std::string* error) {
     const std::string quoted = quote_name(table);
     // SQLite keeps names beginning with "sqlite_" for itself, in any case.
-    if (table.size() >= 7) {
-        std::string prefix(table.substr(0, 7));
-        for (char& c : prefix) {
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
-        if (prefix == "sqlite_") {
-            return fail(error, "cannot create the table " + quoted +
-                                   ": names beginning with sqlite_ are reserved by the database");
-        }
+    if (table.size() >= 7 && sqlite3_strnicmp(table.data(), "sqlite_", 7) == 0) {
+        return fail(error, "cannot create the table " + quoted +
+                               ": names beginning with sqlite_ are reserved by the database");
     }
     std::lock_guard lock(write_mutex_);
     // Table names ignore the case of ASCII letters: a keyword that differs
