@@ -1,34 +1,21 @@
 #include "engine/request.h"
 
 #include "services/charset.h"
+#include "services/fetch.h"
 
 namespace qinglan {
 namespace {
 
-// Splits an optional "https://" or "http://" off a configured host.
-std::string scheme_and_host(std::string_view configured, std::string_view host_prefix) {
-    std::string scheme = "http://";
-    for (std::string_view explicit_scheme : {"https://", "http://"}) {
-        if (configured.substr(0, explicit_scheme.size()) == explicit_scheme) {
-            scheme = std::string(explicit_scheme);
-            configured.remove_prefix(explicit_scheme.size());
-            break;
-        }
-    }
-    return scheme + std::string(host_prefix) + std::string(configured);
-}
-
 Text request_template(const MarketHosts& hosts, int kind) {
     switch (kind) {
         case kContactPage:
-            return scheme_and_host(hosts.contact_domain, "*.") + "/athena/contact/*.html";
+            return host_address(hosts.contact_domain, "*.") + "/athena/contact/*.html";
         case kMemberCard:
-            return scheme_and_host(hosts.member_host, "") +
+            return host_address(hosts.member_host) +
                    "/member/ajax/memberCardJson.htm?callback="
                    "jQuery16405435396444518119_1324703458289&loginId=*&checkLogin=y";
         case kSearchPage:
-            return scheme_and_host(hosts.search_host, "") +
-                   "/company/company_search.htm?keywords=*&n=y";
+            return host_address(hosts.search_host) + "/company/company_search.htm?keywords=*&n=y";
         default:
             return {};
     }

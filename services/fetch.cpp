@@ -241,6 +241,18 @@ FetchTimeouts fetch_timeouts() {
     return current_timeouts;
 }
 
+std::string host_address(std::string_view configured, std::string_view host_prefix) {
+    std::string scheme = "http://";
+    for (std::string_view explicit_scheme : {"https://", "http://"}) {
+        if (configured.substr(0, explicit_scheme.size()) == explicit_scheme) {
+            scheme = std::string(explicit_scheme);
+            configured.remove_prefix(explicit_scheme.size());
+            break;
+        }
+    }
+    return scheme + std::string(host_prefix) + std::string(configured);
+}
+
 Bytes fetch_page(std::string_view url, const std::atomic<bool>* cancel, FetchInfo* info) {
     if (info != nullptr) {
         *info = FetchInfo();

@@ -34,6 +34,11 @@ struct FetchInfo {
     long status = 0;           // the HTTP status code; 0 when no response arrived
 };
 
+// The address of a configured host "HOST[:PORT]", optionally preceded by
+// "https://" or "http://": the scheme (http when none is given), then
+// `host_prefix`, then the host.
+std::string host_address(std::string_view configured, std::string_view host_prefix = {});
+
 // `cancel`, when given, ends the transfer soon after it becomes true; what
 // arrived before then is returned. `info`, when given, receives what is known
 // of the response.

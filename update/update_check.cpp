@@ -13,10 +13,8 @@ Text fetch_from(const std::string& host, std::string_view path) {
     if (host.empty()) {
         return {};
     }
-    const bool has_scheme = host.rfind("http://", 0) == 0 || host.rfind("https://", 0) == 0;
     FetchInfo info;
-    const Bytes body =
-        fetch_page((has_scheme ? host : "http://" + host) + std::string(path), nullptr, &info);
+    const Bytes body = fetch_page(host_address(host) + std::string(path), nullptr, &info);
     return info.status >= 200 && info.status < 300 ? bytes_to_text(body) : Text();
 }
 
