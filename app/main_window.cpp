@@ -191,7 +191,6 @@ bool MainWindow::run_start_up() {
     if (store) {
         store_ = std::move(store);
     } else {
-        store_error_ = error;
         store_ = std::make_unique<UnavailableStore>(error);
         set_status(0, QStringLiteral("状态：数据库无法打开"));
         dialogs_.message(this, QStringLiteral("数据库无法打开，采集到的数据将无法保存。"),
@@ -276,7 +275,6 @@ void MainWindow::switch_result_page(int index) {
     }
     // Every tab after the start page has its result list.
     check_index(dialogs_, index, result_list_count());
-    shown_page_ = index;
 }
 
 QTableView* MainWindow::result_list(int tab_index) {

@@ -107,7 +107,6 @@ private:
     QLabel* status_parts_[2] = {nullptr, nullptr};
 
     std::vector<QTableView*> result_lists_;  // result list k belongs to tab k
-    int shown_page_ = 0;
     bool exporting_ = false;
     std::map<int, ResultListModel*> task_models_;  // by task number
     std::map<int, QTreeWidgetItem*> task_rows_;    // by task number
@@ -116,7 +115,6 @@ private:
     // Declared in the order they are needed: the engine's workers report to
     // the observer and write to the store, so the engine goes first.
     std::unique_ptr<RecordStore> store_;
-    std::string store_error_;
     GuiObserver observer_;
     std::unique_ptr<CollectionEngine> engine_;
     std::vector<std::unique_ptr<StoredRowsLoader>> loaders_;

@@ -61,7 +61,6 @@ void StoredRowsLoader::run(RecordStore& store, const std::string& table,
         QMetaObject::invokeMethod(
             model_, [on_failure, reason] { on_failure(reason); }, Qt::QueuedConnection);
     }
-    finished_ = true;
 }
 
 }  // namespace qinglan

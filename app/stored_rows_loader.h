@@ -25,15 +25,12 @@ public:
     StoredRowsLoader(const StoredRowsLoader&) = delete;
     StoredRowsLoader& operator=(const StoredRowsLoader&) = delete;
 
-    bool finished() const { return finished_; }
-
 private:
     void run(RecordStore& store, const std::string& table,
              std::function<void(const QString&)> on_failure);
 
     ResultListModel* const model_;
     std::atomic<bool> stop_{false};
-    std::atomic<bool> finished_{false};
     std::thread thread_;
 };
 
