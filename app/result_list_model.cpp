@@ -21,6 +21,13 @@ std::array<std::string_view, kRecordFields> unpack(const std::string& packed) {
     return fields;
 }
 
+// The mobile and address columns are centred, the others left-aligned.
+QVariant column_alignment(int column) {
+    const bool centred = column == kMobile || column == kAddress;
+    return QVariant::fromValue(
+        Qt::Alignment(centred ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter));
+}
+
 }  // namespace
 
 ResultListModel::ResultListModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -50,9 +57,7 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     if (role == Qt::TextAlignmentRole) {
-        const bool centred = index.column() == kMobile || index.column() == kAddress;
-        return QVariant::fromValue(
-            Qt::Alignment(centred ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter));
+        return column_alignment(index.column());
     }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) {
         return {};
@@ -73,9 +78,7 @@ QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, i
         return column_title(section);
     }
     if (role == Qt::TextAlignmentRole) {
-        const bool centred = section == kMobile || section == kAddress;
-        return QVariant::fromValue(
-            Qt::Alignment(centred ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter));
+        return column_alignment(section);
     }
     return {};
 }
@@ -128,14 +131,27 @@ void ResultListModel::apply_cells(const std::vector<Cell>& cells) {
         rows_.resize(static_cast<std::size_t>(last_row) + 1, std::string(kRecordFields - 1, '\0'));
         endInsertRows();
     }
+    // A row's cells arrive one after the other: each run of them unpacks and
+    // packs the row once.
+    int open_row = -1;
+    ContactRecord record;
+    const auto pack_open_row = [&] {
+        if (open_row >= 0) {
+            rows_[static_cast<std::size_t>(open_row)] = pack(record);
+        }
+    };
     for (const Cell& cell : cells) {
         if (cell.row < 0 || cell.field < 0 || cell.field >= kRecordFields) {
             continue;
         }
-        ContactRecord record = this->record(cell.row);
+        if (cell.row != open_row) {
+            pack_open_row();
+            open_row = cell.row;
+            record = this->record(cell.row);
+        }
         record[static_cast<std::size_t>(cell.field)] = cell.value;
-        rows_[static_cast<std::size_t>(cell.row)] = pack(record);
     }
+    pack_open_row();
     if (first_changed < old_count) {
         emit dataChanged(index(first_changed, 0),
                          index(std::min(last_row, old_count - 1), kColumns - 1));
