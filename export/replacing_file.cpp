@@ -11,18 +11,13 @@
 #include <fstream>
 #include <vector>
 
+#include "services/failure.h"
+
 namespace qinglan {
 namespace {
 
 // Room left in a file name for ".", ".XXXXXX.tmp" and some slack.
 constexpr std::size_t kMaxBaseNameBytes = 255 - 16;
-
-bool fail(std::string* error, const std::string& what) {
-    if (error != nullptr) {
-        *error = what;
-    }
-    return false;
-}
 
 bool fail_errno(std::string* error, const std::string& what, int code) {
     return fail(error, what + ": " + std::strerror(code));

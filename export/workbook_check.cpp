@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "services/failure.h"
+
 namespace qinglan {
 namespace {
 
@@ -21,13 +23,6 @@ constexpr std::size_t kEndRecordSize = 22;
 constexpr std::size_t kChunk = 1 << 18;
 constexpr std::string_view kSheetPart = "xl/worksheets/sheet1.xml";
 constexpr std::string_view kRowEnd = "</row>";
-
-bool fail(std::string* error, const std::string& what) {
-    if (error != nullptr) {
-        *error = what;
-    }
-    return false;
-}
 
 std::uint32_t little_endian(const unsigned char* bytes, int size) {
     std::uint32_t value = 0;

@@ -6,6 +6,7 @@
 #include "export/replacing_file.h"
 #include "export/sheet_writer.h"
 #include "export/workbook_check.h"
+#include "services/failure.h"
 
 namespace qinglan {
 namespace {
@@ -14,13 +15,6 @@ namespace {
 // how often the caller hears from an export that is being finished.
 constexpr int kFollowIntervalMs = 2;
 constexpr auto kFinishingProgressInterval = std::chrono::milliseconds(50);
-
-bool fail(std::string* error, const std::string& what) {
-    if (error != nullptr) {
-        *error = what;
-    }
-    return false;
-}
 
 // The cell text for list row `row` (1-based), column `column`; false when it
 // is longer than a cell can hold, since cutting it short would be a silent

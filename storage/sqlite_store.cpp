@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "services/failure.h"
+
 namespace qinglan {
 namespace {
 
@@ -26,13 +28,6 @@ std::string quote_name(std::string_view name) {
     }
     quoted += '"';
     return quoted;
-}
-
-bool fail(std::string* error, const std::string& what) {
-    if (error != nullptr) {
-        *error = what;
-    }
-    return false;
 }
 
 bool fail_sqlite(std::string* error, sqlite3* db, const std::string& doing) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "services/failure.h"
 #include "storage/record_store.h"
 
 namespace qinglan {
@@ -30,12 +31,7 @@ public:
     }
 
 private:
-    bool fail(std::string* error) const {
-        if (error != nullptr) {
-            *error = reason_;
-        }
-        return false;
-    }
+    bool fail(std::string* error) const { return qinglan::fail(error, reason_); }
     std::string reason_;
 };
 
