@@ -20,13 +20,13 @@ constexpr std::size_t kQueuedBatches = 4;
 // than a custom format with the code "@" is what Excel itself writes.
 constexpr uint8_t kTextFormatIndex = 49;
 
+}  // namespace
+
 std::string cell_name(std::size_t row, std::size_t column) {
     std::string name(1, static_cast<char>('A' + column));
     name += std::to_string(row + 1);
     return name;
 }
-
-}  // namespace
 
 SheetWriter::~SheetWriter() {
     if (thread_.joinable()) {

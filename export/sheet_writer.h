@@ -37,6 +37,10 @@ namespace qinglan {
 
 using CellTexts = std::array<std::string, kRecordFields>;
 
+// The name of a cell as a spreadsheet shows it ("C7"), from the 0-based sheet
+// row and column (column below 26).
+std::string cell_name(std::size_t row, std::size_t column);
+
 class SheetWriter {
 public:
     SheetWriter() = default;

@@ -16,18 +16,17 @@ namespace {
 constexpr int kFollowIntervalMs = 2;
 constexpr auto kFinishingProgressInterval = std::chrono::milliseconds(50);
 
-// The cell text for list row `row` (1-based), column `column`; false when it
-// is longer than a cell can hold, since cutting it short would be a silent
-// change of the value.
+// The cell text for list row `row` (1-based, so sheet row `row` below the
+// headings), column `column`; false when it is longer than a cell can hold,
+// since cutting it short would be a silent change of the value.
 bool fill_cell(const std::string& value, std::size_t row, std::size_t column, std::string* buffer,
                std::string* cell, std::string* error) {
     std::size_t length = 0;
     const std::string& text = prepare_cell_text(value, buffer, &length);
     if (length > kMaxCellLength) {
-        std::string name(1, static_cast<char>('A' + column));
-        name += std::to_string(row + 1);
-        return fail(error, "the text for cell " + name + " (row " + std::to_string(row) +
-                               " of the list, " + std::string(kExportHeadings[column]) + ") has " +
+        return fail(error, "the text for cell " + cell_name(row, column) + " (row " +
+                               std::to_string(row) + " of the list, " +
+                               std::string(kExportHeadings[column]) + ") has " +
                                std::to_string(length) + " characters; a cell holds at most " +
                                std::to_string(kMaxCellLength));
     }
