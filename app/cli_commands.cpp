@@ -95,16 +95,8 @@ int run_collect(const Options& options) {
             all_good = false;
             continue;
         }
-        std::printf("%s: %s %d of %d members, %d rows stored", keyword.c_str(),
-                    outcome->completed ? "collected" : "stopped after", outcome->handled,
-                    outcome->members, outcome->stored);
-        if (outcome->failed_inserts > 0 || !outcome->table_ready) {
-            std::printf(", %d rows not stored: %s", outcome->failed_inserts,
-                        observer.first_failure(result.task).c_str());
-        }
-        std::printf("\n");
         all_good =
-            all_good && outcome->completed && outcome->failed_inserts == 0 && outcome->table_ready;
+            print_task_summary(keyword, *outcome, observer.first_failure(result.task)) && all_good;
     }
     return all_good ? 0 : 1;
 }

@@ -63,6 +63,18 @@ std::string terminal_label(std::string_view text, int columns) {
     return label;
 }
 
+bool print_task_summary(const std::string& keyword, const TaskOutcome& outcome,
+                        const std::string& first_failure) {
+    std::printf("%s: %s %d of %d members, %d rows stored", keyword.c_str(),
+                outcome.completed ? "collected" : "stopped after", outcome.handled, outcome.members,
+                outcome.stored);
+    if (outcome.failed_inserts > 0 || !outcome.table_ready) {
+        std::printf(", %d rows not stored: %s", outcome.failed_inserts, first_failure.c_str());
+    }
+    std::printf("\n");
+    return outcome.completed && outcome.failed_inserts == 0 && outcome.table_ready;
+}
+
 ConsoleObserver::ConsoleObserver(std::FILE* out, bool live) : out_(out), live_(live) {}
 
 void ConsoleObserver::name_task(int task, const std::string& keyword) {

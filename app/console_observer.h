@@ -23,6 +23,13 @@ namespace qinglan {
 // progress lines stay one screen line each and line up.
 std::string terminal_label(std::string_view text, int columns);
 
+// Prints the summary line of a keyword's finished task on stdout ("KEYWORD:
+// collected 3 of 3 members, 3 rows stored", with the rows not stored and the
+// first storage failure when there were any). True when the task ran to its
+// end and every row was stored.
+bool print_task_summary(const std::string& keyword, const TaskOutcome& outcome,
+                        const std::string& first_failure);
+
 class ConsoleObserver final : public CollectionObserver {
 public:
     explicit ConsoleObserver(std::FILE* out, bool live);

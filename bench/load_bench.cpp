@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/console_observer.h"
 #include "engine/collection_engine.h"
 #include "storage/sqlite_store.h"
 
@@ -158,16 +159,8 @@ bool print_outcomes(const std::vector<Submitted>& submitted, const OutcomeObserv
             all_good = false;
             continue;
         }
-        std::printf("%s: %s %d of %d members, %d rows stored", keyword.c_str(),
-                    outcome->completed ? "collected" : "stopped after", outcome->handled,
-                    outcome->members, outcome->stored);
-        if (outcome->failed_inserts > 0) {
-            std::printf(", %d rows not stored: %s", outcome->failed_inserts,
-                        observer.failure(result.task).c_str());
-        }
-        std::printf("\n");
-        all_good =
-            all_good && outcome->completed && outcome->failed_inserts == 0 && outcome->table_ready;
+        all_good = qinglan::print_task_summary(keyword, *outcome, observer.failure(result.task)) &&
+                   all_good;
     }
     return all_good;
 }
