@@ -1,14 +1,23 @@
 #pragma once
 
 // A fresh folder under the system's temporary folder for one test, named
-// after the process and the test, removed again at the end.
+// after the process and the test, removed again at the end; and the whole
+// content of a file a test reads back.
 
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace qinglan {
+
+// The bytes of a file; empty when it cannot be read.
+inline std::string file_contents(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 class TempFolder {
 public:

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -41,13 +40,6 @@ protected:
     }
 
     std::string file(const std::string& name) const { return (dir_ / name).string(); }
-
-    static std::string contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
 };
 
 ContactRecord record(const std::string& company, const std::string& phone) {
@@ -138,7 +130,7 @@ TEST_F(ExportCommandTest, AFailedSaveSaysWhyAndKeepsTheOldFile) {
     EXPECT_EQ(a_folder.wait(), 1);
     EXPECT_NE(a_folder.errors().find("folder.xlsx"), std::string::npos) << a_folder.errors();
     EXPECT_TRUE(fs::is_directory(file("folder.xlsx")));
-    EXPECT_EQ(contents(file("out.xlsx")), "old contents");
+    EXPECT_EQ(file_contents(file("out.xlsx")), "old contents");
 
     // Replacing the old file works once the export can be written.
     Child replaced(command({"手机", file("out.xlsx")}));

@@ -158,11 +158,11 @@ TEST_F(CollectionTest, Utf8PagesYieldTheSameRecords) {
     serve_rule_members(keyword);
     // The same documents sent as UTF-8, declared by header or by <meta>.
     const std::string page =
-        read_file(std::filesystem::path(QINGLAN_TEST_DATA) / "collect/search.html");
+        file_contents(std::filesystem::path(QINGLAN_TEST_DATA) / "collect/search.html");
     market_.set_resource(search_key(keyword), "<meta charset=\"utf-8\">" + page, "text/html");
     market_.set_resource(
         "card/alpha",
-        read_file(std::filesystem::path(QINGLAN_TEST_DATA) / "collect/card/alpha.json"),
+        file_contents(std::filesystem::path(QINGLAN_TEST_DATA) / "collect/card/alpha.json"),
         "application/json;charset=UTF-8");
     CollectionEngine engine(store(), hosts(), observer_);
     engine.submit_keyword(keyword);

@@ -8,9 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "engine/request.h"
@@ -48,17 +46,10 @@ protected:
         return {market_.search_host(), market_.member_host(), market_.contact_domain()};
     }
 
-    static std::string read_file(const std::filesystem::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
-
     // A saved page of tests/data/collect (UTF-8 there), as GBK.
     static std::string saved_page(const std::string& name) {
         const std::string text =
-            read_file(std::filesystem::path(QINGLAN_TEST_DATA) / "collect" / name);
+            file_contents(std::filesystem::path(QINGLAN_TEST_DATA) / "collect" / name);
         EXPECT_FALSE(text.empty()) << name;
         return utf8_to_gbk(text);
     }

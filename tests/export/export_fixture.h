@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -72,13 +70,6 @@ protected:
         }
         std::sort(names.begin(), names.end());
         return names;
-    }
-
-    static std::string contents(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream all;
-        all << in.rdbuf();
-        return all.str();
     }
 };
 

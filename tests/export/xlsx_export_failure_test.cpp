@@ -87,7 +87,7 @@ TEST_F(XlsxExportFailureTest, AFileInTheFolderPlaceIsReported) {
     EXPECT_FALSE(export_xlsx(path("plain/out.xlsx"), source, {}, &error));
     EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
     EXPECT_EQ(names_in(dir_), std::vector<std::string>{"plain"});
-    EXPECT_TRUE(contents(path("plain")) == "old contents");
+    EXPECT_TRUE(file_contents(path("plain")) == "old contents");
 }
 
 TEST_F(XlsxExportFailureTest, AFolderUnderTheChosenNameIsNotReplaced) {
@@ -111,7 +111,7 @@ TEST_F(XlsxExportFailureTest, ATextOverTheCellLimitNamesTheCellAndKeepsTheOldFil
     EXPECT_NE(error.find("职位"), std::string::npos) << error;
     EXPECT_NE(error.find("32768"), std::string::npos) << error;
     EXPECT_EQ(names_in(dir_), std::vector<std::string>{"out.xlsx"});
-    EXPECT_TRUE(contents(path("out.xlsx")) == "old contents");
+    EXPECT_TRUE(file_contents(path("out.xlsx")) == "old contents");
 }
 
 TEST_F(XlsxExportFailureTest, TheLimitCountsAsExcelDoes) {
@@ -174,7 +174,7 @@ TEST_F(XlsxExportFailureTest, AFullDiskIsReportedAndTheOldFileStays) {
     EXPECT_NE(error.find("out.xlsx"), std::string::npos) << error;
     EXPECT_NE(error.find("File too large"), std::string::npos) << error;
     EXPECT_EQ(names_in(dir_), std::vector<std::string>{"out.xlsx"});
-    EXPECT_TRUE(contents(path("out.xlsx")) == "old contents");
+    EXPECT_TRUE(file_contents(path("out.xlsx")) == "old contents");
 }
 
 // The library copies the rows into one more temporary file while it closes
@@ -196,7 +196,7 @@ TEST_F(XlsxExportFailureTest, AWorkbookCutShortWhileClosingIsCaught) {
     EXPECT_NE(error.find("incomplete"), std::string::npos) << error;
     EXPECT_NE(error.find("sheet1.xml"), std::string::npos) << error;
     EXPECT_EQ(names_in(dir_), std::vector<std::string>{"out.xlsx"});
-    EXPECT_TRUE(contents(path("out.xlsx")) == "old contents");
+    EXPECT_TRUE(file_contents(path("out.xlsx")) == "old contents");
 }
 
 TEST_F(XlsxExportFailureTest, ASuccessfulExportReplacesTheOldFileAsANewFile) {

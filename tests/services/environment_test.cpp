@@ -7,7 +7,6 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace qinglan {
 namespace {
@@ -16,13 +15,6 @@ namespace fs = std::filesystem;
 
 class TempDir : public testing::Test {
 protected:
-    static std::string read(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
-
     TempFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
     const fs::path dir_ = folder_.path();
 };
@@ -57,12 +49,12 @@ TEST_F(IniFile, WritesSectionsAndKeysInOrder) {
     ASSERT_TRUE(write_ini_value(path, "b", "k", "\xCA\xD6"));
     ASSERT_TRUE(write_ini_value(path, "a", "k2", "v2"));
     ASSERT_TRUE(write_ini_value(path, "a", "k1", "new"));
-    EXPECT_EQ(read(path), "[a]\nk1=new\nk2=v2\n[b]\nk=\xCA\xD6\n");
+    EXPECT_EQ(file_contents(path), "[a]\nk1=new\nk2=v2\n[b]\nk=\xCA\xD6\n");
 
     ASSERT_TRUE(write_ini_value(path, "a", "k2", std::nullopt));
-    EXPECT_EQ(read(path), "[a]\nk1=new\n[b]\nk=\xCA\xD6\n");
+    EXPECT_EQ(file_contents(path), "[a]\nk1=new\n[b]\nk=\xCA\xD6\n");
     ASSERT_TRUE(write_ini_value(path, "a", std::nullopt, std::nullopt));
-    EXPECT_EQ(read(path), "[b]\nk=\xCA\xD6\n");
+    EXPECT_EQ(file_contents(path), "[b]\nk=\xCA\xD6\n");
 }
 
 TEST_F(IniFile, KeepsWhatItDoesNotWrite) {
@@ -70,7 +62,7 @@ TEST_F(IniFile, KeepsWhatItDoesNotWrite) {
     std::ofstream(path) << "; comment\r\n[x]\r\nother = 1\r\n\r\n[y]\r\nk=old\r\n";
     ASSERT_TRUE(write_ini_value(path, "x", "k", "v"));
     ASSERT_TRUE(write_ini_value(path, "y", "k", "v"));
-    EXPECT_EQ(read(path), "; comment\n[x]\nother = 1\nk=v\n\n[y]\nk=v\n");
+    EXPECT_EQ(file_contents(path), "; comment\n[x]\nother = 1\nk=v\n\n[y]\nk=v\n");
 }
 
 TEST_F(IniFile, ReadsWhatWasWritten) {

@@ -10,12 +10,11 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/temp_folder.h"
 #include "tools/marketplace_route.h"
 #include "tools/received_request.h"
 
@@ -26,11 +25,6 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 const std::string kFolder = std::string(QINGLAN_TEST_DATA) + "/marketplace";
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A connected client socket, closed on destruction; reads give up after 5 s
 // so a server fault fails the test instead of hanging it.
@@ -211,20 +205,20 @@ TEST_F(SampleMarketplaceTest, ServesAFolderBehindTheInMemoryResources) {
     market_.serve_folder(kFolder);
 
     const Response search = get("/company/company_search.htm?keywords=%CA%D6%BB%FA&n=y");
-    EXPECT_EQ(search.body, read_file(kFolder + "/search/%CA%D6%BB%FA.html"));
+    EXPECT_EQ(search.body, file_contents(kFolder + "/search/%CA%D6%BB%FA.html"));
     EXPECT_NE(search.head.find("Content-Type: text/html; charset=gbk\r\n"), std::string::npos);
     EXPECT_EQ(get("/company/company_search.htm?keywords=%61&n=y").body,
-              read_file(kFolder + "/search/*.html"));
+              file_contents(kFolder + "/search/*.html"));
 
     const Response card =
         get("/member/ajax/memberCardJson.htm?callback=cb_1&loginId=shouji01&checkLogin=y");
-    EXPECT_EQ(card.body, "cb_1(" + read_file(kFolder + "/card/shouji01.json") + ")");
+    EXPECT_EQ(card.body, "cb_1(" + file_contents(kFolder + "/card/shouji01.json") + ")");
     EXPECT_NE(card.head.find("Content-Type: application/javascript; charset=gbk\r\n"),
               std::string::npos);
 
     EXPECT_EQ(get("/athena/contact/shouji01.html", "shouji01.localhost:1").body,
-              read_file(kFolder + "/contact/shouji01.html"));
-    EXPECT_EQ(get("/123.txt").body, read_file(kFolder + "/123.txt"));
+              file_contents(kFolder + "/contact/shouji01.html"));
+    EXPECT_EQ(get("/123.txt").body, file_contents(kFolder + "/123.txt"));
     EXPECT_EQ(get("/../marketplace/123.txt").head.substr(0, 12), "HTTP/1.1 404");
     EXPECT_EQ(get("/search").head.substr(0, 12), "HTTP/1.1 404");  // a directory
 

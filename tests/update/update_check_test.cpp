@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "services/charset.h"
 #include "services/fetch.h"
@@ -54,19 +53,16 @@ TEST_F(UpdateFolder, HandOverFileHoldsTheSevenItemsInOrder) {
     std::ofstream(dir_ / "up" / "up.ini") << "[other]\nkey=kept\n";
     const UpdateDescriptor descriptor{"v0.2", "http://u/", gbk("新版"), "http://m/"};
     ASSERT_TRUE(write_handover_file(dir_.string(), "qinglan", descriptor));
-    std::ifstream in(dir_ / "up" / "up.ini", std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), gbk("[other]\nkey=kept\n"
-                              "[手动更新]\n手动更新=http://m/\n"
-                              "[版本号]\n版本号=v0.2\n"
-                              "[更新路径]\n版本更新地址=http://u/\n"
-                              "[版本说明]\n更新版本说明=新版\n"
-                              "[软件运行目录]\n软件运行目录=" +
-                              dir_.string() +
-                              "/\n"
-                              "[软件名]\n软件名称=qinglan\n"
-                              "[更新确定]\n更新确定=1\n"));
+    EXPECT_EQ(file_contents(dir_ / "up" / "up.ini"), gbk("[other]\nkey=kept\n"
+                                                         "[手动更新]\n手动更新=http://m/\n"
+                                                         "[版本号]\n版本号=v0.2\n"
+                                                         "[更新路径]\n版本更新地址=http://u/\n"
+                                                         "[版本说明]\n更新版本说明=新版\n"
+                                                         "[软件运行目录]\n软件运行目录=" +
+                                                         dir_.string() +
+                                                         "/\n"
+                                                         "[软件名]\n软件名称=qinglan\n"
+                                                         "[更新确定]\n更新确定=1\n"));
     EXPECT_EQ(updater_path(dir_.string()), (dir_ / "up" / "up").string());
 
     fs::remove_all(dir_ / "up");
