@@ -78,6 +78,18 @@ private:
         QVERIFY(acted);
     }
 
+    // Submits each keyword by Enter in the search window, then closes it.
+    void submit_by_enter(const QStringList& keywords) {
+        with_search_window([&](SearchWindow& search) {
+            auto* box = search.findChild<QLineEdit*>("编辑框1");
+            for (const QString& keyword : keywords) {
+                box->clear();
+                box->insert(keyword);
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+        });
+    }
+
     QTabWidget* tabs() { return window_->findChild<QTabWidget*>("选择夹1"); }
     QTreeWidget* task_list() { return window_->findChild<QTreeWidget*>("超级列表框1"); }
 
@@ -262,14 +274,7 @@ private slots:
         serve_members(*market_, "一", "x", 2);
         serve_members(*market_, "二", "y", 4);
         MainWindow& window = started_window();
-        with_search_window([&](SearchWindow& search) {
-            auto* box = search.findChild<QLineEdit*>("编辑框1");
-            box->insert("一");
-            QTest::keyClick(box, Qt::Key_Return);
-            box->clear();
-            box->insert("二");
-            QTest::keyClick(box, Qt::Key_Return);
-        });
+        submit_by_enter({"一", "二"});
         QTRY_VERIFY(tasks_done(2));
         // Each task filled only its own list.
         QTRY_COMPARE(window.result_model(1)->rowCount(), 2);
@@ -328,11 +333,7 @@ private slots:
     void exportWritesTheSelectedList() {
         serve_members(*market_, "导", "e", 3);
         MainWindow& window = started_window();
-        with_search_window([&](SearchWindow& search) {
-            auto* box = search.findChild<QLineEdit*>("编辑框1");
-            box->insert("导");
-            QTest::keyClick(box, Qt::Key_Return);
-        });
+        submit_by_enter({"导"});
         QTRY_VERIFY(tasks_done(1));
         QTRY_COMPARE(window.result_model(1)->rowCount(), 3);
         tabs()->setCurrentIndex(1);
@@ -426,11 +427,7 @@ private slots:
     void refusedRowsAreReported() {
         serve_members(*market_, "删", "d", 40, 20);
         MainWindow& window = started_window();
-        with_search_window([&](SearchWindow& search) {
-            auto* box = search.findChild<QLineEdit*>("编辑框1");
-            box->insert("删");
-            QTest::keyClick(box, Qt::Key_Return);
-        });
+        submit_by_enter({"删"});
         QTRY_VERIFY(window.result_model(1)->rowCount() >= 3);
         // The keyword's table goes away under the running task.
         sqlite3* db = nullptr;
@@ -452,11 +449,7 @@ private slots:
     void escapeWhileTasksRunEndsCleanly() {
         serve_members(*market_, "慢", "s", 50, 100);
         MainWindow& window = started_window();
-        with_search_window([&](SearchWindow& search) {
-            auto* box = search.findChild<QLineEdit*>("编辑框1");
-            box->insert("慢");
-            QTest::keyClick(box, Qt::Key_Return);
-        });
+        submit_by_enter({"慢"});
         QTRY_VERIFY(window.result_model(1)->rowCount() >= 2);
         const auto start = std::chrono::steady_clock::now();
         QTest::keyClick(&window, Qt::Key_Escape);
