@@ -3,7 +3,8 @@
 // What the fuzz targets share: cutting parameters out of the fuzzer's bytes,
 // a check that stops the run, and the GBK character walk written out the
 // plain way, one step at a time, so that the optimised primitives can be held
-// against it. Nothing here allocates more than its result.
+// against it (the text tests hold find_text against the same walk). Nothing
+// here allocates more than its result.
 
 #include <cstddef>
 #include <cstdint>

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <random>
+
+#include "tests/fuzz/fuzz_support.h"
 
 namespace qinglan {
 namespace {
@@ -20,27 +20,6 @@ TEST(FindText, StepsOverTwoByteCharacters) {
     // Matching starts at a lead byte too, and counts from the whole text.
     EXPECT_EQ(find_text("ab" + kShouJi + "x", "\xBB\xFA"), 5);
     EXPECT_EQ(find_text("abcabc", "abc", 2), 4);
-}
-
-// The character walk done the plain way, one step at a time.
-int walk_find(std::string_view text, std::string_view sought, int start, bool ignore_case) {
-    std::size_t place = start < 1 ? 0 : static_cast<std::size_t>(start) - 1;
-    if (place >= text.size()) {
-        return -1;
-    }
-    auto same = [&](char a, char b) {
-        return ignore_case ? std::tolower(static_cast<unsigned char>(a)) ==
-                                 std::tolower(static_cast<unsigned char>(b))
-                           : a == b;
-    };
-    while (place + sought.size() <= text.size()) {
-        if (std::equal(sought.begin(), sought.end(),
-                       text.begin() + static_cast<std::ptrdiff_t>(place), same)) {
-            return static_cast<int>(place) + 1;
-        }
-        place += static_cast<unsigned char>(text[place]) >= 0x80 ? 2 : 1;
-    }
-    return -1;
 }
 
 TEST(FindText, AgreesWithTheCharacterWalk) {
@@ -61,7 +40,7 @@ TEST(FindText, AgreesWithTheCharacterWalk) {
         const int start = static_cast<int>(random() % 44) - 2;
         const bool ignore_case = random() % 2 == 0;
         ASSERT_EQ(find_text(text, sought, start, ignore_case),
-                  walk_find(text, sought, start, ignore_case))
+                  fuzz::walk_find(text, sought, start, ignore_case))
             << testing::PrintToString(text) << " " << testing::PrintToString(sought) << " "
             << start;
     }
