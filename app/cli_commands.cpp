@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -16,7 +17,8 @@ namespace {
 
 std::atomic<CollectionEngine*> interrupted_engine{nullptr};
 
-// Ctrl-C ends the transfers; the rows stored so far stay.
+// Ctrl-C ends the transfers and any wait for a busy database; the rows
+// stored so far stay.
 extern "C" void on_interrupt(int) {
     if (CollectionEngine* engine = interrupted_engine.load()) {
         engine->request_stop();
@@ -32,6 +34,28 @@ std::unique_ptr<SqliteStore> open_store(const Options& options) {
     return store;
 }
 
+// Writes one line to stdout; false when it could not be written (a closed
+// pipe, a full disk).
+bool print_line(const std::string& line) {
+    return std::fputs((line + "\n").c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+}
+
+// The line of a keyword that ran no task.
+std::string untasked_line(const std::string& keyword, const SubmitResult& result,
+                          SqliteStore& store) {
+    const std::string shown = escape_controls(keyword);
+    if (result.kind == SubmitResult::kReopened) {
+        long long rows = 0;
+        store.count_rows(keyword, &rows, nullptr);
+        return shown + ": already stored with " + std::to_string(rows) +
+               " rows, not collected again";
+    }
+    if (result.kind == SubmitResult::kRefused) {
+        return shown + ": not collected: " + result.refusal;
+    }
+    return shown + ": not started: " + result.table_error;
+}
+
 }  // namespace
 
 int run_collect(const Options& options) {
@@ -39,11 +63,14 @@ int run_collect(const Options& options) {
         std::fprintf(stderr, "qinglan: collect needs at least one keyword\n%s", kUsage);
         return 2;
     }
+    // A reader that goes away (| head) must not end the collection: every
+    // row is still stored, and the exit status says the output was lost.
+    std::signal(SIGPIPE, SIG_IGN);
     auto store = open_store(options);
     if (!store) {
         return 1;
     }
-    set_fetch_timeouts({fetch_timeouts().connect_seconds, options.stall_timeout});
+    set_fetch_settings(options.fetch);
 
     ConsoleObserver observer(stderr, isatty(STDERR_FILENO) == 1);
     CollectionEngine engine(*store, options.hosts, observer);
@@ -66,7 +93,7 @@ int run_collect(const Options& options) {
         // The task's keyword is known to the terminal before its workers report.
         const int next_task = engine.task_count() + 1;
         observer.name_task(next_task, keyword);
-        submitted.push_back({keyword, engine.submit_keyword(keyword)});
+        submitted.push_back({keyword, engine.submit_keyword(keyword, options.again)});
         const SubmitResult& result = submitted.back().result;
         if (result.task != next_task) {
             observer.forget_task(next_task);
@@ -81,24 +108,24 @@ int run_collect(const Options& options) {
     std::signal(SIGTERM, SIG_DFL);
 
     bool all_good = true;
+    bool output_lost = false;
     for (const auto& [keyword, result] : submitted) {
-        if (result.kind == SubmitResult::kReopened) {
-            long long rows = 0;
-            store->count_rows(keyword, &rows, nullptr);
-            std::printf("%s: already stored with %lld rows, not collected again\n", keyword.c_str(),
-                        rows);
-            continue;
-        }
         const TaskOutcome* outcome = result.task > 0 ? observer.outcome(result.task) : nullptr;
-        if (outcome == nullptr) {
-            std::printf("%s: not started: %s\n", keyword.c_str(), result.table_error.c_str());
-            all_good = false;
-            continue;
+        std::string line;
+        if (outcome != nullptr) {
+            line = task_summary(keyword, *outcome, observer.first_failure(result.task));
+            all_good = outcome->succeeded() && all_good;
+        } else {
+            line = untasked_line(keyword, result, *store);
+            all_good = result.kind == SubmitResult::kReopened && all_good;
         }
-        all_good =
-            print_task_summary(keyword, *outcome, observer.first_failure(result.task)) && all_good;
+        output_lost = !print_line(line) || output_lost;
     }
-    return all_good ? 0 : 1;
+    output_lost = std::fflush(stderr) != 0 || std::ferror(stderr) != 0 || output_lost;
+    if (!all_good) {
+        return 1;
+    }
+    return output_lost ? 3 : 0;
 }
 
 int run_tables(const Options& options) {
@@ -116,17 +143,75 @@ int run_tables(const Options& options) {
         std::fprintf(stderr, "qinglan: %s\n", error.c_str());
         return 1;
     }
-    bool all_counted = true;
+    bool all_read = true;
     for (const std::string& name : names) {
         long long rows = 0;
-        if (store->count_rows(name, &rows, &error)) {
-            std::printf("%s\t%lld\n", name.c_str(), rows);
-        } else {
+        CollectionState state;
+        if (!store->count_rows(name, &rows, &error) || !store->read_state(name, &state, &error)) {
             std::fprintf(stderr, "qinglan: %s\n", error.c_str());
-            all_counted = false;
+            all_read = false;
+            continue;
+        }
+        // Members are known only for keywords collected since states are kept.
+        const std::string members =
+            state.listed ? std::to_string(state.members.size()) : std::string("-");
+        std::printf("%s\t%lld\t%s\t%s\n", escape_controls(name).c_str(), rows, members.c_str(),
+                    state.complete() ? "complete" : "incomplete");
+    }
+    return all_read ? 0 : 1;
+}
+
+int run_forget(const Options& options) {
+    if (options.arguments.empty()) {
+        std::fprintf(stderr, "qinglan: forget needs at least one keyword\n%s", kUsage);
+        return 2;
+    }
+    auto store = open_store(options);
+    if (!store) {
+        return 1;
+    }
+    std::vector<std::string> names;
+    std::string error;
+    if (!store->read_table_names(&names, &error)) {
+        std::fprintf(stderr, "qinglan: %s\n", error.c_str());
+        return 1;
+    }
+    // Every keyword must be stored and free, or nothing is deleted.
+    std::vector<std::string> claimed;
+    bool refused = false;
+    for (const std::string& keyword : options.arguments) {
+        const std::string shown = escape_controls(keyword);
+        if (std::find(names.begin(), names.end(), keyword) == names.end()) {
+            std::fprintf(stderr, "qinglan: '%s' is not a stored keyword\n", shown.c_str());
+            refused = true;
+        } else if (std::find(claimed.begin(), claimed.end(), keyword) == claimed.end()) {
+            if (store->claim(keyword, &error)) {
+                claimed.push_back(keyword);
+            } else {
+                std::fprintf(stderr, "qinglan: '%s' cannot be deleted: %s\n", shown.c_str(),
+                             error.c_str());
+                refused = true;
+            }
         }
     }
-    return all_counted ? 0 : 1;
+    bool forgotten = false;
+    if (!refused) {
+        forgotten = store->forget(claimed, &error);
+        if (!forgotten) {
+            std::fprintf(stderr, "qinglan: %s\n", error.c_str());
+        }
+    }
+    for (const std::string& keyword : claimed) {
+        store->release(keyword);
+    }
+    if (!forgotten) {
+        std::fprintf(stderr, "qinglan: nothing was deleted\n");
+        return 1;
+    }
+    for (const std::string& keyword : claimed) {
+        std::printf("%s: deleted\n", escape_controls(keyword).c_str());
+    }
+    return 0;
 }
 
 }  // namespace qinglan

@@ -8,10 +8,17 @@
 namespace qinglan {
 
 // Collects the keywords, all at once, and waits for all of them. 0 only when
-// every task ran to its end and every row was stored.
+// every task ran to its end and every member was stored; 1 when something
+// failed; 3 when all was stored but the output could not be written.
 int run_collect(const Options& options);
 
-// Lists the stored keywords with their row counts.
+// Lists the stored keywords: rows stored, members listed ("-" when unknown)
+// and complete or incomplete, tab-separated, one keyword a line.
 int run_tables(const Options& options);
+
+// Deletes stored keywords, their rows and their states, all in one
+// transaction: all of them or, when one is not stored or being collected,
+// none.
+int run_forget(const Options& options);
 
 }  // namespace qinglan

@@ -63,16 +63,60 @@ std::string terminal_label(std::string_view text, int columns) {
     return label;
 }
 
-bool print_task_summary(const std::string& keyword, const TaskOutcome& outcome,
-                        const std::string& first_failure) {
-    std::printf("%s: %s %d of %d members, %d rows stored", keyword.c_str(),
-                outcome.completed ? "collected" : "stopped after", outcome.handled, outcome.members,
-                outcome.stored);
-    if (outcome.failed_inserts > 0 || !outcome.table_ready) {
-        std::printf(", %d rows not stored: %s", outcome.failed_inserts, first_failure.c_str());
+std::string escape_controls(std::string_view text) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string escaped;
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t c = 0;
+        const std::size_t length = decode_utf8(text, at, &c);
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (c == kIllFormedUtf8 || c < 0x20 || c == 0x7F) {
+            const char* named = byte == '\t' ? "\\t" : byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : nullptr;
+            if (named != nullptr) {
+                escaped += named;
+            } else {
+                escaped += {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 15]};
+            }
+            at += 1;
+            continue;
+        }
+        if (c >= 0x80 && c < 0xA0) {
+            escaped += {'\\', 'u', '0', '0', kDigits[c >> 4], kDigits[c & 15]};
+        } else if (c == '\\') {
+            escaped += "\\\\";
+        } else {
+            escaped.append(text.substr(at, length));
+        }
+        at += length;
     }
-    std::printf("\n");
-    return outcome.completed && outcome.failed_inserts == 0 && outcome.table_ready;
+    return escaped;
+}
+
+std::string task_summary(const std::string& keyword, const TaskOutcome& outcome,
+                         const std::string& first_failure) {
+    std::string line = escape_controls(keyword) + ": ";
+    if (!outcome.failure.empty()) {
+        return line + "failed: " + outcome.failure;
+    }
+    if (outcome.completed && outcome.members == 0) {
+        return line + "0 members: the search page held no member accounts (" +
+               outcome.empty_page + ")";
+    }
+    line += (outcome.completed ? "collected " : "stopped after ") +
+            std::to_string(outcome.stored_before + outcome.handled) + " of " +
+            std::to_string(outcome.members) + " members, " +
+            std::to_string(outcome.stored_before + outcome.stored) + " rows stored";
+    if (outcome.stored_before > 0) {
+        line += " (" + std::to_string(outcome.stored_before) + " by an earlier run)";
+    }
+    if (outcome.failed_members > 0) {
+        line += ", " + std::to_string(outcome.failed_members) +
+                " members failed: " + outcome.member_failure;
+    }
+    if (outcome.failed_inserts > 0 || !outcome.table_ready) {
+        line += ", " + std::to_string(outcome.failed_inserts) + " rows not stored: " + first_failure;
+    }
+    return line;
 }
 
 ConsoleObserver::ConsoleObserver(std::FILE* out, bool live) : out_(out), live_(live) {}
@@ -93,7 +137,7 @@ void ConsoleObserver::line(int task, const std::string& text) {
         std::fprintf(out_, "\x1b[%dA\r\x1b[J", live_lines_);
         live_lines_ = 0;
     }
-    std::fprintf(out_, "[%s] %s\n", tasks_[task].keyword.c_str(), text.c_str());
+    std::fprintf(out_, "[%s] %s\n", escape_controls(tasks_[task].keyword).c_str(), text.c_str());
     if (live_) {
         redraw();
     }
@@ -108,12 +152,19 @@ void ConsoleObserver::redraw() {
     for (const auto& [number, task] : tasks_) {
         constexpr int kWidth = 30;
         const int total = task.total;
-        const int filled = total > 0 ? task.done * kWidth / total : (total == 0 ? kWidth : 0);
+        const int handled = task.done + task.failed;
+        const int filled = total > 0 ? handled * kWidth / total : (total == 0 ? kWidth : 0);
         std::string bar(static_cast<std::size_t>(filled), '#');
         bar.resize(kWidth, '.');
-        std::fprintf(out_, "  %s [%s] %d/%s%s\n", terminal_label(task.keyword, 20).c_str(),
+        const char* state = !task.finished                  ? ""
+                            : !task.outcome.failure.empty()  ? "  failed"
+                            : task.outcome.completed         ? "  done"
+                                                             : "  stopped";
+        std::fprintf(out_, "  %s [%s] %d/%s%s%s\n", terminal_label(task.keyword, 20).c_str(),
                      bar.c_str(), task.done, total < 0 ? "?" : std::to_string(total).c_str(),
-                     task.finished ? (task.outcome.completed ? "  done" : "  stopped") : "");
+                     task.failed > 0 ? (" (" + std::to_string(task.failed) + " failed)").c_str()
+                                     : "",
+                     state);
         ++live_lines_;
     }
     std::fflush(out_);
@@ -138,9 +189,16 @@ void ConsoleObserver::member_done(int task, int done) {
     if (live_) {
         redraw();
     } else {
-        std::fprintf(out_, "[%s] 完成数量 %d/%d\n", progress.keyword.c_str(), done, progress.total);
+        std::fprintf(out_, "[%s] 完成数量 %d/%d\n", escape_controls(progress.keyword).c_str(), done,
+                     progress.total);
         std::fflush(out_);
     }
+}
+
+void ConsoleObserver::member_failed(int task, int failed, const std::string& reason) {
+    std::lock_guard lock(mutex_);
+    tasks_[task].failed = failed;
+    line(task, "失败数量 " + std::to_string(failed) + ": " + reason);
 }
 
 void ConsoleObserver::storage_failed(int task, const std::string& message) {

@@ -23,12 +23,19 @@ namespace qinglan {
 // progress lines stay one screen line each and line up.
 std::string terminal_label(std::string_view text, int columns);
 
-// Prints the summary line of a keyword's finished task on stdout ("KEYWORD:
-// collected 3 of 3 members, 3 rows stored", with the rows not stored and the
-// first storage failure when there were any). True when the task ran to its
-// end and every row was stored.
-bool print_task_summary(const std::string& keyword, const TaskOutcome& outcome,
-                        const std::string& first_failure);
+// A text for one line of a terminal or a tab-separated list: a backslash
+// and every control character written as an escape (\\, \t, \n, \r,
+// \xHH for other bytes below 0x20, DEL and bytes that are not UTF-8, \uHHHH
+// for the C1 controls), so that nothing typed as a keyword can move the
+// cursor, ring the bell or split a column.
+std::string escape_controls(std::string_view text);
+
+// The summary line of a keyword's finished task ("KEYWORD: collected 3 of 3
+// members, 3 rows stored", "KEYWORD: failed: search page: …", with failed
+// members, rows not stored and the first storage failure when there were
+// any), its keyword escaped.
+std::string task_summary(const std::string& keyword, const TaskOutcome& outcome,
+                         const std::string& first_failure);
 
 class ConsoleObserver final : public CollectionObserver {
 public:
@@ -42,6 +49,7 @@ public:
     void status_changed(int task, int part, const std::string& text) override;
     void task_row_added(int task, const std::string& keyword, int total) override;
     void member_done(int task, int done) override;
+    void member_failed(int task, int failed, const std::string& reason) override;
     void storage_failed(int task, const std::string& message) override;
     void task_finished(int task, const TaskOutcome& outcome) override;
 
@@ -55,6 +63,7 @@ private:
         std::string keyword;
         int total = -1;  // unknown until the search step ends
         int done = 0;
+        int failed = 0;
         std::string failure;
         bool finished = false;
         TaskOutcome outcome;

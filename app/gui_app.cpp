@@ -12,7 +12,7 @@ namespace qinglan {
 int run_gui(int argc, char** argv, const Options& options) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qinglan"));
-    set_fetch_timeouts({fetch_timeouts().connect_seconds, options.stall_timeout});
+    set_fetch_settings(options.fetch);
 
     QtDialogs dialogs;
     MainWindow window(

@@ -45,5 +45,8 @@ int main(int argc, char** argv) {
     if (options.command == "tables") {
         return qinglan::run_tables(options);
     }
+    if (options.command == "forget") {
+        return qinglan::run_forget(options);
+    }
     return qinglan::run_gui(argc, argv, options);
 }

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <string_view>
 
 #include "services/environment.h"
+#include "services/utf8.h"
 
 namespace qinglan {
 
@@ -13,7 +15,8 @@ const char* const kUsage =
     "usage: qinglan                                   the windows\n"
     "       qinglan collect [OPTIONS] KEYWORD...      collect keywords, all at once\n"
     "       qinglan export  [OPTIONS] KEYWORD FILE    write a stored keyword's rows to .xlsx\n"
-    "       qinglan tables  [OPTIONS]                 list stored keywords and their rows\n"
+    "       qinglan tables  [OPTIONS]                 list stored keywords and their state\n"
+    "       qinglan forget  [OPTIONS] KEYWORD...      delete stored keywords\n"
     "\n"
     "options:\n"
     "  --data-dir DIR              where date/lingshishuj.db lives (default: the program's "
@@ -22,45 +25,74 @@ const char* const kUsage =
     "  --member-host HOST[:PORT]   marketplace member host (default member.1688.com)\n"
     "  --contact-domain DOMAIN[:PORT]  domain of the contact pages (default cn.alibaba.com)\n"
     "  --update-host HOST[:PORT]   server of the notice and the update check (default none)\n"
-    "  --stall-timeout SECONDS     give up on a transfer that stalls this long (default 60)\n"
+    "  --again                     collect: start the keywords over, replacing their rows\n"
+    "                              once a new member list has been read\n"
+    "  --stall-timeout SECONDS     give up on a transfer that receives nothing this long "
+    "(default 60)\n"
+    "  --slow-timeout SECONDS      give up on a transfer below 1 KiB/s this long (default 30)\n"
+    "  --page-timeout SECONDS      give up on a page that takes longer in all (default 120)\n"
+    "  --max-page-size MIB         give up on a page larger than this (default 16)\n"
+    "  --retries N                 tries after the first of a failed page (default 3)\n"
     "  --demo                      collect from a built-in sample marketplace on 127.0.0.1\n"
     "  --version, --help\n"
     "\n"
     "A host may start with https:// to use https. The hosts can also be set in\n"
     "<data dir>/qinglan.ini, section [hosts], keys search_host, member_host,\n"
-    "contact_domain and update_host; options win over the file. \"--\" ends the options.\n";
+    "contact_domain and update_host; the limits in section [network], keys\n"
+    "stall_timeout, slow_timeout, page_timeout, max_page_size and retries.\n"
+    "Options win over the file. \"--\" ends the options.\n";
 
 namespace {
 
-bool parse_seconds(std::string_view text, long* seconds) {
-    const std::string s(text);
+// An option that takes a value, and where the value also may come from.
+struct ValueOption {
+    std::string_view name;
+    std::string_view section;  // of qinglan.ini; empty: options only
+    std::string_view key;
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"--data-dir", "", ""},
+    {"--search-host", "hosts", "search_host"},
+    {"--member-host", "hosts", "member_host"},
+    {"--contact-domain", "hosts", "contact_domain"},
+    {"--update-host", "hosts", "update_host"},
+    {"--stall-timeout", "network", "stall_timeout"},
+    {"--slow-timeout", "network", "slow_timeout"},
+    {"--page-timeout", "network", "page_timeout"},
+    {"--max-page-size", "network", "max_page_size"},
+    {"--retries", "network", "retries"},
+};
+
+const ValueOption* find_value_option(std::string_view name) {
+    for (const ValueOption& known : kValueOptions) {
+        if (known.name == name) {
+            return &known;
+        }
+    }
+    return nullptr;
+}
+
+bool parse_number(const std::string& text, long low, long high, long* number) {
     char* end = nullptr;
     errno = 0;
-    const long value = std::strtol(s.c_str(), &end, 10);
-    if (s.empty() || *end != '\0' || errno != 0 || value < 1 || value > 86400) {
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
         return false;
     }
-    *seconds = value;
+    *number = value;
     return true;
 }
 
-}  // namespace
-
-bool parse_options(int argc, char** argv, Options* options, std::string* error) {
-    struct HostOption {
-        std::string_view name;
-        std::optional<std::string> value;
-    };
-    HostOption search{"--search-host", {}}, member{"--member-host", {}},
-        contact{"--contact-domain", {}}, update{"--update-host", {}};
-    HostOption* host_options[] = {&search, &member, &contact, &update};
-    std::optional<std::string> data_dir;
-
+// Splits argv into the command, the flags, the option values and the
+// arguments. False with the reason for an unknown command or option.
+bool split_arguments(int argc, char** argv, Options* options,
+                     std::map<std::string_view, std::string>* values, std::string* error) {
     int i = 1;
     if (i < argc && argv[i][0] != '-') {
         options->command = argv[i++];
         if (options->command != "collect" && options->command != "export" &&
-            options->command != "tables") {
+            options->command != "tables" && options->command != "forget") {
             *error = "unknown command '" + options->command + "'";
             return false;
         }
@@ -72,81 +104,125 @@ bool parse_options(int argc, char** argv, Options* options, std::string* error) 
             options->arguments.emplace_back(arg);
             continue;
         }
-        if (arg == "--") {
-            options_ended = true;
-            continue;
+        const std::pair<std::string_view, bool*> flags[] = {
+            {"--", &options_ended},      {"--help", &options->help}, {"-h", &options->help},
+            {"--version", &options->version}, {"--demo", &options->demo},
+            {"--again", &options->again}};
+        bool* flag = nullptr;
+        for (const auto& [name, target] : flags) {
+            if (arg == name) {
+                flag = target;
+            }
         }
-        if (arg == "--help" || arg == "-h") {
-            options->help = true;
-            continue;
-        }
-        if (arg == "--version") {
-            options->version = true;
-            continue;
-        }
-        if (arg == "--demo") {
-            options->demo = true;
+        if (flag != nullptr) {
+            *flag = true;
             continue;
         }
         // Every other option takes a value, as "--name value" or "--name=value".
-        std::string_view name = arg;
-        std::optional<std::string> value;
-        if (const auto eq = arg.find('='); eq != std::string_view::npos) {
-            name = arg.substr(0, eq);
-            value = std::string(arg.substr(eq + 1));
-        } else if (i + 1 < argc) {
-            value = argv[i + 1];
-        }
-        bool known = false;
-        auto take = [&](std::optional<std::string>& target) {
-            known = true;
-            target = value;
-            if (arg.find('=') == std::string_view::npos) {
-                ++i;
-            }
-        };
-        for (HostOption* host : host_options) {
-            if (name == host->name) {
-                take(host->value);
-            }
-        }
-        std::optional<std::string> stall;
-        if (name == "--data-dir") {
-            take(data_dir);
-        } else if (name == "--stall-timeout") {
-            take(stall);
-        }
-        if (!known) {
+        const auto eq = arg.find('=');
+        const std::string_view name = arg.substr(0, eq);
+        const ValueOption* option = find_value_option(name);
+        if (option == nullptr) {
             *error = "unknown option '" + std::string(arg) + "'";
             return false;
         }
-        if (!value) {
+        if (eq != std::string_view::npos) {
+            (*values)[option->name] = std::string(arg.substr(eq + 1));
+        } else if (i + 1 < argc) {
+            (*values)[option->name] = argv[++i];
+        } else {
             *error = "option '" + std::string(name) + "' needs a value";
             return false;
         }
-        if (stall && !parse_seconds(*stall, &options->stall_timeout)) {
-            *error = "--stall-timeout takes a number of seconds from 1 to 86400";
+    }
+    return true;
+}
+
+// The network limits from the options, else the ini file, else their defaults.
+bool resolve_limits(const std::map<std::string_view, std::string>& values, const std::string& ini,
+                    FetchSettings* fetch, std::string* error) {
+    struct Limit {
+        std::string_view option;
+        long low, high;
+        long* target;
+        const char* meaning;
+    };
+    long max_page_mib = static_cast<long>(fetch->max_page_bytes >> 20);
+    long retries = fetch->retries;
+    const Limit limits[] = {
+        {"--stall-timeout", 1, 86400, &fetch->stall_seconds, "a number of seconds from 1 to 86400"},
+        {"--slow-timeout", 1, 86400, &fetch->slow_seconds, "a number of seconds from 1 to 86400"},
+        {"--page-timeout", 1, 86400, &fetch->page_seconds, "a number of seconds from 1 to 86400"},
+        {"--max-page-size", 1, 4096, &max_page_mib, "a number of MiB from 1 to 4096"},
+        {"--retries", 0, 10, &retries, "a number of tries from 0 to 10"},
+    };
+    for (const Limit& limit : limits) {
+        const ValueOption* option = find_value_option(limit.option);
+        std::optional<std::string> text;
+        std::string where = std::string(limit.option);
+        if (const auto given = values.find(limit.option); given != values.end()) {
+            text = given->second;
+        } else if ((text = read_ini_value(ini, option->section, option->key))) {
+            where = std::string(option->key) + " in " + ini;
+        }
+        if (text && !parse_number(*text, limit.low, limit.high, limit.target)) {
+            *error = where + " takes " + limit.meaning;
             return false;
         }
     }
+    fetch->max_page_bytes = static_cast<std::size_t>(max_page_mib) << 20;
+    fetch->retries = static_cast<int>(retries);
+    return true;
+}
 
-    options->data_dir = data_dir.value_or(run_directory());
+// Keywords arrive as UTF-8; anything else would be searched as "?"s.
+bool check_keywords(const Options& options, std::string* error) {
+    std::size_t keywords = options.arguments.size();
+    if (options.command == "export" && keywords > 0) {
+        --keywords;  // the file name is the system's business
+    }
+    for (std::size_t k = 0; k < keywords; ++k) {
+        const std::string& keyword = options.arguments[k];
+        for (std::size_t at = 0; at < keyword.size();) {
+            char32_t c = 0;
+            const std::size_t length = decode_utf8(keyword, at, &c);
+            if (c == kIllFormedUtf8) {
+                *error = "keyword " + std::to_string(k + 1) + " is not UTF-8 text (byte " +
+                         std::to_string(at + 1) + ")";
+                return false;
+            }
+            at += length;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parse_options(int argc, char** argv, Options* options, std::string* error) {
+    std::map<std::string_view, std::string> values;
+    if (!split_arguments(argc, argv, options, &values, error) || !check_keywords(*options, error)) {
+        return false;
+    }
+    const auto data_dir = values.find("--data-dir");
+    options->data_dir = data_dir != values.end() ? data_dir->second : run_directory();
     if (options->data_dir.empty()) {
         *error = "the data folder is empty";
         return false;
     }
     const std::string ini = options->data_dir + "/qinglan.ini";
-    auto resolve = [&](const HostOption& option, std::string_view key, std::string* target) {
-        if (option.value) {
-            *target = *option.value;
-        } else if (auto from_file = read_ini_value(ini, "hosts", key)) {
+    auto resolve = [&](std::string_view name, std::string* target) {
+        const ValueOption* option = find_value_option(name);
+        if (const auto given = values.find(name); given != values.end()) {
+            *target = given->second;
+        } else if (auto from_file = read_ini_value(ini, option->section, option->key)) {
             *target = *from_file;
         }
     };
-    resolve(search, "search_host", &options->hosts.search_host);
-    resolve(member, "member_host", &options->hosts.member_host);
-    resolve(contact, "contact_domain", &options->hosts.contact_domain);
-    resolve(update, "update_host", &options->update_host);
+    resolve("--search-host", &options->hosts.search_host);
+    resolve("--member-host", &options->hosts.member_host);
+    resolve("--contact-domain", &options->hosts.contact_domain);
+    resolve("--update-host", &options->update_host);
     for (const std::string* host : {&options->hosts.search_host, &options->hosts.member_host,
                                     &options->hosts.contact_domain}) {
         if (host->empty()) {
@@ -154,7 +230,7 @@ bool parse_options(int argc, char** argv, Options* options, std::string* error) 
             return false;
         }
     }
-    return true;
+    return resolve_limits(values, ini, &options->fetch, error);
 }
 
 }  // namespace qinglan

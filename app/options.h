@@ -1,21 +1,24 @@
 #pragma once
 
 // The command line: qinglan [COMMAND] [OPTIONS] [ARGUMENTS...], with the
-// hosts also read from <data dir>/qinglan.ini (options win over the file).
+// hosts and the network settings also read from <data dir>/qinglan.ini
+// (options win over the file).
 
 #include <string>
 #include <vector>
 
 #include "engine/request.h"
+#include "services/fetch.h"
 
 namespace qinglan {
 
 struct Options {
-    std::string command;  // empty (the windows), "collect", "export" or "tables"
+    std::string command;  // empty (the windows), "collect", "export", "tables" or "forget"
     std::string data_dir;
     MarketHosts hosts;
     std::string update_host;  // empty: no notice and no update check
-    long stall_timeout = 60;
+    FetchSettings fetch;
+    bool again = false;  // collect: start the keywords over
     bool demo = false;
     bool help = false;
     bool version = false;
@@ -24,7 +27,8 @@ struct Options {
 
 extern const char* const kUsage;
 
-// False with a message in `error` for bad usage.
+// False with a message in `error` for bad usage, a bad setting in the ini
+// file, or a keyword that is not UTF-8.
 bool parse_options(int argc, char** argv, Options* options, std::string* error);
 
 }  // namespace qinglan

@@ -77,7 +77,7 @@ void BM_InsertRecord(benchmark::State& state) {
                                      "310000",
                                      "http://www.qinglan-demo.cn"};
     for (auto _ : state) {
-        if (!store->insert_record("手机", record, &error)) {
+        if (!store->insert_record("手机", record, -1, &error)) {
             state.SkipWithError(error.c_str());
             break;
         }

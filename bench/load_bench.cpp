@@ -159,8 +159,9 @@ bool print_outcomes(const std::vector<Submitted>& submitted, const OutcomeObserv
             all_good = false;
             continue;
         }
-        all_good = qinglan::print_task_summary(keyword, *outcome, observer.failure(result.task)) &&
-                   all_good;
+        std::printf("%s\n",
+                    qinglan::task_summary(keyword, *outcome, observer.failure(result.task)).c_str());
+        all_good = outcome->succeeded() && all_good;
     }
     return all_good;
 }

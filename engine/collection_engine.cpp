@@ -29,25 +29,48 @@ bool CollectionEngine::read_table_names(std::string* error) {
     return true;
 }
 
-SubmitResult CollectionEngine::submit_keyword(const std::string& keyword) {
+SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool again) {
     keywords_.push_back(keyword);
     SubmitResult result;
     if (stopping_) {
-        result.table_ready = false;
-        result.table_error = "the collection is stopping";
+        result.kind = SubmitResult::kRefused;
+        result.refusal = "the collection is stopping";
         return result;
     }
-    if (std::find(table_names_.begin(), table_names_.end(), keyword) != table_names_.end()) {
+    auto task = std::make_unique<Task>();
+    task->keyword = keyword;
+    task->again = again;
+    // A store that cannot say leaves the keyword to the table list.
+    if (!store_.read_state(keyword, &task->resumed, nullptr)) {
+        task->resumed = CollectionState();
+    }
+    const bool listed_table =
+        std::find(table_names_.begin(), table_names_.end(), keyword) != table_names_.end();
+    if (!again && (task->resumed.tracked ? task->resumed.complete() : listed_table)) {
         result.kind = SubmitResult::kReopened;
         return result;
     }
-    result.table_ready = store_.ensure_table(keyword, &result.table_error);
-
-    auto task = std::make_unique<Task>();
-    task->keyword = keyword;
-    task->keyword_gbk = utf8_to_gbk(keyword);
+    if (!store_.claim(keyword, &result.refusal)) {
+        result.kind = SubmitResult::kRefused;
+        return result;
+    }
+    if (again || !task->resumed.tracked) {
+        task->resumed = CollectionState();
+        result.table_ready = store_.ensure_table(keyword, &result.table_error);
+    } else {
+        result.kind = SubmitResult::kResumed;
+        long long rows = 0;
+        store_.count_rows(keyword, &rows, nullptr);
+        result.stored_rows = static_cast<int>(rows);
+        task->rows = result.stored_rows;
+    }
     task->table_error = result.table_error;
     task->outcome.table_ready = result.table_ready;
+    return start_task(std::move(task), result);
+}
+
+SubmitResult CollectionEngine::start_task(std::unique_ptr<Task> task, SubmitResult result) {
+    task->keyword_gbk = utf8_to_gbk(task->keyword);
     Task& started = *task;
     {
         std::lock_guard lock(tasks_mutex_);
@@ -64,7 +87,7 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword) {
 
 void CollectionEngine::search_worker(Task& task) {
     run_search_step(task);
-    if (stopping_) {
+    if (stopping_ || !task.outcome.failure.empty()) {
         finish(task);
         return;
     }
@@ -81,6 +104,7 @@ void CollectionEngine::member_worker(Task& task) {
 }
 
 void CollectionEngine::finish(Task& task) {
+    store_.release(task.keyword);
     observer_.task_finished(task.number, task.outcome);
 }
 

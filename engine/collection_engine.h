@@ -7,6 +7,13 @@
 // other. Tasks run at the same time as each other and as the caller; there
 // is no limit on submissions or tasks.
 //
+// A page that cannot be fetched, after the retries of fetch_with_retries, is
+// a failure, never an empty page: a failed search page fails the task, a
+// failed member is counted and not stored. A keyword whose collection did
+// not complete (failed, stopped, killed) is resumed when submitted again:
+// its saved member list is worked through, skipping the stored members. A
+// keyword is collected by one task of one collector at a time.
+//
 // Submissions, the table list and stop() belong to one thread (the windows'
 // thread, or the command line's main thread). Workers report through the
 // observer and write only their own task.
@@ -21,19 +28,24 @@
 #include "engine/collection_observer.h"
 #include "engine/request.h"
 #include "services/text.h"
+#include "storage/collection_state.h"
 #include "storage/record_store.h"
 
 namespace qinglan {
 
 struct SubmitResult {
     enum Kind {
-        kReopened,  // the keyword names a stored table: show it, collect nothing
+        kReopened,  // the keyword is stored and complete: show it, collect nothing
         kStarted,   // a new collection task runs
+        kResumed,   // stored but incomplete: show the stored rows; a task collects the rest
+        kRefused,   // nothing runs: the keyword is being collected elsewhere, or stopping
     };
     Kind kind = kStarted;
-    int task = 0;             // the new task's number (kStarted)
+    int task = 0;             // the task's number (kStarted, kResumed)
     bool table_ready = true;  // false: the table could not be made (kStarted)
     std::string table_error;
+    int stored_rows = 0;  // kResumed: rows stored before, which the task's rows follow
+    std::string refusal;  // kRefused: why
 };
 
 class CollectionEngine {
@@ -48,10 +60,13 @@ public:
     bool read_table_names(std::string* error);
     const std::vector<std::string>& table_names() const { return table_names_; }
 
-    // The keyword exactly as typed (UTF-8): compared byte for byte with the
-    // table list; a stored one is re-opened, any other gets its table and a
-    // new task whose workers are running when this returns.
-    SubmitResult submit_keyword(const std::string& keyword);
+    // The keyword exactly as typed (UTF-8). A keyword with a collection
+    // state is re-opened when complete and resumed when not; one without is
+    // compared byte for byte with the table list: a stored one is re-opened,
+    // any other gets its table and a new task. A task's workers are running
+    // when this returns. `again` starts the keyword over: its rows are
+    // replaced once a new member list has been read.
+    SubmitResult submit_keyword(const std::string& keyword, bool again = false);
 
     // Waits until every task started so far has finished.
     void wait_all();
@@ -60,8 +75,12 @@ public:
     // already stored stay. Further submissions are refused.
     void stop();
 
-    // The same without waiting: safe from any thread (a signal watcher).
-    void request_stop() { stopping_ = true; }
+    // The same without waiting: safe from any thread, and from a signal
+    // handler. Waits for a busy database give up as well.
+    void request_stop() {
+        stopping_ = true;
+        store_.interrupt();
+    }
 
     int task_count() const;
 
@@ -73,7 +92,10 @@ private:
         std::string keyword;      // as typed (UTF-8): the table's name
         Text keyword_gbk;         // for the request
         std::string table_error;  // why the table could not be made (outcome.table_ready false)
+        bool again = false;       // the new member list replaces the stored rows
+        CollectionState resumed;  // what an earlier run left (a resumed task)
         TextList members;         // filled by the search worker before the member worker starts
+        int rows = 0;             // rows of the task's result list so far
         TaskOutcome outcome;
         std::thread search_thread;
         std::thread member_thread;  // set by the search worker as its last act
@@ -83,8 +105,10 @@ private:
     void member_worker(Task& task);
     void run_search_step(Task& task);
     void run_member_step(Task& task);
+    bool list_members(Task& task);
     void collect_member(Task& task, int i, int n);
-    Text fetch_text(const Text& url);
+    bool fetch_text(const Text& url, Text* text, std::string* failure);
+    SubmitResult start_task(std::unique_ptr<Task> task, SubmitResult result);
     void finish(Task& task);
 
     RecordStore& store_;

@@ -12,14 +12,30 @@
 
 namespace qinglan {
 
-// How a task ended.
+// How a task ended. Counts are of this task's run; a resumed task adds to
+// what earlier runs stored.
 struct TaskOutcome {
-    int members = 0;          // accounts found on the search page
-    int handled = 0;          // members fetched and extracted
-    int stored = 0;           // rows the store accepted
-    int failed_inserts = 0;   // rows the store refused
-    bool table_ready = true;  // the keyword's table could be made
-    bool completed = false;   // false when the collection was stopped first
+    int members = 0;           // accounts of the member list
+    int stored_before = 0;     // members stored by earlier runs (a resumed task)
+    int handled = 0;           // members fetched and extracted
+    int stored = 0;            // rows the store accepted
+    int failed_inserts = 0;    // rows the store refused
+    int failed_members = 0;    // members whose pages could not be fetched: not stored
+    bool table_ready = true;   // the keyword's table could be made
+    bool completed = false;    // every member was worked on: not stopped, no failed search
+    std::string failure;          // why the task failed as a whole; empty when it did not
+    std::string failure_chinese;  // the same as the windows say it
+    std::string member_failure;   // why the first failed member failed
+    // A search page without accounts: what it was ("title \"…\", 18 KB"),
+    // so that a login or verification page in place of the results shows.
+    std::string empty_page;
+    std::string empty_page_chinese;
+
+    // Nothing failed and nothing was left out.
+    bool succeeded() const {
+        return completed && failure.empty() && failed_inserts == 0 && failed_members == 0 &&
+               table_ready;
+    }
 };
 
 class CollectionObserver {
@@ -44,8 +60,15 @@ public:
         (void)task, (void)row, (void)record;
     }
 
-    // `done` members of the task are handled (the row is stored or refused).
+    // `done` members of the task are handled (the row is stored or refused),
+    // those of earlier runs of the keyword included.
     virtual void member_done(int task, int done) = 0;
+
+    // `failed` members of the task could not be fetched; `reason` is why the
+    // last one failed. Their rows are not stored.
+    virtual void member_failed(int task, int failed, const std::string& reason) {
+        (void)task, (void)failed, (void)reason;
+    }
 
     // The store refused something of this task; `message` says what and why.
     virtual void storage_failed(int task, const std::string& message) = 0;

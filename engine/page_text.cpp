@@ -67,4 +67,21 @@ Text page_text(std::string_view body, std::string_view content_type) {
     return utf8_to_gbk(text);
 }
 
+Text page_title(std::string_view text) {
+    const std::string head = lower_ascii(text.substr(0, 64 * 1024));
+    const std::size_t open = head.find("<title");
+    const std::size_t start = open == std::string::npos ? open : head.find('>', open);
+    const std::size_t end = start == std::string::npos ? start : head.find("</title", start);
+    if (end == std::string::npos) {
+        return {};
+    }
+    std::string_view title = text.substr(start + 1, end - start - 1);
+    const auto first = title.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    title = title.substr(first, title.find_last_not_of(" \t\r\n") - first + 1);
+    return Text(title);
+}
+
 }  // namespace qinglan

@@ -16,4 +16,8 @@ bool declares_utf8(std::string_view body, std::string_view content_type);
 
 Text page_text(std::string_view body, std::string_view content_type);
 
+// The text of the page's first <title> element (any letter case), blanks
+// around it removed; empty when the page has none in its first 64 KiB.
+Text page_title(std::string_view text);
+
 }  // namespace qinglan

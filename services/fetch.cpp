@@ -3,7 +3,9 @@
 #include <curl/curl.h>
 
 #include <array>
+#include <algorithm>
 #include <chrono>
+#include <deque>
 #include <cstddef>
 #include <mutex>
 #include <new>
@@ -79,8 +81,8 @@ HttpClient* http_client() {
     return client;
 }
 
-std::mutex timeouts_mutex;
-FetchTimeouts current_timeouts;
+std::mutex settings_mutex;
+FetchSettings current_settings;
 
 using Clock = std::chrono::steady_clock;
 
@@ -89,9 +91,16 @@ using Clock = std::chrono::steady_clock;
 struct Transfer {
     Bytes body;
     const std::atomic<bool>* cancel = nullptr;
-    Clock::duration stall_limit{};  // zero: no limit
-    std::optional<Clock::time_point> last_arrival;
-    std::string* content_type = nullptr;  // null: not wanted
+    FetchSettings limits;
+    Clock::time_point start = Clock::now();
+    Clock::time_point last_arrival = start;
+    std::size_t received = 0;  // header and body bytes, every response of a redirect chain
+    // The bytes received at the start of each second of the transfer, the
+    // oldest first, reaching back over the slow window.
+    std::deque<std::pair<Clock::time_point, std::size_t>> samples;
+    bool answered = false;  // a status line arrived
+    FetchError error = FetchError::kNone;  // set where a callback ends the transfer
+    std::string* content_type = nullptr;   // null: not wanted
 };
 
 bool starts_without_case(std::string_view text, std::string_view prefix) {
@@ -120,10 +129,18 @@ size_t receive_body(char* data, size_t size, size_t count, void* context) {
     auto& transfer = *static_cast<Transfer*>(context);
     const size_t length = size * count;
     transfer.last_arrival = Clock::now();
+    transfer.received += length;
+    const std::size_t cap = transfer.limits.max_page_bytes;
+    if (cap > 0 && length > cap - std::min(cap, transfer.body.size())) {
+        // Nothing past the cap is held: an endless body costs no memory.
+        transfer.error = FetchError::kTooLarge;
+        return CURL_WRITEFUNC_ERROR;
+    }
     try {
         transfer.body.append(data, length);
     } catch (...) {
         // Out of memory: ending the transfer keeps what already arrived.
+        transfer.error = FetchError::kOther;
         return CURL_WRITEFUNC_ERROR;
     }
     return length;
@@ -136,8 +153,10 @@ size_t receive_header(char* data, size_t size, size_t count, void* context) {
     auto& transfer = *static_cast<Transfer*>(context);
     const size_t length = size * count;
     transfer.last_arrival = Clock::now();
+    transfer.received += length;
     const std::string_view line(data, length);
     if (line.substr(0, 5) == "HTTP/") {
+        transfer.answered = true;
         transfer.body.clear();
         if (transfer.content_type != nullptr) {
             transfer.content_type->clear();
@@ -146,29 +165,103 @@ size_t receive_header(char* data, size_t size, size_t count, void* context) {
         try {
             transfer.content_type->assign(trim_blanks(line.substr(13)));
         } catch (...) {
+            transfer.error = FetchError::kOther;
             return 0;  // out of memory: ends the transfer
         }
     }
     return length;
 }
 
+// True when over the last slow_seconds fewer bytes arrived than the speed
+// limit asks for; `nothing` then tells whether not a byte came at all.
+bool below_speed(Transfer& transfer, Clock::time_point now, bool* nothing) {
+    const auto window = std::chrono::seconds(transfer.limits.slow_seconds);
+    auto& samples = transfer.samples;
+    if (samples.empty() || now - samples.back().first >= std::chrono::seconds(1)) {
+        samples.emplace_back(now, transfer.received);
+    }
+    while (samples.size() >= 2 && now - samples[1].first >= window) {
+        samples.pop_front();
+    }
+    const auto span = now - samples.front().first;
+    if (span < window) {
+        return false;
+    }
+    const double seconds = std::chrono::duration<double>(span).count();
+    const std::size_t arrived = transfer.received - samples.front().second;
+    *nothing = arrived == 0;
+    return static_cast<double>(arrived) <
+           static_cast<double>(transfer.limits.slow_bytes_per_second) * seconds;
+}
+
 // libcurl calls this at least about once a second even while nothing
-// arrives, which bounds how late a cancel or a stall is noticed.
-//
-// Until the first byte arrives libcurl's low-speed check gives up exactly on
-// time, as the average speed is zero. Once bytes have come it averages over
-// its last few seconds, which lets a stalled body run on for up to about six
-// seconds past the limit; counting from the last arrival here keeps to it.
+// arrives, from the connect on, which bounds how late a stop or a limit is
+// noticed. The limits are kept here rather than by libcurl's own low-speed
+// check, which averages over a few seconds and cannot say which limit ended
+// a transfer.
 int check_progress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    const auto& transfer = *static_cast<const Transfer*>(context);
+    auto& transfer = *static_cast<Transfer*>(context);
     if (transfer.cancel != nullptr && transfer.cancel->load(std::memory_order_relaxed)) {
+        transfer.error = FetchError::kStopped;
         return 1;
     }
-    if (transfer.stall_limit > Clock::duration::zero() && transfer.last_arrival &&
-        Clock::now() - *transfer.last_arrival >= transfer.stall_limit) {
+    const FetchSettings& limits = transfer.limits;
+    const auto now = Clock::now();
+    if (limits.page_seconds > 0 && now - transfer.start >= std::chrono::seconds(limits.page_seconds)) {
+        transfer.error = FetchError::kTooSlow;
+        return 1;
+    }
+    if (limits.stall_seconds > 0 &&
+        now - transfer.last_arrival >= std::chrono::seconds(limits.stall_seconds)) {
+        transfer.error = FetchError::kStalled;
+        return 1;
+    }
+    bool nothing = false;
+    if (limits.slow_seconds > 0 && below_speed(transfer, now, &nothing)) {
+        transfer.error = nothing ? FetchError::kStalled : FetchError::kTooSlow;
         return 1;
     }
     return 0;
+}
+
+// What a libcurl result means for the caller; callbacks that ended the
+// transfer have said why already.
+FetchError classify(CURLcode code, const Transfer& transfer) {
+    if (transfer.error != FetchError::kNone) {
+        return transfer.error;
+    }
+    switch (code) {
+        case CURLE_OK:
+            return FetchError::kNone;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_URL_MALFORMAT:
+            return FetchError::kBadAddress;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return FetchError::kResolve;
+        case CURLE_COULDNT_CONNECT:
+            return FetchError::kConnect;
+        case CURLE_OPERATION_TIMEDOUT:
+            return transfer.answered ? FetchError::kStalled : FetchError::kConnect;
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+            return FetchError::kCertificate;
+        case CURLE_TOO_MANY_REDIRECTS:
+            return FetchError::kRedirects;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING:
+            return FetchError::kCutOff;
+        default:
+            return FetchError::kOther;
+    }
 }
 
 // Owns one easy handle.
@@ -190,7 +283,7 @@ private:
 };
 
 void configure(CURL* curl, const HttpClient& client, const std::string& url,
-               const FetchTimeouts& timeouts, Transfer& transfer) {
+               Transfer& transfer, char* error_buffer) {
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -202,43 +295,65 @@ void configure(CURL* curl, const HttpClient& client, const std::string& url,
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer);
 
     // The share handle must be attached before the cookie engine is switched
     // on, or the handle would start a private cookie store of its own.
     curl_easy_setopt(curl, CURLOPT_SHARE, client.share);
     curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
 
-    if (timeouts.connect_seconds > 0) {
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeouts.connect_seconds);
+    if (transfer.limits.connect_seconds > 0) {
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, transfer.limits.connect_seconds);
     }
-    // The low-speed check also runs while the response headers are awaited,
-    // so a server that accepts and never answers is given up on as well.
-    if (timeouts.stall_seconds > 0) {
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeouts.stall_seconds);
-    }
-
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, receive_body);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, receive_header);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-    if (transfer.cancel != nullptr || transfer.stall_limit > Clock::duration::zero()) {
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, check_progress);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    }
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, check_progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
 }
 
 }  // namespace
 
-void set_fetch_timeouts(FetchTimeouts timeouts) {
-    std::lock_guard lock(timeouts_mutex);
-    current_timeouts = timeouts;
+const char* fetch_error_text(FetchError error) {
+    switch (error) {
+        case FetchError::kNone:
+            return "complete";
+        case FetchError::kBadAddress:
+            return "bad address";
+        case FetchError::kResolve:
+            return "cannot resolve";
+        case FetchError::kConnect:
+            return "cannot connect";
+        case FetchError::kCertificate:
+            return "certificate refused";
+        case FetchError::kRedirects:
+            return "too many redirects";
+        case FetchError::kStalled:
+            return "stalled";
+        case FetchError::kTooSlow:
+            return "too slow";
+        case FetchError::kCutOff:
+            return "cut off mid-body";
+        case FetchError::kTooLarge:
+            return "page too large";
+        case FetchError::kStopped:
+            return "stopped";
+        case FetchError::kOther:
+            break;
+    }
+    return "transfer failed";
 }
 
-FetchTimeouts fetch_timeouts() {
-    std::lock_guard lock(timeouts_mutex);
-    return current_timeouts;
+void set_fetch_settings(const FetchSettings& settings) {
+    std::lock_guard lock(settings_mutex);
+    current_settings = settings;
+}
+
+FetchSettings fetch_settings() {
+    std::lock_guard lock(settings_mutex);
+    return current_settings;
 }
 
 std::string host_address(std::string_view configured, std::string_view host_prefix) {
@@ -254,38 +369,44 @@ std::string host_address(std::string_view configured, std::string_view host_pref
 }
 
 Bytes fetch_page(std::string_view url, const std::atomic<bool>* cancel, FetchInfo* info) {
-    if (info != nullptr) {
-        *info = FetchInfo();
-    }
+    FetchInfo ignored;
+    FetchInfo& out = info != nullptr ? *info : ignored;
+    out = FetchInfo();
+    out.attempts = 1;
     // The fragment belongs to the client alone and is never sent.
     url = url.substr(0, url.find('#'));
     if (url.empty()) {
+        out.error = FetchError::kBadAddress;
         return {};
     }
     HttpClient* client = http_client();
-    if (client == nullptr) {
-        return {};
-    }
     EasyHandle easy;
-    if (easy.get() == nullptr) {
+    if (client == nullptr || easy.get() == nullptr) {
+        out.error = FetchError::kOther;
+        out.detail = "the HTTP library could not be set up";
         return {};
     }
-    const FetchTimeouts timeouts = fetch_timeouts();
     Transfer transfer;
     transfer.cancel = cancel;
-    transfer.content_type = info != nullptr ? &info->content_type : nullptr;
-    if (timeouts.stall_seconds > 0) {
-        transfer.stall_limit = std::chrono::seconds(timeouts.stall_seconds);
-    }
+    transfer.limits = fetch_settings();
+    transfer.content_type = &out.content_type;
     const std::string address(url);
-    configure(easy.get(), *client, address, timeouts, transfer);
+    char error_buffer[CURL_ERROR_SIZE] = {};
+    configure(easy.get(), *client, address, transfer, error_buffer);
 
     // Whatever the outcome, the bytes that arrived are the answer: a transfer
     // that broke off mid-body gives the part received, one that failed
     // before the body gives nothing.
-    curl_easy_perform(easy.get());
-    if (info != nullptr) {
-        curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &info->status);
+    const CURLcode code = curl_easy_perform(easy.get());
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &out.status);
+    curl_off_t retry_after = 0;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
+        retry_after > 0) {
+        out.retry_after_seconds = static_cast<long>(retry_after);
+    }
+    out.error = classify(code, transfer);
+    if (out.error != FetchError::kNone && transfer.error == FetchError::kNone) {
+        out.detail = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);
     }
     return std::move(transfer.body);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 // Where collected records are kept: one table per keyword, named exactly by
-// the keyword, holding one row per collected member. The engine only talks to
-// this interface, so another database can stand behind it.
+// the keyword, holding one row per collected member, and beside the tables
+// the state of each keyword's collection, so that an interrupted one can be
+// resumed. The engine only talks to this interface, so another database can
+// stand behind it.
 //
 // Every operation may run on any thread. Failures come back as false with a
 // reason in `error` (when given); nothing throws.
@@ -12,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/collection_state.h"
 #include "storage/contact_record.h"
 
 namespace qinglan {
@@ -20,12 +23,40 @@ class RecordStore {
 public:
     virtual ~RecordStore() = default;
 
-    // Creates the keyword's table unless a table of that name exists.
+    // Creates the keyword's table unless a table of that name exists; a
+    // table it creates gets a state with no member list yet, in the same
+    // transaction, so that a collection cut short at once is still resumed.
     virtual bool ensure_table(std::string_view table, std::string* error) = 0;
 
-    // Stores one record as one row, durable once this returns true.
-    virtual bool insert_record(std::string_view table, const ContactRecord& record,
+    // Saves the member list read from the keyword's search page; with
+    // `replace_rows` the rows stored so far are deleted in the same
+    // transaction (a collection started over).
+    virtual bool save_member_list(std::string_view table, const std::vector<std::string>& members,
+                                  bool replace_rows, std::string* error) = 0;
+
+    // Stores one record as one row, durable once this returns true. With
+    // `member` (0-based in the member list, -1 for none) that member counts
+    // as stored, in the same transaction: a row is never stored without it,
+    // nor the other way round.
+    virtual bool insert_record(std::string_view table, const ContactRecord& record, int member,
                                std::string* error) = 0;
+
+    // The keyword's collection state; untracked when none is kept.
+    virtual bool read_state(std::string_view table, CollectionState* state,
+                            std::string* error) = 0;
+
+    // Deletes the keywords' tables and states, all in one transaction.
+    virtual bool forget(const std::vector<std::string>& tables, std::string* error) = 0;
+
+    // Claims the keyword for this collector: false, with the reason, while
+    // another task or process holds it. A claim ends with release() or
+    // with the process.
+    virtual bool claim(std::string_view table, std::string* error) = 0;
+    virtual void release(std::string_view table) = 0;
+
+    // Makes every wait for a database held by someone else give up at once,
+    // from now on: the program is stopping. Safe from any thread.
+    virtual void interrupt() = 0;
 
     // The names of the stored keyword tables in a stable order (the order of
     // their creation), leaving out the database's own tables.

@@ -6,49 +6,22 @@
 #include <system_error>
 
 #include "services/failure.h"
+#include "storage/sqlite_support.h"
 
 namespace qinglan {
 namespace {
 
+using namespace sqlite;
+
+// How long a write waits for a database another program holds.
 constexpr int kBusyTimeoutMs = 10000;
+constexpr int kBusyStepMs = 10;
 
 // The table columns in their stored order; 编号 comes first and stays empty.
 constexpr const char* kCreateColumns =
     "(\"编号\" TEXT, \"地址\" TEXT, \"公司名称\" TEXT, \"用户账号\" TEXT, \"电话\" TEXT, "
     "\"传真\" TEXT, \"称呼\" TEXT, \"移动电话\" TEXT, \"职位\" TEXT, \"联系人\" TEXT, "
     "\"邮编\" TEXT, \"部门\" TEXT, \"网站\" TEXT)";
-
-std::string quote_name(std::string_view name) {
-    std::string quoted = "\"";
-    for (const char c : name) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    quoted += '"';
-    return quoted;
-}
-
-bool fail_sqlite(std::string* error, sqlite3* db, const std::string& doing) {
-    return fail(error, doing + ": " + sqlite3_errmsg(db));
-}
-
-bool run(sqlite3* db, const std::string& sql, std::string* error) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-        const std::string reason = message != nullptr ? message : sqlite3_errmsg(db);
-        sqlite3_free(message);
-        return fail(error, reason);
-    }
-    return true;
-}
-
-// Closes a statement when it goes out of scope.
-struct Finalizer {
-    sqlite3_stmt* statement;
-    ~Finalizer() { sqlite3_finalize(statement); }
-};
 
 sqlite3* open_connection(const std::string& path, int flags, std::string* error) {
     sqlite3* db = nullptr;
@@ -58,7 +31,6 @@ sqlite3* open_connection(const std::string& path, int flags, std::string* error)
         sqlite3_close(db);
         return nullptr;
     }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db, 1);
     return db;
 }
@@ -80,41 +52,93 @@ std::unique_ptr<SqliteStore> SqliteStore::open(const std::string& data_dir, std:
         return nullptr;
     }
     const bool is_new = !std::filesystem::exists(path, fs_error);
-
-    sqlite3* writer = open_connection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
-    if (writer == nullptr) {
-        return nullptr;
-    }
-    std::string reason;
-    // Reading the schema tells a database from any other file at once.
-    if (!run(writer, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", &reason) ||
-        !run(writer, "SELECT count(*) FROM sqlite_master", &reason)) {
-        fail(error, "cannot open " + path + ": " + reason);
-        sqlite3_close(writer);
-        return nullptr;
-    }
-    sqlite3* reader = open_connection(path, SQLITE_OPEN_READONLY, error);
-    if (reader == nullptr) {
-        sqlite3_close(writer);
-        return nullptr;
-    }
-    std::unique_ptr<SqliteStore> store(new SqliteStore(path, writer, reader));
-    if (is_new && !store->ensure_table("123", &reason)) {
-        fail(error, "cannot create the first table in " + path + ": " + reason);
+    std::unique_ptr<SqliteStore> store(new SqliteStore(path));
+    if (!store->connect(is_new, error)) {
         return nullptr;
     }
     return store;
 }
 
-SqliteStore::SqliteStore(std::string path, sqlite3* writer, sqlite3* reader)
-    : path_(std::move(path)), writer_(writer), reader_(reader) {}
+SqliteStore::SqliteStore(std::string path)
+    : path_(std::move(path)), claims_(path_.substr(0, path_.size() - 3) + ".claims") {}
 
 SqliteStore::~SqliteStore() {
-    for (auto& [table, statement] : inserts_) {
-        sqlite3_finalize(statement);
+    for (auto* kept : {&statements_, &inserts_}) {
+        for (auto& [key, statement] : *kept) {
+            sqlite3_finalize(statement);
+        }
     }
     sqlite3_close(reader_);
     sqlite3_close(writer_);
+}
+
+bool SqliteStore::connect(bool is_new, std::string* error) {
+    writer_ = open_connection(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
+    if (writer_ == nullptr) {
+        return false;
+    }
+    sqlite3_busy_handler(writer_, busy_wait, this);
+    std::string reason;
+    // Reading the schema tells a database from any other file at once.
+    if (!run(writer_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", &reason) ||
+        !run(writer_, "SELECT count(*) FROM sqlite_master", &reason)) {
+        return fail(error, "cannot open " + path_ + ": " + reason);
+    }
+    reader_ = open_connection(path_, SQLITE_OPEN_READONLY, error);
+    if (reader_ == nullptr) {
+        return false;
+    }
+    sqlite3_busy_handler(reader_, busy_wait, this);
+    if (!create_schema(is_new, &reason)) {
+        return fail(error, "cannot create the first tables in " + path_ + ": " + reason);
+    }
+    return true;
+}
+
+int SqliteStore::busy_wait(void* store, int count) {
+    const auto* self = static_cast<const SqliteStore*>(store);
+    if (self->interrupted_.load() || count * kBusyStepMs >= kBusyTimeoutMs) {
+        return 0;
+    }
+    sqlite3_sleep(kBusyStepMs);
+    return 1;
+}
+
+void SqliteStore::interrupt() {
+    interrupted_ = true;
+}
+
+// Several collectors may open a new file at the same moment: every table is
+// made only if missing, inside one write transaction.
+bool SqliteStore::create_schema(bool with_first_table, std::string* error) {
+    std::lock_guard lock(write_mutex_);
+    std::string names = "'" + std::string(kCollections) + "','" + kMembers + "'";
+    int wanted = 2;
+    if (with_first_table) {
+        names += ",'123'";
+        ++wanted;
+    }
+    sqlite3_stmt* count = nullptr;
+    if (sqlite3_prepare_v2(writer_, ("SELECT count(*) FROM sqlite_master WHERE name IN (" + names + ")").c_str(),
+                           -1, &count, nullptr) != SQLITE_OK) {
+        return fail(error, sqlite3_errmsg(writer_));
+    }
+    Finalizer finalizer{count};
+    if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == wanted) {
+        return true;
+    }
+    WriteTransaction transaction(writer_);
+    return transaction.begin(error) &&
+           (!with_first_table ||
+            run(writer_, std::string("CREATE TABLE IF NOT EXISTS \"123\" ") + kCreateColumns, error)) &&
+           run(writer_,
+               "CREATE TABLE IF NOT EXISTS " + quote_name(kCollections) +
+                   " (keyword TEXT PRIMARY KEY, listed INTEGER NOT NULL);"
+                   "CREATE TABLE IF NOT EXISTS " + quote_name(kMembers) +
+                   " (keyword TEXT NOT NULL, position INTEGER NOT NULL, account BLOB NOT NULL,"
+                   " stored INTEGER NOT NULL, PRIMARY KEY (keyword, position)) WITHOUT ROWID",
+               error) &&
+           transaction.commit(error);
 }
 
 bool SqliteStore::execute(const std::string& sql, std::string* error) {
@@ -122,78 +146,73 @@ bool SqliteStore::execute(const std::string& sql, std::string* error) {
     return run(writer_, sql, error);
 }
 
+sqlite3_stmt* SqliteStore::statement(const std::string& sql, std::string* error) {
+    const auto found = statements_.find(sql);
+    if (found != statements_.end()) {
+        return found->second;
+    }
+    sqlite3_stmt* prepared = nullptr;
+    if (sqlite3_prepare_v2(writer_, sql.c_str(), -1, &prepared, nullptr) != SQLITE_OK) {
+        fail(error, sqlite3_errmsg(writer_));
+        return nullptr;
+    }
+    statements_.emplace(sql, prepared);
+    return prepared;
+}
+
 bool SqliteStore::ensure_table(std::string_view table, std::string* error) {
     const std::string quoted = quote_name(table);
-    // SQLite keeps names beginning with "sqlite_" for itself, in any case.
+    // SQLite keeps names beginning with "sqlite_" for itself, in any case,
+    // and the collection state has two tables of its own.
     if (table.size() >= 7 && sqlite3_strnicmp(table.data(), "sqlite_", 7) == 0) {
         return fail(error, "cannot create the table " + quoted +
                                ": names beginning with sqlite_ are reserved by the database");
     }
+    for (const char* own : {kCollections, kMembers}) {
+        if (sqlite3_stricmp(std::string(table).c_str(), own) == 0) {
+            return fail(error, "cannot create the table " + quoted +
+                                   ": the name is reserved for the collection state");
+        }
+    }
     std::lock_guard lock(write_mutex_);
     // Table names ignore the case of ASCII letters: a keyword that differs
     // from a stored one only in case would write into that keyword's table.
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(writer_, "SELECT name FROM sqlite_master WHERE name = ?1 COLLATE NOCASE",
-                           -1, &statement, nullptr) != SQLITE_OK) {
-        return fail_sqlite(error, writer_, "cannot create the table " + quoted);
-    }
-    Finalizer finalizer{statement};
-    sqlite3_bind_text(statement, 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
-    if (sqlite3_step(statement) == SQLITE_ROW) {
-        const auto* existing = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-        if (existing != nullptr && table == existing) {
-            return true;
-        }
-        return fail(error, "cannot create the table " + quoted + ": the table " +
-                               quote_name(existing != nullptr ? existing : "") +
-                               " exists, and table names do not tell letter case apart");
-    }
-    std::string reason;
-    if (!run(writer_, "CREATE TABLE " + quoted + " " + kCreateColumns, &reason)) {
-        return fail(error, "cannot create the table " + quoted + ": " + reason);
-    }
-    return true;
-}
-
-sqlite3_stmt* SqliteStore::insert_statement(std::string_view table, std::string* error) {
-    const auto found = inserts_.find(std::string(table));
-    if (found != inserts_.end()) {
-        return found->second;
-    }
-    std::string sql = "INSERT INTO " + quote_name(table) + " (";
-    for (int i = 0; i < kRecordFields; ++i) {
-        sql += (i == 0 ? "\"" : ",\"") + std::string(kRecordColumnNames[i]) + "\"";
-    }
-    sql += ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?)";
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(writer_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-        fail_sqlite(error, writer_, "cannot store into " + quote_name(table));
-        return nullptr;
-    }
-    inserts_.emplace(std::string(table), statement);
-    return statement;
-}
-
-bool SqliteStore::insert_record(std::string_view table, const ContactRecord& record,
-                                std::string* error) {
-    std::lock_guard lock(write_mutex_);
-    sqlite3_stmt* statement = insert_statement(table, error);
-    if (statement == nullptr) {
+    sqlite3_stmt* lookup =
+        statement("SELECT name FROM sqlite_master WHERE name = ?1 COLLATE NOCASE", error);
+    if (lookup == nullptr) {
         return false;
     }
-    for (int i = 0; i < kRecordFields; ++i) {
-        const std::string& value = record[static_cast<std::size_t>(i)];
-        sqlite3_bind_text(statement, i + 1, value.data(), static_cast<int>(value.size()),
-                          SQLITE_STATIC);
+    {
+        Resetter resetter{lookup};
+        bind_text(lookup, 1, table);
+        if (sqlite3_step(lookup) == SQLITE_ROW) {
+            const auto* existing = reinterpret_cast<const char*>(sqlite3_column_text(lookup, 0));
+            if (existing != nullptr && table == existing) {
+                return true;
+            }
+            return fail(error, "cannot create the table " + quoted + ": the table " +
+                                   quote_name(existing != nullptr ? existing : "") +
+                                   " exists, and table names do not tell letter case apart");
+        }
     }
-    const int rc = sqlite3_step(statement);
-    sqlite3_reset(statement);
-    sqlite3_clear_bindings(statement);
-    if (rc != SQLITE_DONE) {
-        // A statement whose table went away is prepared anew next time.
-        sqlite3_finalize(statement);
-        inserts_.erase(std::string(table));
-        return fail_sqlite(error, writer_, "cannot store a row into " + quote_name(table));
+    // The table and its state in one step: a table that exists has a state
+    // from its first moment, or is one from before states were kept.
+    std::string reason;
+    WriteTransaction transaction(writer_);
+    sqlite3_stmt* state = nullptr;
+    bool made = transaction.begin(&reason) &&
+                run(writer_, "CREATE TABLE " + quoted + " " + kCreateColumns, &reason) &&
+                (state = statement("INSERT OR REPLACE INTO " + quote_name(kCollections) +
+                                       " (keyword, listed) VALUES (?1, 0)",
+                                   &reason)) != nullptr;
+    if (made) {
+        Resetter resetter{state};
+        bind_text(state, 1, table);
+        made = sqlite3_step(state) == SQLITE_DONE ||
+               fail_sqlite(&reason, writer_, "cannot keep its state");
+    }
+    if (!made || !transaction.commit(&reason)) {
+        return fail(error, "cannot create the table " + quoted + ": " + reason);
     }
     return true;
 }

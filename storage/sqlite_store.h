@@ -6,18 +6,33 @@
 // TEXT columns 编号, 地址, 公司名称, 用户账号, 电话, 传真, 称呼, 移动电话,
 // 职位, 联系人, 邮编, 部门, 网站; 编号 is never written.
 //
+// The collection state of the keywords lives in the same file, in the two
+// tables "MSysCollections" (a keyword's member list is saved or not) and
+// "MSysCollectionMembers" (its members in page order and which are stored).
+// Table names beginning with "MSys" have always been the database's own and
+// never keywords, so the keyword tables, "123" and the table list stay as
+// they were. Keeping them in the one file is what lets a row and its
+// member's state be written in one transaction: a WAL transaction spanning
+// two files is not atomic as a whole.
+//
 // Values are bound, never spliced into SQL, and table names are quoted, so a
-// keyword is only ever a name. The journal is a WAL and each insert its own
-// transaction: a crash loses at most the member in hand. Inserts are
-// serialised on one connection; reads use a second one, so loading a large
-// table never holds up the collectors.
+// keyword is only ever a name. The journal is a WAL and each member's row its
+// own transaction: a crash loses at most the member in hand, and a kill at
+// any instant leaves rows and state agreeing. Writes are serialised on one
+// connection; reads use a second one, so loading a large table never holds
+// up the collectors. Waits for a database held by another program last at
+// most ten seconds, and give up at once after interrupt().
+//
+// Claims of keywords go through date/lingshishuj.claims (see KeywordClaims).
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
+#include "storage/keyword_claims.h"
 #include "storage/record_store.h"
 
 struct sqlite3;
@@ -40,8 +55,15 @@ public:
     const std::string& path() const { return path_; }
 
     bool ensure_table(std::string_view table, std::string* error) override;
-    bool insert_record(std::string_view table, const ContactRecord& record,
+    bool save_member_list(std::string_view table, const std::vector<std::string>& members,
+                          bool replace_rows, std::string* error) override;
+    bool insert_record(std::string_view table, const ContactRecord& record, int member,
                        std::string* error) override;
+    bool read_state(std::string_view table, CollectionState* state, std::string* error) override;
+    bool forget(const std::vector<std::string>& tables, std::string* error) override;
+    bool claim(std::string_view table, std::string* error) override;
+    void release(std::string_view table) override;
+    void interrupt() override;
     bool read_table_names(std::vector<std::string>* names, std::string* error) override;
     bool read_rows(std::string_view table, const std::function<bool(ContactRecord&&)>& sink,
                    std::string* error) override;
@@ -51,16 +73,25 @@ public:
     bool execute(const std::string& sql, std::string* error);
 
 private:
-    SqliteStore(std::string path, sqlite3* writer, sqlite3* reader);
+    explicit SqliteStore(std::string path);
 
+    bool connect(bool is_new, std::string* error);
+    static int busy_wait(void* store, int count);
+    bool create_schema(bool with_first_table, std::string* error);
+    // A statement of the writing connection, prepared once and kept; under write_mutex_.
+    sqlite3_stmt* statement(const std::string& sql, std::string* error);
     sqlite3_stmt* insert_statement(std::string_view table, std::string* error);
+    void drop_statements(std::string_view table);
 
     const std::string path_;
+    std::atomic<bool> interrupted_{false};
+    KeywordClaims claims_;
     std::mutex write_mutex_;
-    sqlite3* writer_;
-    std::unordered_map<std::string, sqlite3_stmt*> inserts_;  // by table, under write_mutex_
+    sqlite3* writer_ = nullptr;
+    std::unordered_map<std::string, sqlite3_stmt*> statements_;  // by SQL, under write_mutex_
+    std::unordered_map<std::string, sqlite3_stmt*> inserts_;     // by table, under write_mutex_
     std::mutex read_mutex_;
-    sqlite3* reader_;
+    sqlite3* reader_ = nullptr;
 };
 
 }  // namespace qinglan

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "services/failure.h"
+#include "storage/keyword_claims.h"
 #include "storage/record_store.h"
 
 namespace qinglan {
@@ -16,9 +17,26 @@ class UnavailableStore final : public RecordStore {
 public:
     explicit UnavailableStore(std::string reason) : reason_(std::move(reason)) {}
     bool ensure_table(std::string_view, std::string* error) override { return fail(error); }
-    bool insert_record(std::string_view, const ContactRecord&, std::string* error) override {
+    bool save_member_list(std::string_view, const std::vector<std::string>&, bool,
+                          std::string* error) override {
         return fail(error);
     }
+    bool insert_record(std::string_view, const ContactRecord&, int, std::string* error) override {
+        return fail(error);
+    }
+    bool read_state(std::string_view, CollectionState*, std::string* error) override {
+        return fail(error);
+    }
+    bool forget(const std::vector<std::string>&, std::string* error) override {
+        return fail(error);
+    }
+    // Without a database nothing is stored, but a keyword is still collected
+    // by one task at a time.
+    bool claim(std::string_view table, std::string* error) override {
+        return claims_.claim(table, error);
+    }
+    void release(std::string_view table) override { claims_.release(table); }
+    void interrupt() override {}
     bool read_table_names(std::vector<std::string>*, std::string* error) override {
         return fail(error);
     }
@@ -33,6 +51,7 @@ public:
 private:
     bool fail(std::string* error) const { return qinglan::fail(error, reason_); }
     std::string reason_;
+    KeywordClaims claims_{""};
 };
 
 }  // namespace qinglan

@@ -24,6 +24,8 @@ std::string_view reason_phrase(int status) {
             return "Not Found";
         case 405:
             return "Method Not Allowed";
+        case 429:
+            return "Too Many Requests";
         case 431:
             return "Request Header Fields Too Large";
         case 500:

@@ -87,6 +87,7 @@ void SampleMarketplace::set_behaviour(std::string key, Behaviour behaviour) {
 void SampleMarketplace::clear_behaviours() {
     std::lock_guard lock(data_mutex_);
     behaviours_.clear();
+    failures_sent_.clear();
 }
 
 bool SampleMarketplace::start(std::uint16_t port) {
@@ -307,6 +308,7 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
     }
 
     Behaviour behaviour;
+    bool fail_now = false;
     {
         std::lock_guard lock(data_mutex_);
         auto found = behaviours_.find(route.key);
@@ -315,9 +317,16 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
         }
         if (found != behaviours_.end()) {
             behaviour = found->second;
+            fail_now = behaviour.fail_times > 0 &&
+                       ++failures_sent_[found->first] <= behaviour.fail_times;
         }
     }
     if (behaviour.delay_ms > 0 && !connection.pause(behaviour.delay_ms)) {
+        return;
+    }
+    if (fail_now) {
+        send_short_answer(connection, request.version, behaviour.fail_status,
+                          behaviour.extra_headers);
         return;
     }
     if (behaviour.never_answer) {
@@ -334,8 +343,24 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
     if (behaviour.drop_after >= 0) {
         to_send = to_send.substr(0, static_cast<std::size_t>(behaviour.drop_after));
     }
+    if (behaviour.endless) {
+        length.reset();
+    }
     const std::string head =
         response_head(request.version, reply.status, reply.content_type, length, reply.headers);
+    if (behaviour.endless && !head_only) {
+        // Whole copies of the body in large sends, so the client, not this
+        // server, is what the stream's speed is bounded by.
+        std::string block(reply.body.empty() ? std::string_view("x") : reply.body);
+        while (block.size() < 64 * 1024) {
+            block += block;
+        }
+        if (connection.send_all(head)) {
+            while (connection.send_all(block)) {
+            }
+        }
+        return;
+    }
     if (behaviour.chunk_delay_ms <= 0) {
         if (connection.send_all(head + std::string(to_send))) {
             connection.finish();

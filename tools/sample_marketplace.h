@@ -52,6 +52,14 @@ struct Behaviour {
     bool content_length = true;
     std::string content_type{};                // overrides the resource's own
     std::vector<std::string> extra_headers{};  // whole lines, e.g. "Set-Cookie: a=1"
+    // Answer the first `fail_times` requests for the key with `fail_status`
+    // and a short body of its own (with extra_headers, e.g. "Retry-After: 1"),
+    // then as set above. clear_behaviours() starts the count again.
+    int fail_times = 0;
+    int fail_status = 503;
+    // Send the body over and over without a Content-Length, never ending,
+    // until the client leaves or the server stops.
+    bool endless = false;
 };
 
 class SampleMarketplace {
@@ -123,6 +131,7 @@ private:
     mutable std::mutex data_mutex_;  // guards the members up to requests_
     std::map<std::string, std::shared_ptr<const Resource>> resources_;
     std::map<std::string, Behaviour> behaviours_;
+    std::map<std::string, int> failures_sent_;  // by key, for Behaviour::fail_times
     std::string folder_;
     std::vector<ReceivedRequest> requests_;
 

@@ -29,7 +29,7 @@ protected:
         ASSERT_TRUE(database) << error;
         ASSERT_TRUE(database->ensure_table(keyword, &error)) << error;
         for (const ContactRecord& record : records) {
-            ASSERT_TRUE(database->insert_record(keyword, record, &error)) << error;
+            ASSERT_TRUE(database->insert_record(keyword, record, -1, &error)) << error;
         }
     }
 

@@ -246,7 +246,7 @@ TEST_F(CollectionTest, StoredKeywordIsReopenedWithoutARequest) {
     // database would take it for the stored table: it gets no table, and its
     // rows reach neither.
     ASSERT_TRUE(store().ensure_table("Phone", nullptr));
-    ASSERT_TRUE(store().insert_record("Phone", kAlpha, nullptr));
+    ASSERT_TRUE(store().insert_record("Phone", kAlpha, -1, nullptr));
     market_.set_resource(search_key("phone"), "<p> companyId=\"alpha\"");
     ASSERT_TRUE(engine.read_table_names(nullptr));
     const SubmitResult other_case = engine.submit_keyword("phone");
@@ -328,7 +328,7 @@ TEST_F(CollectionTest, StopEndsTransfersPromptlyAndKeepsStoredRows) {
     Behaviour hang;
     hang.never_answer = true;
     market_.set_behaviour("card/m2", hang);
-    set_fetch_timeouts({5, 60});
+    set_fetch_settings({.connect_seconds = 5, .stall_seconds = 60, .retry_base_ms = 10});
 
     CollectionEngine engine(store(), hosts(), observer_);
     engine.submit_keyword("停");

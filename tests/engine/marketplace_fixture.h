@@ -24,13 +24,13 @@ class MarketplaceFixture : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(market_.start());
-        set_fetch_timeouts({5, 5});
+        set_fetch_settings({.connect_seconds = 5, .stall_seconds = 5, .retry_base_ms = 10});
     }
 
     void TearDown() override {
         market_.stop();
         store_.reset();
-        set_fetch_timeouts({});
+        set_fetch_settings({});
     }
 
     SqliteStore& store() {

@@ -115,14 +115,14 @@ private slots:
         QVERIFY(market_->start());
         dialogs_ = std::make_unique<RecordingDialogs>();
         ended_.clear();
-        set_fetch_timeouts({5, 5});
+        set_fetch_settings({.connect_seconds = 5, .stall_seconds = 5, .retry_base_ms = 10});
     }
 
     void cleanup() {
         window_.reset();
         market_.reset();
         folder_.reset();
-        set_fetch_timeouts({});
+        set_fetch_settings({});
     }
 
     void startUpLaysOutTheWindow() {
@@ -249,7 +249,7 @@ private slots:
             record[kAddress] = "第一行\n第二行";
             for (int i = 0; i < 3; ++i) {
                 record[kAccount] = "s" + std::to_string(i);
-                QVERIFY(store->insert_record("乙", record, nullptr));
+                QVERIFY(store->insert_record("乙", record, -1, nullptr));
             }
         }
         MainWindow& window = started_window();
@@ -378,7 +378,7 @@ private slots:
             auto store = SqliteStore::open(folder_->str(), &error);
             QVERIFY(store);
             QVERIFY(store->ensure_table("Phone", nullptr));
-            QVERIFY(store->insert_record("Phone", ContactRecord{}, nullptr));
+            QVERIFY(store->insert_record("Phone", ContactRecord{}, -1, nullptr));
         }
         serve_members(*market_, "phone", "p", 2);
         MainWindow& window = started_window();

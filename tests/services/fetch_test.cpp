@@ -43,12 +43,12 @@ milliseconds elapsed_since(Clock::time_point start) {
 class FetchTest : public testing::Test {
 protected:
     void SetUp() override {
-        set_fetch_timeouts({.connect_seconds = 5, .stall_seconds = kStallSeconds});
+        set_fetch_settings({.connect_seconds = 5, .stall_seconds = kStallSeconds});
         ASSERT_TRUE(market_.start());
     }
     void TearDown() override {
         market_.stop();
-        set_fetch_timeouts({});
+        set_fetch_settings({});
     }
 
     std::string url(std::string_view path) const {
@@ -125,7 +125,9 @@ TEST_F(FetchTest, GivesUpAtOnceWhenNothingListens) {
     const std::string address = "http://" + closed.search_host() + "/page.txt";
     closed.stop();
 
-    FetchInfo info{"left over", 200};
+    FetchInfo info;
+    info.content_type = "left over";
+    info.status = 200;
     const auto start = Clock::now();
     EXPECT_EQ(fetch_page(address, nullptr, &info), "");
     EXPECT_LT(elapsed_since(start), milliseconds(2000));
@@ -173,13 +175,13 @@ private:
 
 TEST_F(FetchTest, GivesUpOnAConnectThatHangs) {
     FullBacklog backlog;
-    set_fetch_timeouts({.connect_seconds = 1, .stall_seconds = 60});
+    set_fetch_settings({.connect_seconds = 1, .stall_seconds = 60});
 
     auto start = Clock::now();
     EXPECT_EQ(fetch_page(backlog.url()), "");
     EXPECT_LT(elapsed_since(start), milliseconds(3000));
 
-    set_fetch_timeouts({.connect_seconds = 60, .stall_seconds = 60});
+    set_fetch_settings({.connect_seconds = 60, .stall_seconds = 60});
     std::atomic<bool> cancel{false};
     std::thread canceller([&cancel] {
         std::this_thread::sleep_for(milliseconds(300));
@@ -195,7 +197,7 @@ TEST_F(FetchTest, GivesUpOnAServerThatDoesNotSpeakTls) {
     market_.set_resource("page.txt", "text");
     // The handshake counts as part of the connect: the server, waiting for
     // a request head that never comes, says nothing back.
-    set_fetch_timeouts({.connect_seconds = 1, .stall_seconds = kStallSeconds});
+    set_fetch_settings({.connect_seconds = 1, .stall_seconds = kStallSeconds});
 
     const auto start = Clock::now();
     EXPECT_EQ(fetch_page("https://" + market_.search_host() + "/page.txt"), "");
@@ -312,7 +314,7 @@ TEST_F(FetchTest, CancellationEndsAFetchPromptly) {
     const std::string body = mixed_bytes(100000, 5);
     market_.set_resource("trickle.bin", body);
     market_.set_behaviour("trickle.bin", {.chunk_delay_ms = 100, .chunk_bytes = 100});
-    set_fetch_timeouts({.connect_seconds = 5, .stall_seconds = 60});
+    set_fetch_settings({.connect_seconds = 5, .stall_seconds = 60});
 
     for (const char* path : {"/silent", "/trickle.bin"}) {
         std::atomic<bool> cancel{false};

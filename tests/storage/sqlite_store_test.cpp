@@ -78,12 +78,12 @@ TEST_F(SqliteStoreTest, RowsSurviveReopeningAndReadByName) {
     {
         auto store = open_store();
         ASSERT_TRUE(store->ensure_table("手机", nullptr));
-        ASSERT_TRUE(store->insert_record("手机", record_of("a"), nullptr));
+        ASSERT_TRUE(store->insert_record("手机", record_of("a"), -1, nullptr));
         ContactRecord odd = record_of("b");
         odd[kCompanyName] = "O'Brien \"Co\"; DROP TABLE x; --";
         odd[kAddress] = "line1\nline2\ttab";
         odd[kWebsite] = "";
-        ASSERT_TRUE(store->insert_record("手机", odd, nullptr));
+        ASSERT_TRUE(store->insert_record("手机", odd, -1, nullptr));
         // The first table is only made with a new file.
         ASSERT_TRUE(store->execute("DROP TABLE \"123\"", nullptr));
     }
@@ -119,7 +119,7 @@ TEST_F(SqliteStoreTest, TableNamesKeepCreationOrderWithoutSystemTables) {
     EXPECT_EQ(names, (std::vector<std::string>{"123", "b", "a", "MSy", "x\"y", "  ", "", "t"}));
     // An existing table is left as it is; one that differs only in letter
     // case is refused, as the database would take it for the same table.
-    ASSERT_TRUE(store->insert_record("b", record_of("r"), nullptr));
+    ASSERT_TRUE(store->insert_record("b", record_of("r"), -1, nullptr));
     ASSERT_TRUE(store->ensure_table("b", nullptr));
     std::string error;
     EXPECT_FALSE(store->ensure_table("B", &error));
@@ -137,7 +137,7 @@ TEST_F(SqliteStoreTest, FailuresSayWhatAndWhy) {
     std::string error;
     EXPECT_FALSE(store->ensure_table("sqlite_x", &error));
     EXPECT_NE(error.find("sqlite_x"), std::string::npos) << error;
-    EXPECT_FALSE(store->insert_record("missing", record_of("a"), &error));
+    EXPECT_FALSE(store->insert_record("missing", record_of("a"), -1, &error));
     EXPECT_NE(error.find("missing"), std::string::npos) << error;
     EXPECT_FALSE(store->read_rows(
         "missing", [](ContactRecord&&) { return true; }, &error));
@@ -145,7 +145,7 @@ TEST_F(SqliteStoreTest, FailuresSayWhatAndWhy) {
     EXPECT_FALSE(store->count_rows("missing", &count, &error));
     // A table that appears later is written once it exists.
     ASSERT_TRUE(store->ensure_table("missing", nullptr));
-    EXPECT_TRUE(store->insert_record("missing", record_of("a"), &error)) << error;
+    EXPECT_TRUE(store->insert_record("missing", record_of("a"), -1, &error)) << error;
 }
 
 TEST_F(SqliteStoreTest, UnusableFilesAreReported) {
@@ -175,7 +175,7 @@ TEST_F(SqliteStoreTest, ConcurrentInsertsAndReads) {
         writers.emplace_back([&, t] {
             for (int i = 0; i < kRows; ++i) {
                 EXPECT_TRUE(store->insert_record("t" + std::to_string(t),
-                                                 record_of(std::to_string(i)), nullptr));
+                                                 record_of(std::to_string(i)), -1, nullptr));
             }
         });
     }

@@ -72,7 +72,7 @@ TEST_F(UpdateFolder, HandOverFileHoldsTheSevenItemsInOrder) {
 TEST(UpdateServer, NoticeAndDescriptor) {
     SampleMarketplace server;
     ASSERT_TRUE(server.start());
-    set_fetch_timeouts({5, 5});
+    set_fetch_settings({.connect_seconds = 5, .stall_seconds = 5, .retry_base_ms = 10});
     const std::string host = server.search_host();
 
     EXPECT_EQ(fetch_remote_notice(""), "");
@@ -104,7 +104,7 @@ TEST(UpdateServer, NoticeAndDescriptor) {
     ASSERT_TRUE(descriptor);
     EXPECT_TRUE(announces_update(*descriptor));
     EXPECT_EQ(descriptor->update_address, "http://u/");
-    set_fetch_timeouts({});
+    set_fetch_settings({});
 }
 
 }  // namespace

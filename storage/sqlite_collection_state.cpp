@@ -1,0 +1,224 @@
+// The SQLite store's writes of rows together with the collection state, and
+// the reads and deletions of that state.
+
+#include <sqlite3.h>
+
+#include "storage/sqlite_store.h"
+#include "storage/sqlite_support.h"
+
+namespace qinglan {
+
+using namespace sqlite;
+
+sqlite3_stmt* SqliteStore::insert_statement(std::string_view table, std::string* error) {
+    const auto found = inserts_.find(std::string(table));
+    if (found != inserts_.end()) {
+        return found->second;
+    }
+    std::string sql = "INSERT INTO " + quote_name(table) + " (";
+    for (int i = 0; i < kRecordFields; ++i) {
+        sql += (i == 0 ? "\"" : ",\"") + std::string(kRecordColumnNames[i]) + "\"";
+    }
+    sql += ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?)";
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(writer_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        fail_sqlite(error, writer_, "cannot store into " + quote_name(table));
+        return nullptr;
+    }
+    inserts_.emplace(std::string(table), statement);
+    return statement;
+}
+
+void SqliteStore::drop_statements(std::string_view table) {
+    const auto found = inserts_.find(std::string(table));
+    if (found != inserts_.end()) {
+        sqlite3_finalize(found->second);
+        inserts_.erase(found);
+    }
+}
+
+bool SqliteStore::insert_record(std::string_view table, const ContactRecord& record, int member,
+                                std::string* error) {
+    std::lock_guard lock(write_mutex_);
+    const std::string doing = "cannot store a row into " + quote_name(table);
+    std::string reason;
+    WriteTransaction transaction(writer_);
+    sqlite3_stmt* insert = insert_statement(table, error);
+    if (insert == nullptr) {
+        return false;
+    }
+    if (!transaction.begin(&reason)) {
+        return fail(error, doing + ": " + reason);
+    }
+    bool inserted;
+    {
+        Resetter resetter{insert};
+        for (int i = 0; i < kRecordFields; ++i) {
+            bind_text(insert, i + 1, record[static_cast<std::size_t>(i)]);
+        }
+        inserted = sqlite3_step(insert) == SQLITE_DONE || fail_sqlite(error, writer_, doing);
+    }
+    if (!inserted) {
+        // A statement whose table went away is prepared anew next time.
+        drop_statements(table);
+        return false;
+    }
+    if (member >= 0) {
+        sqlite3_stmt* mark = statement("UPDATE " + quote_name(kMembers) +
+                                           " SET stored = 1 WHERE keyword = ?1 AND position = ?2",
+                                       &reason);
+        if (mark == nullptr) {
+            return fail(error, doing + ": " + reason);
+        }
+        Resetter resetter{mark};
+        bind_text(mark, 1, table);
+        sqlite3_bind_int(mark, 2, member);
+        if (sqlite3_step(mark) != SQLITE_DONE) {
+            return fail_sqlite(error, writer_, doing);
+        }
+    }
+    if (!transaction.commit(&reason)) {
+        return fail(error, doing + ": " + reason);
+    }
+    return true;
+}
+
+bool SqliteStore::save_member_list(std::string_view table, const std::vector<std::string>& members,
+                                   bool replace_rows, std::string* error) {
+    std::lock_guard lock(write_mutex_);
+    const std::string doing = "cannot save the member list of " + quote_name(table);
+    std::string reason;
+    WriteTransaction transaction(writer_);
+    if (!transaction.begin(&reason) ||
+        (replace_rows && !run(writer_, "DELETE FROM " + quote_name(table), &reason))) {
+        return fail(error, doing + ": " + reason);
+    }
+    sqlite3_stmt* clear = statement("DELETE FROM " + quote_name(kMembers) + " WHERE keyword = ?1", &reason);
+    sqlite3_stmt* add = statement("INSERT INTO " + quote_name(kMembers) +
+                                      " (keyword, position, account, stored) VALUES (?1, ?2, ?3, 0)",
+                                  &reason);
+    sqlite3_stmt* listed = statement("INSERT OR REPLACE INTO " + quote_name(kCollections) +
+                                         " (keyword, listed) VALUES (?1, 1)",
+                                     &reason);
+    if (clear == nullptr || add == nullptr || listed == nullptr) {
+        return fail(error, doing + ": " + reason);
+    }
+    auto step = [&](sqlite3_stmt* statement, auto&& bind) {
+        Resetter resetter{statement};
+        bind_text(statement, 1, table);
+        bind(statement);
+        return sqlite3_step(statement) == SQLITE_DONE;
+    };
+    bool saved = step(clear, [](sqlite3_stmt*) {}) && step(listed, [](sqlite3_stmt*) {});
+    for (std::size_t i = 0; saved && i < members.size(); ++i) {
+        saved = step(add, [&](sqlite3_stmt* statement) {
+            sqlite3_bind_int(statement, 2, static_cast<int>(i));
+            sqlite3_bind_blob(statement, 3, members[i].data(), static_cast<int>(members[i].size()),
+                              SQLITE_STATIC);
+        });
+    }
+    if (!saved) {
+        return fail_sqlite(error, writer_, doing);
+    }
+    if (!transaction.commit(&reason)) {
+        return fail(error, doing + ": " + reason);
+    }
+    return true;
+}
+
+bool SqliteStore::read_state(std::string_view table, CollectionState* state, std::string* error) {
+    std::lock_guard lock(read_mutex_);
+    *state = CollectionState();
+    const std::string doing = "cannot read the collection state of " + quote_name(table);
+    // One read transaction, so the flag and the list agree with each other.
+    if (!run(reader_, "BEGIN", error)) {
+        return false;
+    }
+    struct EndRead {
+        sqlite3* db;
+        ~EndRead() { run(db, "COMMIT", nullptr); }
+    } end_read{reader_};
+    sqlite3_stmt* listed = nullptr;
+    if (sqlite3_prepare_v2(reader_,
+                           ("SELECT listed FROM " + quote_name(kCollections) + " WHERE keyword = ?1")
+                               .c_str(),
+                           -1, &listed, nullptr) != SQLITE_OK) {
+        return fail_sqlite(error, reader_, doing);
+    }
+    Finalizer finalize_listed{listed};
+    bind_text(listed, 1, table);
+    const int rc = sqlite3_step(listed);
+    if (rc == SQLITE_DONE) {
+        return true;  // untracked
+    }
+    if (rc != SQLITE_ROW) {
+        return fail_sqlite(error, reader_, doing);
+    }
+    state->tracked = true;
+    state->listed = sqlite3_column_int(listed, 0) != 0;
+    if (!state->listed) {
+        return true;
+    }
+    sqlite3_stmt* members = nullptr;
+    if (sqlite3_prepare_v2(reader_,
+                           ("SELECT account, stored FROM " + quote_name(kMembers) +
+                            " WHERE keyword = ?1 ORDER BY position")
+                               .c_str(),
+                           -1, &members, nullptr) != SQLITE_OK) {
+        return fail_sqlite(error, reader_, doing);
+    }
+    Finalizer finalize_members{members};
+    bind_text(members, 1, table);
+    int step;
+    while ((step = sqlite3_step(members)) == SQLITE_ROW) {
+        const auto* account = static_cast<const char*>(sqlite3_column_blob(members, 0));
+        state->members.emplace_back(account != nullptr ? account : "",
+                                    static_cast<std::size_t>(sqlite3_column_bytes(members, 0)));
+        state->stored.push_back(sqlite3_column_int(members, 1) != 0);
+    }
+    if (step != SQLITE_DONE) {
+        return fail_sqlite(error, reader_, doing);
+    }
+    return true;
+}
+
+bool SqliteStore::forget(const std::vector<std::string>& tables, std::string* error) {
+    std::lock_guard lock(write_mutex_);
+    std::string reason;
+    WriteTransaction transaction(writer_);
+    bool done = transaction.begin(&reason);
+    for (const std::string& table : tables) {
+        if (!done) {
+            break;
+        }
+        // A kept statement on the table would stand in the way of dropping it.
+        drop_statements(table);
+        done = run(writer_, "DROP TABLE IF EXISTS " + quote_name(table), &reason);
+        for (const char* state : {kCollections, kMembers}) {
+            sqlite3_stmt* remove =
+                done ? statement("DELETE FROM " + quote_name(state) + " WHERE keyword = ?1", &reason)
+                     : nullptr;
+            if (remove == nullptr) {
+                done = false;
+                break;
+            }
+            Resetter resetter{remove};
+            bind_text(remove, 1, table);
+            done = sqlite3_step(remove) == SQLITE_DONE || fail_sqlite(&reason, writer_, "");
+        }
+    }
+    if (!done || !transaction.commit(&reason)) {
+        return fail(error, "cannot delete the keywords: " + reason);
+    }
+    return true;
+}
+
+bool SqliteStore::claim(std::string_view table, std::string* error) {
+    return claims_.claim(table, error);
+}
+
+void SqliteStore::release(std::string_view table) {
+    claims_.release(table);
+}
+
+}  // namespace qinglan

@@ -1,0 +1,93 @@
+#pragma once
+
+// Small pieces the SQLite store's files share.
+
+#include <sqlite3.h>
+
+#include <string>
+#include <string_view>
+
+#include "services/failure.h"
+
+namespace qinglan::sqlite {
+
+// The tables of the collection state; "MSys" keeps them out of the table list.
+inline constexpr const char* kCollections = "MSysCollections";
+inline constexpr const char* kMembers = "MSysCollectionMembers";
+
+inline std::string quote_name(std::string_view name) {
+    std::string quoted = "\"";
+    for (const char c : name) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    quoted += '"';
+    return quoted;
+}
+
+inline bool fail_sqlite(std::string* error, sqlite3* db, const std::string& doing) {
+    return fail(error, doing + ": " + sqlite3_errmsg(db));
+}
+
+inline bool run(sqlite3* db, const std::string& sql, std::string* error) {
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+        const std::string reason = message != nullptr ? message : sqlite3_errmsg(db);
+        sqlite3_free(message);
+        return fail(error, reason);
+    }
+    return true;
+}
+
+inline void bind_text(sqlite3_stmt* statement, int index, std::string_view text) {
+    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+}
+
+// Closes a statement when it goes out of scope.
+struct Finalizer {
+    sqlite3_stmt* statement;
+    ~Finalizer() { sqlite3_finalize(statement); }
+};
+
+// Resets a kept statement when it goes out of scope, so it holds no lock.
+struct Resetter {
+    sqlite3_stmt* statement;
+    ~Resetter() {
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+    }
+};
+
+// A write transaction, taken at once (BEGIN IMMEDIATE) so a busy database
+// is waited for at its start, not half-way; rolled back unless committed.
+class WriteTransaction {
+public:
+    explicit WriteTransaction(sqlite3* db) : db_(db) {}
+    ~WriteTransaction() {
+        if (open_) {
+            run(db_, "ROLLBACK", nullptr);
+        }
+    }
+    WriteTransaction(const WriteTransaction&) = delete;
+    WriteTransaction& operator=(const WriteTransaction&) = delete;
+
+    bool begin(std::string* error) {
+        open_ = run(db_, "BEGIN IMMEDIATE", error);
+        return open_;
+    }
+    bool commit(std::string* error) {
+        if (!run(db_, "COMMIT", error)) {
+            return false;
+        }
+        open_ = false;
+        return true;
+    }
+
+private:
+    sqlite3* db_;
+    bool open_ = false;
+};
+
+}  // namespace qinglan::sqlite
