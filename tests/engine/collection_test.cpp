@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -49,7 +50,7 @@ const ContactRecord kDelta = {"Qing\\/Lan \\u4e2d Export",
                               "上海市\n浦东新区",
                               "200120",
                               "http://qinglan.example/a\\/b"};
-// A card answered 404; a contact page cut off after its title.
+// A card answered 404 (an answer, not a failure); a long contact page.
 const ContactRecord kEpsilon = {"", "", "", "", "", "女士", "", "", "13611112222", "", "", ""};
 // A card reached through a redirect; a title spanning two lines.
 const ContactRecord kZeta = {"转址公司",    "赵六",         "zeta",      "总经办",
@@ -68,11 +69,8 @@ protected:
             market_.set_resource(std::string("contact/") + account,
                                  saved_page(std::string("contact/") + account + ".html"));
         }
-        const std::string epsilon = saved_page("contact/epsilon.html");
-        market_.set_resource("contact/epsilon", epsilon + std::string(5000, 'x'));
-        Behaviour cut;
-        cut.drop_after = static_cast<long>(epsilon.size());
-        market_.set_behaviour("contact/epsilon", cut);
+        market_.set_resource("contact/epsilon",
+                             saved_page("contact/epsilon.html") + std::string(5000, 'x'));
         Behaviour moved;
         moved.location =
             "/member/ajax/memberCardJson.htm?callback=cb&loginId=zeta-moved&checkLogin=y";
@@ -173,21 +171,31 @@ TEST_F(CollectionTest, Utf8PagesYieldTheSameRecords) {
     EXPECT_EQ(rows[1], kBeta);
 }
 
-TEST_F(CollectionTest, EmptyOrFailedSearchEndsWithNoMembers) {
-    market_.set_resource(search_key("空"), "<html>no companies</html>");
+TEST_F(CollectionTest, SearchPageWithoutAccountsSaysWhatItWas) {
+    market_.set_resource(search_key("空"),
+                         utf8_to_gbk("<html><head><title> 请登录 </title></head>") +
+                             std::string(18000, ' ') + "</html>");
     CollectionEngine engine(store(), hosts(), observer_);
     engine.submit_keyword("空");
-    engine.submit_keyword("nothing-served");  // answered 404
+    engine.submit_keyword("nothing-served");  // answered 404: an answer like any page
     engine.wait_all();
     for (int task : {1, 2}) {
-        EXPECT_TRUE(observer_.outcome(task).completed);
+        EXPECT_TRUE(observer_.outcome(task).succeeded());
         EXPECT_EQ(observer_.outcome(task).members, 0);
         EXPECT_TRUE(observer_.rows(task).empty());
     }
+    EXPECT_EQ(observer_.outcome(1).empty_page, "title \"请登录\", 18 KB");
+    EXPECT_EQ(observer_.outcome(2).empty_page, "title \"\", 0 KB");
     EXPECT_EQ(observer_.task_rows()[0].total, 0);
     const auto statuses = observer_.statuses();
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(),
+                        RecordingObserver::Status{1, 0, "状态：搜索页中没有会员账号（标题“请登录”，18 KB）"}),
+              statuses.end());
     EXPECT_EQ(statuses.back().text, "0位用户信息分析完成可以导出");
     EXPECT_EQ(targets_with("memberCardJson").size(), 0U);
+
+    // Complete with no members: shown from the database from now on.
+    EXPECT_EQ(engine.submit_keyword("空").kind, SubmitResult::kReopened);
 }
 
 TEST_F(CollectionTest, TwoKeywordsCollectAtOnceIntoTheirOwnTables) {
@@ -232,9 +240,10 @@ TEST_F(CollectionTest, TwoKeywordsCollectAtOnceIntoTheirOwnTables) {
 TEST_F(CollectionTest, StoredKeywordIsReopenedWithoutARequest) {
     ASSERT_TRUE(store().ensure_table("手机", nullptr));
     CollectionEngine engine(store(), hosts(), observer_);
-    // Not yet in the table list: the list is the one read last.
+    // A table whose member list was never read is collected, as one that
+    // is not in the table list yet.
     const SubmitResult before = engine.submit_keyword("手机");
-    EXPECT_EQ(before.kind, SubmitResult::kStarted);
+    EXPECT_EQ(before.kind, SubmitResult::kResumed);
     engine.wait_all();
     market_.clear_requests();
 
@@ -292,15 +301,21 @@ TEST_F(CollectionTest, KeywordOutsideGb2312SearchesWithAnEmptyKeyword) {
     EXPECT_EQ(names, (std::vector<std::string>{"123", "手机丂", "手机\xF0\x9F\x98\x80"}));
 }
 
-TEST_F(CollectionTest, SameNewKeywordTwiceCollectsTwiceIntoOneTable) {
+TEST_F(CollectionTest, SameKeywordTwiceIsCollectedOnce) {
     market_.set_resource(search_key("重复"), "<p> companyId=\"alpha\" companyId=\"beta\"");
     market_.set_resource("card/alpha", saved_page("card/alpha.json"));
+    market_.set_behaviour("card/alpha", {.delay_ms = 200});
     CollectionEngine engine(store(), hosts(), observer_);
     ASSERT_TRUE(engine.read_table_names(nullptr));
     EXPECT_EQ(engine.submit_keyword("重复").task, 1);
-    EXPECT_EQ(engine.submit_keyword("重复").task, 2);
+    const SubmitResult second = engine.submit_keyword("重复");
+    EXPECT_EQ(second.kind, SubmitResult::kRefused);
+    EXPECT_NE(second.refusal.find("another task"), std::string::npos) << second.refusal;
     engine.wait_all();
-    EXPECT_EQ(stored_rows("重复").size(), 4U);
+    EXPECT_EQ(stored_rows("重复").size(), 2U);
+    // Once complete, the table list need not be read again to know it.
+    EXPECT_EQ(engine.submit_keyword("重复").kind, SubmitResult::kReopened);
+    EXPECT_EQ(engine.task_count(), 1);
 }
 
 TEST_F(CollectionTest, RefusedRowsAreReported) {
@@ -345,7 +360,7 @@ TEST_F(CollectionTest, StopEndsTransfersPromptlyAndKeepsStoredRows) {
     ASSERT_TRUE(observer_.finished(1));
     EXPECT_FALSE(observer_.outcome(1).completed);
     EXPECT_EQ(observer_.outcome(1).stored, 2);
-    EXPECT_FALSE(engine.submit_keyword("later").table_ready);
+    EXPECT_EQ(engine.submit_keyword("later").kind, SubmitResult::kRefused);
 }
 
 }  // namespace

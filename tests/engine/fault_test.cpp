@@ -36,25 +36,46 @@ protected:
     RecordingObserver observer_;
 };
 
-TEST_F(FaultTest, MarketplaceStoppingMidRunEndsTheTask) {
+TEST_F(FaultTest, MarketplaceGoingAwayFailsTheRestUntilItComesBack) {
     serve_members("停机", 30, 30);
-    CollectionEngine engine(store(), hosts(), observer_);
-    engine.submit_keyword("停机");
-    wait_for_done(1, 5);
-    market_.stop();
-    const auto start = Clock::now();
-    engine.wait_all();
-    EXPECT_LT(Clock::now() - start, 5s);
+    {
+        CollectionEngine engine(store(), hosts(), observer_);
+        engine.submit_keyword("停机");
+        wait_for_done(1, 5);
+        const std::uint16_t port = market_.port();
+        market_.stop();
+        const auto start = Clock::now();
+        engine.wait_all();
+        EXPECT_LT(Clock::now() - start, 10s);
+        ASSERT_TRUE(market_.start(port));
+    }
+    // Every member was tried; those after the stop failed and were not
+    // stored, rather than stored empty.
+    const TaskOutcome first = observer_.outcome(1);
+    EXPECT_TRUE(first.completed);
+    EXPECT_FALSE(first.succeeded());
+    EXPECT_GE(first.stored, 5);
+    EXPECT_EQ(first.stored + first.failed_members, 30);
+    EXPECT_NE(first.member_failure.find("cannot connect"), std::string::npos)
+        << first.member_failure;
+    EXPECT_EQ(static_cast<int>(stored_rows("停机").size()), first.stored);
 
-    // Every member is handled: those after the stop with what arrived, nothing.
-    const TaskOutcome outcome = observer_.outcome(1);
-    EXPECT_TRUE(outcome.completed);
-    EXPECT_EQ(outcome.handled, 30);
+    // Submitted again, the keyword collects only what is missing, in order.
+    market_.clear_requests();
+    CollectionEngine engine(store(), hosts(), observer_);
+    ASSERT_TRUE(engine.read_table_names(nullptr));
+    const SubmitResult again = engine.submit_keyword("停机");
+    EXPECT_EQ(again.kind, SubmitResult::kResumed);
+    EXPECT_EQ(again.stored_rows, first.stored);
+    engine.wait_all();
+    EXPECT_TRUE(observer_.outcome(1).succeeded());
     const auto rows = stored_rows("停机");
     ASSERT_EQ(rows.size(), 30U);
-    EXPECT_EQ(rows.front()[kAccount], "f0");
-    EXPECT_EQ(rows.back()[kAccount], "");
-    EXPECT_EQ(rows.back()[kFormOfAddress], "女士");
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i][kAccount], "f" + std::to_string(i));
+    }
+    EXPECT_EQ(static_cast<int>(market_.requests().size()), 2 * first.failed_members);
+    EXPECT_EQ(engine.submit_keyword("停机").kind, SubmitResult::kReopened);
 }
 
 TEST_F(FaultTest, FullDatabaseIsReportedAndKeepsWhatItHolds) {
@@ -79,6 +100,9 @@ TEST_F(FaultTest, FullDatabaseIsReportedAndKeepsWhatItHolds) {
 }
 
 TEST_F(FaultTest, HugeAndHostileDocuments) {
+    FetchSettings settings = fetch_settings();
+    settings.max_page_bytes = 64u << 20;
+    set_fetch_settings(settings);
     // A search page of 50 MiB whose members stand at its very end.
     std::string page(50u << 20, 'x');
     page += R"( companyId="big" companyId="rnd")";
@@ -105,6 +129,17 @@ TEST_F(FaultTest, HugeAndHostileDocuments) {
     EXPECT_EQ(rows[0][kCompanyName], huge_name);
     EXPECT_EQ(rows[0][kAccount], "big");
     EXPECT_EQ(rows[1][kFormOfAddress], "女士");
+
+    // Past the size cap the same page fails, and is not tried again.
+    settings.max_page_bytes = 16u << 20;
+    set_fetch_settings(settings);
+    market_.clear_requests();
+    ASSERT_TRUE(store().forget({"大"}, nullptr));
+    CollectionEngine capped(store(), hosts(), observer_);
+    capped.submit_keyword("大");
+    capped.wait_all();
+    EXPECT_EQ(observer_.outcome(1).failure.substr(0, 27), "search page: page too large");
+    EXPECT_EQ(market_.requests().size(), 1U);
 }
 
 }  // namespace
