@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "export/temporary_files.h"
 #include "export/xlsx_export.h"
 #include "storage/sqlite_store.h"
 
@@ -79,6 +80,8 @@ int run_export(const Options& options) {
         std::fprintf(stderr, "qinglan: %s\n", error.c_str());
         return 1;
     }
+    // Ctrl-C must not leave the half-written workbook beside FILE.
+    remove_temporary_files_on_signals();
     if (!export_xlsx(file, rows, {}, &error)) {
         std::fprintf(stderr, "qinglan: export of '%s' failed: %s\n", keyword.c_str(),
                      error.c_str());

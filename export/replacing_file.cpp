@@ -1,6 +1,8 @@
 #include "export/replacing_file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <vector>
 
+#include "export/temporary_files.h"
 #include "services/failure.h"
 
 namespace qinglan {
@@ -67,6 +70,8 @@ void ReplacingFile::remove_temporary() {
         ::unlink(temporary_path_.c_str());
         temporary_path_.clear();
     }
+    unregister_temporary_file(signal_slot_);
+    signal_slot_ = -1;
 }
 
 bool ReplacingFile::create(std::string* error) {
@@ -88,12 +93,22 @@ bool ReplacingFile::create(std::string* error) {
     const std::string pattern = (std::filesystem::path(folder_) / hidden_name).string();
     std::vector<char> writable(pattern.begin(), pattern.end());
     writable.push_back('\0');
+    // A signal between the creation and the listing would leave the file
+    // behind; held back for that moment, it arrives once the file is listed.
+    const sigset_t signals = temporary_file_signals();
+    sigset_t previous_mask;
+    ::pthread_sigmask(SIG_BLOCK, &signals, &previous_mask);
     const int descriptor = ::mkostemps(writable.data(), 4, O_CLOEXEC);
-    if (descriptor < 0) {
-        return fail_errno(error, "cannot create a file in the folder " + folder_, errno);
+    const int creation_errno = errno;
+    if (descriptor >= 0) {
+        descriptor_ = descriptor;
+        temporary_path_ = writable.data();
+        signal_slot_ = register_temporary_file(temporary_path_);
     }
-    descriptor_ = descriptor;
-    temporary_path_ = writable.data();
+    ::pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
+    if (descriptor < 0) {
+        return fail_errno(error, "cannot create a file in the folder " + folder_, creation_errno);
+    }
     // mkostemps makes the file private; the result should be like any new file.
     if (::fchmod(descriptor_, 0666 & ~current_umask()) != 0) {
         const int code = errno;
@@ -122,6 +137,8 @@ bool ReplacingFile::commit(std::string* error) {
         return fail_errno(error, "cannot save " + path_, errno);
     }
     committed_ = true;
+    unregister_temporary_file(signal_slot_);
+    signal_slot_ = -1;
     // The rename itself is only durable once the folder is; a failure here
     // leaves a complete file, so it is not reported.
     const int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -5,7 +5,9 @@
 // flushed to the disk and then renamed over `path` in one step, so `path`
 // holds either what it held before or the whole new file, never a part of
 // it, even if the program dies half-way. Destroyed without a successful
-// commit(), the temporary file is removed and `path` is left as it was.
+// commit(), the temporary file is removed and `path` is left as it was; so
+// it is when the process is ended by a signal that
+// remove_temporary_files_on_signals() (export/temporary_files.h) handles.
 //
 // Failures come back as false with a reason naming the file in `error`.
 
@@ -41,6 +43,7 @@ private:
     std::string folder_;
     std::string temporary_path_;
     int descriptor_ = -1;
+    int signal_slot_ = -1;  // in the list of files removed on a signal
     bool committed_ = false;
 };
 

@@ -91,10 +91,16 @@ public:
         int status = 0;
         waitpid(pid_, &status, 0);
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        end_signal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
         return status_;
     }
 
     void kill_now() { kill(pid_, SIGKILL); }
+    void send_signal(int signal_number) { kill(pid_, signal_number); }
+
+    // After wait(): the signal that ended the child, 0 when it exited, since
+    // an exit status of 128 + N alone cannot tell the two apart.
+    int end_signal() const { return end_signal_; }
 
     const std::string& output() const { return output_; }
     const std::string& errors() const { return errors_; }
@@ -102,6 +108,7 @@ public:
 private:
     pid_t pid_ = -1;
     int status_ = -1;
+    int end_signal_ = 0;
     FILE* out_ = nullptr;
     FILE* err_ = nullptr;
     std::string output_, errors_;

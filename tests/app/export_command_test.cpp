@@ -1,11 +1,14 @@
 // `qinglan export` run as a user runs it, on a database filled beforehand.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "storage/sqlite_store.h"
@@ -31,6 +34,59 @@ protected:
         for (const ContactRecord& record : records) {
             ASSERT_TRUE(database->insert_record(keyword, record, -1, &error)) << error;
         }
+    }
+
+    // Stores `rows` made-up rows in one statement: inserted one by one, a
+    // table large enough to take a while to export takes far longer to fill.
+    void store_many(const std::string& keyword, int rows) {
+        store(keyword, {});
+        std::string error;
+        auto database = SqliteStore::open(dir_.string(), &error);
+        ASSERT_TRUE(database) << error;
+        ASSERT_TRUE(database->execute(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                std::to_string(rows) + ") INSERT INTO \"" + keyword +
+                "\" (公司名称, 联系人, 用户账号, 电话, 地址, 邮编) "
+                "SELECT '杭州某某电子有限公司' || i, '张伟', 'zhangwei' || i, '0571-' || i, "
+                "'浙江省杭州市西湖区文三路' || i || '号', '310000' FROM n",
+            &error))
+            << error;
+    }
+
+    // The names in the folder that end in ".tmp", as the export's temporary
+    // file does.
+    std::vector<std::string> temporary_names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            const std::string name = entry.path().filename().string();
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) {
+                names.push_back(name);
+            }
+        }
+        return names;
+    }
+
+    // Exports `keyword` to `name`, sends `signal_number` while the workbook
+    // is being written under its temporary name, and checks that the signal
+    // ended the program and took the temporary file with it.
+    void interrupt_export(const std::string& keyword, const std::string& name, int signal_number) {
+        Child child(command({keyword, file(name)}), [] {
+            // A test run started in the background inherits SIGINT ignored,
+            // and the program leaves an ignored signal ignored.
+            signal(SIGINT, SIG_DFL);
+            signal(SIGTERM, SIG_DFL);
+            signal(SIGHUP, SIG_DFL);
+        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (temporary_names().empty() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_FALSE(temporary_names().empty()) << "the export never started writing";
+        child.send_signal(signal_number);
+        child.wait();
+        EXPECT_EQ(child.end_signal(), signal_number) << child.errors();
+        EXPECT_EQ(child.output(), "");
+        EXPECT_EQ(temporary_names(), std::vector<std::string>{});
     }
 
     std::vector<std::string> command(std::vector<std::string> arguments) {
@@ -139,6 +195,30 @@ TEST_F(ExportCommandTest, AFailedSaveSaysWhyAndKeepsTheOldFile) {
     std::string error;
     ASSERT_TRUE(book.read(file("out.xlsx"), &error)) << error;
     EXPECT_EQ(book.text("A2"), "甲");
+}
+
+// Enough rows that the export is still writing when the signal arrives.
+constexpr int kSlowExportRows = 200000;
+
+TEST_F(ExportCommandTest, CtrlCLeavesNoTemporaryFileAndTheOldFileAsItWas) {
+    store_many("大表", kSlowExportRows);
+    interrupt_export("大表", "new.xlsx", SIGINT);
+    EXPECT_FALSE(fs::exists(file("new.xlsx")));
+
+    std::ofstream(file("old.xlsx")) << "old contents";
+    interrupt_export("大表", "old.xlsx", SIGINT);
+    EXPECT_EQ(file_contents(file("old.xlsx")), "old contents");
+}
+
+TEST_F(ExportCommandTest, TermAndHangupLeaveNoTemporaryFileEither) {
+    store_many("大表", kSlowExportRows);
+    interrupt_export("大表", "new.xlsx", SIGTERM);
+    EXPECT_FALSE(fs::exists(file("new.xlsx")));
+
+    std::ofstream(file("old.xlsx")) << "old contents";
+    interrupt_export("大表", "old.xlsx", SIGTERM);
+    interrupt_export("大表", "old.xlsx", SIGHUP);
+    EXPECT_EQ(file_contents(file("old.xlsx")), "old contents");
 }
 
 TEST_F(ExportCommandTest, WrongArgumentsAreBadUsage) {
