@@ -118,14 +118,19 @@ bool SqliteStore::create_schema(bool with_first_table, std::string* error) {
         names += ",'123'";
         ++wanted;
     }
-    sqlite3_stmt* count = nullptr;
-    if (sqlite3_prepare_v2(writer_, ("SELECT count(*) FROM sqlite_master WHERE name IN (" + names + ")").c_str(),
-                           -1, &count, nullptr) != SQLITE_OK) {
-        return fail(error, sqlite3_errmsg(writer_));
-    }
-    Finalizer finalizer{count};
-    if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == wanted) {
-        return true;
+    {
+        // Finished before the transaction begins: a read still open would
+        // make the write wait on itself when another collector wrote first.
+        sqlite3_stmt* count = nullptr;
+        if (sqlite3_prepare_v2(
+                writer_, ("SELECT count(*) FROM sqlite_master WHERE name IN (" + names + ")").c_str(),
+                -1, &count, nullptr) != SQLITE_OK) {
+            return fail(error, sqlite3_errmsg(writer_));
+        }
+        Finalizer finalizer{count};
+        if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == wanted) {
+            return true;
+        }
     }
     WriteTransaction transaction(writer_);
     return transaction.begin(error) &&

@@ -14,9 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/console_observer.h"
 #include "engine/request.h"
 #include "services/charset.h"
 #include "tests/app/child_process.h"
+#include "tests/app/collect_fixture.h"
 #include "tests/marketplace_pages.h"
 #include "tests/temp_folder.h"
 #include "tools/sample_marketplace.h"
@@ -27,56 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class CollectCommandTest : public testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(market_.start()); }
-    void TearDown() override { market_.stop(); }
-
-    std::vector<std::string> command(const std::string& name, std::vector<std::string> rest) {
-        std::vector<std::string> args = {QINGLAN_PROGRAM,    name,
-                                         "--data-dir",       dir_.string(),
-                                         "--search-host",    market_.search_host(),
-                                         "--member-host",    market_.member_host(),
-                                         "--contact-domain", market_.contact_domain(),
-                                         "--stall-timeout",  "5"};
-        args.insert(args.end(), rest.begin(), rest.end());
-        return args;
-    }
-
-    void serve_members(const std::string& keyword, int count, int card_delay_ms = 0) {
-        qinglan::serve_members(market_, keyword, "m", count, card_delay_ms);
-    }
-
-    long long count_rows(const std::string& table, std::string* integrity = nullptr) {
-        sqlite3* db = nullptr;
-        const std::string path = (dir_ / "date" / "lingshishuj.db").string();
-        EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-        long long count = -1;
-        auto first_value = [&](const std::string& sql) {
-            std::string value;
-            sqlite3_stmt* statement = nullptr;
-            if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
-                sqlite3_step(statement) == SQLITE_ROW) {
-                value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-            }
-            sqlite3_finalize(statement);
-            return value;
-        };
-        if (integrity != nullptr) {
-            *integrity = first_value("PRAGMA integrity_check");
-        }
-        const std::string counted = first_value("SELECT count(*) FROM \"" + table + "\"");
-        if (!counted.empty()) {
-            count = std::stoll(counted);
-        }
-        sqlite3_close(db);
-        return count;
-    }
-
-    TempFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
-    const fs::path dir_ = folder_.path();
-    SampleMarketplace market_;
-};
+using CollectCommandTest = CollectFixture;
 
 TEST_F(CollectCommandTest, CollectsAndSummarises) {
     serve_members("手机", 3);
@@ -99,7 +52,8 @@ TEST_F(CollectCommandTest, CollectsAndSummarises) {
 
     Child tables(command("tables", {}));
     ASSERT_EQ(tables.wait(), 0);
-    EXPECT_EQ(tables.output(), "123\t0\n手机\t3\n电脑\t2\n");
+    EXPECT_EQ(tables.output(),
+              "123\t0\t-\tcomplete\n手机\t3\t3\tcomplete\n电脑\t2\t2\tcomplete\n");
 }
 
 TEST_F(CollectCommandTest, FailuresGiveANonZeroStatus) {
@@ -169,10 +123,18 @@ TEST_F(CollectCommandTest, HostileKeywordsAreOnlyNames) {
     Child child(command("collect", keywords));
     EXPECT_EQ(child.wait(), 1) << child.errors();
 
-    // Every keyword has its summary line; the two the database cannot take
-    // as names of their own say why and store nothing.
+    // Every keyword has its summary line, its control characters escaped;
+    // the two the database cannot take as names of their own say why and
+    // store nothing.
     for (const std::string& keyword : keywords) {
-        EXPECT_NE(child.output().find(keyword + ": "), std::string::npos) << keyword;
+        EXPECT_NE(child.output().find(escape_controls(keyword) + ": "), std::string::npos)
+            << keyword;
+    }
+    // "\x01c" is the one character 0x1C.
+    EXPECT_NE(child.output().find("a\\tb\\x1c: "), std::string::npos) << child.output();
+    EXPECT_NE(child.errors().find("[a\\tb\\x1c] "), std::string::npos);
+    for (const std::string& stream : {child.output(), child.errors()}) {
+        EXPECT_EQ(stream.find('\x1c'), std::string::npos);
     }
     EXPECT_NE(child.errors().find("reserved"), std::string::npos) << child.errors();
     EXPECT_NE(child.errors().find("letter case"), std::string::npos) << child.errors();
@@ -186,9 +148,12 @@ TEST_F(CollectCommandTest, HostileKeywordsAreOnlyNames) {
     ASSERT_EQ(tables.wait(), 0);
     for (const std::string& keyword : {long_keyword, std::string("a\tb\x01c"), std::string("   "),
                                        std::string("x'); DROP TABLE \"Phone\"; --")}) {
-        EXPECT_NE(tables.output().find(keyword + "\t0\n"), std::string::npos) << keyword;
+        EXPECT_NE(tables.output().find(escape_controls(keyword) + "\t0\t0\tcomplete\n"),
+                  std::string::npos)
+            << keyword;
     }
-    EXPECT_NE(tables.output().find("Phone\t2\n"), std::string::npos);
+    EXPECT_NE(tables.output().find("Phone\t2\t2\tcomplete\n"), std::string::npos)
+        << tables.output();
 }
 
 TEST_F(CollectCommandTest, FullDiskIsReported) {

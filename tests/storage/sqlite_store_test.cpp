@@ -1,5 +1,6 @@
 #include "storage/sqlite_store.h"
 
+#include "tests/storage/store_fixture.h"
 #include "tests/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -14,39 +15,6 @@ namespace qinglan {
 namespace {
 
 namespace fs = std::filesystem;
-
-class SqliteStoreTest : public testing::Test {
-protected:
-    TempFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
-    const fs::path dir_ = folder_.path();
-
-    std::unique_ptr<SqliteStore> open_store() {
-        std::string error;
-        auto store = SqliteStore::open(dir_.string(), &error);
-        EXPECT_TRUE(store) << error;
-        return store;
-    }
-
-    std::vector<ContactRecord> rows(SqliteStore& store, const std::string& table) {
-        std::vector<ContactRecord> result;
-        EXPECT_TRUE(store.read_rows(
-            table,
-            [&](ContactRecord&& r) {
-                result.push_back(std::move(r));
-                return true;
-            },
-            nullptr));
-        return result;
-    }
-};
-
-ContactRecord record_of(const std::string& seed) {
-    ContactRecord record;
-    for (int i = 0; i < kRecordFields; ++i) {
-        record[static_cast<std::size_t>(i)] = seed + std::to_string(i);
-    }
-    return record;
-}
 
 TEST_F(SqliteStoreTest, FirstOpenMakesTheFolderFileAndFirstTable) {
     auto store = open_store();
