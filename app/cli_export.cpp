@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/terminal_text.h"
 #include "export/temporary_files.h"
 #include "export/xlsx_export.h"
 #include "storage/sqlite_store.h"
@@ -65,7 +66,7 @@ int run_export(const Options& options) {
     }
     if (std::find(names.begin(), names.end(), keyword) == names.end()) {
         std::fprintf(stderr, "qinglan: '%s' has no stored table in %s; nothing was exported\n",
-                     keyword.c_str(), store->path().c_str());
+                     escape_controls(keyword).c_str(), store->path().c_str());
         return 1;
     }
     PackedRows rows;
@@ -83,11 +84,12 @@ int run_export(const Options& options) {
     // Ctrl-C must not leave the half-written workbook beside FILE.
     remove_temporary_files_on_signals();
     if (!export_xlsx(file, rows, {}, &error)) {
-        std::fprintf(stderr, "qinglan: export of '%s' failed: %s\n", keyword.c_str(),
-                     error.c_str());
+        std::fprintf(stderr, "qinglan: export of '%s' failed: %s\n",
+                     escape_controls(keyword).c_str(), error.c_str());
         return 1;
     }
-    std::printf("%s: %zu rows written to %s\n", keyword.c_str(), rows.row_count(), file.c_str());
+    std::printf("%s: %zu rows written to %s\n", escape_controls(keyword).c_str(), rows.row_count(),
+                escape_controls(file).c_str());
     return 0;
 }
 

@@ -3,94 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "services/utf8.h"
-
 namespace qinglan {
-namespace {
-
-// Terminal columns of a character: 0 for a control character, 2 for the
-// East Asian wide and fullwidth blocks and the emoji, 1 otherwise.
-int columns_of(char32_t c) {
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-        return 0;
-    }
-    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
-                      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-                      (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-                      (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
-                      (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
-    return wide ? 2 : 1;
-}
-
-}  // namespace
-
-std::string terminal_label(std::string_view text, int columns) {
-    struct Glyph {
-        std::string_view shown;
-        int columns;
-    };
-    std::vector<Glyph> glyphs;
-    int total = 0;
-    for (std::size_t at = 0; at < text.size();) {
-        char32_t c = 0;
-        const std::size_t length = decode_utf8(text, at, &c);
-        const bool printable = c != kIllFormedUtf8 && columns_of(c) > 0;
-        // A control character shows as one "?", a broken sequence as one per byte.
-        glyphs.push_back(printable ? Glyph{text.substr(at, length), columns_of(c)} : Glyph{"?", 1});
-        at += c == kIllFormedUtf8 ? 1 : length;
-        total += glyphs.back().columns;
-        if (total > columns) {
-            break;  // too long already: the rest is cut anyway
-        }
-    }
-    static constexpr std::string_view kCut = "...";
-    const bool cut = total > columns;
-    const int room = cut ? columns - static_cast<int>(kCut.size()) : columns;
-    std::string label;
-    int used = 0;
-    for (const Glyph& glyph : glyphs) {
-        if (used + glyph.columns > room) {
-            break;
-        }
-        label.append(glyph.shown);
-        used += glyph.columns;
-    }
-    if (cut && room >= 0) {
-        label.append(kCut);
-        used += static_cast<int>(kCut.size());
-    }
-    label.append(static_cast<std::size_t>(std::max(columns - used, 0)), ' ');
-    return label;
-}
-
-std::string escape_controls(std::string_view text) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string escaped;
-    for (std::size_t at = 0; at < text.size();) {
-        char32_t c = 0;
-        const std::size_t length = decode_utf8(text, at, &c);
-        const auto byte = static_cast<unsigned char>(text[at]);
-        if (c == kIllFormedUtf8 || c < 0x20 || c == 0x7F) {
-            const char* named = byte == '\t' ? "\\t" : byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : nullptr;
-            if (named != nullptr) {
-                escaped += named;
-            } else {
-                escaped += {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 15]};
-            }
-            at += 1;
-            continue;
-        }
-        if (c >= 0x80 && c < 0xA0) {
-            escaped += {'\\', 'u', '0', '0', kDigits[c >> 4], kDigits[c & 15]};
-        } else if (c == '\\') {
-            escaped += "\\\\";
-        } else {
-            escaped.append(text.substr(at, length));
-        }
-        at += length;
-    }
-    return escaped;
-}
 
 std::string task_summary(const std::string& keyword, const TaskOutcome& outcome,
                          const std::string& first_failure) {
@@ -99,8 +12,8 @@ std::string task_summary(const std::string& keyword, const TaskOutcome& outcome,
         return line + "failed: " + outcome.failure;
     }
     if (outcome.completed && outcome.members == 0) {
-        return line + "0 members: the search page held no member accounts (" +
-               outcome.empty_page + ")";
+        return line + "0 members: the search page held no member accounts (" + outcome.empty_page +
+               ")";
     }
     line += (outcome.completed ? "collected " : "stopped after ") +
             std::to_string(outcome.stored_before + outcome.handled) + " of " +
@@ -114,7 +27,8 @@ std::string task_summary(const std::string& keyword, const TaskOutcome& outcome,
                 " members failed: " + outcome.member_failure;
     }
     if (outcome.failed_inserts > 0 || !outcome.table_ready) {
-        line += ", " + std::to_string(outcome.failed_inserts) + " rows not stored: " + first_failure;
+        line +=
+            ", " + std::to_string(outcome.failed_inserts) + " rows not stored: " + first_failure;
     }
     return line;
 }
@@ -157,14 +71,14 @@ void ConsoleObserver::redraw() {
         std::string bar(static_cast<std::size_t>(filled), '#');
         bar.resize(kWidth, '.');
         const char* state = !task.finished                  ? ""
-                            : !task.outcome.failure.empty()  ? "  failed"
-                            : task.outcome.completed         ? "  done"
-                                                             : "  stopped";
-        std::fprintf(out_, "  %s [%s] %d/%s%s%s\n", terminal_label(task.keyword, 20).c_str(),
-                     bar.c_str(), task.done, total < 0 ? "?" : std::to_string(total).c_str(),
-                     task.failed > 0 ? (" (" + std::to_string(task.failed) + " failed)").c_str()
-                                     : "",
-                     state);
+                            : !task.outcome.failure.empty() ? "  failed"
+                            : task.outcome.completed        ? "  done"
+                                                            : "  stopped";
+        std::fprintf(
+            out_, "  %s [%s] %d/%s%s%s\n", terminal_label(task.keyword, 20).c_str(), bar.c_str(),
+            task.done, total < 0 ? "?" : std::to_string(total).c_str(),
+            task.failed > 0 ? (" (" + std::to_string(task.failed) + " failed)").c_str() : "",
+            state);
         ++live_lines_;
     }
     std::fflush(out_);

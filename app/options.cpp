@@ -105,9 +105,9 @@ bool split_arguments(int argc, char** argv, Options* options,
             continue;
         }
         const std::pair<std::string_view, bool*> flags[] = {
-            {"--", &options_ended},      {"--help", &options->help}, {"-h", &options->help},
-            {"--version", &options->version}, {"--demo", &options->demo},
-            {"--again", &options->again}};
+            {"--", &options_ended},     {"--help", &options->help},
+            {"-h", &options->help},     {"--version", &options->version},
+            {"--demo", &options->demo}, {"--again", &options->again}};
         bool* flag = nullptr;
         for (const auto& [name, target] : flags) {
             if (arg == name) {

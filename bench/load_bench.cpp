@@ -159,8 +159,9 @@ bool print_outcomes(const std::vector<Submitted>& submitted, const OutcomeObserv
             all_good = false;
             continue;
         }
-        std::printf("%s\n",
-                    qinglan::task_summary(keyword, *outcome, observer.failure(result.task)).c_str());
+        std::printf(
+            "%s\n",
+            qinglan::task_summary(keyword, *outcome, observer.failure(result.task)).c_str());
         all_good = outcome->succeeded() && all_good;
     }
     return all_good;

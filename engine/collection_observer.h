@@ -15,14 +15,14 @@ namespace qinglan {
 // How a task ended. Counts are of this task's run; a resumed task adds to
 // what earlier runs stored.
 struct TaskOutcome {
-    int members = 0;           // accounts of the member list
-    int stored_before = 0;     // members stored by earlier runs (a resumed task)
-    int handled = 0;           // members fetched and extracted
-    int stored = 0;            // rows the store accepted
-    int failed_inserts = 0;    // rows the store refused
-    int failed_members = 0;    // members whose pages could not be fetched: not stored
-    bool table_ready = true;   // the keyword's table could be made
-    bool completed = false;    // every member was worked on: not stopped, no failed search
+    int members = 0;              // accounts of the member list
+    int stored_before = 0;        // members stored by earlier runs (a resumed task)
+    int handled = 0;              // members fetched and extracted
+    int stored = 0;               // rows the store accepted
+    int failed_inserts = 0;       // rows the store refused
+    int failed_members = 0;       // members whose pages could not be fetched: not stored
+    bool table_ready = true;      // the keyword's table could be made
+    bool completed = false;       // every member was worked on: not stopped, no failed search
     std::string failure;          // why the task failed as a whole; empty when it did not
     std::string failure_chinese;  // the same as the windows say it
     std::string member_failure;   // why the first failed member failed

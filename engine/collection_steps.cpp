@@ -87,9 +87,9 @@ void CollectionEngine::run_search_step(Task& task) {
     }
     observer_.status_changed(task.number, kStatePart, "状态：加载完成");
     if (task.members.empty()) {
-        observer_.status_changed(task.number, kStatePart,
-                                 "状态：搜索页中没有会员账号（" + task.outcome.empty_page_chinese +
-                                     "）");
+        observer_.status_changed(
+            task.number, kStatePart,
+            "状态：搜索页中没有会员账号（" + task.outcome.empty_page_chinese + "）");
     }
 }
 

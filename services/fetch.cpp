@@ -2,11 +2,11 @@
 
 #include <curl/curl.h>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <chrono>
-#include <deque>
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -98,7 +98,7 @@ struct Transfer {
     // The bytes received at the start of each second of the transfer, the
     // oldest first, reaching back over the slow window.
     std::deque<std::pair<Clock::time_point, std::size_t>> samples;
-    bool answered = false;  // a status line arrived
+    bool answered = false;                 // a status line arrived
     FetchError error = FetchError::kNone;  // set where a callback ends the transfer
     std::string* content_type = nullptr;   // null: not wanted
 };
@@ -207,7 +207,8 @@ int check_progress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t
     }
     const FetchSettings& limits = transfer.limits;
     const auto now = Clock::now();
-    if (limits.page_seconds > 0 && now - transfer.start >= std::chrono::seconds(limits.page_seconds)) {
+    if (limits.page_seconds > 0 &&
+        now - transfer.start >= std::chrono::seconds(limits.page_seconds)) {
         transfer.error = FetchError::kTooSlow;
         return 1;
     }
@@ -282,8 +283,8 @@ private:
     CURL* handle_;
 };
 
-void configure(CURL* curl, const HttpClient& client, const std::string& url,
-               Transfer& transfer, char* error_buffer) {
+void configure(CURL* curl, const HttpClient& client, const std::string& url, Transfer& transfer,
+               char* error_buffer) {
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");

@@ -11,15 +11,14 @@
 namespace qinglan {
 
 struct CollectionState {
-    bool tracked = false;  // a state is kept for the keyword
-    bool listed = false;   // its member list, read from its search page, is saved
+    bool tracked = false;              // a state is kept for the keyword
+    bool listed = false;               // its member list, read from its search page, is saved
     std::vector<std::string> members;  // the member accounts in page order, as the page had them
     std::vector<bool> stored;          // per member: its row is stored
 
     bool complete() const {
-        return !tracked || (listed && std::all_of(stored.begin(), stored.end(), [](bool s) {
-                                return s;
-                            }));
+        return !tracked ||
+               (listed && std::all_of(stored.begin(), stored.end(), [](bool s) { return s; }));
     }
     int stored_count() const {
         return static_cast<int>(std::count(stored.begin(), stored.end(), true));

@@ -42,8 +42,7 @@ public:
                                std::string* error) = 0;
 
     // The keyword's collection state; untracked when none is kept.
-    virtual bool read_state(std::string_view table, CollectionState* state,
-                            std::string* error) = 0;
+    virtual bool read_state(std::string_view table, CollectionState* state, std::string* error) = 0;
 
     // Deletes the keywords' tables and states, all in one transaction.
     virtual bool forget(const std::vector<std::string>& tables, std::string* error) = 0;

@@ -93,13 +93,15 @@ bool SqliteStore::save_member_list(std::string_view table, const std::vector<std
         (replace_rows && !run(writer_, "DELETE FROM " + quote_name(table), &reason))) {
         return fail(error, doing + ": " + reason);
     }
-    sqlite3_stmt* clear = statement("DELETE FROM " + quote_name(kMembers) + " WHERE keyword = ?1", &reason);
-    sqlite3_stmt* add = statement("INSERT INTO " + quote_name(kMembers) +
-                                      " (keyword, position, account, stored) VALUES (?1, ?2, ?3, 0)",
-                                  &reason);
-    sqlite3_stmt* listed = statement("INSERT OR REPLACE INTO " + quote_name(kCollections) +
-                                         " (keyword, listed) VALUES (?1, 1)",
-                                     &reason);
+    sqlite3_stmt* clear =
+        statement("DELETE FROM " + quote_name(kMembers) + " WHERE keyword = ?1", &reason);
+    sqlite3_stmt* add =
+        statement("INSERT INTO " + quote_name(kMembers) +
+                      " (keyword, position, account, stored) VALUES (?1, ?2, ?3, 0)",
+                  &reason);
+    sqlite3_stmt* listed = statement(
+        "INSERT OR REPLACE INTO " + quote_name(kCollections) + " (keyword, listed) VALUES (?1, 1)",
+        &reason);
     if (clear == nullptr || add == nullptr || listed == nullptr) {
         return fail(error, doing + ": " + reason);
     }
@@ -139,10 +141,10 @@ bool SqliteStore::read_state(std::string_view table, CollectionState* state, std
         ~EndRead() { run(db, "COMMIT", nullptr); }
     } end_read{reader_};
     sqlite3_stmt* listed = nullptr;
-    if (sqlite3_prepare_v2(reader_,
-                           ("SELECT listed FROM " + quote_name(kCollections) + " WHERE keyword = ?1")
-                               .c_str(),
-                           -1, &listed, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(
+            reader_,
+            ("SELECT listed FROM " + quote_name(kCollections) + " WHERE keyword = ?1").c_str(), -1,
+            &listed, nullptr) != SQLITE_OK) {
         return fail_sqlite(error, reader_, doing);
     }
     Finalizer finalize_listed{listed};
@@ -196,8 +198,9 @@ bool SqliteStore::forget(const std::vector<std::string>& tables, std::string* er
         done = run(writer_, "DROP TABLE IF EXISTS " + quote_name(table), &reason);
         for (const char* state : {kCollections, kMembers}) {
             sqlite3_stmt* remove =
-                done ? statement("DELETE FROM " + quote_name(state) + " WHERE keyword = ?1", &reason)
-                     : nullptr;
+                done
+                    ? statement("DELETE FROM " + quote_name(state) + " WHERE keyword = ?1", &reason)
+                    : nullptr;
             if (remove == nullptr) {
                 done = false;
                 break;

@@ -123,8 +123,9 @@ bool SqliteStore::create_schema(bool with_first_table, std::string* error) {
         // make the write wait on itself when another collector wrote first.
         sqlite3_stmt* count = nullptr;
         if (sqlite3_prepare_v2(
-                writer_, ("SELECT count(*) FROM sqlite_master WHERE name IN (" + names + ")").c_str(),
-                -1, &count, nullptr) != SQLITE_OK) {
+                writer_,
+                ("SELECT count(*) FROM sqlite_master WHERE name IN (" + names + ")").c_str(), -1,
+                &count, nullptr) != SQLITE_OK) {
             return fail(error, sqlite3_errmsg(writer_));
         }
         Finalizer finalizer{count};
@@ -135,11 +136,13 @@ bool SqliteStore::create_schema(bool with_first_table, std::string* error) {
     WriteTransaction transaction(writer_);
     return transaction.begin(error) &&
            (!with_first_table ||
-            run(writer_, std::string("CREATE TABLE IF NOT EXISTS \"123\" ") + kCreateColumns, error)) &&
+            run(writer_, std::string("CREATE TABLE IF NOT EXISTS \"123\" ") + kCreateColumns,
+                error)) &&
            run(writer_,
                "CREATE TABLE IF NOT EXISTS " + quote_name(kCollections) +
                    " (keyword TEXT PRIMARY KEY, listed INTEGER NOT NULL);"
-                   "CREATE TABLE IF NOT EXISTS " + quote_name(kMembers) +
+                   "CREATE TABLE IF NOT EXISTS " +
+                   quote_name(kMembers) +
                    " (keyword TEXT NOT NULL, position INTEGER NOT NULL, account BLOB NOT NULL,"
                    " stored INTEGER NOT NULL, PRIMARY KEY (keyword, position)) WITHOUT ROWID",
                error) &&

@@ -317,8 +317,8 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
         }
         if (found != behaviours_.end()) {
             behaviour = found->second;
-            fail_now = behaviour.fail_times > 0 &&
-                       ++failures_sent_[found->first] <= behaviour.fail_times;
+            fail_now =
+                behaviour.fail_times > 0 && ++failures_sent_[found->first] <= behaviour.fail_times;
         }
     }
     if (behaviour.delay_ms > 0 && !connection.pause(behaviour.delay_ms)) {

@@ -52,8 +52,7 @@ TEST_F(CollectCommandTest, CollectsAndSummarises) {
 
     Child tables(command("tables", {}));
     ASSERT_EQ(tables.wait(), 0);
-    EXPECT_EQ(tables.output(),
-              "123\t0\t-\tcomplete\n手机\t3\t3\tcomplete\n电脑\t2\t2\tcomplete\n");
+    EXPECT_EQ(tables.output(), "123\t0\t-\tcomplete\n手机\t3\t3\tcomplete\n电脑\t2\t2\tcomplete\n");
 }
 
 TEST_F(CollectCommandTest, FailuresGiveANonZeroStatus) {

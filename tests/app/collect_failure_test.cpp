@@ -110,8 +110,7 @@ TEST_F(CollectFailureTest, AKeywordHeldByAnotherCollectorIsRefusedUnfetched) {
 
     Child refused(command("collect", {"占"}));
     EXPECT_EQ(refused.wait(), 1);
-    EXPECT_EQ(refused.output(),
-              "占: not collected: it is being collected by another collector\n");
+    EXPECT_EQ(refused.output(), "占: not collected: it is being collected by another collector\n");
     Child again(command("collect", {"--again", "存"}));
     EXPECT_EQ(again.wait(), 1);
     EXPECT_TRUE(market_.requests().empty());

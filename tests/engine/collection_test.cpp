@@ -189,7 +189,8 @@ TEST_F(CollectionTest, SearchPageWithoutAccountsSaysWhatItWas) {
     EXPECT_EQ(observer_.task_rows()[0].total, 0);
     const auto statuses = observer_.statuses();
     EXPECT_NE(std::find(statuses.begin(), statuses.end(),
-                        RecordingObserver::Status{1, 0, "状态：搜索页中没有会员账号（标题“请登录”，18 KB）"}),
+                        RecordingObserver::Status{
+                            1, 0, "状态：搜索页中没有会员账号（标题“请登录”，18 KB）"}),
               statuses.end());
     EXPECT_EQ(statuses.back().text, "0位用户信息分析完成可以导出");
     EXPECT_EQ(targets_with("memberCardJson").size(), 0U);

@@ -77,9 +77,8 @@ TEST_F(ResumeTest, SearchHostDownFailsHonestlyAndTheNextRunCollects) {
 TEST_F(ResumeTest, AnswersOfOverloadAreTriedAgain) {
     serve_members(market_, "重试", "r", 2);
     market_.set_behaviour("card/r0", {.fail_times = 2, .fail_status = 503});
-    market_.set_behaviour("card/r1", {.extra_headers = {"Retry-After: 1"},
-                                      .fail_times = 1,
-                                      .fail_status = 429});
+    market_.set_behaviour(
+        "card/r1", {.extra_headers = {"Retry-After: 1"}, .fail_times = 1, .fail_status = 429});
     const auto start = Clock::now();
     collect("重试");
     EXPECT_GE(Clock::now() - start, 900ms);  // the server's Retry-After, not 10 ms

@@ -89,7 +89,8 @@ TEST_F(FetchLimitsTest, SaysWhyATransferDidNotComplete) {
     closed.stop();
     fetch_page(address, nullptr, &info);
     EXPECT_EQ(info.error, FetchError::kConnect);
-    EXPECT_EQ(fetch_failure_text(info).rfind("cannot connect (", 0), 0U) << fetch_failure_text(info);
+    EXPECT_EQ(fetch_failure_text(info).rfind("cannot connect (", 0), 0U)
+        << fetch_failure_text(info);
 
     std::atomic<bool> stop{true};
     fetch_page(url("/page.txt"), &stop, &info);
@@ -183,8 +184,8 @@ TEST_F(FetchLimitsTest, WaitsLongerAfterEachTryAndAsLongAsTheServerAsks) {
     market_.set_resource("flaky", "good");
     market_.set_behaviour("flaky", {.fail_times = 3});
     market_.set_resource("later", "good");
-    market_.set_behaviour("later", {.extra_headers = {"Retry-After: 30"}, .fail_times = 1,
-                                    .fail_status = 429});
+    market_.set_behaviour(
+        "later", {.extra_headers = {"Retry-After: 30"}, .fail_times = 1, .fail_status = 429});
 
     // About 100 + 200 + 400 ms, each within a quarter either way.
     auto start = Clock::now();
