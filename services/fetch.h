@@ -1,7 +1,8 @@
 #pragma once
 
 // The one way the program reaches the network: an HTTP GET of an absolute
-// URL that returns the response body as bytes. The body is returned whatever
+// URL that returns the response body as bytes. Every fetch runs on the
+// process's transfer loop (transfer_loop.h), within its limits. The body is returned whatever
 // the status code; a connection that breaks mid-body gives the part received;
 // a transfer that fails before the body gives empty bytes. Redirects are
 // followed, cookies are kept for the process and shared by all threads, and
@@ -58,10 +59,28 @@ struct FetchSettings {
     int retries = 3;
     long retry_base_ms = 1000;
     long max_retry_after_seconds = 60;
+    // Transfers at once in the whole process, and to one host (its name and
+    // port); further ones wait their turn. With delay_ms, two requests to
+    // one host start at least that far apart (±50%).
+    int connections = 16;
+    int per_host = 8;
+    long delay_ms = 0;
+    // Empty: the proxy of the http_proxy, https_proxy and no_proxy
+    // variables, if any. Else "http://", "https://", "socks5://" or
+    // "socks5h://" and the proxy's host and port.
+    std::string proxy{};
+    std::string proxy_user{};
+    std::string proxy_password{};  // never printed
 };
 
 void set_fetch_settings(const FetchSettings& settings);
 FetchSettings fetch_settings();
+
+// Adds the cookies of a cookies file in the Netscape format that browsers
+// and their extensions export to the cookies every later fetch sends. The
+// file is only read. False, with the reason, when it cannot be read or a
+// line is not a cookie; nothing is added then.
+bool load_cookies_file(const std::string& path, std::string* error);
 
 // What is known of the response the body came from (the last one, after
 // redirects), and of the transfer.
@@ -98,7 +117,8 @@ std::string fetch_failure_text(const FetchInfo& info);
 // that another try cannot mend (a bad address, a refused certificate, a
 // redirect loop, a page too large, a stop) are not tried again. A stop
 // during a wait between tries ends the wait at once. `info` describes the
-// last try.
+// last try. Both wait for the transfer loop; callers that must not wait
+// submit to it directly.
 Bytes fetch_with_retries(std::string_view url, const std::atomic<bool>* cancel = nullptr,
                          FetchInfo* info = nullptr);
 

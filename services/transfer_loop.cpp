@@ -1,0 +1,370 @@
+#include "services/transfer_loop.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <deque>
+#include <map>
+#include <random>
+#include <set>
+#include <unordered_map>
+
+#include "services/curl_transfer.h"
+
+namespace qinglan {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// How often requests that wait (for their turn or their next try) are
+// looked at for a stop, and the longest the loop sleeps while any exists.
+constexpr auto kCancelScan = 100ms;
+constexpr auto kIdleSleep = 1000ms;
+
+// The host a limit counts against: its name, lower-cased, and its port.
+std::string host_key(const std::string& url) {
+    const auto scheme_end = url.find("://");
+    const std::string scheme = scheme_end == std::string::npos ? "" : url.substr(0, scheme_end);
+    const auto start = scheme_end == std::string::npos ? 0 : scheme_end + 3;
+    std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
+    if (const auto at = authority.rfind('@'); at != std::string::npos) {
+        authority.erase(0, at + 1);
+    }
+    std::transform(authority.begin(), authority.end(), authority.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (authority.find(':') == std::string::npos || authority.back() == ']') {
+        authority += scheme == "https" ? ":443" : ":80";
+    }
+    return authority;
+}
+
+// A pause of `delay_ms`, spread by ±50%.
+Clock::duration jittered(long delay_ms) {
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_real_distribution<double> spread(0.5, 1.5);
+    return std::chrono::microseconds(
+        static_cast<long long>(static_cast<double>(delay_ms) * 1000.0 * spread(random)));
+}
+
+}  // namespace
+
+struct TransferLoop::Job {
+    Request request;
+    std::string host;
+    std::uint64_t order = 0;  // place in the queue
+    int tries = 0;
+    std::unique_ptr<curl::Transfer> transfer;
+    CURL* easy = nullptr;
+
+    bool cancelled() const {
+        return std::any_of(request.cancel.begin(), request.cancel.end(),
+                           [](const std::atomic<bool>* flag) { return flag != nullptr && *flag; });
+    }
+};
+
+struct TransferLoop::Host {
+    std::deque<std::unique_ptr<Job>> waiting;
+    int running = 0;
+    Clock::time_point next_start{};
+    std::uint64_t ready_order = 0;  // its entry in State::ready, when `ready`
+    bool ready = false;
+};
+
+struct TransferLoop::State {
+    void take(std::unique_ptr<Job> job, Clock::time_point now);
+    void refresh(const std::string& name, Clock::time_point now);
+    void admit(Clock::time_point now);
+    void start(std::unique_ptr<Job> job, Clock::time_point now);
+    void finish(CURL* easy, CURLcode code, Clock::time_point now);
+    void stop_cancelled(Clock::time_point now);
+    void wake_due(Clock::time_point now);
+    Clock::duration sleep_time(Clock::time_point now) const;
+    static void complete(std::unique_ptr<Job> job, Bytes body, FetchInfo info);
+
+    std::atomic<int> running_count{0};
+    std::atomic<int> most_running{0};
+    CURLM* multi = nullptr;
+    FetchSettings settings;
+    std::uint64_t next_order = 0;
+    std::unordered_map<std::string, Host> hosts;
+    // Hosts whose first waiting request may start, by that request's order.
+    std::set<std::pair<std::uint64_t, std::string>> ready;
+    std::multimap<Clock::time_point, std::string> paused_hosts;  // by when their delay ends
+    std::multimap<Clock::time_point, std::unique_ptr<Job>> retries;
+    std::unordered_map<CURL*, std::unique_ptr<Job>> running;
+    Clock::time_point last_scan{};
+};
+
+TransferLoop& TransferLoop::shared() {
+    // Never destroyed: a transfer still running while the process ends must
+    // not find its loop gone.
+    static TransferLoop* loop = new TransferLoop();
+    return *loop;
+}
+
+TransferLoop::TransferLoop() : state_(std::make_unique<State>()) {
+    curl::client();  // libcurl's global set-up, before the multi handle
+    state_->multi = curl_multi_init();
+    state_->settings = fetch_settings();
+    thread_ = std::thread([this] { run(); });
+    thread_.detach();
+}
+
+void TransferLoop::submit(Request request) {
+    auto job = std::make_unique<Job>();
+    // The fragment belongs to the client alone and is never sent.
+    request.url.erase(std::min(request.url.find('#'), request.url.size()));
+    job->host = host_key(request.url);
+    job->request = std::move(request);
+    {
+        std::lock_guard lock(mutex_);
+        incoming_.push_back(std::move(job));
+    }
+    wake();
+}
+
+void TransferLoop::wake() {
+    if (state_->multi != nullptr) {
+        curl_multi_wakeup(state_->multi);
+    }
+}
+
+int TransferLoop::running() const {
+    return state_->running_count.load();
+}
+
+int TransferLoop::most_running() const {
+    return state_->most_running.load();
+}
+
+void TransferLoop::run() {
+    State& state = *state_;
+    for (;;) {
+        std::vector<std::unique_ptr<Job>> arrived;
+        {
+            std::lock_guard lock(mutex_);
+            arrived.swap(incoming_);
+        }
+        auto now = Clock::now();
+        state.settings = fetch_settings();
+        for (auto& job : arrived) {
+            state.take(std::move(job), now);
+        }
+        state.wake_due(now);
+        if (now - state.last_scan >= kCancelScan) {
+            state.stop_cancelled(now);
+            state.last_scan = now;
+        }
+        state.admit(now);
+        int still_running = 0;
+        curl_multi_perform(state.multi, &still_running);
+        int left = 0;
+        bool finished = false;
+        while (CURLMsg* message = curl_multi_info_read(state.multi, &left)) {
+            if (message->msg == CURLMSG_DONE) {
+                state.finish(message->easy_handle, message->data.result, Clock::now());
+                finished = true;
+            }
+        }
+        if (finished) {
+            continue;  // room for waiting requests: admit them before sleeping
+        }
+        const auto sleep =
+            std::chrono::duration_cast<std::chrono::milliseconds>(state.sleep_time(Clock::now()));
+        curl_multi_poll(state.multi, nullptr, 0,
+                        static_cast<int>(std::max<long long>(sleep.count(), 0)), nullptr);
+    }
+}
+
+void TransferLoop::State::complete(std::unique_ptr<Job> job, Bytes body, FetchInfo info) {
+    info.attempts = job->tries;
+    if (job->request.done) {
+        job->request.done(std::move(body), std::move(info));
+    }
+}
+
+void TransferLoop::State::take(std::unique_ptr<Job> job, Clock::time_point now) {
+    if (job->request.url.empty() || job->cancelled()) {
+        FetchInfo info;
+        info.error = job->request.url.empty() ? FetchError::kBadAddress : FetchError::kStopped;
+        complete(std::move(job), {}, std::move(info));
+        return;
+    }
+    job->order = next_order++;
+    const std::string name = job->host;
+    hosts[name].waiting.push_back(std::move(job));
+    refresh(name, now);
+}
+
+// Puts the host among the ready ones when its first waiting request may
+// start, or remembers when its delay ends; forgets a host with nothing left.
+void TransferLoop::State::refresh(const std::string& name, Clock::time_point now) {
+    const auto found = hosts.find(name);
+    if (found == hosts.end()) {
+        return;
+    }
+    Host& host = found->second;
+    if (host.ready) {
+        ready.erase({host.ready_order, name});
+        host.ready = false;
+    }
+    if (host.waiting.empty()) {
+        if (host.running == 0 && host.next_start <= now) {
+            hosts.erase(found);
+        }
+        return;
+    }
+    if (host.running >= std::max(settings.per_host, 1)) {
+        return;  // a finishing transfer refreshes it
+    }
+    if (host.next_start > now) {
+        paused_hosts.emplace(host.next_start, name);
+        return;
+    }
+    host.ready_order = host.waiting.front()->order;
+    host.ready = true;
+    ready.emplace(host.ready_order, name);
+}
+
+void TransferLoop::State::admit(Clock::time_point now) {
+    while (!ready.empty() && static_cast<int>(running.size()) < std::max(settings.connections, 1)) {
+        const std::string name = ready.begin()->second;
+        Host& host = hosts[name];
+        std::unique_ptr<Job> job = std::move(host.waiting.front());
+        host.waiting.pop_front();
+        ++host.running;
+        if (settings.delay_ms > 0) {
+            host.next_start = now + jittered(settings.delay_ms);
+        }
+        refresh(name, now);
+        start(std::move(job), now);
+    }
+}
+
+void TransferLoop::State::start(std::unique_ptr<Job> job, Clock::time_point now) {
+    ++job->tries;
+    if (job->tries == 1 && job->request.started) {
+        job->request.started();
+    }
+    job->transfer = std::make_unique<curl::Transfer>();
+    job->transfer->limits = settings;
+    job->transfer->cancel = job->request.cancel;
+    job->transfer->start = job->transfer->last_arrival = now;
+    const curl::Client* client = curl::client();
+    job->easy = client != nullptr ? curl_easy_init() : nullptr;
+    if (job->easy == nullptr) {
+        --hosts[job->host].running;
+        refresh(job->host, now);
+        FetchInfo info;
+        info.error = FetchError::kOther;
+        info.detail = "the HTTP library could not be set up";
+        complete(std::move(job), {}, std::move(info));
+        return;
+    }
+    curl::configure(job->easy, *client, job->request.url, *job->transfer);
+    curl_multi_add_handle(multi, job->easy);
+    CURL* easy = job->easy;
+    running.emplace(easy, std::move(job));
+    const int now_running = ++running_count;
+    int most = most_running.load();
+    while (now_running > most && !most_running.compare_exchange_weak(most, now_running)) {
+    }
+}
+
+void TransferLoop::State::finish(CURL* easy, CURLcode code, Clock::time_point now) {
+    const auto found = running.find(easy);
+    if (found == running.end()) {
+        return;
+    }
+    std::unique_ptr<Job> job = std::move(found->second);
+    running.erase(found);
+    --running_count;
+    FetchInfo info;
+    curl::conclude(easy, code, *job->transfer, &info);
+    Bytes body = std::move(job->transfer->body);
+    curl_multi_remove_handle(multi, easy);
+    curl_easy_cleanup(easy);
+    job->easy = nullptr;
+    job->transfer.reset();
+    --hosts[job->host].running;
+    refresh(job->host, now);
+
+    if (job->request.retry && job->tries <= settings.retries && !job->cancelled() &&
+        curl::worth_another_try(info)) {
+        const auto when = now + curl::retry_delay(job->tries, info, settings);
+        retries.emplace(when, std::move(job));
+        return;
+    }
+    complete(std::move(job), std::move(body), std::move(info));
+}
+
+void TransferLoop::State::wake_due(Clock::time_point now) {
+    while (!retries.empty() && retries.begin()->first <= now) {
+        std::unique_ptr<Job> job = std::move(retries.begin()->second);
+        retries.erase(retries.begin());
+        take(std::move(job), now);
+    }
+    while (!paused_hosts.empty() && paused_hosts.begin()->first <= now) {
+        const std::string name = paused_hosts.begin()->second;
+        paused_hosts.erase(paused_hosts.begin());
+        refresh(name, now);
+    }
+}
+
+// Requests that wait are not seen by libcurl's progress callback: a stop
+// reaches them here. Running ones stop through that callback.
+void TransferLoop::State::stop_cancelled(Clock::time_point now) {
+    auto stopped = [](std::unique_ptr<Job> job) {
+        FetchInfo info;
+        info.error = FetchError::kStopped;
+        complete(std::move(job), {}, std::move(info));
+    };
+    for (auto it = retries.begin(); it != retries.end();) {
+        if (it->second->cancelled()) {
+            stopped(std::move(it->second));
+            it = retries.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::vector<std::string> touched;
+    for (auto& [name, host] : hosts) {
+        const auto before = host.waiting.size();
+        for (auto it = host.waiting.begin(); it != host.waiting.end();) {
+            if ((*it)->cancelled()) {
+                stopped(std::move(*it));
+                it = host.waiting.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (host.waiting.size() != before) {
+            touched.push_back(name);
+        }
+    }
+    for (const std::string& name : touched) {
+        refresh(name, now);
+    }
+}
+
+Clock::duration TransferLoop::State::sleep_time(Clock::time_point now) const {
+    Clock::duration sleep = kIdleSleep;
+    if (!running.empty() || !retries.empty() || !hosts.empty()) {
+        sleep = kCancelScan;
+    }
+    long curl_ms = -1;
+    curl_multi_timeout(multi, &curl_ms);
+    if (curl_ms >= 0) {
+        sleep = std::min<Clock::duration>(sleep, std::chrono::milliseconds(curl_ms));
+    }
+    if (!retries.empty()) {
+        sleep = std::min<Clock::duration>(sleep, retries.begin()->first - now);
+    }
+    if (!paused_hosts.empty()) {
+        sleep = std::min<Clock::duration>(sleep, paused_hosts.begin()->first - now);
+    }
+    return std::max<Clock::duration>(sleep, Clock::duration::zero());
+}
+
+}  // namespace qinglan

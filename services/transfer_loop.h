@@ -1,0 +1,68 @@
+#pragma once
+
+// Every transfer of the process, run by one event thread over libcurl's
+// multi interface: no thread per transfer and none per waiting caller.
+//
+// Requests wait in one queue in the order they came, and start while fewer
+// than FetchSettings::connections transfers run in all and fewer than
+// per_host run to their host (name and port); with delay_ms, two starts to
+// one host are at least that far apart (±50%). A host at its limit never
+// holds up requests to other hosts. A failed transfer, or an answer of 429
+// or 5xx, is queued again after its back-off (see fetch_with_retries), with
+// no thread waiting meanwhile; a cancel flag that turns true ends a request
+// wherever it is within about 100 ms.
+//
+// Callers hear back on the loop's thread: their callbacks must be short and
+// must never wait for another transfer. Created on first use and kept to
+// the end of the process; every member is safe to call from any thread.
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "services/fetch.h"
+
+namespace qinglan {
+
+class TransferLoop {
+public:
+    struct Request {
+        std::string url;
+        bool retry = true;  // tried again as FetchSettings says while it fails
+        std::array<const std::atomic<bool>*, 2> cancel{};      // either true stops it
+        std::function<void()> started;                         // its first try starts; may be empty
+        std::function<void(Bytes body, FetchInfo info)> done;  // exactly once
+    };
+
+    static TransferLoop& shared();
+
+    void submit(Request request);
+
+    // Makes the loop look at the cancel flags at once rather than within
+    // 100 ms. Not for signal handlers: they set a flag and leave it there.
+    void wake();
+
+    // Transfers running now, and the most that ever ran at once.
+    int running() const;
+    int most_running() const;
+
+private:
+    struct Job;
+    struct Host;
+    struct State;
+
+    TransferLoop();
+    void run();
+
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Job>> incoming_;  // under mutex_
+    std::unique_ptr<State> state_;                // the loop thread's alone, but for its counters
+    std::thread thread_;
+};
+
+}  // namespace qinglan
