@@ -66,15 +66,18 @@ int run_collect(const Options& options) {
     // A reader that goes away (| head) must not end the collection: every
     // row is still stored, and the exit status says the output was lost.
     std::signal(SIGPIPE, SIG_IGN);
+    std::string error;
+    if (!apply_network_settings(options, &error)) {
+        std::fprintf(stderr, "qinglan: %s\n", error.c_str());
+        return 2;
+    }
     auto store = open_store(options);
     if (!store) {
         return 1;
     }
-    set_fetch_settings(options.fetch);
 
     ConsoleObserver observer(stderr, isatty(STDERR_FILENO) == 1);
-    CollectionEngine engine(*store, options.hosts, observer);
-    std::string error;
+    CollectionEngine engine(*store, options.hosts, observer, options.parallel);
     if (!engine.read_table_names(&error)) {
         std::fprintf(stderr, "qinglan: %s\n", error.c_str());
         return 1;

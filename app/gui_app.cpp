@@ -5,16 +5,19 @@
 #include "app/dialogs.h"
 #include "app/main_window.h"
 #include "services/environment.h"
-#include "services/fetch.h"
 
 namespace qinglan {
 
 int run_gui(int argc, char** argv, const Options& options) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qinglan"));
-    set_fetch_settings(options.fetch);
-
     QtDialogs dialogs;
+    std::string error;
+    if (!apply_network_settings(options, &error)) {
+        // The program is still of use without the browser's cookies.
+        dialogs.message(nullptr, QStringLiteral("无法读取 Cookie 文件，将不带 Cookie 采集。"),
+                        Dialogs::Icon::kWarning, QString(), QString::fromStdString(error));
+    }
     MainWindow window(
         {options.data_dir, options.hosts, options.update_host, run_directory(), executable_name()},
         dialogs);

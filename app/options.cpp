@@ -1,7 +1,9 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -33,13 +35,22 @@ const char* const kUsage =
     "  --page-timeout SECONDS      give up on a page that takes longer in all (default 120)\n"
     "  --max-page-size MIB         give up on a page larger than this (default 16)\n"
     "  --retries N                 tries after the first of a failed page (default 3)\n"
+    "  --parallel N                members of a keyword in flight at once (default 8)\n"
+    "  --connections N             transfers at once in all (default 16)\n"
+    "  --per-host N                transfers at once to one host (default 8)\n"
+    "  --delay MS                  pause between two requests to one host, +-50% (default 0)\n"
+    "  --proxy URL                 http://, https://, socks5:// or socks5h:// proxy HOST:PORT\n"
+    "                              (default: the http_proxy, https_proxy, no_proxy variables)\n"
+    "  --cookies FILE              send the cookies of a browser's cookies.txt (only read)\n"
     "  --demo                      collect from a built-in sample marketplace on 127.0.0.1\n"
     "  --version, --help\n"
     "\n"
     "A host may start with https:// to use https. The hosts can also be set in\n"
     "<data dir>/qinglan.ini, section [hosts], keys search_host, member_host,\n"
-    "contact_domain and update_host; the limits in section [network], keys\n"
-    "stall_timeout, slow_timeout, page_timeout, max_page_size and retries.\n"
+    "contact_domain and update_host; the network settings in section [network],\n"
+    "keys stall_timeout, slow_timeout, page_timeout, max_page_size, retries,\n"
+    "parallel, connections, per_host, delay, proxy, proxy_user, proxy_password\n"
+    "and cookies.\n"
     "Options win over the file. \"--\" ends the options.\n";
 
 namespace {
@@ -62,6 +73,12 @@ constexpr ValueOption kValueOptions[] = {
     {"--page-timeout", "network", "page_timeout"},
     {"--max-page-size", "network", "max_page_size"},
     {"--retries", "network", "retries"},
+    {"--parallel", "network", "parallel"},
+    {"--connections", "network", "connections"},
+    {"--per-host", "network", "per_host"},
+    {"--delay", "network", "delay"},
+    {"--proxy", "network", "proxy"},
+    {"--cookies", "network", "cookies"},
 };
 
 const ValueOption* find_value_option(std::string_view name) {
@@ -72,6 +89,8 @@ const ValueOption* find_value_option(std::string_view name) {
     }
     return nullptr;
 }
+
+constexpr std::string_view kProxySchemes[] = {"http://", "https://", "socks5://", "socks5h://"};
 
 bool parse_number(const std::string& text, long low, long high, long* number) {
     char* end = nullptr;
@@ -138,40 +157,82 @@ bool split_arguments(int argc, char** argv, Options* options,
     return true;
 }
 
-// The network limits from the options, else the ini file, else their defaults.
+// The text of a setting from its option, else from the ini file, and where
+// it came from (for a message about a bad value).
+std::optional<std::string> setting_text(const std::map<std::string_view, std::string>& values,
+                                        const std::string& ini, std::string_view name,
+                                        std::string* where) {
+    const ValueOption* option = find_value_option(name);
+    if (const auto given = values.find(name); given != values.end()) {
+        *where = std::string(name);
+        return given->second;
+    }
+    *where = std::string(option->key) + " in " + ini;
+    return read_ini_value(ini, option->section, option->key);
+}
+
+// The numeric network settings from the options, else the ini file, else
+// their defaults.
 bool resolve_limits(const std::map<std::string_view, std::string>& values, const std::string& ini,
-                    FetchSettings* fetch, std::string* error) {
+                    Options* options, std::string* error) {
     struct Limit {
         std::string_view option;
         long low, high;
         long* target;
         const char* meaning;
     };
-    long max_page_mib = static_cast<long>(fetch->max_page_bytes >> 20);
-    long retries = fetch->retries;
+    FetchSettings& fetch = options->fetch;
+    long max_page_mib = static_cast<long>(fetch.max_page_bytes >> 20);
+    long retries = fetch.retries, parallel = options->parallel, connections = fetch.connections,
+         per_host = fetch.per_host;
     const Limit limits[] = {
-        {"--stall-timeout", 1, 86400, &fetch->stall_seconds, "a number of seconds from 1 to 86400"},
-        {"--slow-timeout", 1, 86400, &fetch->slow_seconds, "a number of seconds from 1 to 86400"},
-        {"--page-timeout", 1, 86400, &fetch->page_seconds, "a number of seconds from 1 to 86400"},
+        {"--stall-timeout", 1, 86400, &fetch.stall_seconds, "a number of seconds from 1 to 86400"},
+        {"--slow-timeout", 1, 86400, &fetch.slow_seconds, "a number of seconds from 1 to 86400"},
+        {"--page-timeout", 1, 86400, &fetch.page_seconds, "a number of seconds from 1 to 86400"},
         {"--max-page-size", 1, 4096, &max_page_mib, "a number of MiB from 1 to 4096"},
         {"--retries", 0, 10, &retries, "a number of tries from 0 to 10"},
+        {"--parallel", 1, 64, &parallel, "a number of members from 1 to 64"},
+        {"--connections", 1, 256, &connections, "a number of transfers from 1 to 256"},
+        {"--per-host", 1, 64, &per_host, "a number of transfers from 1 to 64"},
+        {"--delay", 0, 60000, &fetch.delay_ms, "a number of milliseconds from 0 to 60000"},
     };
     for (const Limit& limit : limits) {
-        const ValueOption* option = find_value_option(limit.option);
-        std::optional<std::string> text;
-        std::string where = std::string(limit.option);
-        if (const auto given = values.find(limit.option); given != values.end()) {
-            text = given->second;
-        } else if ((text = read_ini_value(ini, option->section, option->key))) {
-            where = std::string(option->key) + " in " + ini;
-        }
+        std::string where;
+        const std::optional<std::string> text = setting_text(values, ini, limit.option, &where);
         if (text && !parse_number(*text, limit.low, limit.high, limit.target)) {
             *error = where + " takes " + limit.meaning;
             return false;
         }
     }
-    fetch->max_page_bytes = static_cast<std::size_t>(max_page_mib) << 20;
-    fetch->retries = static_cast<int>(retries);
+    fetch.max_page_bytes = static_cast<std::size_t>(max_page_mib) << 20;
+    fetch.retries = static_cast<int>(retries);
+    fetch.connections = static_cast<int>(connections);
+    fetch.per_host = static_cast<int>(per_host);
+    options->parallel = static_cast<int>(parallel);
+    return true;
+}
+
+// The proxy and the cookies file. The proxy's value is never repeated in a
+// message: it may hold a password.
+bool resolve_network(const std::map<std::string_view, std::string>& values, const std::string& ini,
+                     Options* options, std::string* error) {
+    std::string where;
+    FetchSettings& fetch = options->fetch;
+    if (auto proxy = setting_text(values, ini, "--proxy", &where)) {
+        const bool known =
+            std::any_of(std::begin(kProxySchemes), std::end(kProxySchemes),
+                        [&](std::string_view scheme) { return proxy->rfind(scheme, 0) == 0; });
+        if (!proxy->empty() && (!known || proxy->find("://") + 3 == proxy->size())) {
+            *error = where +
+                     " takes http://, https://, socks5:// or socks5h:// and the proxy's "
+                     "host and port";
+            return false;
+        }
+        fetch.proxy = *proxy;
+    }
+    fetch.proxy_user = read_ini_value(ini, "network", "proxy_user").value_or("");
+    fetch.proxy_password = read_ini_value(ini, "network", "proxy_password").value_or("");
+    options->cookies = setting_text(values, ini, "--cookies", &where).value_or("");
     return true;
 }
 
@@ -230,7 +291,13 @@ bool parse_options(int argc, char** argv, Options* options, std::string* error) 
             return false;
         }
     }
-    return resolve_limits(values, ini, &options->fetch, error);
+    return resolve_limits(values, ini, options, error) &&
+           resolve_network(values, ini, options, error);
+}
+
+bool apply_network_settings(const Options& options, std::string* error) {
+    set_fetch_settings(options.fetch);
+    return options.cookies.empty() || load_cookies_file(options.cookies, error);
 }
 
 }  // namespace qinglan

@@ -18,7 +18,9 @@ struct Options {
     MarketHosts hosts;
     std::string update_host;  // empty: no notice and no update check
     FetchSettings fetch;
-    bool again = false;  // collect: start the keywords over
+    int parallel = 8;     // members of a task in flight at once
+    std::string cookies;  // a cookies file to load at start; empty: none
+    bool again = false;   // collect: start the keywords over
     bool demo = false;
     bool help = false;
     bool version = false;
@@ -30,5 +32,9 @@ extern const char* const kUsage;
 // False with a message in `error` for bad usage, a bad setting in the ini
 // file, or a keyword that is not UTF-8.
 bool parse_options(int argc, char** argv, Options* options, std::string* error);
+
+// Makes the options' network settings those of every later fetch and loads
+// the cookies file; false with the reason when the file cannot be used.
+bool apply_network_settings(const Options& options, std::string* error);
 
 }  // namespace qinglan

@@ -2,18 +2,31 @@
 
 #include <algorithm>
 
+#include "engine/collection_task.h"
+#include "services/transfer_loop.h"
+
 #include "engine/member_card_parser.h"
 #include "services/charset.h"
 #include "services/environment.h"
 
 namespace qinglan {
 
+namespace {
+
+// Steps are short, and storing waits on one database: a few threads serve
+// any number of tasks.
+constexpr int kStepThreads = 3;
+
+}  // namespace
+
 CollectionEngine::CollectionEngine(RecordStore& store, MarketHosts hosts,
-                                   CollectionObserver& observer)
+                                   CollectionObserver& observer, int parallel)
     : store_(store),
       hosts_(std::move(hosts)),
       observer_(observer),
-      mobile_prefixes_(load_mobile_prefixes()) {}
+      mobile_prefixes_(load_mobile_prefixes()),
+      parallel_(std::max(parallel, 1)),
+      pool_(kStepThreads) {}
 
 CollectionEngine::~CollectionEngine() {
     stop();
@@ -37,7 +50,7 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool a
         result.refusal = "the collection is stopping";
         return result;
     }
-    auto task = std::make_unique<Task>();
+    auto task = std::make_unique<Task>(pool_);
     task->keyword = keyword;
     task->again = again;
     // A store that cannot say leaves the keyword to the table list.
@@ -76,62 +89,64 @@ SubmitResult CollectionEngine::start_task(std::unique_ptr<Task> task, SubmitResu
         std::lock_guard lock(tasks_mutex_);
         task->number = static_cast<int>(tasks_.size()) + 1;
         tasks_.push_back(std::move(task));
-        if (!start_thread([this, &started] { search_worker(started); }, &started.search_thread)) {
-            // Without a worker the task ends at once, as if stopped.
-            finish(started);
-        }
+        ++running_tasks_;
     }
     result.task = started.number;
+    post(started, [this, &started] { begin(started); });
     return result;
 }
 
-void CollectionEngine::search_worker(Task& task) {
-    run_search_step(task);
-    if (stopping_ || !task.outcome.failure.empty()) {
-        finish(task);
-        return;
-    }
-    // The member worker's handle is written before this thread ends, so
-    // whoever joins this thread may then join that one.
-    if (!start_thread([this, &task] { member_worker(task); }, &task.member_thread)) {
-        finish(task);
-    }
+void CollectionEngine::post(Task& task, std::function<void()> step) {
+    task.strand.post(std::move(step));
 }
 
-void CollectionEngine::member_worker(Task& task) {
-    run_member_step(task);
-    finish(task);
+// Asks the transfer loop for a page; `then` runs as a step of the task.
+void CollectionEngine::fetch(Task& task, const Text& url,
+                             std::function<void(Bytes, FetchInfo)> then) {
+    ++task.transfers;
+    TransferLoop::Request request;
+    request.url = url;
+    request.cancel = {&stopping_, nullptr};
+    if (!task.announced) {
+        request.started = [this, &task] {
+            post(task, [this, &task] {
+                if (!task.announced) {
+                    task.announced = true;
+                    observer_.task_waiting(task.number, false);
+                }
+            });
+        };
+    }
+    request.done = [this, &task, then = std::move(then)](Bytes body, FetchInfo info) mutable {
+        post(task, [this, &task, then = std::move(then), body = std::move(body),
+                    info = std::move(info)]() mutable {
+            --task.transfers;
+            then(std::move(body), std::move(info));
+        });
+    };
+    TransferLoop::shared().submit(std::move(request));
+}
+
+bool CollectionEngine::stopped(const Task&) const {
+    return stopping_.load();
 }
 
 void CollectionEngine::finish(Task& task) {
     store_.release(task.keyword);
     observer_.task_finished(task.number, task.outcome);
+    std::lock_guard lock(tasks_mutex_);
+    --running_tasks_;
+    task_ended_.notify_all();
 }
 
 void CollectionEngine::wait_all() {
-    for (std::size_t i = 0;; ++i) {
-        Task* task = nullptr;
-        {
-            std::lock_guard lock(tasks_mutex_);
-            if (i >= tasks_.size()) {
-                return;
-            }
-            task = tasks_[i].get();
-        }
-        if (task->search_thread.joinable()) {
-            task->search_thread.join();
-        }
-        if (task->member_thread.joinable()) {
-            task->member_thread.join();
-        }
-    }
+    std::unique_lock lock(tasks_mutex_);
+    task_ended_.wait(lock, [this] { return running_tasks_ == 0; });
 }
 
 void CollectionEngine::stop() {
-    {
-        std::lock_guard lock(tasks_mutex_);
-        stopping_ = true;
-    }
+    request_stop();
+    TransferLoop::shared().wake();
     wait_all();
 }
 

@@ -1,32 +1,41 @@
 #pragma once
 
 // Collection run control: a submitted keyword either re-opens its stored
-// table or becomes a collection task, whose search worker fetches the search
-// page and lists the member accounts and then starts the task's member
-// worker, which fetches, extracts, reports and stores one member after the
-// other. Tasks run at the same time as each other and as the caller; there
+// table or becomes a collection task, which fetches the search page, lists
+// the member accounts, and then fetches, extracts, reports and stores the
+// members. Tasks run at the same time as each other and as the caller; there
 // is no limit on submissions or tasks.
 //
-// A page that cannot be fetched, after the retries of fetch_with_retries, is
-// a failure, never an empty page: a failed search page fails the task, a
-// failed member is counted and not stored. A keyword whose collection did
-// not complete (failed, stopped, killed) is resumed when submitted again:
-// its saved member list is worked through, skipping the stored members. A
-// keyword is collected by one task of one collector at a time.
+// No task has a thread of its own: every transfer runs on the process's
+// transfer loop, and a task's steps (scanning, extracting, storing) run one
+// after the other on a small pool of threads. Each task keeps up to
+// `parallel` members in flight, their card and contact page at once; rows
+// are still extracted, reported, numbered and stored strictly in page order.
+// With `parallel` 1 a task sends card, contact page, card, … one at a time.
+//
+// A page that cannot be fetched, after the loop's retries, is a failure,
+// never an empty page: a failed search page fails the task, a failed member
+// is counted and not stored. A keyword whose collection did not complete
+// (failed, stopped, killed) is resumed when submitted again: its saved
+// member list is worked through, skipping the stored members. A keyword is
+// collected by one task of one collector at a time.
 //
 // Submissions, the table list and stop() belong to one thread (the windows'
-// thread, or the command line's main thread). Workers report through the
+// thread, or the command line's main thread). Steps report through the
 // observer and write only their own task.
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/collection_observer.h"
 #include "engine/request.h"
+#include "engine/work_pool.h"
+#include "services/fetch.h"
 #include "services/text.h"
 #include "storage/collection_state.h"
 #include "storage/record_store.h"
@@ -50,8 +59,9 @@ struct SubmitResult {
 
 class CollectionEngine {
 public:
-    CollectionEngine(RecordStore& store, MarketHosts hosts, CollectionObserver& observer);
-    ~CollectionEngine();  // stops and waits for every worker
+    CollectionEngine(RecordStore& store, MarketHosts hosts, CollectionObserver& observer,
+                     int parallel = 8);
+    ~CollectionEngine();  // stops and waits for every task
     CollectionEngine(const CollectionEngine&) = delete;
     CollectionEngine& operator=(const CollectionEngine&) = delete;
 
@@ -71,7 +81,7 @@ public:
     // Waits until every task started so far has finished.
     void wait_all();
 
-    // Ends every running transfer promptly and waits for the workers; rows
+    // Ends every running transfer promptly and waits for the tasks; rows
     // already stored stay. Further submissions are refused.
     void stop();
 
@@ -85,43 +95,39 @@ public:
     int task_count() const;
 
 private:
-    // One keyword's collection. After its creation it is written only by its
-    // own workers, one after the other.
-    struct Task {
-        int number = 0;
-        std::string keyword;      // as typed (UTF-8): the table's name
-        Text keyword_gbk;         // for the request
-        std::string table_error;  // why the table could not be made (outcome.table_ready false)
-        bool again = false;       // the new member list replaces the stored rows
-        CollectionState resumed;  // what an earlier run left (a resumed task)
-        TextList members;         // filled by the search worker before the member worker starts
-        int rows = 0;             // rows of the task's result list so far
-        TaskOutcome outcome;
-        std::thread search_thread;
-        std::thread member_thread;  // set by the search worker as its last act
-    };
+    struct Task;
+    struct Member;
 
-    void search_worker(Task& task);
-    void member_worker(Task& task);
-    void run_search_step(Task& task);
-    void run_member_step(Task& task);
-    bool list_members(Task& task);
-    void collect_member(Task& task, int i, int n);
-    bool fetch_text(const Text& url, Text* text, std::string* failure);
     SubmitResult start_task(std::unique_ptr<Task> task, SubmitResult result);
+    void post(Task& task, std::function<void()> step);
+    void fetch(Task& task, const Text& url, std::function<void(Bytes, FetchInfo)> then);
+    void begin(Task& task);
+    void search_done(Task& task, const Bytes& body, const FetchInfo& info);
+    void start_members(Task& task);
+    void launch_members(Task& task);
+    void page_done(Task& task, std::size_t slot, bool card, const Bytes& body,
+                   const FetchInfo& info);
+    void commit_members(Task& task);
+    void commit_member(Task& task, Member& member);
     void finish(Task& task);
+    bool stopped(const Task& task) const;
 
     RecordStore& store_;
     const MarketHosts hosts_;
     CollectionObserver& observer_;
     const TextList mobile_prefixes_;
+    const int parallel_;
     std::atomic<bool> stopping_{false};
 
     std::vector<std::string> keywords_;     // every submission, in order
     std::vector<std::string> table_names_;  // as last read
 
     mutable std::mutex tasks_mutex_;
+    std::condition_variable task_ended_;
+    int running_tasks_ = 0;                     // under tasks_mutex_
     std::vector<std::unique_ptr<Task>> tasks_;  // never shrinks; tasks never move
+    // Declared last: destroyed first, finishing every step before the tasks go.
+    WorkPool pool_;
 };
 
 }  // namespace qinglan

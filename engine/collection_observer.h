@@ -47,6 +47,10 @@ public:
     // and the last text stands.
     virtual void status_changed(int task, int part, const std::string& text) = 0;
 
+    // The task waits for its turn (true) until its first transfer starts
+    // (false): transfers beyond the limits of the transfer loop wait.
+    virtual void task_waiting(int task, bool waiting) { (void)task, (void)waiting; }
+
     // The task's row of the task list: its keyword and its member count.
     virtual void task_row_added(int task, const std::string& keyword, int total) = 0;
 

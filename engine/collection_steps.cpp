@@ -1,9 +1,10 @@
-// The two steps of a collection task: the search step on the search worker
-// and the member step on the member worker.
+// The steps of a collection task: the search page, then its members, each
+// step run on the task's strand when the page it waited for is back.
 
 #include <cstdio>
 
 #include "engine/collection_engine.h"
+#include "engine/collection_task.h"
 #include "engine/member_card_parser.h"
 #include "engine/page_text.h"
 #include "engine/result_page_scan.h"
@@ -61,9 +62,8 @@ std::string chinese_reason(const FetchInfo& info) {
 
 }  // namespace
 
-bool CollectionEngine::fetch_text(const Text& url, Text* text, std::string* failure) {
-    FetchInfo info;
-    const Bytes body = fetch_with_retries(url, &stopping_, &info);
+// The page's text, or false with why it failed.
+bool page_or_failure(const Bytes& body, const FetchInfo& info, Text* text, std::string* failure) {
     if (fetch_failed(info)) {
         *failure = fetch_failure_text(info);
         return false;
@@ -72,42 +72,36 @@ bool CollectionEngine::fetch_text(const Text& url, Text* text, std::string* fail
     return true;
 }
 
-void CollectionEngine::run_search_step(Task& task) {
+void CollectionEngine::begin(Task& task) {
     if (task.resumed.listed) {
         // The member list of an earlier run stands: no search page is asked for.
         task.members = task.resumed.members;
         task.outcome.members = static_cast<int>(task.members.size());
         task.outcome.stored_before = task.resumed.stored_count();
         observer_.status_changed(task.number, kStatePart, "状态：加载完成");
+        start_members(task);
         return;
     }
+    observer_.task_waiting(task.number, true);
     observer_.status_changed(task.number, kStatePart, "状态：加载数据，请稍等。。。。");
-    if (!list_members(task)) {
-        return;
-    }
-    observer_.status_changed(task.number, kStatePart, "状态：加载完成");
-    if (task.members.empty()) {
-        observer_.status_changed(
-            task.number, kStatePart,
-            "状态：搜索页中没有会员账号（" + task.outcome.empty_page_chinese + "）");
-    }
+    const Text url = fill_request_template(hosts_, encode_keyword(task.keyword_gbk), kSearchPage);
+    fetch(task, url, [this, &task](Bytes body, FetchInfo info) { search_done(task, body, info); });
 }
 
-// Fetches the search page and saves its member list; false with the task's
-// failure set when either fails, or when stopped.
-bool CollectionEngine::list_members(Task& task) {
-    FetchInfo info;
-    const Text url = fill_request_template(hosts_, encode_keyword(task.keyword_gbk), kSearchPage);
-    const Bytes body = fetch_with_retries(url, &stopping_, &info);
-    if (stopping_) {
-        return false;
-    }
+// Lists the search page's members and saves the list; fails the task when
+// the page or the saving fails.
+void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInfo& info) {
     TaskOutcome& outcome = task.outcome;
+    if (stopped(task)) {
+        finish(task);
+        return;
+    }
     if (fetch_failed(info)) {
         outcome.failure = "search page: " + fetch_failure_text(info);
         outcome.failure_chinese = "搜索页" + chinese_reason(info);
         observer_.status_changed(task.number, kStatePart, "失败：" + outcome.failure_chinese);
-        return false;
+        finish(task);
+        return;
     }
     const Text page = page_text(body, info.content_type);
     task.members = scan_member_accounts(page);
@@ -125,81 +119,140 @@ bool CollectionEngine::list_members(Task& task) {
         outcome.failure_chinese = "无法保存会员列表（" + error + "）";
         observer_.storage_failed(task.number, error);
         observer_.status_changed(task.number, kStatePart, "失败：" + outcome.failure_chinese);
-        return false;
-    }
-    return true;
-}
-
-void CollectionEngine::run_member_step(Task& task) {
-    const int n = static_cast<int>(task.members.size());
-    observer_.task_row_added(task.number, task.keyword, n);
-    const int stored_before = task.outcome.stored_before;
-    if (stored_before > 0) {
-        observer_.member_done(task.number, stored_before);
-    }
-    for (int i = 1; i <= n; ++i) {
-        if (stopping_) {
-            return;
-        }
-        const auto index = static_cast<std::size_t>(i) - 1;
-        if (index < task.resumed.stored.size() && task.resumed.stored[index]) {
-            continue;  // stored by an earlier run
-        }
-        collect_member(task, i, n);
-    }
-    if (stopping_) {
+        finish(task);
         return;
     }
-    task.outcome.completed = true;
-    observer_.status_changed(task.number, kProgressPart,
-                             std::to_string(n) + "位用户信息分析完成可以导出");
+    observer_.status_changed(task.number, kStatePart, "状态：加载完成");
+    if (task.members.empty()) {
+        observer_.status_changed(
+            task.number, kStatePart,
+            "状态：搜索页中没有会员账号（" + outcome.empty_page_chinese + "）");
+    }
+    start_members(task);
 }
 
-void CollectionEngine::collect_member(Task& task, int i, int n) {
+void CollectionEngine::start_members(Task& task) {
+    const int n = static_cast<int>(task.members.size());
+    observer_.task_row_added(task.number, task.keyword, n);
+    if (task.outcome.stored_before > 0) {
+        observer_.member_done(task.number, task.outcome.stored_before);
+    }
+    for (int i = 0; i < n; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        // Members stored by an earlier run are not asked for again.
+        if (index >= task.resumed.stored.size() || !task.resumed.stored[index]) {
+            task.to_collect.push_back(i);
+        }
+    }
+    launch_members(task);
+    commit_members(task);  // nothing to collect: done at once
+}
+
+// Keeps up to `parallel` members in flight, never more ahead of the first
+// member not yet committed.
+void CollectionEngine::launch_members(Task& task) {
+    while (!stopped(task) && task.launched < task.to_collect.size() &&
+           task.launched - task.committed < static_cast<std::size_t>(parallel_)) {
+        const std::size_t slot = task.launched++;
+        Member& member = task.in_flight.emplace_back();
+        member.index = task.to_collect[slot];
+        const Text& account = task.members[static_cast<std::size_t>(member.index)];
+        auto arrived = [this, &task, slot](bool card) {
+            return [this, &task, slot, card](Bytes body, FetchInfo info) {
+                page_done(task, slot, card, body, info);
+            };
+        };
+        // One at a time, the card goes first and the contact page follows it;
+        // several at a time, both go at once.
+        member.pages_waited = parallel_ == 1 ? 1 : 2;
+        fetch(task, fill_request_template(hosts_, account, kMemberCard), arrived(true));
+        if (parallel_ > 1) {
+            fetch(task, fill_request_template(hosts_, account, kContactPage), arrived(false));
+        }
+    }
+}
+
+void CollectionEngine::page_done(Task& task, std::size_t slot, bool card, const Bytes& body,
+                                 const FetchInfo& info) {
+    Member& member = task.in_flight[slot - task.committed];
+    --member.pages_waited;
+    const std::string which = card ? "card of " : "contact page of ";
+    const std::string account = gbk_to_utf8(task.members[static_cast<std::size_t>(member.index)]);
+    std::string failure;
+    Text& text = card ? member.card : member.contact;
+    if (!page_or_failure(body, info, &text, &failure)) {
+        // The card's failure is the one to tell when both fail.
+        if (member.failure.empty() || card) {
+            member.failure = which + account + ": " + failure;
+        }
+    } else if (card) {
+        member.card_back = true;
+    }
+    if (card && parallel_ == 1 && member.failure.empty() && !stopped(task)) {
+        ++member.pages_waited;
+        fetch(task,
+              fill_request_template(hosts_, task.members[static_cast<std::size_t>(member.index)],
+                                    kContactPage),
+              [this, &task, slot](Bytes got, FetchInfo got_info) {
+                  page_done(task, slot, false, got, got_info);
+              });
+    }
+    commit_members(task);
+}
+
+// Commits the members whose pages are all back, in page order, and asks for
+// more; ends the task when nothing is left in flight.
+void CollectionEngine::commit_members(Task& task) {
+    while (!stopped(task) && !task.in_flight.empty() && task.in_flight.front().ready()) {
+        commit_member(task, task.in_flight.front());
+        task.in_flight.pop_front();
+        ++task.committed;
+        launch_members(task);
+    }
+    if (task.transfers > 0) {
+        return;
+    }
+    if (!stopped(task)) {
+        task.outcome.completed = true;
+        observer_.status_changed(
+            task.number, kProgressPart,
+            std::to_string(task.members.size()) + "位用户信息分析完成可以导出");
+    }
+    // Stopped: what a stopped transfer left is incomplete, and the members
+    // in flight are dropped.
+    finish(task);
+}
+
+void CollectionEngine::commit_member(Task& task, Member& member) {
+    const int i = member.index + 1;
+    const int n = static_cast<int>(task.members.size());
+    TaskOutcome& outcome = task.outcome;
     observer_.status_changed(
         task.number, kProgressPart,
         "正在分析用户" + std::to_string(i) + "/" + std::to_string(n) + "位的信息");
-    const Text& account = task.members[static_cast<std::size_t>(i) - 1];
-    TaskOutcome& outcome = task.outcome;
-    // Card first, then the contact page, both before anything is extracted.
-    // A member whose card did not come is failed already: its contact page
-    // is not asked for.
-    Text card, contact;
-    std::string failure;
-    bool fetched = fetch_text(fill_request_template(hosts_, account, kMemberCard), &card, &failure);
-    if (!fetched) {
-        failure = "card of " + gbk_to_utf8(account) + ": " + failure;
-    } else if (!(fetched = fetch_text(fill_request_template(hosts_, account, kContactPage),
-                                      &contact, &failure))) {
-        failure = "contact page of " + gbk_to_utf8(account) + ": " + failure;
-    }
-    if (stopping_) {
-        // What a stopped transfer left is incomplete: the member in hand is dropped.
-        return;
-    }
-    if (!fetched) {
+    if (!member.failure.empty()) {
         // Not stored, so a later run of the keyword collects it.
         if (outcome.failed_members++ == 0) {
-            outcome.member_failure = failure;
+            outcome.member_failure = member.failure;
         }
-        observer_.member_failed(task.number, outcome.failed_members, failure);
+        observer_.member_failed(task.number, outcome.failed_members, member.failure);
         return;
     }
-
     const int row = task.rows++;
     ContactRecord record;
-    extract_contact_record(card, contact, mobile_prefixes_, [&](int field, const Text& value) {
-        std::string& cell = record[static_cast<std::size_t>(field)];
-        cell = gbk_to_utf8(value);
-        observer_.record_cell(task.number, row, field, cell);
-    });
+    extract_contact_record(member.card, member.contact, mobile_prefixes_,
+                           [&](int field, const Text& value) {
+                               std::string& cell = record[static_cast<std::size_t>(field)];
+                               cell = gbk_to_utf8(value);
+                               observer_.record_cell(task.number, row, field, cell);
+                           });
     observer_.record_collected(task.number, row, record);
     ++outcome.handled;
 
     // Without its own table a task's rows are not written anywhere: a name
     // the database reads as another table's must not reach that table.
     std::string error = task.table_error;
-    if (outcome.table_ready && store_.insert_record(task.keyword, record, i - 1, &error)) {
+    if (outcome.table_ready && store_.insert_record(task.keyword, record, member.index, &error)) {
         ++outcome.stored;
     } else {
         ++outcome.failed_inserts;

@@ -77,6 +77,46 @@ protected:
         market_.set_behaviour("card/zeta", moved);
     }
 
+    // What a task collecting the members of serve_rule_members reports and
+    // stores, however many members it has in flight.
+    void expect_collected_by_the_rules(const RecordingObserver& observer, int task,
+                                       const std::string& keyword) {
+        const std::vector<ContactRecord> expected = {kAlpha, kBeta,    kGamma, kDelta,
+                                                     kAlpha, kEpsilon, kZeta};
+        EXPECT_EQ(observer.rows(task), expected);
+        EXPECT_EQ(stored_rows(keyword), expected);
+        EXPECT_FALSE(observer.out_of_order());
+        EXPECT_EQ(observer.task_rows(),
+                  (std::vector<RecordingObserver::TaskRow>{{task, keyword, 7}}));
+        EXPECT_EQ(observer.done(task), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
+        EXPECT_TRUE(observer.failures(task).empty());
+        const TaskOutcome outcome = observer.outcome(task);
+        EXPECT_TRUE(outcome.completed);
+        EXPECT_EQ(outcome.members, 7);
+        EXPECT_EQ(outcome.stored, 7);
+
+        // Status texts in the order they were written.
+        std::vector<std::string> texts;
+        for (const auto& status : observer.statuses()) {
+            texts.push_back(std::to_string(status.part) + ":" + status.text);
+        }
+        std::vector<std::string> expected_texts = {"0:状态：加载数据，请稍等。。。。",
+                                                   "0:状态：加载完成"};
+        for (int i = 1; i <= 7; ++i) {
+            expected_texts.push_back("1:正在分析用户" + std::to_string(i) + "/7位的信息");
+        }
+        expected_texts.push_back("1:7位用户信息分析完成可以导出");
+        EXPECT_EQ(texts, expected_texts);
+
+        // Cells arrive field by field in column order, one row after the other.
+        const auto cells = observer.cells(task);
+        ASSERT_EQ(cells.size(), 7U * kRecordFields);
+        for (std::size_t k = 0; k < cells.size(); ++k) {
+            EXPECT_EQ(std::get<0>(cells[k]), static_cast<int>(k / kRecordFields));
+            EXPECT_EQ(std::get<1>(cells[k]), static_cast<int>(k % kRecordFields));
+        }
+    }
+
     // The request targets, in order, that carry `needle`.
     std::vector<std::string> targets_with(const std::string& needle) {
         std::vector<std::string> targets;
@@ -94,7 +134,7 @@ protected:
 TEST_F(CollectionTest, CollectsEveryMemberByTheRules) {
     const std::string keyword = "手机";
     serve_rule_members(keyword);
-    CollectionEngine engine(store(), hosts(), observer_);
+    CollectionEngine engine(store(), hosts(), observer_, 1);
     ASSERT_TRUE(engine.read_table_names(nullptr));
     const SubmitResult result = engine.submit_keyword(keyword);
     ASSERT_EQ(result.kind, SubmitResult::kStarted);
@@ -102,39 +142,7 @@ TEST_F(CollectionTest, CollectsEveryMemberByTheRules) {
     EXPECT_EQ(result.task, 1);
     engine.wait_all();
 
-    const std::vector<ContactRecord> expected = {kAlpha, kBeta,    kGamma, kDelta,
-                                                 kAlpha, kEpsilon, kZeta};
-    EXPECT_EQ(observer_.rows(1), expected);
-    EXPECT_EQ(stored_rows(keyword), expected);
-    EXPECT_FALSE(observer_.out_of_order());
-    EXPECT_EQ(observer_.task_rows(), (std::vector<RecordingObserver::TaskRow>{{1, keyword, 7}}));
-    EXPECT_EQ(observer_.done(1), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_TRUE(observer_.failures(1).empty());
-    const TaskOutcome outcome = observer_.outcome(1);
-    EXPECT_TRUE(outcome.completed);
-    EXPECT_EQ(outcome.members, 7);
-    EXPECT_EQ(outcome.stored, 7);
-
-    // Status texts in the order they were written.
-    std::vector<std::string> texts;
-    for (const auto& status : observer_.statuses()) {
-        texts.push_back(std::to_string(status.part) + ":" + status.text);
-    }
-    std::vector<std::string> expected_texts = {"0:状态：加载数据，请稍等。。。。",
-                                               "0:状态：加载完成"};
-    for (int i = 1; i <= 7; ++i) {
-        expected_texts.push_back("1:正在分析用户" + std::to_string(i) + "/7位的信息");
-    }
-    expected_texts.push_back("1:7位用户信息分析完成可以导出");
-    EXPECT_EQ(texts, expected_texts);
-
-    // Cells arrive field by field in column order, one row after the other.
-    const auto cells = observer_.cells(1);
-    ASSERT_EQ(cells.size(), 7U * kRecordFields);
-    for (std::size_t k = 0; k < cells.size(); ++k) {
-        EXPECT_EQ(std::get<0>(cells[k]), static_cast<int>(k / kRecordFields));
-        EXPECT_EQ(std::get<1>(cells[k]), static_cast<int>(k % kRecordFields));
-    }
+    expect_collected_by_the_rules(observer_, 1, keyword);
 
     // One search, then per member its card before its contact page.
     const auto requests = market_.requests();
@@ -149,6 +157,25 @@ TEST_F(CollectionTest, CollectsEveryMemberByTheRules) {
                          "contact/beta", "card/gamma", "contact/gamma", "card/delta",
                          "contact/delta", "card/alpha", "contact/alpha", "card/epsilon",
                          "contact/epsilon", "card/zeta", "card/zeta-moved", "contact/zeta"}));
+}
+
+TEST_F(CollectionTest, MembersInFlightAtOnceKeepThePageOrder) {
+    // Answers that come back in another order than they were asked for.
+    const std::pair<const char*, int> delays[] = {
+        {"card/alpha", 120}, {"contact/beta", 90}, {"card/gamma", 10}, {"contact/delta", 60}};
+    for (int parallel : {2, 8}) {
+        const std::string keyword = "手机" + std::to_string(parallel);
+        serve_rule_members(keyword);
+        for (const auto& [key, delay] : delays) {
+            market_.set_behaviour(key, {.delay_ms = delay});
+        }
+        RecordingObserver observer;
+        CollectionEngine engine(store(), hosts(), observer, parallel);
+        const int task = engine.submit_keyword(keyword).task;
+        engine.wait_all();
+        expect_collected_by_the_rules(observer, task, keyword);
+        market_.clear_behaviours();
+    }
 }
 
 TEST_F(CollectionTest, Utf8PagesYieldTheSameRecords) {

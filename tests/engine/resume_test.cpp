@@ -38,10 +38,11 @@ protected:
     }
 
     // Runs one collection of `keyword` to its end on a fresh engine and
-    // observer, as a new run of the program would.
+    // observer, as a new run of the program would, one member at a time so
+    // that the requests can be counted.
     SubmitResult collect(const std::string& keyword, bool again = false) {
         observer_ = std::make_unique<RecordingObserver>();
-        CollectionEngine engine(store(), hosts(), *observer_);
+        CollectionEngine engine(store(), hosts(), *observer_, 1);
         EXPECT_TRUE(engine.read_table_names(nullptr));
         const SubmitResult result = engine.submit_keyword(keyword, again);
         engine.wait_all();

@@ -1,0 +1,49 @@
+#pragma once
+
+// One keyword's collection, as the engine's steps see it. Everything below
+// `strand` is touched only by the task's own steps, which run one after the
+// other; the rest is set before the first step and read-only after.
+
+#include <atomic>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "engine/collection_engine.h"
+
+namespace qinglan {
+
+// A member whose pages are asked for: what came back so far.
+struct CollectionEngine::Member {
+    int index = 0;          // 0-based in the member list
+    int pages_waited = 0;   // pages asked for and not yet back
+    bool card_back = false;  // the card came (the contact page is asked for after it)
+    Text card;
+    Text contact;
+    std::string failure;  // empty while nothing failed
+    bool ready() const { return pages_waited == 0 && (card_back || !failure.empty()); }
+};
+
+struct CollectionEngine::Task {
+    explicit Task(WorkPool& pool) : strand(pool) {}
+
+    int number = 0;
+    std::string keyword;      // as typed (UTF-8): the table's name
+    Text keyword_gbk;         // for the request
+    std::string table_error;  // why the table could not be made (outcome.table_ready false)
+    bool again = false;       // the new member list replaces the stored rows
+    CollectionState resumed;  // what an earlier run left (a resumed task)
+
+    Strand strand;
+    TextList members;
+    std::vector<int> to_collect;  // indexes of the members not stored yet, in page order
+    std::deque<Member> in_flight;  // to_collect[committed ...] whose pages are asked for
+    std::size_t launched = 0;      // of to_collect
+    std::size_t committed = 0;     // of to_collect
+    int transfers = 0;             // asked for and not back
+    bool announced = false;        // the first transfer started
+    int rows = 0;                  // rows of the task's result list so far
+    TaskOutcome outcome;
+};
+
+}  // namespace qinglan
