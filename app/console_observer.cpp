@@ -70,7 +70,8 @@ void ConsoleObserver::redraw() {
         const int filled = total > 0 ? handled * kWidth / total : (total == 0 ? kWidth : 0);
         std::string bar(static_cast<std::size_t>(filled), '#');
         bar.resize(kWidth, '.');
-        const char* state = !task.finished                  ? ""
+        const char* state = task.waiting                    ? "  queued"
+                            : !task.finished                 ? ""
                             : !task.outcome.failure.empty() ? "  failed"
                             : task.outcome.completed        ? "  done"
                                                             : "  stopped";
@@ -87,6 +88,14 @@ void ConsoleObserver::redraw() {
 void ConsoleObserver::status_changed(int task, int /*part*/, const std::string& text) {
     std::lock_guard lock(mutex_);
     line(task, text);
+}
+
+void ConsoleObserver::task_waiting(int task, bool waiting) {
+    std::lock_guard lock(mutex_);
+    tasks_[task].waiting = waiting;
+    if (live_) {
+        redraw();
+    }
 }
 
 void ConsoleObserver::task_row_added(int task, const std::string& keyword, int total) {

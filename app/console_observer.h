@@ -35,6 +35,7 @@ public:
     void forget_task(int task);
 
     void status_changed(int task, int part, const std::string& text) override;
+    void task_waiting(int task, bool waiting) override;
     void task_row_added(int task, const std::string& keyword, int total) override;
     void member_done(int task, int done) override;
     void member_failed(int task, int failed, const std::string& reason) override;
@@ -52,6 +53,7 @@ private:
         int total = -1;  // unknown until the search step ends
         int done = 0;
         int failed = 0;
+        bool waiting = false;  // for its turn on the network
         std::string failure;
         bool finished = false;
         TaskOutcome outcome;
