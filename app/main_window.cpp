@@ -229,7 +229,8 @@ void MainWindow::submit_keyword(const QString& keyword) {
     if (result.kind == SubmitResult::kReopened) {
         ResultListModel* model = add_result_list_and_tab(keyword);
         loaders_.push_back(std::make_unique<StoredRowsLoader>(
-            *store_, typed, model, [this, keyword](const QString& reason) {
+            *store_, typed, StoredRowsLoader::kAllRows, model,
+            [this, keyword](const QString& reason) {
                 dialogs_.message(
                     nullptr,
                     QStringLiteral("无法读取关键字「") + keyword + QStringLiteral("」的数据。"),

@@ -25,6 +25,7 @@
 #include "app/main_window.h"
 #include "app/result_list_model.h"
 #include "app/search_window.h"
+#include "app/stored_rows_loader.h"
 #include "gui_fixture.h"
 #include "services/fetch.h"
 #include "storage/sqlite_store.h"
@@ -88,6 +89,15 @@ private:
                 QTest::keyClick(box, Qt::Key_Return);
             }
         });
+    }
+
+    // The accounts of a result list in row order.
+    static QStringList accounts_of(const ResultListModel& model) {
+        QStringList accounts;
+        for (int row = 0; row < model.rowCount(); ++row) {
+            accounts << QString::fromStdString(model.cell_text(row, kAccount));
+        }
+        return accounts;
     }
 
     QTabWidget* tabs() { return window_->findChild<QTabWidget*>("选择夹1"); }
@@ -444,6 +454,29 @@ private slots:
         QCOMPARE(window.status_text(0), QString("状态：数据保存失败"));
         // Every member is still shown in its list.
         QCOMPARE(window.result_model(1)->rowCount(), 40);
+    }
+
+    void storedAndNewRowsKeepTheirPlaces() {
+        // A resumed list: three rows were stored before its task began, and
+        // the task's first row (row 3) is on show, and stored, before the
+        // loader reads the table. The loader fills rows 0 to 2 only.
+        std::string error;
+        auto store = SqliteStore::open(folder_->str(), &error);
+        QVERIFY2(store, error.c_str());
+        QVERIFY2(store->ensure_table("续", &error), error.c_str());
+        for (const char* account : {"stored0", "stored1", "stored2", "new"}) {
+            ContactRecord record;
+            record[kAccount] = account;
+            QVERIFY2(store->insert_record("续", record, -1, &error), error.c_str());
+        }
+        ResultListModel model;
+        model.apply_cells({{3, kAccount, "new"}, {3, kCompanyName, "公司new"}});
+        StoredRowsLoader loader(*store, "续", 3, &model, {});
+        QTRY_COMPARE(accounts_of(model), QStringList({"stored0", "stored1", "stored2", "new"}));
+        QCOMPARE(model.cell_text(3, kCompanyName), std::string("公司new"));
+        model.apply_cells({{4, kAccount, "newer"}});
+        QCOMPARE(accounts_of(model),
+                 QStringList({"stored0", "stored1", "stored2", "new", "newer"}));
     }
 
     void escapeWhileTasksRunEndsCleanly() {
