@@ -53,6 +53,12 @@ void GuiObserver::member_done(int task, int done) {
     schedule();
 }
 
+void GuiObserver::member_failed(int task, int failed, const std::string& reason) {
+    std::lock_guard lock(mutex_);
+    pending_.failed_members[task] = {failed, from_utf8(reason)};
+    schedule();
+}
+
 void GuiObserver::storage_failed(int task, const std::string& message) {
     std::lock_guard lock(mutex_);
     pending_.failures.emplace_back(task, from_utf8(message));

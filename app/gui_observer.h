@@ -27,10 +27,15 @@ struct CollectionUpdates {
         QString keyword;
         int total;
     };
+    struct MemberFailures {
+        int count = 0;   // members of the task whose pages could not be fetched
+        QString reason;  // why the last one failed
+    };
     std::optional<QString> status[2];  // the last text of each part
     std::vector<TaskRow> task_rows;
     std::map<int, std::vector<ResultListModel::Cell>> cells;  // by task
     std::map<int, int> done;                                  // by task: members handled
+    std::map<int, MemberFailures> failed_members;             // by task
     std::vector<std::pair<int, QString>> failures;            // task, what the store refused
     std::vector<std::pair<int, TaskOutcome>> finished;
 };
@@ -46,6 +51,7 @@ public:
     void task_row_added(int task, const std::string& keyword, int total) override;
     void record_cell(int task, int row, int field, const std::string& value) override;
     void member_done(int task, int done) override;
+    void member_failed(int task, int failed, const std::string& reason) override;
     void storage_failed(int task, const std::string& message) override;
     void task_finished(int task, const TaskOutcome& outcome) override;
 

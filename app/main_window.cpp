@@ -125,12 +125,12 @@ void MainWindow::build_central_units() {
     frame_layout->setContentsMargins(5, 4, 5, 4);
     task_list_ = new QTreeWidget(frame);
     task_list_->setObjectName(QStringLiteral("超级列表框1"));
-    task_list_->setColumnCount(3);
-    task_list_->setHeaderLabels(
-        {QStringLiteral("任务名称"), QStringLiteral("任务总量"), QStringLiteral("完成数量")});
+    task_list_->setColumnCount(kTaskColumns);
+    task_list_->setHeaderLabels({QStringLiteral("任务名称"), QStringLiteral("任务总量"),
+                                 QStringLiteral("完成数量"), QStringLiteral("失败数量")});
     task_list_->setRootIsDecorated(false);
     task_list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    for (int column = 0; column < 3; ++column) {
+    for (int column = 0; column < kTaskColumns; ++column) {
         task_list_->setColumnWidth(column, 100);
     }
     frame_layout->addWidget(task_list_);
@@ -220,33 +220,6 @@ bool MainWindow::run_start_up() {
     return false;
 }
 
-void MainWindow::submit_keyword(const QString& keyword) {
-    if (!engine_) {
-        return;
-    }
-    const std::string typed = keyword.toStdString();
-    const SubmitResult result = engine_->submit_keyword(typed);
-    if (result.kind == SubmitResult::kReopened) {
-        ResultListModel* model = add_result_list_and_tab(keyword);
-        loaders_.push_back(std::make_unique<StoredRowsLoader>(
-            *store_, typed, model, [this, keyword](const QString& reason) {
-                dialogs_.message(
-                    nullptr,
-                    QStringLiteral("无法读取关键字「") + keyword + QStringLiteral("」的数据。"),
-                    Dialogs::Icon::kWarning, QString(), reason);
-            }));
-        return;
-    }
-    if (result.table_ready) {
-        task_models_[result.task] = add_result_list_and_tab(keyword);
-        return;
-    }
-    // Without its table the task still runs, but nothing of it can be kept:
-    // it gets no result tab, and its refused rows are reported as they come.
-    dialogs_.message(nullptr, QStringLiteral("失败"), Dialogs::Icon::kNone, QString(),
-                     from_utf8(result.table_error));
-}
-
 ResultListModel* MainWindow::add_result_list_and_tab(const QString& keyword) {
     auto* view = new QTableView(tabs_);
     auto* model = new ResultListModel(view);
@@ -284,46 +257,6 @@ QTableView* MainWindow::result_list(int tab_index) {
 
 ResultListModel* MainWindow::result_model(int tab_index) {
     return static_cast<ResultListModel*>(result_list(tab_index)->model());
-}
-
-void MainWindow::apply_updates(CollectionUpdates&& updates) {
-    for (const auto& row : updates.task_rows) {
-        auto* item = new QTreeWidgetItem(task_list_);
-        item->setText(0, row.keyword);
-        item->setText(1, QString::number(row.total));
-        task_rows_[row.task] = item;
-    }
-    for (auto& [task, cells] : updates.cells) {
-        const auto model = task_models_.find(task);
-        if (model != task_models_.end()) {
-            model->second->apply_cells(cells);
-        }
-    }
-    for (const auto& [task, done] : updates.done) {
-        const auto row = task_rows_.find(task);
-        if (row != task_rows_.end()) {
-            row->second->setText(2, QString::number(done));
-        }
-    }
-    for (int part = 0; part < 2; ++part) {
-        if (updates.status[part]) {
-            set_status(part, *updates.status[part]);
-        }
-    }
-    for (const auto& [task, reason] : updates.failures) {
-        // Once per task: a table that refuses one row refuses them all.
-        if (failure_shown_[task]) {
-            continue;
-        }
-        failure_shown_[task] = true;
-        set_status(0, QStringLiteral("状态：数据保存失败"));
-        const auto row = task_rows_.find(task);
-        const QString keyword = row != task_rows_.end() ? row->second->text(0) : QString();
-        dialogs_.message(nullptr,
-                         QStringLiteral("关键字「") + keyword +
-                             QStringLiteral("」采集到的数据未能保存到数据库。"),
-                         Dialogs::Icon::kWarning, QString(), reason);
-    }
 }
 
 void MainWindow::stop_collection() {

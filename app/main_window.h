@@ -6,6 +6,11 @@
 // and every result list; the engine's workers reach it only through the
 // queued reports of its observer.
 //
+// A task whose search page fails shows the reason in its task-list row; a
+// task with members that could not be fetched counts them there and says on
+// the status line that submitting the keyword again collects them. A keyword
+// being collected elsewhere is refused with a message and gets nothing.
+//
 // Closing it, Esc or "退出" stop the running collections cleanly: transfers
 // end promptly and the rows stored so far stay.
 
@@ -86,11 +91,18 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // The columns of the task list.
+    enum TaskColumn { kTaskName, kTaskTotal, kTaskDone, kTaskFailed, kTaskColumns };
+
     void build_toolbar();
     void build_central_units();
     void build_status_bar();
     void apply_updates(CollectionUpdates&& updates);
+    void show_storage_failures(const std::vector<std::pair<int, QString>>& failures);
+    void show_task_end(int task, const TaskOutcome& outcome);
+    QTreeWidgetItem* add_task_row(int task, const QString& keyword, int total);
     ResultListModel* add_result_list_and_tab(const QString& keyword);
+    void load_stored_rows(const QString& keyword, ResultListModel* model, int row_limit);
     void switch_result_page(int index);
     void show_help();
     void show_about();
@@ -108,9 +120,12 @@ private:
 
     std::vector<QTableView*> result_lists_;  // result list k belongs to tab k
     bool exporting_ = false;
-    std::map<int, ResultListModel*> task_models_;  // by task number
-    std::map<int, QTreeWidgetItem*> task_rows_;    // by task number
-    std::map<int, bool> failure_shown_;            // by task number
+    // By task number. A task's keyword is known from its submission on; its
+    // task-list row only once its member list is read, or when it failed.
+    std::map<int, QString> task_keywords_;
+    std::map<int, ResultListModel*> task_models_;
+    std::map<int, QTreeWidgetItem*> task_rows_;
+    std::map<int, bool> failure_shown_;
 
     // Declared in the order they are needed: the engine's workers report to
     // the observer and write to the store, so the engine goes first.

@@ -102,17 +102,31 @@ std::string ResultListModel::pack(const ContactRecord& record) {
     return packed;
 }
 
-void ResultListModel::append_records(std::vector<ContactRecord> records) {
-    if (records.empty()) {
+void ResultListModel::grow_to(int last_row) {
+    const int old_count = rowCount();
+    if (last_row < old_count) {
         return;
     }
-    const int first = rowCount();
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(records.size()) - 1);
-    rows_.reserve(rows_.size() + records.size());
-    for (const auto& record : records) {
-        rows_.push_back(pack(record));
-    }
+    beginInsertRows(QModelIndex(), old_count, last_row);
+    rows_.resize(static_cast<std::size_t>(last_row) + 1, std::string(kRecordFields - 1, '\0'));
     endInsertRows();
+}
+
+void ResultListModel::put_records(int first_row, std::vector<ContactRecord> records) {
+    if (records.empty() || first_row < 0) {
+        return;
+    }
+    const int old_count = rowCount();
+    const int last_row = first_row + static_cast<int>(records.size()) - 1;
+    grow_to(last_row);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        rows_[static_cast<std::size_t>(first_row) + i] = pack(records[i]);
+    }
+    // Only rows that were there before can be on show with other contents.
+    if (first_row < old_count) {
+        emit dataChanged(index(first_row, 0),
+                         index(std::min(last_row, old_count - 1), kColumns - 1));
+    }
 }
 
 void ResultListModel::apply_cells(const std::vector<Cell>& cells) {
@@ -126,11 +140,7 @@ void ResultListModel::apply_cells(const std::vector<Cell>& cells) {
         first_changed = std::min(first_changed, cell.row);
     }
     const int old_count = rowCount();
-    if (last_row >= old_count) {
-        beginInsertRows(QModelIndex(), old_count, last_row);
-        rows_.resize(static_cast<std::size_t>(last_row) + 1, std::string(kRecordFields - 1, '\0'));
-        endInsertRows();
-    }
+    grow_to(last_row);
     // A row's cells arrive one after the other: each run of them unpacks and
     // packs the row once.
     int open_row = -1;

@@ -5,6 +5,11 @@
 // only ever added, in batches, on the windows' thread. Each row is kept as
 // one string of its fields separated by zero bytes, so that a list of a
 // hundred thousand members stays small.
+//
+// Writers name the rows they write: a resumed keyword's list is filled by
+// two at once (the stored rows from the database, the task's new rows after
+// them), and whichever comes first leaves the other's rows empty until they
+// arrive.
 
 #include <QAbstractTableModel>
 
@@ -38,8 +43,9 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // Whole records after the last row.
-    void append_records(std::vector<ContactRecord> records);
+    // Whole records into rows first_row, first_row + 1, …; missing rows are
+    // added empty.
+    void put_records(int first_row, std::vector<ContactRecord> records);
     // Cells of rows that may not exist yet; missing rows are added empty.
     void apply_cells(const std::vector<Cell>& cells);
 
@@ -50,6 +56,8 @@ public:
 
 private:
     static std::string pack(const ContactRecord& record);
+    // Adds empty rows up to row `last_row`, telling the views.
+    void grow_to(int last_row);
 
     std::vector<std::string> rows_;
 };

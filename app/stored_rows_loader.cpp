@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -14,11 +15,14 @@ constexpr std::size_t kBatch = 5000;
 
 }  // namespace
 
-StoredRowsLoader::StoredRowsLoader(RecordStore& store, std::string table, ResultListModel* model,
+StoredRowsLoader::StoredRowsLoader(RecordStore& store, std::string table, int row_limit,
+                                   ResultListModel* model,
                                    std::function<void(const QString&)> on_failure)
     : model_(model) {
-    thread_ = std::thread([this, &store, table = std::move(table),
-                           on_failure = std::move(on_failure)] { run(store, table, on_failure); });
+    thread_ = std::thread(
+        [this, &store, table = std::move(table), row_limit, on_failure = std::move(on_failure)] {
+            run(store, table, row_limit, on_failure);
+        });
 }
 
 StoredRowsLoader::~StoredRowsLoader() {
@@ -28,33 +32,38 @@ StoredRowsLoader::~StoredRowsLoader() {
     }
 }
 
-void StoredRowsLoader::run(RecordStore& store, const std::string& table,
+void StoredRowsLoader::run(RecordStore& store, const std::string& table, int row_limit,
                            std::function<void(const QString&)> on_failure) {
     std::vector<ContactRecord> batch;
     std::size_t batch_size = kFirstBatch;
+    int next_row = 0;  // where the batch in hand goes
     auto hand_over = [&] {
         if (batch.empty()) {
             return;
         }
         auto rows = std::make_shared<std::vector<ContactRecord>>(std::move(batch));
         batch.clear();
+        const int first_row = next_row;
+        next_row += static_cast<int>(rows->size());
         ResultListModel* model = model_;
         QMetaObject::invokeMethod(
-            model, [model, rows] { model->append_records(std::move(*rows)); },
+            model, [model, first_row, rows] { model->put_records(first_row, std::move(*rows)); },
             Qt::QueuedConnection);
     };
+    // Rows a running task adds to the table after the limit are that task's
+    // to show; reading on would show them twice.
+    std::size_t left = row_limit < 0 ? std::numeric_limits<std::size_t>::max()
+                                     : static_cast<std::size_t>(row_limit);
+    const auto take = [&](ContactRecord&& record) {
+        batch.push_back(std::move(record));
+        if (batch.size() >= batch_size) {
+            hand_over();
+            batch_size = kBatch;
+        }
+        return --left > 0 && !stop_.load();
+    };
     std::string error;
-    const bool read = store.read_rows(
-        table,
-        [&](ContactRecord&& record) {
-            batch.push_back(std::move(record));
-            if (batch.size() >= batch_size) {
-                hand_over();
-                batch_size = kBatch;
-            }
-            return !stop_.load();
-        },
-        &error);
+    const bool read = left == 0 || store.read_rows(table, take, &error);
     hand_over();
     if (!read && !stop_ && on_failure) {
         const QString reason = QString::fromStdString(error);

@@ -2,8 +2,10 @@
 
 // Fills a result list with a stored keyword's rows without holding up the
 // windows: a thread reads the table and hands the rows over in batches by
-// queued calls bound to the model. Destroying the loader stops the reading
-// and waits for the thread; the model must outlive the loader.
+// queued calls bound to the model. Each batch names the rows it fills, so a
+// task writing the rows after the stored ones into the same list at the same
+// time never collides with it. Destroying the loader stops the reading and
+// waits for the thread; the model must outlive the loader.
 
 #include <atomic>
 #include <functional>
@@ -17,16 +19,19 @@ namespace qinglan {
 
 class StoredRowsLoader {
 public:
-    // `on_failure` runs on the windows' thread with the reason when the
-    // table cannot be read.
-    StoredRowsLoader(RecordStore& store, std::string table, ResultListModel* model,
+    static constexpr int kAllRows = -1;
+
+    // Reads the table's first `row_limit` rows (kAllRows: every row) into
+    // rows 0, 1, … of `model`. `on_failure` runs on the windows' thread with
+    // the reason when the table cannot be read.
+    StoredRowsLoader(RecordStore& store, std::string table, int row_limit, ResultListModel* model,
                      std::function<void(const QString&)> on_failure);
     ~StoredRowsLoader();
     StoredRowsLoader(const StoredRowsLoader&) = delete;
     StoredRowsLoader& operator=(const StoredRowsLoader&) = delete;
 
 private:
-    void run(RecordStore& store, const std::string& table,
+    void run(RecordStore& store, const std::string& table, int row_limit,
              std::function<void(const QString&)> on_failure);
 
     ResultListModel* const model_;

@@ -25,6 +25,7 @@
 #include "app/main_window.h"
 #include "app/result_list_model.h"
 #include "app/search_window.h"
+#include "app/stored_rows_loader.h"
 #include "gui_fixture.h"
 #include "services/fetch.h"
 #include "storage/sqlite_store.h"
@@ -90,6 +91,60 @@ private:
         });
     }
 
+    // Leaves `keyword` stored and complete, as a finished collection does:
+    // its member list first, then each member's row.
+    void store_collected(const std::string& keyword, const std::vector<ContactRecord>& records) {
+        std::string error;
+        auto store = SqliteStore::open(folder_->str(), &error);
+        QVERIFY2(store, error.c_str());
+        std::vector<std::string> accounts;
+        for (const ContactRecord& record : records) {
+            accounts.push_back(record[kAccount]);
+        }
+        QVERIFY2(store->ensure_table(keyword, &error), error.c_str());
+        QVERIFY2(store->save_member_list(keyword, accounts, false, &error), error.c_str());
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            QVERIFY2(store->insert_record(keyword, records[i], static_cast<int>(i), &error),
+                     error.c_str());
+        }
+    }
+
+    // The accounts of a result list, or of a stored table, in row order.
+    static QStringList accounts_of(const ResultListModel& model) {
+        QStringList accounts;
+        for (int row = 0; row < model.rowCount(); ++row) {
+            accounts << QString::fromStdString(model.cell_text(row, kAccount));
+        }
+        return accounts;
+    }
+    QStringList stored_accounts(const std::string& keyword) {
+        std::string error;
+        auto store = SqliteStore::open(folder_->str(), &error);
+        QStringList accounts;
+        if (!store || !store->read_rows(
+                          keyword,
+                          [&](ContactRecord&& record) {
+                              accounts << QString::fromStdString(record[kAccount]);
+                              return true;
+                          },
+                          &error)) {
+            accounts << QString::fromStdString("unreadable: " + error);
+        }
+        return accounts;
+    }
+
+    static inline const QString kOneMemberFailed =
+        "状态：1位用户信息采集失败，可再次提交关键字继续采集";
+
+    // Collects 坏, whose second member's card always answers 503, to its end.
+    void collect_with_failing_card() {
+        serve_members(*market_, "坏", "b", 3);
+        market_->set_behaviour("card/b1", {.status = 503});
+        started_window();
+        submit_by_enter({"坏"});
+        QTRY_COMPARE(window_->status_text(0), kOneMemberFailed);
+    }
+
     QTabWidget* tabs() { return window_->findChild<QTabWidget*>("选择夹1"); }
     QTreeWidget* task_list() { return window_->findChild<QTreeWidget*>("超级列表框1"); }
 
@@ -142,9 +197,16 @@ private slots:
 
         QCOMPARE(window.findChild<QGroupBox*>("分组框1")->title(), QString("采集任务"));
         QTreeWidget* list = task_list();
-        QCOMPARE(list->columnCount(), 3);
+        QCOMPARE(list->columnCount(), 4);
         QCOMPARE(list->headerItem()->text(0), QString("任务名称"));
+        QCOMPARE(list->headerItem()->text(1), QString("任务总量"));
         QCOMPARE(list->headerItem()->text(2), QString("完成数量"));
+        QCOMPARE(list->headerItem()->text(3), QString("失败数量"));
+        // Every column shows its full width without scrolling.
+        for (int column = 0; column < list->columnCount(); ++column) {
+            QVERIFY(list->header()->sectionViewportPosition(column) + 100 <=
+                    list->viewport()->width());
+        }
         QCOMPARE(tabs()->count(), 1);
         QCOMPARE(tabs()->tabText(0), QString("起始页"));
 
@@ -203,7 +265,8 @@ private slots:
     }
 
     void submitsByButtonAndByEnterOnce() {
-        serve_members(*market_, "甲", "a", 3);
+        // Slow cards keep the first task running while the keyword comes again.
+        serve_members(*market_, "甲", "a", 3, 100);
         MainWindow& window = started_window();
         with_search_window([&](SearchWindow& search) {
             QCOMPARE(search.windowTitle(), QString("              公司信息搜索"));
@@ -212,46 +275,53 @@ private slots:
             box->insert("甲");
             QTest::mouseClick(search.findChild<QPushButton*>("an1"), Qt::LeftButton);
             QCOMPARE(tabs()->count(), 2);
-            // Enter submits on its release, exactly once, and the window stays.
+            // Enter submits on its release, exactly once, and the window
+            // stays. The keyword is being collected: it is refused.
             QTest::keyClick(box, Qt::Key_Return);
-            QCOMPARE(tabs()->count(), 3);
+            QCOMPARE(tabs()->count(), 2);
+            QCOMPARE(dialogs_->messages.size(), size_t(1));
+            QCOMPARE(dialogs_->messages[0].text,
+                     QString("关键字「甲」正在由其他采集器采集，本次未采集。"));
+            QVERIFY(dialogs_->messages[0].details.contains("another task"));
             QVERIFY(search.isVisible());
             QCOMPARE(box->text(), QString("甲"));
             QTest::keyClick(box, Qt::Key_A);
-            QCOMPARE(tabs()->count(), 3);
+            QCOMPARE(dialogs_->messages.size(), size_t(1));
         });
-        // The same new keyword twice: two tasks into one table, no tab selected.
-        QTRY_VERIFY(tasks_done(2));
+        QTRY_VERIFY(tasks_done(1));
         QCOMPARE(tabs()->currentIndex(), 0);
         QCOMPARE(tabs()->tabText(1), QString("甲"));
         QCOMPARE(task_list()->topLevelItem(0)->text(0), QString("甲"));
         QCOMPARE(task_list()->topLevelItem(0)->text(1), QString("3"));
         QTRY_COMPARE(window.result_model(1)->rowCount(), 3);
-        QTRY_COMPARE(window.result_model(2)->rowCount(), 3);
+        QTRY_COMPARE(window.status_text(1), QString("3位用户信息分析完成可以导出"));
         QCOMPARE(window.status_text(0), QString("状态：加载完成"));
-        QCOMPARE(window.status_text(1), QString("3位用户信息分析完成可以导出"));
 
-        // The toolbar command resets both parts of the status line.
-        with_search_window([&](SearchWindow&) {
+        // The toolbar command resets both parts of the status line; the
+        // collected keyword now opens from the database, without a task.
+        with_search_window([&](SearchWindow& search) {
             QCOMPARE(window.status_text(0), QString("状态：程序准备好，可以搜索"));
             QCOMPARE(window.status_text(1), QString());
+            auto* box = search.findChild<QLineEdit*>("编辑框1");
+            box->setText("甲");
+            QTest::keyClick(box, Qt::Key_Return);
         });
+        QCOMPARE(tabs()->count(), 3);
+        QTRY_COMPARE(window.result_model(2)->rowCount(), 3);
+        QCOMPARE(task_list()->topLevelItemCount(), 1);
+        QCOMPARE(dialogs_->messages.size(), size_t(1));
     }
 
     void storedKeywordIsReopenedWithoutARequest() {
-        {
-            std::string error;
-            auto store = SqliteStore::open(folder_->str(), &error);
-            QVERIFY(store);
-            QVERIFY(store->ensure_table("乙", nullptr));
-            ContactRecord record;
-            record[kCompanyName] = "存储的公司";
-            record[kAddress] = "第一行\n第二行";
-            for (int i = 0; i < 3; ++i) {
-                record[kAccount] = "s" + std::to_string(i);
-                QVERIFY(store->insert_record("乙", record, -1, nullptr));
-            }
+        ContactRecord record;
+        record[kCompanyName] = "存储的公司";
+        record[kAddress] = "第一行\n第二行";
+        std::vector<ContactRecord> records;
+        for (int i = 0; i < 3; ++i) {
+            record[kAccount] = "s" + std::to_string(i);
+            records.push_back(record);
         }
+        store_collected("乙", records);
         MainWindow& window = started_window();
         market_->clear_requests();
         with_search_window([&](SearchWindow& search) {
@@ -373,13 +443,7 @@ private slots:
     }
 
     void hostileKeywordsThroughTheSearchWindow() {
-        {
-            std::string error;
-            auto store = SqliteStore::open(folder_->str(), &error);
-            QVERIFY(store);
-            QVERIFY(store->ensure_table("Phone", nullptr));
-            QVERIFY(store->insert_record("Phone", ContactRecord{}, -1, nullptr));
-        }
+        store_collected("Phone", {ContactRecord{}});
         serve_members(*market_, "phone", "p", 2);
         MainWindow& window = started_window();
         const QStringList keywords = {QString(10000, QChar(0x952E)),   "a\tb\x01c",     "   ",  "😀",
@@ -444,6 +508,107 @@ private slots:
         QCOMPARE(window.status_text(0), QString("状态：数据保存失败"));
         // Every member is still shown in its list.
         QCOMPARE(window.result_model(1)->rowCount(), 40);
+    }
+
+    void aFailedSearchPageShowsInTheTaskList() {
+        MainWindow& window = started_window();
+        market_->stop();
+        submit_by_enter({"断"});
+        QTRY_COMPARE(task_list()->topLevelItemCount(), 1);
+        const QTreeWidgetItem* row = task_list()->topLevelItem(0);
+        QCOMPARE(row->text(0), QString("断"));
+        QCOMPARE(row->text(1), QString("0"));
+        QVERIFY2(row->text(2).startsWith("失败：搜索页"), qPrintable(row->text(2)));
+        QCOMPARE(row->text(2), "失败：" + row->toolTip(2));
+        QCOMPARE(row->toolTip(0), row->toolTip(2));
+        QVERIFY(window.status_text(0).startsWith("失败："));
+        QCOMPARE(window.result_model(1)->rowCount(), 0);
+        QVERIFY(dialogs_->messages.empty());
+    }
+
+    void aFailingCardIsCountedAndNotStored() {
+        collect_with_failing_card();
+        MainWindow& window = *window_;
+        const QTreeWidgetItem* row = task_list()->topLevelItem(0);
+        QCOMPARE(row->text(1), QString("3"));
+        QCOMPARE(row->text(2), QString("2"));
+        QCOMPARE(row->text(3), QString("1"));
+        QVERIFY2(row->toolTip(3).contains("503"), qPrintable(row->toolTip(3)));
+        QCOMPARE(accounts_of(*window.result_model(1)), QStringList({"b0", "b2"}));
+        QCOMPARE(stored_accounts("坏"), QStringList({"b0", "b2"}));
+        QVERIFY(dialogs_->messages.empty());
+    }
+
+    void resubmittingCollectsOnlyTheFailedMember() {
+        collect_with_failing_card();
+        MainWindow& window = *window_;
+        market_->clear_behaviours();
+        market_->clear_requests();
+        submit_by_enter({"坏"});
+        QCOMPARE(tabs()->count(), 3);
+        QCOMPARE(tabs()->tabText(2), QString("坏"));
+        // The resumed task's row counts the members stored before as done.
+        QTRY_COMPARE(task_list()->topLevelItemCount(), 2);
+        QTRY_COMPARE(task_list()->topLevelItem(1)->text(2), QString("3"));
+        QTRY_COMPARE(window.status_text(1), QString("3位用户信息分析完成可以导出"));
+        ResultListModel* model = window.result_model(2);
+        QTRY_COMPARE(accounts_of(*model), QStringList({"b0", "b2", "b1"}));
+        QCOMPARE(model->cell_text(2, kCompanyName), std::string("公司b1"));
+        QCOMPARE(stored_accounts("坏"), QStringList({"b0", "b2", "b1"}));
+        QStringList asked;
+        for (const ReceivedRequest& request : market_->requests()) {
+            asked << QString::fromStdString(request.resource_key);
+        }
+        QCOMPARE(asked, QStringList({"card/b1", "contact/b1"}));
+        QVERIFY(dialogs_->messages.empty());
+    }
+
+    void storedAndNewRowsKeepTheirPlaces() {
+        // A resumed list: three rows were stored before its task began, and
+        // the task's first row (row 3) is on show, and stored, before the
+        // loader reads the table. The loader fills rows 0 to 2 only.
+        std::string error;
+        auto store = SqliteStore::open(folder_->str(), &error);
+        QVERIFY2(store, error.c_str());
+        QVERIFY2(store->ensure_table("续", &error), error.c_str());
+        for (const char* account : {"stored0", "stored1", "stored2", "new"}) {
+            ContactRecord record;
+            record[kAccount] = account;
+            QVERIFY2(store->insert_record("续", record, -1, &error), error.c_str());
+        }
+        ResultListModel model;
+        model.apply_cells({{3, kAccount, "new"}, {3, kCompanyName, "公司new"}});
+        StoredRowsLoader loader(*store, "续", 3, &model, {});
+        QTRY_COMPARE(accounts_of(model), QStringList({"stored0", "stored1", "stored2", "new"}));
+        QCOMPARE(model.cell_text(3, kCompanyName), std::string("公司new"));
+        model.apply_cells({{4, kAccount, "newer"}});
+        QCOMPARE(accounts_of(model),
+                 QStringList({"stored0", "stored1", "stored2", "new", "newer"}));
+    }
+
+    void aKeywordClaimedElsewhereIsRefused() {
+        std::string error;
+        auto other = SqliteStore::open(folder_->str(), &error);
+        QVERIFY2(other, error.c_str());
+        QVERIFY2(other->claim("丙", &error), error.c_str());
+        serve_members(*market_, "丙", "c", 2);
+        MainWindow& window = started_window();
+        market_->clear_requests();
+        submit_by_enter({"丙"});
+        QCOMPARE(tabs()->count(), 1);
+        QCOMPARE(task_list()->topLevelItemCount(), 0);
+        QCOMPARE(dialogs_->messages.size(), size_t(1));
+        QCOMPARE(dialogs_->messages[0].text,
+                 QString("关键字「丙」正在由其他采集器采集，本次未采集。"));
+        QVERIFY(dialogs_->messages[0].details.contains("another collector"));
+        QVERIFY(market_->requests().empty());
+
+        // Once the other collector lets it go, the keyword is collected here.
+        other->release("丙");
+        submit_by_enter({"丙"});
+        QCOMPARE(tabs()->count(), 2);
+        QTRY_VERIFY(tasks_done(1));
+        QTRY_COMPARE(window.result_model(1)->rowCount(), 2);
     }
 
     void escapeWhileTasksRunEndsCleanly() {
