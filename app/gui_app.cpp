@@ -18,9 +18,9 @@ int run_gui(int argc, char** argv, const Options& options) {
         dialogs.message(nullptr, QStringLiteral("无法读取 Cookie 文件，将不带 Cookie 采集。"),
                         Dialogs::Icon::kWarning, QString(), QString::fromStdString(error));
     }
-    MainWindow window(
-        {options.data_dir, options.hosts, options.update_host, run_directory(), executable_name()},
-        dialogs);
+    MainWindow window({options.data_dir, options.hosts, options.update_host, run_directory(),
+                       executable_name(), options.parallel},
+                      dialogs);
     if (!window.run_start_up()) {
         return 0;
     }

@@ -59,6 +59,12 @@ void GuiObserver::member_failed(int task, int failed, const std::string& reason)
     schedule();
 }
 
+void GuiObserver::task_waiting(int task, bool waiting) {
+    std::lock_guard lock(mutex_);
+    pending_.waiting[task] = waiting;
+    schedule();
+}
+
 void GuiObserver::storage_failed(int task, const std::string& message) {
     std::lock_guard lock(mutex_);
     pending_.failures.emplace_back(task, from_utf8(message));

@@ -36,6 +36,7 @@ struct CollectionUpdates {
     std::map<int, std::vector<ResultListModel::Cell>> cells;  // by task
     std::map<int, int> done;                                  // by task: members handled
     std::map<int, MemberFailures> failed_members;             // by task
+    std::map<int, bool> waiting;                              // by task: for its turn
     std::vector<std::pair<int, QString>> failures;            // task, what the store refused
     std::vector<std::pair<int, TaskOutcome>> finished;
 };
@@ -52,6 +53,7 @@ public:
     void record_cell(int task, int row, int field, const std::string& value) override;
     void member_done(int task, int done) override;
     void member_failed(int task, int failed, const std::string& reason) override;
+    void task_waiting(int task, bool waiting) override;
     void storage_failed(int task, const std::string& message) override;
     void task_finished(int task, const TaskOutcome& outcome) override;
 

@@ -196,7 +196,8 @@ bool MainWindow::run_start_up() {
         dialogs_.message(this, QStringLiteral("数据库无法打开，采集到的数据将无法保存。"),
                          Dialogs::Icon::kWarning, QString(), from_utf8(error));
     }
-    engine_ = std::make_unique<CollectionEngine>(*store_, settings_.hosts, observer_);
+    engine_ =
+        std::make_unique<CollectionEngine>(*store_, settings_.hosts, observer_, settings_.parallel);
 
     QApplication::processEvents();
     const Text notice = fetch_remote_notice(settings_.update_host);

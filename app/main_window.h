@@ -47,6 +47,7 @@ struct GuiSettings {
     std::string update_host;  // empty: no notice, no update check
     std::string run_dir;      // where the update folder lives
     std::string program_name;
+    int parallel = 8;  // members of a task in flight at once
 };
 
 class MainWindow final : public QMainWindow {

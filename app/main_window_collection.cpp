@@ -61,14 +61,26 @@ void MainWindow::load_stored_rows(const QString& keyword, ResultListModel* model
 }
 
 QTreeWidgetItem* MainWindow::add_task_row(int task, const QString& keyword, int total) {
-    auto* item = new QTreeWidgetItem(task_list_);
+    QTreeWidgetItem*& item = task_rows_[task];
+    if (item == nullptr) {
+        item = new QTreeWidgetItem(task_list_);
+    }
     item->setText(kTaskName, keyword);
-    item->setText(kTaskTotal, QString::number(total));
-    task_rows_[task] = item;
+    item->setText(kTaskTotal, total >= 0 ? QString::number(total) : QString());
     return item;
 }
 
 void MainWindow::apply_updates(CollectionUpdates&& updates) {
+    for (const auto& [task, waiting] : updates.waiting) {
+        // A task waiting for its turn on the network shows at once, with
+        // its total still unknown.
+        if (waiting) {
+            add_task_row(task, task_keywords_[task], -1)
+                ->setText(kTaskDone, QStringLiteral("排队"));
+        } else if (const auto row = task_rows_.find(task); row != task_rows_.end()) {
+            row->second->setText(kTaskDone, QString());
+        }
+    }
     for (const auto& row : updates.task_rows) {
         add_task_row(row.task, row.keyword, row.total);
     }
