@@ -84,9 +84,15 @@ void SampleMarketplace::set_behaviour(std::string key, Behaviour behaviour) {
     behaviours_[std::move(key)] = std::move(behaviour);
 }
 
+void SampleMarketplace::set_default_behaviour(Behaviour behaviour) {
+    std::lock_guard lock(data_mutex_);
+    default_behaviour_ = std::move(behaviour);
+}
+
 void SampleMarketplace::clear_behaviours() {
     std::lock_guard lock(data_mutex_);
     behaviours_.clear();
+    default_behaviour_ = Behaviour();
     failures_sent_.clear();
 }
 
@@ -315,11 +321,14 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
         if (found == behaviours_.end() && !route.fallback_key.empty()) {
             found = behaviours_.find(route.fallback_key);
         }
+        const std::string* counted = &route.key;
         if (found != behaviours_.end()) {
             behaviour = found->second;
-            fail_now =
-                behaviour.fail_times > 0 && ++failures_sent_[found->first] <= behaviour.fail_times;
+            counted = &found->first;
+        } else {
+            behaviour = default_behaviour_;
         }
+        fail_now = behaviour.fail_times > 0 && ++failures_sent_[*counted] <= behaviour.fail_times;
     }
     if (behaviour.delay_ms > 0 && !connection.pause(behaviour.delay_ms)) {
         return;

@@ -76,6 +76,10 @@ public:
     void set_resource(std::string key, std::string body, std::string content_type = {});
     void remove_resource(const std::string& key);
     void set_behaviour(std::string key, Behaviour behaviour);
+    // How every key without a behaviour of its own is answered (a plain
+    // answer until set); failures of fail_times are counted per key.
+    void set_default_behaviour(Behaviour behaviour);
+    // Forgets the behaviours, the default one included.
     void clear_behaviours();
 
     // Binds 127.0.0.1:port (0 picks a free port) and starts serving. False
@@ -131,6 +135,7 @@ private:
     mutable std::mutex data_mutex_;  // guards the members up to requests_
     std::map<std::string, std::shared_ptr<const Resource>> resources_;
     std::map<std::string, Behaviour> behaviours_;
+    Behaviour default_behaviour_;
     std::map<std::string, int> failures_sent_;  // by key, for Behaviour::fail_times
     std::string folder_;
     std::vector<ReceivedRequest> requests_;

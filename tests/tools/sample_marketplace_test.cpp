@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/temp_folder.h"
+#include "tools/behaviour_option.h"
 #include "tools/marketplace_route.h"
 #include "tools/received_request.h"
 
@@ -199,6 +200,69 @@ TEST_F(SampleMarketplaceTest, ShapesAnswersByBehaviour) {
     const Response go = get("/go");
     EXPECT_EQ(go.head.substr(0, 12), "HTTP/1.1 301");
     EXPECT_NE(go.head.find("Location: /there\r\n"), std::string::npos);
+}
+
+TEST_F(SampleMarketplaceTest, DefaultBehaviourAnswersKeysWithoutTheirOwn) {
+    market_.set_resource("plain", "p");
+    market_.set_resource("own", "o");
+    market_.set_default_behaviour({.fail_times = 1, .fail_status = 503});
+    market_.set_behaviour("own", {});
+
+    EXPECT_EQ(get("/plain").head.substr(0, 12), "HTTP/1.1 503");
+    EXPECT_EQ(get("/plain").body, "p");  // counted per key, like a behaviour of its own
+    EXPECT_EQ(get("/own").body, "o");
+
+    market_.clear_behaviours();
+    market_.set_default_behaviour({.fail_times = 1, .fail_status = 500});
+    EXPECT_EQ(get("/plain").head.substr(0, 12), "HTTP/1.1 500");
+}
+
+TEST(BehaviourOptionTest, ReadsTheBehavioursOfTheCommandLine) {
+    std::string key, error;
+    Behaviour behaviour;
+    ASSERT_TRUE(parse_behaviour_option("card/huge01=endless", &key, &behaviour, &error)) << error;
+    EXPECT_EQ(key, "card/huge01");
+    EXPECT_TRUE(behaviour.endless);
+
+    ASSERT_TRUE(parse_behaviour_option("card/a=trickle:1:900,delay:5", &key, &behaviour, &error))
+        << error;
+    EXPECT_EQ(key, "card/a");
+    EXPECT_FALSE(behaviour.endless);  // nothing left from the one before
+    EXPECT_EQ(behaviour.chunk_bytes, 1);
+    EXPECT_EQ(behaviour.chunk_delay_ms, 900);
+    EXPECT_EQ(behaviour.delay_ms, 5);
+}
+
+TEST(BehaviourOptionTest, RefusesFaultyTextsWhole) {
+    std::string key = "kept", error;
+    Behaviour behaviour;
+    behaviour.delay_ms = 7;
+    ASSERT_TRUE(
+        parse_behaviour_option("search/*=never,status:404,fail:2:503", &key, &behaviour, &error));
+    EXPECT_TRUE(behaviour.never_answer);
+    EXPECT_EQ(behaviour.status, 404);
+    EXPECT_EQ(behaviour.fail_times, 2);
+    EXPECT_EQ(behaviour.fail_status, 503);
+    EXPECT_EQ(behaviour.delay_ms, 0);
+
+    key = "kept";
+    behaviour = Behaviour();
+    for (const char* text : {"endless", "=endless", "k=", "k=endless,", "k=a=endless", "k=forever",
+                             "k=delay", "k=delay:-1", "k=delay:5x", "k=delay:3600001",
+                             "k=trickle:0:900", "k=trickle:1:0", "k=trickle:1", "k=status:99",
+                             "k=status:600", "k=fail:0:503", "k=fail:1", "k=endless:1"}) {
+        error.clear();
+        EXPECT_FALSE(parse_behaviour_option(text, &key, &behaviour, &error)) << text;
+        EXPECT_FALSE(error.empty()) << text;
+    }
+    EXPECT_EQ(key, "kept");
+    EXPECT_FALSE(behaviour.endless);
+
+    int ms = -1;
+    EXPECT_TRUE(parse_milliseconds("0", &ms));
+    EXPECT_EQ(ms, 0);
+    EXPECT_FALSE(parse_milliseconds("", &ms));
+    EXPECT_FALSE(parse_milliseconds("+5", &ms));
 }
 
 TEST_F(SampleMarketplaceTest, ServesAFolderBehindTheInMemoryResources) {
