@@ -254,6 +254,10 @@ void CollectionEngine::commit_member(Task& task, Member& member) {
     std::string error = task.table_error;
     if (outcome.table_ready && store_.insert_record(task.keyword, record, member.index, &error)) {
         ++outcome.stored;
+    } else if (stopped(task)) {
+        // A wait for a busy database cut short by the stop: the row is not
+        // stored, like any member the stop caught, and a later run collects it.
+        return;
     } else {
         ++outcome.failed_inserts;
         observer_.storage_failed(task.number, error);

@@ -51,9 +51,8 @@ std::unique_ptr<SqliteStore> SqliteStore::open(const std::string& data_dir, std:
                         fs_error.message());
         return nullptr;
     }
-    const bool is_new = !std::filesystem::exists(path, fs_error);
     std::unique_ptr<SqliteStore> store(new SqliteStore(path));
-    if (!store->connect(is_new, error)) {
+    if (!store->connect(error)) {
         return nullptr;
     }
     return store;
@@ -72,7 +71,7 @@ SqliteStore::~SqliteStore() {
     sqlite3_close(writer_);
 }
 
-bool SqliteStore::connect(bool is_new, std::string* error) {
+bool SqliteStore::connect(std::string* error) {
     writer_ = open_connection(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
     if (writer_ == nullptr) {
         return false;
@@ -89,7 +88,7 @@ bool SqliteStore::connect(bool is_new, std::string* error) {
         return false;
     }
     sqlite3_busy_handler(reader_, busy_wait, this);
-    if (!create_schema(is_new, &reason)) {
+    if (!create_schema(&reason)) {
         return fail(error, "cannot create the first tables in " + path_ + ": " + reason);
     }
     return true;
@@ -109,29 +108,29 @@ void SqliteStore::interrupt() {
 }
 
 // Several collectors may open a new file at the same moment: every table is
-// made only if missing, inside one write transaction.
-bool SqliteStore::create_schema(bool with_first_table, std::string* error) {
+// made only if missing, inside one write transaction. A database without
+// any table is a new one, even where its file exists: a program killed just
+// after creating the file leaves it empty.
+bool SqliteStore::create_schema(std::string* error) {
     std::lock_guard lock(write_mutex_);
-    std::string names = "'" + std::string(kCollections) + "','" + kMembers + "'";
-    int wanted = 2;
-    if (with_first_table) {
-        names += ",'123'";
-        ++wanted;
-    }
+    const std::string names = "'" + std::string(kCollections) + "','" + kMembers + "'";
+    bool with_first_table = false;
     {
         // Finished before the transaction begins: a read still open would
         // make the write wait on itself when another collector wrote first.
         sqlite3_stmt* count = nullptr;
         if (sqlite3_prepare_v2(
                 writer_,
-                ("SELECT count(*) FROM sqlite_master WHERE name IN (" + names + ")").c_str(), -1,
-                &count, nullptr) != SQLITE_OK) {
+                ("SELECT count(name IN (" + names + ") OR NULL), count(*) FROM sqlite_master")
+                    .c_str(),
+                -1, &count, nullptr) != SQLITE_OK) {
             return fail(error, sqlite3_errmsg(writer_));
         }
         Finalizer finalizer{count};
-        if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == wanted) {
+        if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 2) {
             return true;
         }
+        with_first_table = sqlite3_column_int(count, 1) == 0;
     }
     WriteTransaction transaction(writer_);
     return transaction.begin(error) &&

@@ -75,9 +75,9 @@ public:
 private:
     explicit SqliteStore(std::string path);
 
-    bool connect(bool is_new, std::string* error);
+    bool connect(std::string* error);
     static int busy_wait(void* store, int count);
-    bool create_schema(bool with_first_table, std::string* error);
+    bool create_schema(std::string* error);
     // A statement of the writing connection, prepared once and kept; under write_mutex_.
     sqlite3_stmt* statement(const std::string& sql, std::string* error);
     sqlite3_stmt* insert_statement(std::string_view table, std::string* error);

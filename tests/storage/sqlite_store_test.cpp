@@ -116,6 +116,24 @@ TEST_F(SqliteStoreTest, FailuresSayWhatAndWhy) {
     EXPECT_TRUE(store->insert_record("missing", record_of("a"), -1, &error)) << error;
 }
 
+TEST_F(SqliteStoreTest, AnEmptyFileLeftByAKilledStartIsMadeNew) {
+    fs::create_directories(dir_ / "date");
+    std::ofstream(dir_ / "date" / "lingshishuj.db").flush();
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    std::vector<std::string> names;
+    ASSERT_TRUE(store->read_table_names(&names, nullptr));
+    EXPECT_EQ(names, std::vector<std::string>{"123"});
+
+    // A database with tables is no new one: a "123" deleted stays deleted.
+    ASSERT_TRUE(store->ensure_table("k", nullptr));
+    ASSERT_TRUE(store->execute("DROP TABLE \"123\"", nullptr));
+    store.reset();
+    store = open_store();
+    ASSERT_TRUE(store->read_table_names(&names, nullptr));
+    EXPECT_EQ(names, std::vector<std::string>{"k"});
+}
+
 TEST_F(SqliteStoreTest, UnusableFilesAreReported) {
     std::string error;
     // The date folder's place taken by a file.
