@@ -4,6 +4,7 @@
 // the header lines in arrival order and the resource it was routed to. Tests
 // read these from the marketplace's request log to see what a client sent.
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,6 +19,7 @@ struct ReceivedRequest {
     std::string host;     // the Host header (or the host of an absolute target)
     std::vector<std::pair<std::string, std::string>> headers;  // names as sent
     std::string resource_key;  // empty when the request was refused or could not be routed
+    std::chrono::steady_clock::time_point received_at{};  // when its head was complete
 
     // The value of the first header called `name` (ASCII case ignored), or
     // the empty text.

@@ -183,6 +183,8 @@ std::vector<ReceivedRequest> SampleMarketplace::requests() const {
 void SampleMarketplace::clear_requests() {
     std::lock_guard lock(data_mutex_);
     requests_.clear();
+    most_at_once_ = 0;
+    most_at_once_by_host_.clear();
 }
 
 void SampleMarketplace::accept_loop(int listen_fd, int wake_fd) {
@@ -277,6 +279,17 @@ void SampleMarketplace::serve(int fd, int wake_fd) {
 void SampleMarketplace::log(const ReceivedRequest& request) {
     std::lock_guard lock(data_mutex_);
     requests_.push_back(request);
+    requests_.back().received_at = std::chrono::steady_clock::now();
+}
+
+int SampleMarketplace::most_at_once() const {
+    std::lock_guard lock(data_mutex_);
+    return most_at_once_;
+}
+
+std::map<std::string, int> SampleMarketplace::most_at_once_by_host() const {
+    std::lock_guard lock(data_mutex_);
+    return most_at_once_by_host_;
 }
 
 std::shared_ptr<const SampleMarketplace::Resource> SampleMarketplace::find_resource(
@@ -302,13 +315,45 @@ std::shared_ptr<const SampleMarketplace::Resource> SampleMarketplace::find_resou
     return std::make_shared<const Resource>(Resource{std::move(*body), {}});
 }
 
+// Counts a request as being answered from its head's arrival until its
+// answer is sent or abandoned: while it is counted, the client's transfer
+// is surely still running, so what the counts see a client did at least.
+class SampleMarketplace::Answering {
+public:
+    Answering(SampleMarketplace& market, std::string host)
+        : market_(market), host_(std::move(host)) {
+        std::lock_guard lock(market_.data_mutex_);
+        market_.most_at_once_ = std::max(market_.most_at_once_, ++market_.at_once_);
+        int& to_host = market_.at_once_by_host_[host_];
+        market_.most_at_once_by_host_[host_] =
+            std::max(market_.most_at_once_by_host_[host_], ++to_host);
+    }
+    ~Answering() { end(); }
+    void end() {
+        if (ended_) {
+            return;
+        }
+        ended_ = true;
+        std::lock_guard lock(market_.data_mutex_);
+        --market_.at_once_;
+        --market_.at_once_by_host_[host_];
+    }
+
+private:
+    SampleMarketplace& market_;
+    const std::string host_;
+    bool ended_ = false;
+};
+
 void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) {
     const MarketplaceRoute route = route_request(request);
     request.resource_key = route.key;
     log(request);
+    Answering answering(*this, request.host);
 
     const bool head_only = request.method == "HEAD";
     if (request.method != "GET" && !head_only) {
+        answering.end();
         send_short_answer(connection, request.version, 405, {"Allow: GET, HEAD"});
         return;
     }
@@ -334,6 +379,7 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
         return;
     }
     if (fail_now) {
+        answering.end();
         send_short_answer(connection, request.version, behaviour.fail_status,
                           behaviour.extra_headers);
         return;
@@ -371,6 +417,8 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
         return;
     }
     if (behaviour.chunk_delay_ms <= 0) {
+        // Before the last byte goes: once it is out, the client may be done.
+        answering.end();
         if (connection.send_all(head + std::string(to_send))) {
             connection.finish();
         }
@@ -381,8 +429,13 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
     }
     const std::size_t piece = static_cast<std::size_t>(std::max(1, behaviour.chunk_bytes));
     for (bool first = true; !to_send.empty(); first = false) {
-        if ((!first && !connection.pause(behaviour.chunk_delay_ms)) ||
-            !connection.send_all(to_send.substr(0, piece))) {
+        if (!first && !connection.pause(behaviour.chunk_delay_ms)) {
+            return;
+        }
+        if (to_send.size() <= piece) {
+            answering.end();
+        }
+        if (!connection.send_all(to_send.substr(0, piece))) {
             return;
         }
         to_send.remove_prefix(std::min(piece, to_send.size()));

@@ -99,7 +99,13 @@ public:
     // Every request received so far, in arrival order, logged before it was
     // answered (also the refused and the never answered ones).
     std::vector<ReceivedRequest> requests() const;
+    // Also starts the counts below again.
     void clear_requests();
+
+    // The most requests answered at once, in all and by Host header: from
+    // the arrival of a request's head to the last byte of its answer.
+    int most_at_once() const;
+    std::map<std::string, int> most_at_once_by_host() const;
 
 private:
     struct Resource {
@@ -119,6 +125,8 @@ private:
         std::string_view body = kNotFoundBody;
     };
 
+    class Answering;
+
     struct Worker {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> done;
@@ -132,13 +140,17 @@ private:
     std::shared_ptr<const Resource> find_resource(const std::string& key) const;
     void reap_workers(bool all);
 
-    mutable std::mutex data_mutex_;  // guards the members up to requests_
+    mutable std::mutex data_mutex_;  // guards the members up to most_at_once_by_host_
     std::map<std::string, std::shared_ptr<const Resource>> resources_;
     std::map<std::string, Behaviour> behaviours_;
     Behaviour default_behaviour_;
     std::map<std::string, int> failures_sent_;  // by key, for Behaviour::fail_times
     std::string folder_;
     std::vector<ReceivedRequest> requests_;
+    int at_once_ = 0;
+    int most_at_once_ = 0;
+    std::map<std::string, int> at_once_by_host_;
+    std::map<std::string, int> most_at_once_by_host_;
 
     std::mutex lifecycle_mutex_;  // serialises start() and stop()
     std::thread acceptor_;
