@@ -34,6 +34,18 @@ std::unique_ptr<SqliteStore> open_store(const Options& options) {
     return store;
 }
 
+// The store and its keyword tables; nullptr after saying why on stderr.
+std::unique_ptr<SqliteStore> open_with_names(const Options& options,
+                                             std::vector<std::string>* names) {
+    auto store = open_store(options);
+    std::string error;
+    if (store && !store->read_table_names(names, &error)) {
+        std::fprintf(stderr, "qinglan: %s\n", error.c_str());
+        store.reset();
+    }
+    return store;
+}
+
 // Writes one line to stdout; false when it could not be written (a closed
 // pipe, a full disk).
 bool print_line(const std::string& line) {
@@ -136,16 +148,12 @@ int run_tables(const Options& options) {
         std::fprintf(stderr, "qinglan: tables takes no arguments\n%s", kUsage);
         return 2;
     }
-    auto store = open_store(options);
+    std::vector<std::string> names;
+    auto store = open_with_names(options, &names);
     if (!store) {
         return 1;
     }
-    std::vector<std::string> names;
     std::string error;
-    if (!store->read_table_names(&names, &error)) {
-        std::fprintf(stderr, "qinglan: %s\n", error.c_str());
-        return 1;
-    }
     bool all_read = true;
     for (const std::string& name : names) {
         long long rows = 0;
@@ -169,16 +177,12 @@ int run_forget(const Options& options) {
         std::fprintf(stderr, "qinglan: forget needs at least one keyword\n%s", kUsage);
         return 2;
     }
-    auto store = open_store(options);
+    std::vector<std::string> names;
+    auto store = open_with_names(options, &names);
     if (!store) {
         return 1;
     }
-    std::vector<std::string> names;
     std::string error;
-    if (!store->read_table_names(&names, &error)) {
-        std::fprintf(stderr, "qinglan: %s\n", error.c_str());
-        return 1;
-    }
     // Every keyword must be stored and free, or nothing is deleted.
     std::vector<std::string> claimed;
     bool refused = false;

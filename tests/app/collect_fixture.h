@@ -22,8 +22,14 @@ protected:
     void TearDown() override { market_.stop(); }
 
     std::vector<std::string> command(const std::string& name, std::vector<std::string> rest) {
+        return command_in(dir_, name, std::move(rest));
+    }
+
+    // The same for another data folder.
+    std::vector<std::string> command_in(const std::filesystem::path& data_dir,
+                                        const std::string& name, std::vector<std::string> rest) {
         std::vector<std::string> args = {QINGLAN_PROGRAM,    name,
-                                         "--data-dir",       dir_.string(),
+                                         "--data-dir",       data_dir.string(),
                                          "--search-host",    market_.search_host(),
                                          "--member-host",    market_.member_host(),
                                          "--contact-domain", market_.contact_domain(),

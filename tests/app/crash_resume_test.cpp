@@ -23,6 +23,7 @@
 #include "engine/request.h"
 #include "services/charset.h"
 #include "tests/app/child_process.h"
+#include "tests/app/collect_fixture.h"
 #include "tests/temp_folder.h"
 #include "tools/sample_marketplace.h"
 
@@ -195,31 +196,21 @@ std::vector<int> kill_delays(std::mt19937& random, int start_ms, int run_ms) {
     return delays;
 }
 
-class CrashResumeTest : public testing::Test {
+class CrashResumeTest : public CollectFixture {
 protected:
     void SetUp() override {
+        CollectFixture::SetUp();
         serve_members_with_contacts(market_, kKeyword);
-        ASSERT_TRUE(market_.start());
     }
-    void TearDown() override { market_.stop(); }
 
     std::vector<std::string> command(const fs::path& data_dir, const std::string& name,
                                      std::vector<std::string> rest = {}) {
-        std::vector<std::string> args = {QINGLAN_PROGRAM,    name,
-                                         "--data-dir",       data_dir.string(),
-                                         "--search-host",    market_.search_host(),
-                                         "--member-host",    market_.member_host(),
-                                         "--contact-domain", market_.contact_domain(),
-                                         "--stall-timeout",  "5"};
-        args.insert(args.end(), rest.begin(), rest.end());
-        return args;
+        return command_in(data_dir, name, std::move(rest));
     }
 
     const std::string kKeyword = "崩溃";
-    TempFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
     const fs::path reference_dir_ = folder_.path() / "reference";
     const fs::path crash_dir_ = folder_.path() / "killed";
-    SampleMarketplace market_;
 };
 
 TEST_F(CrashResumeTest, KilledCollectionsEndAsAnUninterruptedOne) {

@@ -8,8 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "services/fetch.h"
-#include "tools/sample_marketplace.h"
+#include "tests/services/fetch_fixture.h"
 
 namespace qinglan {
 namespace {
@@ -17,24 +16,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-class FetchLimitsTest : public testing::Test {
+class FetchLimitsTest : public FetchFixture {
 protected:
-    void SetUp() override {
-        settings_.connect_seconds = 5;
-        settings_.stall_seconds = 5;
-        settings_.retry_base_ms = 10;
-        set_fetch_settings(settings_);
-        ASSERT_TRUE(market_.start());
-    }
-    void TearDown() override {
-        market_.stop();
-        set_fetch_settings({});
-    }
-
-    std::string url(std::string_view path) const {
-        return "http://" + market_.search_host() + std::string(path);
-    }
-
     // fetch_page's verdict on `path`, with the body's size in `size`.
     FetchInfo fetch(std::string_view path, std::size_t* size = nullptr) {
         FetchInfo info;
@@ -44,9 +27,6 @@ protected:
         }
         return info;
     }
-
-    FetchSettings settings_;
-    SampleMarketplace market_;
 };
 
 TEST_F(FetchLimitsTest, SaysWhyATransferDidNotComplete) {

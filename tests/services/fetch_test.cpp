@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/sample_marketplace.h"
+#include "tests/services/fetch_fixture.h"
 
 namespace qinglan {
 namespace {
@@ -22,7 +22,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr long kStallSeconds = 2;
 const std::string kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
 // Every byte value, zero included, in an order that differs per seed.
@@ -40,23 +39,7 @@ milliseconds elapsed_since(Clock::time_point start) {
     return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
 }
 
-class FetchTest : public testing::Test {
-protected:
-    void SetUp() override {
-        set_fetch_settings({.connect_seconds = 5, .stall_seconds = kStallSeconds});
-        ASSERT_TRUE(market_.start());
-    }
-    void TearDown() override {
-        market_.stop();
-        set_fetch_settings({});
-    }
-
-    std::string url(std::string_view path) const {
-        return "http://" + market_.search_host() + std::string(path);
-    }
-
-    SampleMarketplace market_;
-};
+using FetchTest = FetchFixture;
 
 // --- The request on the wire ---------------------------------------------
 
