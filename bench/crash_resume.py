@@ -106,9 +106,11 @@ def kill_delays(rng, kills, start_s, run_s, search_delay_s):
     work_s = max(0.001, 0.9 * (run_s - start_s - search_delay_s))
     points = [rng.uniform(0.8 * work_s, work_s)]
     points += [rng.uniform(0, work_s) for _ in range(kills - len(delays) - 1)]
+    # Until a run has saved the member list, every run waits for the search
+    # page again: the pieces are counted from its arrival.
     before = 0.0
     for point in sorted(points):
-        delays.append(start_s + point - before)
+        delays.append(start_s + search_delay_s + point - before)
         before = point
     return delays[:kills]
 

@@ -38,7 +38,7 @@ constexpr int kMembers = 100;
 constexpr int kKills = 5;
 // Long enough for the kills to land inside the collection, short enough for
 // the whole test to stay within seconds.
-constexpr int kCardDelayMs = 5;
+constexpr int kCardDelayMs = 20;
 constexpr int kSearchDelayMs = 60;
 
 // Every row of the table in rowid order, every column, NULL told from
@@ -173,7 +173,8 @@ unsigned crash_seed() {
 // page is on its way. The others cut the time of the members into random
 // pieces, one of them near the end; since every run carries on where the
 // one before stopped, each piece counted from its run's start spreads them
-// over the whole collection.
+// over the whole collection. Until a run has saved the member list, every
+// run waits for the search page again, so the pieces count from its arrival.
 std::vector<int> kill_delays(std::mt19937& random, int start_ms, int run_ms) {
     auto between = [&](int low, int high) {
         return std::uniform_int_distribution<int>(low, std::max(low, high))(random);
@@ -190,7 +191,7 @@ std::vector<int> kill_delays(std::mt19937& random, int start_ms, int run_ms) {
     std::sort(points.begin(), points.end());
     int before = 0;
     for (const int point : points) {
-        delays.push_back(start_ms + point - before);
+        delays.push_back(start_ms + kSearchDelayMs + point - before);
         before = point;
     }
     return delays;
