@@ -145,8 +145,18 @@ void CollectionEngine::wait_all() {
 }
 
 void CollectionEngine::stop() {
-    request_stop();
-    TransferLoop::shared().wake();
+    bool running = false;
+    {
+        std::lock_guard lock(tasks_mutex_);
+        running = running_tasks_ > 0;
+        stopping_ = true;
+    }
+    // The store is told to give up its waits only when a task may be in
+    // one: it serves others after this engine.
+    if (running) {
+        request_stop();
+        TransferLoop::shared().wake();
+    }
     wait_all();
 }
 
