@@ -55,17 +55,16 @@ bool print_line(const std::string& line) {
 // The line of a keyword that ran no task.
 std::string untasked_line(const std::string& keyword, const SubmitResult& result,
                           SqliteStore& store) {
-    const std::string shown = escape_controls(keyword);
     if (result.kind == SubmitResult::kReopened) {
         long long rows = 0;
         store.count_rows(keyword, &rows, nullptr);
-        return shown + ": already stored with " + std::to_string(rows) +
-               " rows, not collected again";
+        return escape_controls(keyword + ": already stored with " + std::to_string(rows) +
+                               " rows, not collected again");
     }
     if (result.kind == SubmitResult::kRefused) {
-        return shown + ": not collected: " + result.refusal;
+        return escape_controls(keyword + ": not collected: " + result.refusal);
     }
-    return shown + ": not started: " + result.table_error;
+    return escape_controls(keyword + ": not started: " + result.table_error);
 }
 
 }  // namespace
@@ -159,7 +158,7 @@ int run_tables(const Options& options) {
         long long rows = 0;
         CollectionState state;
         if (!store->count_rows(name, &rows, &error) || !store->read_state(name, &state, &error)) {
-            std::fprintf(stderr, "qinglan: %s\n", error.c_str());
+            std::fprintf(stderr, "qinglan: %s\n", escape_controls(error).c_str());
             all_read = false;
             continue;
         }

@@ -85,7 +85,7 @@ int run_export(const Options& options) {
     remove_temporary_files_on_signals();
     if (!export_xlsx(file, rows, {}, &error)) {
         std::fprintf(stderr, "qinglan: export of '%s' failed: %s\n",
-                     escape_controls(keyword).c_str(), error.c_str());
+                     escape_controls(keyword).c_str(), escape_controls(error).c_str());
         return 1;
     }
     std::printf("%s: %zu rows written to %s\n", escape_controls(keyword).c_str(), rows.row_count(),

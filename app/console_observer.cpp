@@ -30,7 +30,7 @@ std::string task_summary(const std::string& keyword, const TaskOutcome& outcome,
         line +=
             ", " + std::to_string(outcome.failed_inserts) + " rows not stored: " + first_failure;
     }
-    return line;
+    return escape_controls(line);
 }
 
 ConsoleObserver::ConsoleObserver(std::FILE* out, bool live) : out_(out), live_(live) {}
@@ -51,7 +51,8 @@ void ConsoleObserver::line(int task, const std::string& text) {
         std::fprintf(out_, "\x1b[%dA\r\x1b[J", live_lines_);
         live_lines_ = 0;
     }
-    std::fprintf(out_, "[%s] %s\n", escape_controls(tasks_[task].keyword).c_str(), text.c_str());
+    std::fprintf(out_, "[%s] %s\n", escape_controls(tasks_[task].keyword).c_str(),
+                 escape_controls(text).c_str());
     if (live_) {
         redraw();
     }
@@ -71,7 +72,7 @@ void ConsoleObserver::redraw() {
         std::string bar(static_cast<std::size_t>(filled), '#');
         bar.resize(kWidth, '.');
         const char* state = task.waiting                    ? "  queued"
-                            : !task.finished                 ? ""
+                            : !task.finished                ? ""
                             : !task.outcome.failure.empty() ? "  failed"
                             : task.outcome.completed        ? "  done"
                                                             : "  stopped";

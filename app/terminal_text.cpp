@@ -71,7 +71,10 @@ std::string escape_controls(std::string_view text) {
         const std::size_t length = decode_utf8(text, at, &c);
         const auto byte = static_cast<unsigned char>(text[at]);
         if (c == kIllFormedUtf8 || c < 0x20 || c == 0x7F) {
-            const char* named = byte == '\t' ? "\\t" : byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : nullptr;
+            const char* named = byte == '\t'   ? "\\t"
+                                : byte == '\n' ? "\\n"
+                                : byte == '\r' ? "\\r"
+                                               : nullptr;
             if (named != nullptr) {
                 escaped += named;
             } else {

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "engine/request.h"
+#include "services/charset.h"
 #include "storage/sqlite_store.h"
 #include "tests/app/child_process.h"
 #include "tests/app/collect_fixture.h"
@@ -80,6 +82,19 @@ TEST_F(CollectFailureTest, AFailedMemberMakesTheStatusOneAndIsCollectedNextTime)
     EXPECT_EQ(second.output(),
               "缺: collected 3 of 3 members, 3 rows stored (2 by an earlier run)\n");
     EXPECT_EQ(count_rows("缺"), 3);
+}
+
+TEST_F(CollectFailureTest, WhatPagesHoldNeverReachesTheTerminalRaw) {
+    // An account with an escape sequence in it, whose card fails.
+    market_.set_resource("search/" + encode_keyword(utf8_to_gbk("坏")),
+                         "<p> companyId=\"x\x1b[2J\a\"");
+    Child child(command("collect", fast({"坏"})));
+    EXPECT_EQ(child.wait(), 1);
+    for (const std::string& stream : {child.output(), child.errors()}) {
+        EXPECT_EQ(stream.find('\x1b'), std::string::npos) << stream;
+        EXPECT_EQ(stream.find('\a'), std::string::npos) << stream;
+    }
+    EXPECT_NE(child.output().find("card of x\\x1b[2J\\x07"), std::string::npos) << child.output();
 }
 
 TEST_F(CollectFailureTest, AClosedOutputNeverStopsTheCollection) {
