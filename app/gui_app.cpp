@@ -1,6 +1,8 @@
 #include "app/gui_app.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include "app/dialogs.h"
 #include "app/main_window.h"
@@ -8,9 +10,20 @@
 
 namespace qinglan {
 
+std::unique_ptr<QTranslator> install_chinese_translations() {
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator.get())) {
+        return nullptr;
+    }
+    return translator;
+}
+
 int run_gui(int argc, char** argv, const Options& options) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qinglan"));
+    const std::unique_ptr<QTranslator> chinese = install_chinese_translations();
     QtDialogs dialogs;
     std::string error;
     if (!apply_network_settings(options, &error)) {

@@ -2,6 +2,7 @@
 // offscreen platform. Chinese text is put into the keyword box directly:
 // the test library can only type ASCII keys.
 
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
+#include <QTranslator>
 #include <QTreeWidget>
 
 #include <sqlite3.h>
@@ -22,6 +24,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/gui_app.h"
 #include "app/main_window.h"
 #include "app/result_list_model.h"
 #include "app/search_window.h"
@@ -629,6 +632,19 @@ private slots:
         long long stored = 0;
         QVERIFY(store->count_rows("慢", &stored, nullptr));
         QCOMPARE(stored, static_cast<long long>(shown));
+    }
+
+    // Stock buttons and dialogs speak the program's language.
+    void stockDialogsSpeakChinese() {
+        std::unique_ptr<QTranslator> chinese = install_chinese_translations();
+        QVERIFY(chinese != nullptr);
+        QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Yes |
+                                 QDialogButtonBox::No | QDialogButtonBox::Cancel);
+        QCOMPARE(buttons.button(QDialogButtonBox::Ok)->text(), QStringLiteral("确定"));
+        QVERIFY(buttons.button(QDialogButtonBox::Yes)->text().startsWith(QStringLiteral("是")));
+        QVERIFY(
+            buttons.button(QDialogButtonBox::Cancel)->text().startsWith(QStringLiteral("取消")));
+        QCoreApplication::removeTranslator(chinese.get());
     }
 };
 
