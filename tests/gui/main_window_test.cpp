@@ -517,8 +517,10 @@ private slots:
         MainWindow& window = started_window();
         market_->stop();
         submit_by_enter({"断"});
+        // The row shows while the task waits for its turn; the failure follows.
         QTRY_COMPARE(task_list()->topLevelItemCount(), 1);
         const QTreeWidgetItem* row = task_list()->topLevelItem(0);
+        QTRY_VERIFY(row->text(2).startsWith("失败"));
         QCOMPARE(row->text(0), QString("断"));
         QCOMPARE(row->text(1), QString("0"));
         QVERIFY2(row->text(2).startsWith("失败：搜索页"), qPrintable(row->text(2)));
