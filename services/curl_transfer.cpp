@@ -171,11 +171,35 @@ int check_progress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t
     return 0;
 }
 
+// True when a SOCKS5 proxy refused the user, or every login method offered.
+bool socks_login_refused(CURL* curl, CURLcode code) {
+    long proxy_error = CURLPX_OK;
+    if (code != CURLE_PROXY ||
+        curl_easy_getinfo(curl, CURLINFO_PROXY_ERROR, &proxy_error) != CURLE_OK) {
+        return false;
+    }
+    return proxy_error == CURLPX_USER_REJECTED || proxy_error == CURLPX_NO_AUTH ||
+           proxy_error == CURLPX_LONG_USER || proxy_error == CURLPX_LONG_PASSWD;
+}
+
 // What a libcurl result means for the caller; callbacks that ended the
 // transfer have said why already.
-FetchError classify(CURLcode code, const Transfer& transfer) {
+FetchError classify(CURL* curl, CURLcode code, const Transfer& transfer, long status) {
     if (transfer.error != FetchError::kNone) {
         return transfer.error;
+    }
+    // An HTTP proxy that wants a login answers 407, to the request itself
+    // or to the CONNECT of a tunnel. libcurl hands the 407 to a plain
+    // request over as the page, which would otherwise pass for the
+    // marketplace's answer and be stored as a page without members.
+    long tunnel_status = 0;
+    curl_easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &tunnel_status);
+    if (status == 407 || tunnel_status == 407 || socks_login_refused(curl, code)) {
+        return FetchError::kProxy;
+    }
+    if (tunnel_status != 0 && (tunnel_status < 200 || tunnel_status > 299)) {
+        // The proxy would not open the tunnel: nothing of the page came.
+        return FetchError::kConnect;
     }
     switch (code) {
         case CURLE_OK:
@@ -276,10 +300,14 @@ void conclude(CURL* curl, CURLcode code, Transfer& transfer, FetchInfo* info) {
         retry_after > 0) {
         info->retry_after_seconds = static_cast<long>(retry_after);
     }
-    info->error = classify(code, transfer);
+    info->error = classify(curl, code, transfer, info->status);
     if (info->error != FetchError::kNone && transfer.error == FetchError::kNone) {
-        info->detail =
-            transfer.error_buffer[0] != '\0' ? transfer.error_buffer : curl_easy_strerror(code);
+        if (code == CURLE_OK) {
+            info->detail = "proxy answered " + std::to_string(info->status);
+        } else {
+            info->detail =
+                transfer.error_buffer[0] != '\0' ? transfer.error_buffer : curl_easy_strerror(code);
+        }
     }
 }
 
@@ -288,6 +316,7 @@ bool worth_another_try(const FetchInfo& info) {
         case FetchError::kNone:
             return fetch_failed(info);  // 429 or 5xx
         case FetchError::kBadAddress:
+        case FetchError::kProxy:
         case FetchError::kCertificate:
         case FetchError::kRedirects:
         case FetchError::kTooLarge:

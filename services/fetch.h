@@ -29,6 +29,7 @@ enum class FetchError {
     kBadAddress,   // empty or malformed address, or a scheme other than http and https
     kResolve,      // the host name cannot be resolved
     kConnect,      // no connection (refused, unreachable, or the connect timed out)
+    kProxy,        // the proxy asked for a login, or refused the one given
     kCertificate,  // the server's certificate was refused, or TLS failed
     kRedirects,    // too many redirects
     kStalled,      // nothing arrived for too long
