@@ -142,7 +142,8 @@ bool split_arguments(int argc, char** argv, Options* options,
         const std::string_view name = arg.substr(0, eq);
         const ValueOption* option = find_value_option(name);
         if (option == nullptr) {
-            *error = "unknown option '" + std::string(arg) + "'";
+            // Only the name: a mistyped "--proxy=" may carry a password.
+            *error = "unknown option '" + std::string(name) + "'";
             return false;
         }
         if (eq != std::string_view::npos) {

@@ -33,6 +33,9 @@ std::string chinese_reason(const FetchInfo& info) {
         case FetchError::kConnect:
             reason = "无法连接服务器";
             break;
+        case FetchError::kProxy:
+            reason = "代理服务器拒绝登录";
+            break;
         case FetchError::kCertificate:
             reason = "证书被拒绝";
             break;

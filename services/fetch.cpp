@@ -58,6 +58,8 @@ const char* fetch_error_text(FetchError error) {
             return "cannot resolve";
         case FetchError::kConnect:
             return "cannot connect";
+        case FetchError::kProxy:
+            return "refused by the proxy";
         case FetchError::kCertificate:
             return "certificate refused";
         case FetchError::kRedirects:

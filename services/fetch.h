@@ -29,6 +29,7 @@ enum class FetchError {
     kBadAddress,   // empty or malformed address, or a scheme other than http and https
     kResolve,      // the host name cannot be resolved
     kConnect,      // no connection (refused, unreachable, or the connect timed out)
+    kProxy,        // the proxy asked for a login, or refused the one given
     kCertificate,  // the server's certificate was refused, or TLS failed
     kRedirects,    // too many redirects
     kStalled,      // nothing arrived for too long
@@ -88,7 +89,7 @@ struct FetchInfo {
     std::string content_type;  // empty when it had none or nothing arrived
     long status = 0;           // the HTTP status code; 0 when no response arrived
     FetchError error = FetchError::kNone;
-    std::string detail;             // the HTTP library's own words on a failure
+    std::string detail;             // the HTTP library's words on a failure (no proxy password)
     long retry_after_seconds = -1;  // the answer's Retry-After; -1 when it had none
     int attempts = 0;               // transfers made (fetch_with_retries)
 };

@@ -86,6 +86,24 @@ Connection::HeadResult Connection::read_head(std::string& head, std::size_t max_
     }
 }
 
+bool Connection::read_exactly(char* data, std::size_t size) {
+    while (size > 0) {
+        if (wait_for(POLLIN, -1) != Wait::kReady) {
+            return false;
+        }
+        const ssize_t got = recv(fd_, data, size, 0);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        data += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
 bool Connection::send_all(std::string_view data) {
     while (!data.empty()) {
         const ssize_t sent = send(fd_, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -148,6 +166,45 @@ void Connection::finish() {
         const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
         if (got == 0 || (got < 0 && errno != EINTR)) {
             return;
+        }
+    }
+}
+
+void Connection::relay(Connection& other) {
+    Connection* const sides[2] = {this, &other};
+    bool sending[2] = {true, true};
+    char buffer[16 * 1024];
+    while (sending[0] || sending[1]) {
+        // A side that has ended stays out of the poll: its hang-up would
+        // otherwise wake the loop for ever while the other side still talks.
+        pollfd fds[3] = {{sending[0] ? fd_ : -1, POLLIN, 0},
+                         {sending[1] ? other.fd_ : -1, POLLIN, 0},
+                         {wake_fd_, POLLIN, 0}};
+        const int ready = poll(fds, 3, -1);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0 || fds[2].revents != 0) {
+            return;
+        }
+        for (int from = 0; from < 2; ++from) {
+            if (!sending[from] || fds[from].revents == 0) {
+                continue;
+            }
+            Connection& to = *sides[1 - from];
+            const ssize_t got = recv(sides[from]->fd_, buffer, sizeof buffer, 0);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                return;
+            }
+            if (got == 0) {
+                sending[from] = false;
+                shutdown(to.fd_, SHUT_WR);
+            } else if (!to.send_all(std::string_view(buffer, static_cast<std::size_t>(got)))) {
+                return;
+            }
         }
     }
 }

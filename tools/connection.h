@@ -1,10 +1,11 @@
 #pragma once
 
-// One accepted client socket of the sample marketplace, owned and closed by
-// this object. Every wait also watches the server's wake descriptor, which
+// One socket of the sample marketplace or the test proxy (a client it
+// accepted, or the proxy's own connection onward), owned and closed by this
+// object. Every wait also watches the server's wake descriptor, which
 // becomes readable for good when the server stops, so no wait outlasts
-// stop(): reads, writes to a client that does not read, pauses and held
-// connections all end then. Sends never raise SIGPIPE.
+// stop(): reads, writes to a peer that does not read, pauses, held
+// connections and relays all end then. Sends never raise SIGPIPE.
 
 #include <cstddef>
 #include <string>
@@ -28,6 +29,10 @@ public:
 
     HeadResult read_head(std::string& head, std::size_t max_bytes);
 
+    // Reads exactly `size` bytes; false when the peer left first or the
+    // server is stopping.
+    bool read_exactly(char* data, std::size_t size);
+
     // False when the client left or the server is stopping.
     bool send_all(std::string_view data);
 
@@ -42,6 +47,12 @@ public:
     // client to close, so that closing never resets a connection whose last
     // bytes the client has yet to read.
     void finish();
+
+    // Passes bytes both ways between this socket and `other` until both
+    // have closed their sending sides, an error ends one, or the server
+    // stops. An end of data from one side is passed on as the end of the
+    // other's sending side, so a peer reading to the end sees it.
+    void relay(Connection& other);
 
 private:
     enum class Wait { kReady, kTimedOut, kStopping, kFailed };

@@ -24,12 +24,16 @@ std::string_view reason_phrase(int status) {
             return "Not Found";
         case 405:
             return "Method Not Allowed";
+        case 407:
+            return "Proxy Authentication Required";
         case 429:
             return "Too Many Requests";
         case 431:
             return "Request Header Fields Too Large";
         case 500:
             return "Internal Server Error";
+        case 501:
+            return "Not Implemented";
         case 502:
             return "Bad Gateway";
         case 503:

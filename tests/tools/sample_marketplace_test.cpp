@@ -1,11 +1,5 @@
 #include "tools/sample_marketplace.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,6 +9,7 @@
 #include <vector>
 
 #include "tests/temp_folder.h"
+#include "tests/tools/raw_client.h"
 #include "tools/behaviour_option.h"
 #include "tools/marketplace_route.h"
 #include "tools/received_request.h"
@@ -26,44 +21,6 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 const std::string kFolder = std::string(QINGLAN_TEST_DATA) + "/marketplace";
-
-// A connected client socket, closed on destruction; reads give up after 5 s
-// so a server fault fails the test instead of hanging it.
-class RawClient {
-public:
-    explicit RawClient(std::uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
-        timeval timeout{5, 0};
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~RawClient() { close(fd_); }
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-
-    bool connected() const { return connected_; }
-    bool send_text(std::string_view text) {
-        return send(fd_, text.data(), text.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(text.size());
-    }
-    // Everything up to the server's close.
-    std::string read_all() {
-        std::string all;
-        char buffer[65536];
-        ssize_t got;
-        while ((got = recv(fd_, buffer, sizeof buffer, 0)) > 0) {
-            all.append(buffer, static_cast<std::size_t>(got));
-        }
-        return all;
-    }
-
-private:
-    int fd_;
-    bool connected_ = false;
-};
 
 struct Response {
     std::string head;  // status line and headers
