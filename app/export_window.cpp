@@ -7,7 +7,7 @@
 
 #include "app/result_list_model.h"
 #include "export/row_source.h"
-#include "export/xlsx_export.h"
+#include "export/table_export.h"
 
 namespace qinglan {
 namespace {
@@ -55,8 +55,8 @@ ExportWindow::ExportWindow(QWidget* owner)
     progress_->setMinimum(0);
 }
 
-bool export_result_list(QWidget* owner, ResultListModel& model, const QString& path,
-                        std::string* error) {
+bool export_result_list(QWidget* owner, ResultListModel& model, const QString& keyword,
+                        const QString& path, ExportReport* report, std::string* error) {
     QPointer<ExportWindow> window = new ExportWindow(owner);
     window->progress_bar()->setMaximum(model.rowCount());
     window->show();
@@ -64,8 +64,8 @@ bool export_result_list(QWidget* owner, ResultListModel& model, const QString& p
     ModelRowSource rows(model);
     QElapsedTimer since_events;
     since_events.start();
-    const bool written = export_xlsx(
-        path.toStdString(), rows,
+    const bool written = export_keywords(
+        path.toStdString(), {{keyword.toStdString(), &rows}}, false,
         [&](std::size_t done, std::size_t total) {
             if (since_events.elapsed() < kEventIntervalMs && done < total) {
                 return;
@@ -77,7 +77,7 @@ bool export_result_list(QWidget* owner, ResultListModel& model, const QString& p
             QApplication::processEvents();
             since_events.restart();
         },
-        error);
+        report, error);
     if (window) {
         window->close();
     }

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "export/xlsx_export.h"
+#include "export/table_export.h"
 
 namespace {
 
@@ -93,15 +93,16 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     auto rows_done = start;
     bool all_rows = false;
-    const bool written = qinglan::export_xlsx(
-        argv[2], source,
+    qinglan::ExportReport report;
+    const bool written = qinglan::export_keywords(
+        argv[2], {{"bench", &source}}, false,
         [&](std::size_t done, std::size_t total) {
             if (done == total && !all_rows) {
                 rows_done = std::chrono::steady_clock::now();
                 all_rows = true;
             }
         },
-        &error);
+        &report, &error);
     const auto end = std::chrono::steady_clock::now();
     const std::chrono::duration<double> seconds = end - start;
     // Until the last row was handed on; the rest is the finishing of the workbook.

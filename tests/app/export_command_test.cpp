@@ -222,15 +222,18 @@ TEST_F(ExportCommandTest, TermAndHangupLeaveNoTemporaryFileEither) {
 }
 
 TEST_F(ExportCommandTest, WrongArgumentsAreBadUsage) {
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{}, {"手机"}, {"手机", file("a.xlsx"), file("b.xlsx")}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"手机"}}) {
         Child child(command(arguments));
         EXPECT_EQ(child.wait(), 2) << arguments.size();
-        EXPECT_NE(child.errors().find("qinglan: export needs a keyword and a file name"),
+        EXPECT_NE(child.errors().find("qinglan: export needs at least one keyword and a file name"),
                   std::string::npos)
             << child.errors();
         EXPECT_NE(child.errors().find("usage:"), std::string::npos);
     }
+    // A CSV file holds one table.
+    Child csv(command({"手机", "箱包", file("two.csv")}));
+    EXPECT_EQ(csv.wait(), 2);
+    EXPECT_NE(csv.errors().find("--merge"), std::string::npos) << csv.errors();
     EXPECT_TRUE(fs::is_empty(dir_));
 }
 

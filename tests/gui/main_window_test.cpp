@@ -411,7 +411,7 @@ private slots:
         // Cancelling the dialog does nothing.
         window.on_toolbar_click(1);
         QCOMPARE(dialogs_->save_requests,
-                 std::vector<QString>{"导出资料|Excel 工作簿 (*.xlsx)|xlsx"});
+                 std::vector<QString>{"导出资料|Excel 工作簿 (*.xlsx);;CSV 文件 (*.csv)|xlsx"});
         QVERIFY(dialogs_->messages.empty());
 
         const auto path = folder_->path() / "导出.xlsx";
