@@ -56,7 +56,8 @@ ExportWindow::ExportWindow(QWidget* owner)
 }
 
 bool export_result_list(QWidget* owner, ResultListModel& model, const QString& keyword,
-                        const QString& path, ExportReport* report, std::string* error) {
+                        const QString& path, const bool* stop, ExportReport* report,
+                        std::string* error) {
     QPointer<ExportWindow> window = new ExportWindow(owner);
     window->progress_bar()->setMaximum(model.rowCount());
     window->show();
@@ -68,7 +69,7 @@ bool export_result_list(QWidget* owner, ResultListModel& model, const QString& k
         path.toStdString(), {{keyword.toStdString(), &rows}}, false,
         [&](std::size_t done, std::size_t total) {
             if (since_events.elapsed() < kEventIntervalMs && done < total) {
-                return;
+                return !*stop;
             }
             if (window) {
                 window->progress_bar()->setMaximum(static_cast<int>(total));
@@ -76,6 +77,7 @@ bool export_result_list(QWidget* owner, ResultListModel& model, const QString& k
             }
             QApplication::processEvents();
             since_events.restart();
+            return !*stop;
         },
         report, error);
     if (window) {

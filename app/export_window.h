@@ -33,8 +33,11 @@ struct ExportReport;
 
 // Writes the rows `model` holds now to `path`, a workbook whose sheet is
 // named after `keyword` or a CSV file; rows added while it runs are not
-// exported. Shows the progress in an ExportWindow owned by `owner`.
+// exported. Shows the progress in an ExportWindow owned by `owner`. Once
+// `*stop` is set (the program is being closed) the export ends without
+// writing anything.
 bool export_result_list(QWidget* owner, ResultListModel& model, const QString& keyword,
-                        const QString& path, ExportReport* report, std::string* error);
+                        const QString& path, const bool* stop, ExportReport* report,
+                        std::string* error);
 
 }  // namespace qinglan

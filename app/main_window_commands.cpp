@@ -115,9 +115,13 @@ void MainWindow::export_to_excel() {
     exporting_ = true;
     std::string error;
     ExportReport report;
+    stop_export_ = false;
     const bool written =
-        export_result_list(this, *model, tabs_->tabText(tab), path, &report, &error);
+        export_result_list(this, *model, tabs_->tabText(tab), path, &stop_export_, &report, &error);
     exporting_ = false;
+    if (stop_export_) {
+        return;  // the program is closing: nothing was written
+    }
     if (written) {
         const QString losses = describe_losses(report.losses);
         dialogs_.message(nullptr, QStringLiteral("导出成功!") + losses,

@@ -45,8 +45,8 @@ public:
                 write(keyword);
                 ++report->rows;
             }
-            if (progress_) {
-                progress_(done_, total_);
+            if (progress_ && !progress_(done_, total_)) {
+                return fail(error, "the export was stopped");
             }
         }
         return true;
@@ -184,13 +184,15 @@ bool export_keywords(const std::string& path, const std::vector<ExportKeyword>& 
     if (!write_tables(*sink, keywords, merge, counts, total, progress, report, error)) {
         return false;
     }
-    const auto waiting = [&] {
-        if (progress) {
-            progress(total, total);
-        }
-    };
+    // The library cannot be stopped while it closes the workbook; a stop
+    // meanwhile only keeps the result from taking the name.
+    bool stopped = false;
+    const auto waiting = [&] { stopped = stopped || (progress && !progress(total, total)); };
     if (!sink->finish(waiting, &reason)) {
         return fail(error, "cannot write " + path + ": " + reason);
+    }
+    if (stopped) {
+        return fail(error, "the export was stopped");
     }
     report->losses = sink->losses();
     return file.commit(error);

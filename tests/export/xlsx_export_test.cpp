@@ -119,7 +119,11 @@ TEST_F(XlsxExportTest, AnEmptyListGivesTheHeadingRowOnly) {
     std::string error;
     ASSERT_TRUE(export_one(
         path("empty.xlsx"), source,
-        [&](std::size_t written, std::size_t) { progress.push_back(written); }, &error))
+        [&](std::size_t written, std::size_t) {
+            progress.push_back(written);
+            return true;
+        },
+        &error))
         << error;
     WorkbookReader book;
     ASSERT_TRUE(book.read(path("empty.xlsx"), &error)) << error;
@@ -139,7 +143,10 @@ TEST_F(XlsxExportTest, TheRowCountIsTakenOnceAndLaterRowsAreLeftOut) {
     std::string error;
     ASSERT_TRUE(export_one(
         path("growing.xlsx"), source,
-        [&](std::size_t written, std::size_t total) { progress.emplace_back(written, total); },
+        [&](std::size_t written, std::size_t total) {
+            progress.emplace_back(written, total);
+            return true;
+        },
         &error))
         << error;
     EXPECT_EQ(source.count_calls_, 1);
@@ -174,6 +181,7 @@ TEST_F(XlsxExportTest, TheCallerHearsFromTheExportWhileItIsFinished) {
             ++calls;
             finishing_calls += calls > total ? 1 : 0;
             EXPECT_EQ(written, std::min(calls, total));
+            return true;
         },
         &error))
         << error;
