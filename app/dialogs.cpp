@@ -39,6 +39,15 @@ QString QtDialogs::save_file_name(QWidget* parent, const QString& title, const Q
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(default_suffix);
+    // A name typed without an extension gets the one of the file type chosen.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog](const QString& type) {
+                         const qsizetype star = type.lastIndexOf(QStringLiteral("(*."));
+                         const qsizetype end = type.indexOf(QLatin1Char(')'), star);
+                         if (star >= 0 && end > star + 3) {
+                             dialog.setDefaultSuffix(type.mid(star + 3, end - star - 3));
+                         }
+                     });
     dialog.setOption(QFileDialog::ReadOnly, false);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};

@@ -7,7 +7,7 @@
 
 #include "app/result_list_model.h"
 #include "export/row_source.h"
-#include "export/xlsx_export.h"
+#include "export/table_export.h"
 
 namespace qinglan {
 namespace {
@@ -55,7 +55,8 @@ ExportWindow::ExportWindow(QWidget* owner)
     progress_->setMinimum(0);
 }
 
-bool export_result_list(QWidget* owner, ResultListModel& model, const QString& path,
+bool export_result_list(QWidget* owner, ResultListModel& model, const QString& keyword,
+                        const QString& path, const bool* stop, ExportReport* report,
                         std::string* error) {
     QPointer<ExportWindow> window = new ExportWindow(owner);
     window->progress_bar()->setMaximum(model.rowCount());
@@ -64,11 +65,11 @@ bool export_result_list(QWidget* owner, ResultListModel& model, const QString& p
     ModelRowSource rows(model);
     QElapsedTimer since_events;
     since_events.start();
-    const bool written = export_xlsx(
-        path.toStdString(), rows,
+    const bool written = export_keywords(
+        path.toStdString(), {{keyword.toStdString(), &rows}}, false,
         [&](std::size_t done, std::size_t total) {
             if (since_events.elapsed() < kEventIntervalMs && done < total) {
-                return;
+                return !*stop;
             }
             if (window) {
                 window->progress_bar()->setMaximum(static_cast<int>(total));
@@ -76,8 +77,9 @@ bool export_result_list(QWidget* owner, ResultListModel& model, const QString& p
             }
             QApplication::processEvents();
             since_events.restart();
+            return !*stop;
         },
-        error);
+        report, error);
     if (window) {
         window->close();
     }

@@ -29,9 +29,15 @@ private:
     QProgressBar* progress_;
 };
 
-// Writes the rows `model` holds now to `path`; rows added while it runs are
-// not exported. Shows the progress in an ExportWindow owned by `owner`.
-bool export_result_list(QWidget* owner, ResultListModel& model, const QString& path,
+struct ExportReport;
+
+// Writes the rows `model` holds now to `path`, a workbook whose sheet is
+// named after `keyword` or a CSV file; rows added while it runs are not
+// exported. Shows the progress in an ExportWindow owned by `owner`. Once
+// `*stop` is set (the program is being closed) the export ends without
+// writing anything.
+bool export_result_list(QWidget* owner, ResultListModel& model, const QString& keyword,
+                        const QString& path, const bool* stop, ExportReport* report,
                         std::string* error);
 
 }  // namespace qinglan

@@ -279,6 +279,9 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // An export runs this from its event handling; it ends once it is back,
+    // and removes its temporary file.
+    stop_export_ = exporting_;
     stop_collection();
     event->accept();
 }

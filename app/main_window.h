@@ -121,6 +121,7 @@ private:
 
     std::vector<QTableView*> result_lists_;  // result list k belongs to tab k
     bool exporting_ = false;
+    bool stop_export_ = false;  // set when the window closes during an export
     // By task number. A task's keyword is known from its submission on; its
     // task-list row only once its member list is read, or when it failed.
     std::map<int, QString> task_keywords_;

@@ -1,6 +1,7 @@
 // The toolbar's commands, chosen by the clicked button's caption.
 
 #include <QAction>
+#include <QStringList>
 #include <QToolBar>
 
 #include "app/export_window.h"
@@ -8,12 +9,37 @@
 #include "app/qt_text.h"
 #include "app/result_list_model.h"
 #include "app/search_window.h"
+#include "export/cell_text.h"
+#include "export/table_export.h"
 #include "storage/sqlite_store.h"
 
 namespace qinglan {
 namespace {
 
 constexpr const char* kProductAddress = "https://qinglan.example.com";
+
+// What making the values fit a workbook cost, after the success message.
+QString describe_losses(const CellLosses& losses) {
+    QString text;
+    if (losses.cut_cells > 0) {
+        QStringList names;
+        for (const std::string& name : losses.cut_cell_names) {
+            names << from_utf8(name);
+        }
+        if (losses.cut_cells > losses.cut_cell_names.size()) {
+            names << QStringLiteral("…");
+        }
+        text += QStringLiteral("\r\n%1 个单元格超过 %2 个字符，已截断：%3")
+                    .arg(losses.cut_cells)
+                    .arg(kMaxCellLength)
+                    .arg(names.join(QStringLiteral("，")));
+    }
+    if (losses.replaced_cells > 0) {
+        text += QStringLiteral("\r\n%1 个单元格含有工作簿无法保存的字符，已写为 U+FFFD。")
+                    .arg(losses.replaced_cells);
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -80,18 +106,26 @@ void MainWindow::export_to_excel() {
         return;
     }
     ResultListModel* model = result_model(tab);
-    const QString path =
-        dialogs_.save_file_name(this, QStringLiteral("导出资料"),
-                                QStringLiteral("Excel 工作簿 (*.xlsx)"), QStringLiteral("xlsx"));
+    const QString path = dialogs_.save_file_name(
+        this, QStringLiteral("导出资料"), QStringLiteral("Excel 工作簿 (*.xlsx);;CSV 文件 (*.csv)"),
+        QStringLiteral("xlsx"));
     if (path.isEmpty()) {
         return;
     }
     exporting_ = true;
     std::string error;
-    const bool written = export_result_list(this, *model, path, &error);
+    ExportReport report;
+    stop_export_ = false;
+    const bool written =
+        export_result_list(this, *model, tabs_->tabText(tab), path, &stop_export_, &report, &error);
     exporting_ = false;
+    if (stop_export_) {
+        return;  // the program is closing: nothing was written
+    }
     if (written) {
-        dialogs_.message(nullptr, QStringLiteral("导出成功!"), Dialogs::Icon::kInformation);
+        const QString losses = describe_losses(report.losses);
+        dialogs_.message(nullptr, QStringLiteral("导出成功!") + losses,
+                         Dialogs::Icon::kInformation);
     } else {
         dialogs_.message(nullptr, QStringLiteral("导出失败，没有写出文件。"),
                          Dialogs::Icon::kWarning, QString(), from_utf8(error));

@@ -16,7 +16,8 @@ namespace qinglan {
 const char* const kUsage =
     "usage: qinglan                                   the windows\n"
     "       qinglan collect [OPTIONS] KEYWORD...      collect keywords, all at once\n"
-    "       qinglan export  [OPTIONS] KEYWORD FILE    write a stored keyword's rows to .xlsx\n"
+    "       qinglan export  [OPTIONS] KEYWORD... FILE write stored keywords' rows to .xlsx or "
+    ".csv\n"
     "       qinglan tables  [OPTIONS]                 list stored keywords and their state\n"
     "       qinglan forget  [OPTIONS] KEYWORD...      delete stored keywords\n"
     "\n"
@@ -29,6 +30,8 @@ const char* const kUsage =
     "  --update-host HOST[:PORT]   server of the notice and the update check (default none)\n"
     "  --again                     collect: start the keywords over, replacing their rows\n"
     "                              once a new member list has been read\n"
+    "  --merge                     export: one table with the keyword first, one row per\n"
+    "                              member account\n"
     "  --stall-timeout SECONDS     give up on a transfer that receives nothing this long "
     "(default 60)\n"
     "  --slow-timeout SECONDS      give up on a transfer below 1 KiB/s this long (default 30)\n"
@@ -124,9 +127,10 @@ bool split_arguments(int argc, char** argv, Options* options,
             continue;
         }
         const std::pair<std::string_view, bool*> flags[] = {
-            {"--", &options_ended},     {"--help", &options->help},
-            {"-h", &options->help},     {"--version", &options->version},
-            {"--demo", &options->demo}, {"--again", &options->again}};
+            {"--", &options_ended},      {"--help", &options->help},
+            {"-h", &options->help},      {"--version", &options->version},
+            {"--demo", &options->demo},  {"--again", &options->again},
+            {"--merge", &options->merge}};
         bool* flag = nullptr;
         for (const auto& [name, target] : flags) {
             if (arg == name) {

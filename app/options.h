@@ -21,6 +21,7 @@ struct Options {
     int parallel = 8;     // members of a task in flight at once
     std::string cookies;  // a cookies file to load at start; empty: none
     bool again = false;   // collect: start the keywords over
+    bool merge = false;   // export: one table, one row per member account
     bool demo = false;
     bool help = false;
     bool version = false;

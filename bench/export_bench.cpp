@@ -3,7 +3,12 @@
 // the figure is the exporter's own memory, not a table held beside it;
 // bench/export_rows.py makes the very same rows for the comparison.
 //
-// Usage: export_bench ROWS FILE
+// With KEYWORDS, the rows are those of KEYWORDS keywords of ROWS rows each,
+// merged into one table: keyword k holds rows k * ROWS / 2 to
+// k * ROWS / 2 + ROWS - 1, so half of its members turned up under the
+// keyword before, as members of related keywords do.
+//
+// Usage: export_bench ROWS FILE [KEYWORDS]
 
 #include <sys/resource.h>
 
@@ -11,8 +16,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
-#include "export/xlsx_export.h"
+#include "export/table_export.h"
 
 namespace {
 
@@ -69,39 +75,51 @@ void make_row(std::size_t i, ContactRecord* out) {
 
 class GeneratedRows final : public qinglan::RowSource {
 public:
-    explicit GeneratedRows(std::size_t count) : count_(count) {}
+    GeneratedRows(std::size_t first, std::size_t count) : first_(first), count_(count) {}
     std::size_t row_count() override { return count_; }
     bool row(std::size_t index, ContactRecord* out) override {
-        make_row(index, out);
+        make_row(first_ + index, out);
         return true;
     }
 
 private:
+    std::size_t first_;
     std::size_t count_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: export_bench ROWS FILE\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: export_bench ROWS FILE [KEYWORDS]\n");
         return 2;
     }
     const std::size_t rows = std::strtoull(argv[1], nullptr, 10);
-    GeneratedRows source(rows);
+    const bool merge = argc == 4;
+    const std::size_t keyword_count = merge ? std::strtoull(argv[3], nullptr, 10) : 1;
+    std::vector<GeneratedRows> sources;
+    for (std::size_t k = 0; k < keyword_count; ++k) {
+        sources.emplace_back(k * rows / 2, rows);
+    }
+    std::vector<qinglan::ExportKeyword> keywords;
+    for (std::size_t k = 0; k < keyword_count; ++k) {
+        keywords.push_back({"关键词" + std::to_string(k + 1), &sources[k]});
+    }
     std::string error;
     const auto start = std::chrono::steady_clock::now();
     auto rows_done = start;
     bool all_rows = false;
-    const bool written = qinglan::export_xlsx(
-        argv[2], source,
+    qinglan::ExportReport report;
+    const bool written = qinglan::export_keywords(
+        argv[2], keywords, merge,
         [&](std::size_t done, std::size_t total) {
             if (done == total && !all_rows) {
                 rows_done = std::chrono::steady_clock::now();
                 all_rows = true;
             }
+            return true;
         },
-        &error);
+        &report, &error);
     const auto end = std::chrono::steady_clock::now();
     const std::chrono::duration<double> seconds = end - start;
     // Until the last row was handed on; the rest is the finishing of the workbook.
@@ -112,7 +130,8 @@ int main(int argc, char** argv) {
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("rows %zu seconds %.3f peak_rss_mib %.1f rows_part %.3f\n", rows, seconds.count(),
-                static_cast<double>(usage.ru_maxrss) / 1024.0, row_seconds.count());
+    std::printf("rows %zu seconds %.3f peak_rss_mib %.1f rows_part %.3f duplicates %zu\n",
+                report.rows, seconds.count(), static_cast<double>(usage.ru_maxrss) / 1024.0,
+                row_seconds.count(), report.duplicates);
     return 0;
 }

@@ -1,24 +1,23 @@
 #pragma once
 
 // Turns a record value into text that a workbook cell can hold and that
-// spreadsheet programs read back as the same value.
+// spreadsheet programs read back as exactly the same value.
 //
-// The workbook is XML and libxlsxwriter writes the bytes it is given, but
-// XML 1.0 cannot carry every string: invalid UTF-8 or U+FFFE/U+FFFF makes
-// Excel reject the whole workbook, not just the cell. Control characters
-// could only travel as "_xHHHH_" escapes, which Excel turns back into
-// invisible characters and other readers show as the escape itself; in a
-// contact field they are debris from the page. Values come from scraped
-// pages, so all of these do turn up. The rules:
-//   - an invalid UTF-8 sequence becomes U+FFFD (one per maximal invalid
-//     subpart, as the Unicode standard recommends), as an undecodable byte
-//     does everywhere else in the program;
-//   - CR LF and a lone CR become LF, the line break of a cell;
-//   - other control characters except tab and LF, and U+FFFE and U+FFFF,
-//     become U+FFFD, visible and the same in every reader;
+// The workbook is XML, which cannot carry every string: a raw CR is read
+// back as LF, other control characters are not allowed at all, and invalid
+// UTF-8 or U+FFFE/U+FFFF makes Excel reject the whole workbook, not just
+// the cell. The format has its own escape for characters, "_xHHHH_", which
+// Excel, LibreOffice and openpyxl turn back into the character. The rules:
+//   - the control characters U+0001 to U+001F other than tab and LF, CR
+//     included, are written as "_xHHHH_", so they come back as stored;
 //   - a literal "_xHHHH_" (H a hex digit) is written as "_x005F_xHHHH_",
-//     because the format reads "_xHHHH_" as an escaped character and would
-//     otherwise show "_x0041_" as "A".
+//     because a reader would otherwise show "_x0041_" as "A";
+//   - what cannot be carried at all becomes U+FFFD (a NUL, which readers
+//     take for the end of the text; an invalid UTF-8 sequence, one per
+//     maximal invalid subpart as the Unicode standard recommends; U+FFFE
+//     and U+FFFF), and the value counts as replaced;
+//   - a value longer than a cell holds is cut at a character boundary where
+//     the cell is full, and counts as cut.
 // Everything else, tabs and LFs included, is kept byte for byte.
 
 #include <cstddef>
@@ -26,13 +25,20 @@
 
 namespace qinglan {
 
-// The most a cell can hold, in UTF-16 code units as Excel counts.
+// The most a cell can hold, in UTF-16 code units as Excel counts. The
+// writing library counts characters of the escaped text against the same
+// figure, so a value whose escapes make it longer is cut sooner.
 inline constexpr std::size_t kMaxCellLength = 32767;
 
+// What became of a value on its way into a cell.
+struct CellChanges {
+    bool replaced = false;  // something became U+FFFD
+    bool cut = false;       // the end did not fit
+};
+
 // Returns `value` itself when it can be written as it is, otherwise the
-// rewritten text in `*buffer`. `*length` receives the length of the text a
-// spreadsheet shows (after undoing the escapes), in UTF-16 code units.
+// rewritten text in `*buffer`; `*changes` says what was lost, if anything.
 const std::string& prepare_cell_text(const std::string& value, std::string* buffer,
-                                     std::size_t* length);
+                                     CellChanges* changes);
 
 }  // namespace qinglan

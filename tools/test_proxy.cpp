@@ -242,11 +242,12 @@ bool TestProxy::socks_login(Connection& client, ProxiedRequest& seen) {
     const bool offered = methods.find(static_cast<char>(method)) != std::string::npos;
     const char choice[] = {static_cast<char>(kSocksVersion),
                            static_cast<char>(offered ? method : kNoMethod)};
-    if (!client.send_all(std::string_view(choice, 2))) {
-        return false;
-    }
+    // Logged before the client hears the refusal, so that whoever waits for
+    // the client's failure finds it in the log.
     if (!offered) {
         log(seen);
+    }
+    if (!client.send_all(std::string_view(choice, 2)) || !offered) {
         return false;
     }
     if (method == kNoLogin) {
@@ -259,11 +260,11 @@ bool TestProxy::socks_login(Connection& client, ProxiedRequest& seen) {
         return false;
     }
     const bool admitted = admit(given, seen);
-    const char status[] = {static_cast<char>(kLoginVersion), static_cast<char>(admitted ? 0 : 1)};
-    client.send_all(std::string_view(status, 2));
     if (!admitted) {
         log(seen);
     }
+    const char status[] = {static_cast<char>(kLoginVersion), static_cast<char>(admitted ? 0 : 1)};
+    client.send_all(std::string_view(status, 2));
     return admitted;
 }
 

@@ -197,6 +197,48 @@ TEST_F(ExportCommandTest, AFailedSaveSaysWhyAndKeepsTheOldFile) {
     EXPECT_EQ(book.text("A2"), "甲");
 }
 
+TEST_F(ExportCommandTest, SeveralKeywordsGetASheetEachOrOneMergedTable) {
+    store("手机", {record("甲公司", "0571-11"), record("乙公司", "0571-22")});
+    store("手机/配件", {record("乙公司二", "0571-22"), record("丙公司", "0571-33")});
+    Child sheets(command({"手机", "手机/配件", "手机", file("two.xlsx")}));
+    ASSERT_EQ(sheets.wait(), 0) << sheets.errors();
+    EXPECT_EQ(sheets.output(), "手机: 2 rows written to " + file("two.xlsx") +
+                                   "\n手机/配件: 2 rows written to " + file("two.xlsx") + "\n");
+    WorkbookReader first;
+    std::string error;
+    ASSERT_TRUE(first.read(file("two.xlsx"), &error)) << error;
+    EXPECT_EQ(first.last_row(), 3);
+
+    // zhangwei22 turned up under both keywords: its first row is kept.
+    Child merged(command({"--merge", "手机", "手机/配件", file("merged.csv")}));
+    ASSERT_EQ(merged.wait(), 0) << merged.errors();
+    EXPECT_EQ(merged.output(), "2 keywords merged: 3 rows written to " + file("merged.csv") +
+                                   ", 1 duplicate accounts left out\n");
+    const std::string csv = file_contents(file("merged.csv"));
+    EXPECT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
+    EXPECT_NE(csv.find("\r\n手机,甲公司,"), std::string::npos);
+    EXPECT_NE(csv.find("\r\n手机,乙公司,"), std::string::npos);
+    EXPECT_EQ(csv.find("乙公司二"), std::string::npos);
+    EXPECT_NE(csv.find("\r\n手机/配件,丙公司,"), std::string::npos);
+}
+
+// The file was written, so the status is 0; what did not fit is on stderr.
+TEST_F(ExportCommandTest, CutCellsAreNamedAndTheExportGoesOn) {
+    ContactRecord long_one = record("长公司", "0571-11");
+    long_one[kAddress] = std::string(40000, 'x');
+    store("手机", {record("甲公司", "0571-22"), long_one});
+    Child child(command({"手机", file("long.xlsx")}));
+    ASSERT_EQ(child.wait(), 0) << child.errors();
+    EXPECT_EQ(child.output(), "手机: 2 rows written to " + file("long.xlsx") + "\n");
+    EXPECT_NE(child.errors().find("1 cells cut at the 32767 characters a cell holds: 手机!J3"),
+              std::string::npos)
+        << child.errors();
+    WorkbookReader book;
+    std::string error;
+    ASSERT_TRUE(book.read(file("long.xlsx"), &error)) << error;
+    EXPECT_EQ(book.text("J3"), std::string(32767, 'x'));
+}
+
 // Enough rows that the export is still writing when the signal arrives.
 constexpr int kSlowExportRows = 200000;
 
@@ -222,15 +264,18 @@ TEST_F(ExportCommandTest, TermAndHangupLeaveNoTemporaryFileEither) {
 }
 
 TEST_F(ExportCommandTest, WrongArgumentsAreBadUsage) {
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{}, {"手机"}, {"手机", file("a.xlsx"), file("b.xlsx")}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"手机"}}) {
         Child child(command(arguments));
         EXPECT_EQ(child.wait(), 2) << arguments.size();
-        EXPECT_NE(child.errors().find("qinglan: export needs a keyword and a file name"),
+        EXPECT_NE(child.errors().find("qinglan: export needs at least one keyword and a file name"),
                   std::string::npos)
             << child.errors();
         EXPECT_NE(child.errors().find("usage:"), std::string::npos);
     }
+    // A CSV file holds one table.
+    Child csv(command({"手机", "箱包", file("two.csv")}));
+    EXPECT_EQ(csv.wait(), 2);
+    EXPECT_NE(csv.errors().find("--merge"), std::string::npos) << csv.errors();
     EXPECT_TRUE(fs::is_empty(dir_));
 }
 

@@ -375,9 +375,11 @@ TEST_F(CollectionTest, StopEndsTransfersPromptlyAndKeepsStoredRows) {
 
     CollectionEngine engine(store(), hosts(), observer_);
     engine.submit_keyword("停");
-    // Wait until the third member's card is asked for, then stop.
+    // Wait until the first two members are stored and the third one's card
+    // is asked for, then stop.
     const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (targets_with("loginId=m2").empty() && std::chrono::steady_clock::now() < deadline) {
+    while ((targets_with("loginId=m2").empty() || observer_.done(1).size() < 2) &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(10ms);
     }
     const auto start = std::chrono::steady_clock::now();

@@ -1,5 +1,5 @@
-// Values made fit for a workbook cell, and their length as a spreadsheet
-// counts it.
+// Values made fit for a workbook cell: escapes that keep them exact, what
+// cannot be kept, and the cut at the most a cell holds.
 
 #include "export/cell_text.h"
 
@@ -10,74 +10,37 @@
 namespace qinglan {
 namespace {
 
-std::string fit(const std::string& value, std::size_t* length = nullptr) {
+const std::string kR = "\xEF\xBF\xBD";  // U+FFFD
+
+std::string fit(const std::string& value, CellChanges* changes = nullptr) {
     std::string buffer;
-    std::size_t counted = 0;
-    std::string text = prepare_cell_text(value, &buffer, &counted);
-    if (length != nullptr) {
-        *length = counted;
+    CellChanges seen;
+    std::string text = prepare_cell_text(value, &buffer, &seen);
+    if (changes != nullptr) {
+        *changes = seen;
     }
     return text;
 }
 
 TEST(CellTextTest, FitValuesAreHandedBackWithoutACopy) {
     std::string buffer = "untouched";
-    std::size_t length = 0;
+    CellChanges changes;
     for (const std::string value :
          {"plain ascii", "中文 公司", "tab\there", "line\nbreak", "_x12_", "a_b", "_x004G_", ""}) {
-        const std::string& text = prepare_cell_text(value, &buffer, &length);
+        const std::string& text = prepare_cell_text(value, &buffer, &changes);
         EXPECT_EQ(&text, &value) << value;
+        EXPECT_FALSE(changes.replaced || changes.cut) << value;
     }
     EXPECT_EQ(buffer, "untouched");
 }
 
-TEST(CellTextTest, LengthCountsUtf16Units) {
-    std::size_t length = 0;
-    fit("abc", &length);
-    EXPECT_EQ(length, 3u);
-    fit("中文", &length);
-    EXPECT_EQ(length, 2u);
-    fit("😀", &length);  // outside the BMP: a surrogate pair in Excel
-    EXPECT_EQ(length, 2u);
-    fit("_x0041_", &length);  // the escape that keeps it literal is not counted
-    EXPECT_EQ(length, 7u);
-    fit("a\r\nb", &length);
-    EXPECT_EQ(length, 3u);
-    fit("\xff", &length);
-    EXPECT_EQ(length, 1u);
-}
-
-TEST(CellTextTest, InvalidUtf8BecomesReplacementCharacters) {
-    const std::string r = "\xEF\xBF\xBD";
-    EXPECT_EQ(fit("a\xff"
-                  "b"),
-              "a" + r + "b");
-    EXPECT_EQ(fit("\xc0\xaf"), r + r);                  // overlong
-    EXPECT_EQ(fit("\xe0\x80\x80"), r + r + r);          // overlong
-    EXPECT_EQ(fit("\xed\xa0\x80"), r + r + r);          // surrogate
-    EXPECT_EQ(fit("\xf4\x90\x80\x80"), r + r + r + r);  // above U+10FFFF
-    EXPECT_EQ(fit("\xe4\xb8"
-                  "x"),
-              r + "x");  // cut short: one for the subpart
-    EXPECT_EQ(fit("\xf0\x9f\x98"), r);
-    EXPECT_EQ(fit("\x80\x80"), r + r);
-    EXPECT_EQ(fit("ok \xe4\xb8\xad"), "ok \xe4\xb8\xad");
-    EXPECT_EQ(fit("\xf4\x8f\xbf\xbd"), "\xf4\x8f\xbf\xbd");  // U+10FFFD is fine
-}
-
-TEST(CellTextTest, ControlCharactersAndNoncharactersAreReplaced) {
-    const std::string r = "\xEF\xBF\xBD";
-    EXPECT_EQ(fit(std::string("a\0b", 3)), "a" + r + "b");
-    EXPECT_EQ(fit("\x01\x08\x0b\x0c\x1f"), r + r + r + r + r);
-    EXPECT_EQ(fit("\xef\xbf\xbe\xef\xbf\xbf"), r + r);
-    EXPECT_EQ(fit("\x7f\xc2\x85"), "\x7f\xc2\x85");  // legal in XML 1.0, kept
+TEST(CellTextTest, ControlCharactersAreEscapedNotLost) {
+    CellChanges changes;
+    EXPECT_EQ(fit("a\r\nb", &changes), "a_x000D_\nb");
+    EXPECT_FALSE(changes.replaced);
+    EXPECT_EQ(fit("\x01\x08\x0b\x0c\x1f"), "_x0001__x0008__x000B__x000C__x001F_");
     EXPECT_EQ(fit("tab\tlf\n"), "tab\tlf\n");
-}
-
-TEST(CellTextTest, CarriageReturnsBecomeLineFeeds) {
-    EXPECT_EQ(fit("a\r\nb"), "a\nb");
-    EXPECT_EQ(fit("a\rb"), "a\nb");
-    EXPECT_EQ(fit("a\r\r\nb\r"), "a\n\nb\n");
+    EXPECT_EQ(fit("\x7f\xc2\x85"), "\x7f\xc2\x85");  // legal in XML 1.0, kept
 }
 
 TEST(CellTextTest, LiteralEscapesAreEscaped) {
@@ -85,7 +48,58 @@ TEST(CellTextTest, LiteralEscapesAreEscaped) {
     EXPECT_EQ(fit("_X00aF_"), "_x005F_X00aF_");
     EXPECT_EQ(fit("a_x0041_x0042_b"), "a_x005F_x0041_x005F_x0042_b");
     EXPECT_EQ(fit("_x005F_"), "_x005F_x005F_");
-    EXPECT_EQ(fit("中_x1234_\xff"), "中_x005F_x1234_\xEF\xBF\xBD");
+    EXPECT_EQ(fit("中_x1234_\r"), "中_x005F_x1234__x000D_");
+}
+
+TEST(CellTextTest, WhatXmlCannotCarryBecomesReplacementCharacters) {
+    CellChanges changes;
+    EXPECT_EQ(fit(std::string("a\0b", 3), &changes), "a" + kR + "b");
+    EXPECT_TRUE(changes.replaced);
+    EXPECT_EQ(fit("\xef\xbf\xbe\xef\xbf\xbf"), kR + kR);
+    EXPECT_EQ(fit("a\xff"
+                  "b"),
+              "a" + kR + "b");
+    EXPECT_EQ(fit("\xc0\xaf"), kR + kR);                    // overlong
+    EXPECT_EQ(fit("\xed\xa0\x80"), kR + kR + kR);           // surrogate
+    EXPECT_EQ(fit("\xf4\x90\x80\x80"), kR + kR + kR + kR);  // above U+10FFFF
+    EXPECT_EQ(fit("\xe4\xb8"
+                  "x"),
+              kR + "x");  // cut short: one for the subpart
+    EXPECT_EQ(fit("ok \xe4\xb8\xad", &changes), "ok \xe4\xb8\xad");
+    EXPECT_FALSE(changes.replaced);
+}
+
+TEST(CellTextTest, ALongValueIsCutWhereTheCellIsFull) {
+    CellChanges changes;
+    const std::string fits(kMaxCellLength, 'x');
+    EXPECT_EQ(fit(fits, &changes), fits);
+    EXPECT_FALSE(changes.cut);
+    EXPECT_EQ(fit(fits + "y", &changes), fits);
+    EXPECT_TRUE(changes.cut);
+
+    // Excel counts UTF-16 units: a character outside the BMP counts two and
+    // is not split.
+    std::string emoji;
+    for (std::size_t i = 0; i < kMaxCellLength / 2 + 1; ++i) {
+        emoji += "😀";
+    }
+    EXPECT_EQ(fit(emoji, &changes), emoji.substr(0, (kMaxCellLength / 2) * 4));
+    EXPECT_TRUE(changes.cut);
+
+    std::string chinese;
+    for (std::size_t i = 0; i < kMaxCellLength + 5; ++i) {
+        chinese += "中";
+    }
+    EXPECT_EQ(fit(chinese, &changes).size(), kMaxCellLength * 3);
+    EXPECT_TRUE(changes.cut);
+
+    // An escape is never split, and the writer's count of the escaped text
+    // stays within the limit too.
+    const std::string crs(kMaxCellLength, '\r');
+    const std::string cut = fit(crs, &changes);
+    EXPECT_TRUE(changes.cut);
+    EXPECT_EQ(cut.size(), kMaxCellLength / 7 * 7);
+    EXPECT_EQ(cut.substr(cut.size() - 7), "_x000D_");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "export/row_source.h"
+#include "export/table_export.h"
 #include "storage/contact_record.h"
 #include "tests/temp_folder.h"
 
@@ -54,6 +55,14 @@ public:
     int count_calls_ = 0;
     std::size_t fail_at_ = static_cast<std::size_t>(-1);
 };
+
+// Exports the rows of one keyword, as the windows do.
+inline bool export_one(const std::string& path, RowSource& rows, const ExportProgress& progress,
+                       std::string* error, ExportReport* report = nullptr) {
+    ExportReport ignored;
+    return export_keywords(path, {{"手机", &rows}}, false, progress,
+                           report != nullptr ? report : &ignored, error);
+}
 
 class ExportFixture : public testing::Test {
 protected:

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "export/xlsx_export.h"
+#include "export/table_export.h"
 #include "tests/app/child_process.h"
 #include "tests/export/export_fixture.h"
 
@@ -27,7 +27,7 @@ protected:
         }
         VectorSource source(rows);
         std::string error;
-        ASSERT_TRUE(export_xlsx(path("good.xlsx"), source, {}, &error)) << error;
+        ASSERT_TRUE(export_one(path("good.xlsx"), source, {}, &error)) << error;
     }
 
     // Rewrites one part of good.xlsx into `name` with the archive itself
@@ -51,12 +51,12 @@ protected:
 
 TEST_F(WorkbookCheckTest, AWholeWorkbookPasses) {
     std::string error;
-    EXPECT_TRUE(check_workbook(path("good.xlsx"), 501, &error)) << error;
+    EXPECT_TRUE(check_workbook(path("good.xlsx"), {501}, &error)) << error;
 }
 
 TEST_F(WorkbookCheckTest, TheRowCountMustMatch) {
     std::string error;
-    EXPECT_FALSE(check_workbook(path("good.xlsx"), 500, &error));
+    EXPECT_FALSE(check_workbook(path("good.xlsx"), {500}, &error));
     EXPECT_NE(error.find("501 rows instead of 500"), std::string::npos) << error;
 }
 
@@ -65,9 +65,9 @@ TEST_F(WorkbookCheckTest, ATruncatedFileFails) {
     fs::copy_file(path("good.xlsx"), path("short.xlsx"));
     fs::resize_file(path("short.xlsx"), size - 100);
     std::string error;
-    EXPECT_FALSE(check_workbook(path("short.xlsx"), 501, &error));
+    EXPECT_FALSE(check_workbook(path("short.xlsx"), {501}, &error));
     fs::resize_file(path("short.xlsx"), size / 2);
-    EXPECT_FALSE(check_workbook(path("short.xlsx"), 501, &error));
+    EXPECT_FALSE(check_workbook(path("short.xlsx"), {501}, &error));
 }
 
 TEST_F(WorkbookCheckTest, ACorruptedPartFails) {
@@ -76,32 +76,32 @@ TEST_F(WorkbookCheckTest, ACorruptedPartFails) {
     file.put('\x55').put('\xAA').put('\x55');
     file.close();
     std::string error;
-    EXPECT_FALSE(check_workbook(path("good.xlsx"), 501, &error));
+    EXPECT_FALSE(check_workbook(path("good.xlsx"), {501}, &error));
     EXPECT_NE(error.find("damaged"), std::string::npos) << error;
 }
 
 TEST_F(WorkbookCheckTest, APartCutShortInsideASoundArchiveFails) {
     ASSERT_TRUE(rewrite_part("cut-sheet.xlsx", "xl/worksheets/sheet1.xml", "cut"));
     std::string error;
-    EXPECT_FALSE(check_workbook(path("cut-sheet.xlsx"), 501, &error));
+    EXPECT_FALSE(check_workbook(path("cut-sheet.xlsx"), {501}, &error));
     EXPECT_NE(error.find("sheet1.xml"), std::string::npos) << error;
     EXPECT_NE(error.find("cut short"), std::string::npos) << error;
 
     ASSERT_TRUE(rewrite_part("cut-styles.xlsx", "xl/styles.xml", "cut"));
-    EXPECT_FALSE(check_workbook(path("cut-styles.xlsx"), 501, &error));
+    EXPECT_FALSE(check_workbook(path("cut-styles.xlsx"), {501}, &error));
     EXPECT_NE(error.find("styles.xml"), std::string::npos) << error;
 
     // The rewriting itself keeps a workbook whole.
     ASSERT_TRUE(rewrite_part("lost-row.xlsx", "xl/worksheets/sheet1.xml", "row"));
-    EXPECT_FALSE(check_workbook(path("lost-row.xlsx"), 501, &error));
+    EXPECT_FALSE(check_workbook(path("lost-row.xlsx"), {501}, &error));
     EXPECT_NE(error.find("500 rows instead of 501"), std::string::npos) << error;
 }
 
 TEST_F(WorkbookCheckTest, WhatIsNoArchiveFails) {
     std::ofstream(path("text.xlsx")) << "this is not a workbook";
     std::string error;
-    EXPECT_FALSE(check_workbook(path("text.xlsx"), 1, &error));
-    EXPECT_FALSE(check_workbook(path("missing.xlsx"), 1, &error));
+    EXPECT_FALSE(check_workbook(path("text.xlsx"), {1}, &error));
+    EXPECT_FALSE(check_workbook(path("missing.xlsx"), {1}, &error));
     EXPECT_NE(error.find("missing.xlsx"), std::string::npos) << error;
 }
 

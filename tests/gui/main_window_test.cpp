@@ -414,7 +414,7 @@ private slots:
         // Cancelling the dialog does nothing.
         window.on_toolbar_click(1);
         QCOMPARE(dialogs_->save_requests,
-                 std::vector<QString>{"导出资料|Excel 工作簿 (*.xlsx)|xlsx"});
+                 std::vector<QString>{"导出资料|Excel 工作簿 (*.xlsx);;CSV 文件 (*.csv)|xlsx"});
         QVERIFY(dialogs_->messages.empty());
 
         const auto path = folder_->path() / "导出.xlsx";
@@ -443,6 +443,47 @@ private slots:
         QVERIFY(dialogs_->messages[0].text.startsWith("导出失败"));
         QVERIFY(!dialogs_->messages[0].details.isEmpty());
         QVERIFY(!std::filesystem::exists(folder_->path() / "missing"));
+    }
+
+    // Closing the window while an export runs stops it: the temporary file
+    // goes, the file under the chosen name stays as it was, nothing is said.
+    void closingDuringAnExportLeavesNoFile() {
+        serve_members(*market_, "大", "d", 1);
+        MainWindow& window = started_window();
+        submit_by_enter({"大"});
+        QTRY_VERIFY(tasks_done(1));
+        std::vector<ContactRecord> records(100000, ContactRecord{});
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            records[i][kCompanyName] = "公司" + std::to_string(i);
+        }
+        window.result_model(1)->put_records(1, std::move(records));
+        tabs()->setCurrentIndex(1);
+        const auto path = folder_->path() / "大.xlsx";
+        std::ofstream(path) << "old contents";
+        dialogs_->save_answer = QString::fromStdString(path.string());
+        auto temporary_files = [&] {
+            int count = 0;
+            for (const auto& entry : std::filesystem::directory_iterator(folder_->path())) {
+                count += entry.path().extension() == ".tmp" ? 1 : 0;
+            }
+            return count;
+        };
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (temporary_files() > 0) {
+                window.close();
+                closer.stop();
+            }
+        });
+        closer.start(1);
+        window.on_toolbar_click(1);
+        QVERIFY(!closer.isActive());
+        QVERIFY(dialogs_->messages.empty());
+        QCOMPARE(temporary_files(), 0);
+        std::ifstream old(path);
+        std::string contents;
+        std::getline(old, contents);
+        QCOMPARE(contents, std::string("old contents"));
     }
 
     void hostileKeywordsThroughTheSearchWindow() {
