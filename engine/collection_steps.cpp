@@ -204,10 +204,11 @@ void CollectionEngine::page_done(Task& task, std::size_t slot, bool card, const 
 // more; ends the task when nothing is left in flight.
 void CollectionEngine::commit_members(Task& task) {
     while (!stopped(task) && !task.in_flight.empty() && task.in_flight.front().ready()) {
-        commit_member(task, task.in_flight.front());
+        Member member = std::move(task.in_flight.front());
         task.in_flight.pop_front();
         ++task.committed;
         launch_members(task);
+        commit_member(task, member);
     }
     if (task.transfers > 0) {
         return;
