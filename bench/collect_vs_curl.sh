@@ -2,7 +2,9 @@
 # End-to-end speed of `qinglan collect` against a plain sequential libcurl
 # client making the same requests, both served by nginx on loopback from
 # static files: a search page of 3,000 members, their cards and contact
-# pages. Prints the median of several runs of each and their ratio.
+# pages. The collector runs with --parallel 1, one request at a time like
+# the client. Prints the median of several runs of each, their ratio and a
+# verdict (goal: the collector takes at most 1.2 times the client's time).
 #
 # Usage: bench/collect_vs_curl.sh [MEMBERS] [RUNS]
 set -euo pipefail
@@ -92,7 +94,7 @@ for ((run = 1; run <= runs; run++)); do
     rm -rf "$work/data"; mkdir -p "$work/data"
     collect+=("$(seconds "$root/build-bench/app/qinglan" collect --data-dir "$work/data" \
         --search-host "127.0.0.1:$port" --member-host "127.0.0.1:$port" \
-        --contact-domain "localhost:$port" 测试)")
+        --contact-domain "localhost:$port" --parallel 1 测试)")
 done
 rows=$("$root/build-bench/app/qinglan" tables --data-dir "$work/data" | awk -F'\t' '$1 == "测试" {print $2}')
 plain_median=$(printf '%s\n' "${plain[@]}" | median)
@@ -100,4 +102,6 @@ collect_median=$(printf '%s\n' "${collect[@]}" | median)
 echo "members: $members, runs: $runs, rows stored by the last collect: $rows"
 echo "plain libcurl client:  median $(printf '%.3f' "$plain_median") s  (runs: ${plain[*]})"
 echo "qinglan collect:       median $(printf '%.3f' "$collect_median") s  (runs: ${collect[*]})"
-echo "ratio collect / plain: $(python3 -c "print('%.3f' % ($collect_median / $plain_median))")"
+ratio=$(python3 -c "print('%.3f' % ($collect_median / $plain_median))")
+echo "ratio collect / plain: $ratio"
+echo "verdict: $(python3 -c "print('PASS' if $ratio <= 1.2 and '$rows' == '$members' else 'FAIL')")  collect / plain $ratio (goal at most 1.2), rows stored ${rows:-none} of $members"

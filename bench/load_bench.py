@@ -87,13 +87,15 @@ def write(path, text):
         out.write(text.encode("gbk"))
 
 
-def pages(folder, keyword_count, members):
+def pages(folder, keyword_count, members, keywords=KEYWORDS):
+    """Writes the folder for the first keyword_count of keywords, pairs of
+    a keyword and the prefix of its members' accounts."""
     rng = random.Random(20240606)
     for sub in ("search", "card", "contact"):
         os.makedirs(os.path.join(folder, sub), exist_ok=True)
     expected = {}
     sizes = {"card": [], "contact": []}
-    for keyword, pinyin in KEYWORDS[:keyword_count]:
+    for keyword, pinyin in keywords[:keyword_count]:
         encoded = "".join("%%%02X" % b for b in keyword.encode("gb2312"))
         items, rows = [], []
         for i, account in enumerate(accounts_of(pinyin, members)):
@@ -114,7 +116,7 @@ def pages(folder, keyword_count, members):
     for kind, values in sizes.items():
         print("%s pages: %d, %d to %d bytes (median %d)" % (
             kind, len(values), min(values), max(values), statistics.median(values)))
-    print(" ".join(k for k, _ in KEYWORDS[:keyword_count]))
+    print(" ".join(k for k, _ in keywords[:keyword_count]))
 
 
 def descriptor_count(pid):

@@ -100,9 +100,10 @@ void CollectionEngine::post(Task& task, std::function<void()> step) {
     task.strand.post(std::move(step));
 }
 
-// Asks the transfer loop for a page; `then` runs as a step of the task.
-void CollectionEngine::fetch(Task& task, const Text& url,
-                             std::function<void(Bytes, FetchInfo)> then) {
+// A request for a page whose `then` runs as a step of the task; counted
+// as one of the task's transfers from now on.
+TransferLoop::Request CollectionEngine::page_request(Task& task, const Text& url,
+                                                     std::function<void(Bytes, FetchInfo)> then) {
     ++task.transfers;
     TransferLoop::Request request;
     request.url = url;
@@ -124,7 +125,13 @@ void CollectionEngine::fetch(Task& task, const Text& url,
             then(std::move(body), std::move(info));
         });
     };
-    TransferLoop::shared().submit(std::move(request));
+    return request;
+}
+
+// Asks the transfer loop for a page; `then` runs as a step of the task.
+void CollectionEngine::fetch(Task& task, const Text& url,
+                             std::function<void(Bytes, FetchInfo)> then) {
+    TransferLoop::shared().submit(page_request(task, url, std::move(then)));
 }
 
 bool CollectionEngine::stopped(const Task&) const {

@@ -37,6 +37,7 @@
 #include "engine/work_pool.h"
 #include "services/fetch.h"
 #include "services/text.h"
+#include "services/transfer_loop.h"
 #include "storage/collection_state.h"
 #include "storage/record_store.h"
 
@@ -100,6 +101,8 @@ private:
 
     SubmitResult start_task(std::unique_ptr<Task> task, SubmitResult result);
     void post(Task& task, std::function<void()> step);
+    TransferLoop::Request page_request(Task& task, const Text& url,
+                                       std::function<void(Bytes, FetchInfo)> then);
     void fetch(Task& task, const Text& url, std::function<void(Bytes, FetchInfo)> then);
     void begin(Task& task);
     void search_done(Task& task, const Bytes& body, const FetchInfo& info);

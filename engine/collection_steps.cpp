@@ -165,12 +165,21 @@ void CollectionEngine::launch_members(Task& task) {
                 page_done(task, slot, card, body, info);
             };
         };
-        // One at a time, the card goes first and the contact page follows it;
-        // several at a time, both go at once.
-        member.pages_waited = parallel_ == 1 ? 1 : 2;
-        fetch(task, fill_request_template(hosts_, account, kMemberCard), arrived(true));
-        if (parallel_ > 1) {
-            fetch(task, fill_request_template(hosts_, account, kContactPage), arrived(false));
+        // Several at a time, both pages go at once. One at a time, the card
+        // goes first and the loop sends the contact page as soon as the card
+        // came, without waiting for this task's turn; when the card fails,
+        // the contact page is not asked for.
+        member.pages_waited = 2;
+        TransferLoop::Request card =
+            page_request(task, fill_request_template(hosts_, account, kMemberCard), arrived(true));
+        TransferLoop::Request contact = page_request(
+            task, fill_request_template(hosts_, account, kContactPage), arrived(false));
+        if (parallel_ == 1) {
+            card.follow_up = std::make_unique<TransferLoop::Request>(std::move(contact));
+            TransferLoop::shared().submit(std::move(card));
+        } else {
+            TransferLoop::shared().submit(std::move(card));
+            TransferLoop::shared().submit(std::move(contact));
         }
     }
 }
@@ -188,17 +197,6 @@ void CollectionEngine::page_done(Task& task, std::size_t slot, bool card, const 
         if (member.failure.empty() || card) {
             member.failure = which + account + ": " + failure;
         }
-    } else if (card) {
-        member.card_back = true;
-    }
-    if (card && parallel_ == 1 && member.failure.empty() && !stopped(task)) {
-        ++member.pages_waited;
-        fetch(task,
-              fill_request_template(hosts_, task.members[static_cast<std::size_t>(member.index)],
-                                    kContactPage),
-              [this, &task, slot](Bytes got, FetchInfo got_info) {
-                  page_done(task, slot, false, got, got_info);
-              });
     }
     commit_members(task);
 }
@@ -207,10 +205,11 @@ void CollectionEngine::page_done(Task& task, std::size_t slot, bool card, const 
 // more; ends the task when nothing is left in flight.
 void CollectionEngine::commit_members(Task& task) {
     while (!stopped(task) && !task.in_flight.empty() && task.in_flight.front().ready()) {
-        commit_member(task, task.in_flight.front());
+        Member member = std::move(task.in_flight.front());
         task.in_flight.pop_front();
         ++task.committed;
         launch_members(task);
+        commit_member(task, member);
     }
     if (task.transfers > 0) {
         return;

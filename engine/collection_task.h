@@ -15,13 +15,12 @@ namespace qinglan {
 
 // A member whose pages are asked for: what came back so far.
 struct CollectionEngine::Member {
-    int index = 0;          // 0-based in the member list
-    int pages_waited = 0;   // pages asked for and not yet back
-    bool card_back = false;  // the card came (the contact page is asked for after it)
+    int index = 0;         // 0-based in the member list
+    int pages_waited = 0;  // pages asked for and not yet back
     Text card;
     Text contact;
     std::string failure;  // empty while nothing failed
-    bool ready() const { return pages_waited == 0 && (card_back || !failure.empty()); }
+    bool ready() const { return pages_waited == 0; }
 };
 
 struct CollectionEngine::Task {

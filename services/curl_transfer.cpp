@@ -16,6 +16,11 @@ namespace {
 constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 constexpr const char* kAcceptHeader = "Accept: */*";
 constexpr long kMaxRedirects = 10;
+// Every member's contact page has a host of its own, and after each
+// transfer libcurl walks its whole cache of names to drop the old ones: with
+// its default of a minute a fast collection walks tens of thousands of names
+// per transfer. The search and member hosts are looked up again as often.
+constexpr long kNameCacheSeconds = 1;
 
 void lock_shared(CURL*, curl_lock_data data, curl_lock_access, void* client) {
     if (data >= 0 && data < CURL_LOCK_DATA_LAST) {
@@ -303,6 +308,7 @@ void configure(CURL* curl, const Client& client, const std::string& url, Transfe
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, client.headers);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, kNameCacheSeconds);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, transfer.error_buffer);
 

@@ -80,7 +80,8 @@ struct TransferLoop::State {
     void stop_cancelled(Clock::time_point now);
     void wake_due(Clock::time_point now);
     Clock::duration sleep_time(Clock::time_point now) const;
-    static void complete(std::unique_ptr<Job> job, Bytes body, FetchInfo info);
+    void complete(std::unique_ptr<Job> job, Bytes body, FetchInfo info);
+    static std::unique_ptr<Job> job_of(Request request);
 
     std::atomic<int> running_count{0};
     std::atomic<int> most_running{0};
@@ -111,12 +112,17 @@ TransferLoop::TransferLoop() : state_(std::make_unique<State>()) {
     thread_.detach();
 }
 
-void TransferLoop::submit(Request request) {
+std::unique_ptr<TransferLoop::Job> TransferLoop::State::job_of(Request request) {
     auto job = std::make_unique<Job>();
     // The fragment belongs to the client alone and is never sent.
     request.url.erase(std::min(request.url.find('#'), request.url.size()));
     job->host = host_key(request.url);
     job->request = std::move(request);
+    return job;
+}
+
+void TransferLoop::submit(Request request) {
+    auto job = State::job_of(std::move(request));
     {
         std::lock_guard lock(mutex_);
         incoming_.push_back(std::move(job));
@@ -179,8 +185,22 @@ void TransferLoop::run() {
 
 void TransferLoop::State::complete(std::unique_ptr<Job> job, Bytes body, FetchInfo info) {
     info.attempts = job->tries;
+    std::unique_ptr<Request> follow_up = std::move(job->request.follow_up);
+    const bool sent_on = !fetch_failed(info);
     if (job->request.done) {
         job->request.done(std::move(body), std::move(info));
+    }
+    if (follow_up == nullptr) {
+        return;
+    }
+    std::unique_ptr<Job> next = job_of(std::move(*follow_up));
+    if (sent_on) {
+        take(std::move(next), Clock::now());
+    } else {
+        FetchInfo stopped;
+        stopped.error = FetchError::kStopped;
+        stopped.detail = "not asked for: the page before it failed";
+        complete(std::move(next), {}, std::move(stopped));
     }
 }
 
@@ -315,7 +335,7 @@ void TransferLoop::State::wake_due(Clock::time_point now) {
 // Requests that wait are not seen by libcurl's progress callback: a stop
 // reaches them here. Running ones stop through that callback.
 void TransferLoop::State::stop_cancelled(Clock::time_point now) {
-    auto stopped = [](std::unique_ptr<Job> job) {
+    auto stopped = [this](std::unique_ptr<Job> job) {
         FetchInfo info;
         info.error = FetchError::kStopped;
         complete(std::move(job), {}, std::move(info));

@@ -37,6 +37,11 @@ public:
         std::array<const std::atomic<bool>*, 2> cancel{};      // either true stops it
         std::function<void()> started;                         // its first try starts; may be empty
         std::function<void(Bytes body, FetchInfo info)> done;  // exactly once
+        // Queued by the loop itself once this request ends with a page (one
+        // that fetch_failed does not call failed), so that a page which
+        // depends on another follows it without a round trip through the
+        // caller's threads. Otherwise its own `done` hears kStopped at once.
+        std::unique_ptr<Request> follow_up;
     };
 
     static TransferLoop& shared();
