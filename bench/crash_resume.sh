@@ -23,35 +23,18 @@ search_delay_ms=100
 keyword=手机
 build=$root/build-bench
 
-"$root/scripts/setup"
-CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2} \
-    "$root/scripts/build" "$build" -DCMAKE_BUILD_TYPE=Release -DQINGLAN_BUILD_TESTS=OFF >/dev/null
+source "$root/bench/bench_lib.sh"
+build_bench
 
-work=$(mktemp -d /tmp/qinglan-crash.XXXXXX)
-server_pid=
-cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+make_work qinglan-crash
 
 echo "pages: 1 keyword of $members members, every answer after $delay_ms ms, the search page after $search_delay_ms ms"
 python3 "$root/bench/load_bench.py" pages "$work/www" 1 "$members" >"$work/pages.txt"
 head -n 2 "$work/pages.txt"
 search_key=search/$(python3 -c 'import sys; print("".join("%%%02X" % b for b in sys.argv[1].encode("gb2312")))' "$keyword")
 
-"$build/tools/sample_marketplace" --dir "$work/www" --delay-ms "$delay_ms" \
-    --behaviour "$search_key=delay:$search_delay_ms" >"$work/server.txt" 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do
-    grep -q '^listening on' "$work/server.txt" && break
-    sleep 0.05
-done
-port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.txt")
-[ -n "$port" ] || { echo "the sample marketplace did not start" >&2; cat "$work/server.txt" >&2; exit 1; }
+start_marketplace "$work/server.txt" --dir "$work/www" --delay-ms "$delay_ms" \
+    --behaviour "$search_key=delay:$search_delay_ms"
 
 python3 "$root/bench/crash_resume.py" "$build/app/qinglan" "$work" "$keyword" "$kills" "$seed" \
     "$search_delay_ms" -- --search-host "127.0.0.1:$port" --member-host "127.0.0.1:$port" \

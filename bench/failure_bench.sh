@@ -19,33 +19,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-bench
 helper=$root/bench/failure_bench.py
 
-"$root/scripts/setup"
-CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2} \
-    "$root/scripts/build" "$build" -DCMAKE_BUILD_TYPE=Release -DQINGLAN_BUILD_TESTS=OFF >/dev/null
+source "$root/bench/bench_lib.sh"
+build_bench
 
-work=$(mktemp -d /tmp/qinglan-failure.XXXXXX)
-server_pid=
-cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+make_work qinglan-failure
 
 read -r -a behaviours < <(python3 "$helper" pages "$work/www")
 # Every other answer waits 2 ms, so the collection of (c) is still storing
 # rows when the database is locked.
-"$build/tools/sample_marketplace" --dir "$work/www" --delay-ms 2 "${behaviours[@]}" \
-    >"$work/server.txt" 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do
-    grep -q '^listening on' "$work/server.txt" && break
-    sleep 0.05
-done
-port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.txt")
-[ -n "$port" ] || { echo "the sample marketplace did not start" >&2; cat "$work/server.txt" >&2; exit 1; }
+start_marketplace "$work/server.txt" --dir "$work/www" --delay-ms 2 "${behaviours[@]}"
 
 python3 "$helper" measure "$build/app/qinglan" "$work" -- --search-host "127.0.0.1:$port" \
     --member-host "127.0.0.1:$port" --contact-domain "localhost:$port"

@@ -19,34 +19,17 @@ rss_goal_mib=300
 helper=$root/bench/load_bench.py
 build=$root/build-bench
 
-"$root/scripts/setup"
-CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2} \
-    "$root/scripts/build" "$build" -DCMAKE_BUILD_TYPE=Release -DQINGLAN_BUILD_TESTS=OFF >/dev/null
+source "$root/bench/bench_lib.sh"
+build_bench
 
-work=$(mktemp -d /tmp/qinglan-load.XXXXXX)
-server_pid=
-cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+make_work qinglan-load
 
 echo "pages: $keyword_count keywords of $members members"
 python3 "$helper" pages "$work/www" "$keyword_count" "$members" >"$work/pages.txt"
 head -n 2 "$work/pages.txt"
 read -r -a keywords < <(tail -n 1 "$work/pages.txt")
 
-nice -n 5 "$build/tools/sample_marketplace" --dir "$work/www" >"$work/server.txt" 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do
-    grep -q '^listening on' "$work/server.txt" && break
-    sleep 0.05
-done
-port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.txt")
-[ -n "$port" ] || { echo "the sample marketplace did not start" >&2; cat "$work/server.txt" >&2; exit 1; }
+start_marketplace "$work/server.txt" --nice 5 --dir "$work/www"
 hosts=(--search-host "127.0.0.1:$port" --member-host "127.0.0.1:$port" --contact-domain "localhost:$port")
 
 # One collecting process over a fresh data dir, watched, then its rows checked.

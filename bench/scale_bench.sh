@@ -16,20 +16,10 @@ members=${2:-20}
 helper=$root/bench/scale_bench.py
 build=$root/build-bench
 
-"$root/scripts/setup"
-CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2} \
-    "$root/scripts/build" "$build" -DCMAKE_BUILD_TYPE=Release -DQINGLAN_BUILD_TESTS=OFF >/dev/null
+source "$root/bench/bench_lib.sh"
+build_bench
 
-work=$(mktemp -d /tmp/qinglan-scale.XXXXXX)
-server_pid=
-cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+make_work qinglan-scale
 
 python3 "$helper" pages "$work/www" "$keyword_count" "$members" >"$work/pages.txt"
 head -n 2 "$work/pages.txt"
@@ -38,15 +28,7 @@ echo "pages: ${#keywords[@]} keywords (${keywords[0]} to ${keywords[-1]}) of $me
 
 # The marketplace keeps its own descriptor limit: only the collector is held
 # to 256.
-"$build/tools/sample_marketplace" --dir "$work/www" >"$work/server.txt" 2>&1 &
-server_pid=$!
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.txt")
-    [ -n "$port" ] && break
-    sleep 0.05
-done
-[ -n "$port" ] || { echo "the sample marketplace did not start" >&2; cat "$work/server.txt" >&2; exit 1; }
+start_marketplace "$work/server.txt" --dir "$work/www"
 
 mkdir -p "$work/data"
 (

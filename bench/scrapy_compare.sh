@@ -30,20 +30,10 @@ if ! "$spider_python" -c 'import scrapy' 2>/dev/null; then
 fi
 echo "Scrapy $("$spider_python" -c 'import scrapy; print(scrapy.__version__)'), Twisted $("$spider_python" -c 'import twisted; print(twisted.__version__)')"
 
-"$root/scripts/setup"
-CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2} \
-    "$root/scripts/build" "$build" -DCMAKE_BUILD_TYPE=Release -DQINGLAN_BUILD_TESTS=OFF >/dev/null
+source "$root/bench/bench_lib.sh"
+build_bench
 
-work=$(mktemp -d /tmp/qinglan-scrapy.XXXXXX)
-server_pids=()
-cleanup() {
-    for pid in "${server_pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+make_work qinglan-scrapy
 
 python3 "$root/bench/load_bench.py" pages "$work/www" "$keyword_count" "$members" >"$work/pages.txt"
 read -r -a keywords < <(tail -n 1 "$work/pages.txt")
@@ -52,15 +42,7 @@ echo "pages: ${keywords[*]}, $members members each"
 # One sample marketplace per latency, both on loopback for the whole run.
 servers=()
 for delay in 20 50; do
-    "$build/tools/sample_marketplace" --dir "$work/www" --delay-ms "$delay" >"$work/server-$delay.txt" 2>&1 &
-    server_pids+=($!)
-    port=
-    for _ in $(seq 100); do
-        port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server-$delay.txt")
-        [ -n "$port" ] && break
-        sleep 0.05
-    done
-    [ -n "$port" ] || { echo "the sample marketplace did not start" >&2; cat "$work/server-$delay.txt" >&2; exit 1; }
+    start_marketplace "$work/server-$delay.txt" --dir "$work/www" --delay-ms "$delay"
     servers+=("$delay=$port")
 done
 
