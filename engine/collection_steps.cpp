@@ -152,10 +152,14 @@ void CollectionEngine::start_members(Task& task) {
 }
 
 // Keeps up to `parallel` members in flight, never more ahead of the first
-// member not yet committed.
+// member not yet committed. One at a time, a few members are queued ahead as
+// one sequence of the transfer loop, which sends each page as soon as the
+// one before it is back.
 void CollectionEngine::launch_members(Task& task) {
+    constexpr std::size_t kQueuedAhead = 8;
+    const std::size_t ahead = parallel_ == 1 ? kQueuedAhead : static_cast<std::size_t>(parallel_);
     while (!stopped(task) && task.launched < task.to_collect.size() &&
-           task.launched - task.committed < static_cast<std::size_t>(parallel_)) {
+           task.launched - task.committed < ahead) {
         const std::size_t slot = task.launched++;
         Member& member = task.in_flight.emplace_back();
         member.index = task.to_collect[slot];
@@ -166,9 +170,8 @@ void CollectionEngine::launch_members(Task& task) {
             };
         };
         // Several at a time, both pages go at once. One at a time, the card
-        // goes first and the loop sends the contact page as soon as the card
-        // came, without waiting for this task's turn; when the card fails,
-        // the contact page is not asked for.
+        // goes first and the contact page follows it; when the card fails,
+        // the contact page is not asked for and the next member's card goes.
         member.pages_waited = 2;
         TransferLoop::Request card =
             page_request(task, fill_request_template(hosts_, account, kMemberCard), arrived(true));
@@ -176,6 +179,7 @@ void CollectionEngine::launch_members(Task& task) {
             task, fill_request_template(hosts_, account, kContactPage), arrived(false));
         if (parallel_ == 1) {
             card.follow_up = std::make_unique<TransferLoop::Request>(std::move(contact));
+            card.sequence = &task;
             TransferLoop::shared().submit(std::move(card));
         } else {
             TransferLoop::shared().submit(std::move(card));

@@ -54,6 +54,7 @@ struct TransferLoop::Job {
     std::string host;
     std::uint64_t order = 0;  // place in the queue
     int tries = 0;
+    bool has_turn = false;  // its sequence's turn is this job's
     std::unique_ptr<curl::Transfer> transfer;
     CURL* easy = nullptr;
 
@@ -71,6 +72,11 @@ struct TransferLoop::Host {
     bool ready = false;
 };
 
+// The requests of one sequence that wait for their turn.
+struct TransferLoop::Sequence {
+    std::deque<std::unique_ptr<Job>> waiting;
+};
+
 struct TransferLoop::State {
     void take(std::unique_ptr<Job> job, Clock::time_point now);
     void refresh(const std::string& name, Clock::time_point now);
@@ -81,6 +87,7 @@ struct TransferLoop::State {
     void wake_due(Clock::time_point now);
     Clock::duration sleep_time(Clock::time_point now) const;
     void complete(std::unique_ptr<Job> job, Bytes body, FetchInfo info);
+    void pass_turn(const void* key);
     static std::unique_ptr<Job> job_of(Request request);
 
     std::atomic<int> running_count{0};
@@ -94,6 +101,7 @@ struct TransferLoop::State {
     std::multimap<Clock::time_point, std::string> paused_hosts;  // by when their delay ends
     std::multimap<Clock::time_point, std::unique_ptr<Job>> retries;
     std::unordered_map<CURL*, std::unique_ptr<Job>> running;
+    std::unordered_map<const void*, Sequence> sequences;  // those with a request in turn
     Clock::time_point last_scan{};
 };
 
@@ -191,9 +199,15 @@ void TransferLoop::State::complete(std::unique_ptr<Job> job, Bytes body, FetchIn
         job->request.done(std::move(body), std::move(info));
     }
     if (follow_up == nullptr) {
+        if (job->has_turn) {
+            pass_turn(job->request.sequence);
+        }
         return;
     }
     std::unique_ptr<Job> next = job_of(std::move(*follow_up));
+    // The follow-up keeps its request's turn, whether it runs or not.
+    next->request.sequence = job->request.sequence;
+    next->has_turn = job->has_turn;
     if (sent_on) {
         take(std::move(next), Clock::now());
     } else {
@@ -204,12 +218,44 @@ void TransferLoop::State::complete(std::unique_ptr<Job> job, Bytes body, FetchIn
     }
 }
 
+// The request in turn of the sequence ended: the next one that may still
+// run gets the turn. Those stopped meanwhile end here, without a turn.
+void TransferLoop::State::pass_turn(const void* key) {
+    const auto found = sequences.find(key);
+    if (found == sequences.end()) {
+        return;
+    }
+    std::deque<std::unique_ptr<Job>>& waiting = found->second.waiting;
+    while (!waiting.empty()) {
+        std::unique_ptr<Job> job = std::move(waiting.front());
+        waiting.pop_front();
+        if (job->request.url.empty() || job->cancelled()) {
+            FetchInfo info;
+            info.error = job->request.url.empty() ? FetchError::kBadAddress : FetchError::kStopped;
+            complete(std::move(job), {}, std::move(info));
+            continue;
+        }
+        job->has_turn = true;
+        take(std::move(job), Clock::now());
+        return;
+    }
+    sequences.erase(found);
+}
+
 void TransferLoop::State::take(std::unique_ptr<Job> job, Clock::time_point now) {
     if (job->request.url.empty() || job->cancelled()) {
         FetchInfo info;
         info.error = job->request.url.empty() ? FetchError::kBadAddress : FetchError::kStopped;
         complete(std::move(job), {}, std::move(info));
         return;
+    }
+    if (const void* key = job->request.sequence; key != nullptr && !job->has_turn) {
+        const auto [found, first] = sequences.try_emplace(key);
+        if (!first) {
+            found->second.waiting.push_back(std::move(job));
+            return;
+        }
+        job->has_turn = true;
     }
     job->order = next_order++;
     const std::string name = job->host;
@@ -335,42 +381,51 @@ void TransferLoop::State::wake_due(Clock::time_point now) {
 // Requests that wait are not seen by libcurl's progress callback: a stop
 // reaches them here. Running ones stop through that callback.
 void TransferLoop::State::stop_cancelled(Clock::time_point now) {
-    auto stopped = [this](std::unique_ptr<Job> job) {
-        FetchInfo info;
-        info.error = FetchError::kStopped;
-        complete(std::move(job), {}, std::move(info));
-    };
+    // Collected first and ended after: ending one may pass a sequence's turn
+    // and queue the next request while these containers are walked.
+    std::vector<std::unique_ptr<Job>> ended;
     for (auto it = retries.begin(); it != retries.end();) {
         if (it->second->cancelled()) {
-            stopped(std::move(it->second));
+            ended.push_back(std::move(it->second));
             it = retries.erase(it);
         } else {
             ++it;
         }
     }
-    std::vector<std::string> touched;
-    for (auto& [name, host] : hosts) {
-        const auto before = host.waiting.size();
-        for (auto it = host.waiting.begin(); it != host.waiting.end();) {
+    auto take_cancelled = [&ended](std::deque<std::unique_ptr<Job>>& waiting) {
+        const auto before = waiting.size();
+        for (auto it = waiting.begin(); it != waiting.end();) {
             if ((*it)->cancelled()) {
-                stopped(std::move(*it));
-                it = host.waiting.erase(it);
+                ended.push_back(std::move(*it));
+                it = waiting.erase(it);
             } else {
                 ++it;
             }
         }
-        if (host.waiting.size() != before) {
+        return waiting.size() != before;
+    };
+    for (auto& [key, sequence] : sequences) {
+        take_cancelled(sequence.waiting);
+    }
+    std::vector<std::string> touched;
+    for (auto& [name, host] : hosts) {
+        if (take_cancelled(host.waiting)) {
             touched.push_back(name);
         }
     }
     for (const std::string& name : touched) {
         refresh(name, now);
     }
+    for (auto& job : ended) {
+        FetchInfo info;
+        info.error = FetchError::kStopped;
+        complete(std::move(job), {}, std::move(info));
+    }
 }
 
 Clock::duration TransferLoop::State::sleep_time(Clock::time_point now) const {
     Clock::duration sleep = kIdleSleep;
-    if (!running.empty() || !retries.empty() || !hosts.empty()) {
+    if (!running.empty() || !retries.empty() || !hosts.empty() || !sequences.empty()) {
         sleep = kCancelScan;
     }
     long curl_ms = -1;

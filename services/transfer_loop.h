@@ -12,6 +12,9 @@
 // no thread waiting meanwhile; a cancel flag that turns true ends a request
 // wherever it is within about 100 ms.
 //
+// Requests of one sequence (Request::sequence) take turns: the next starts
+// only when the one before it, with its follow-up, has ended.
+//
 // Callers hear back on the loop's thread: their callbacks must be short and
 // must never wait for another transfer. Created on first use and kept to
 // the end of the process; every member is safe to call from any thread.
@@ -42,6 +45,11 @@ public:
         // depends on another follows it without a round trip through the
         // caller's threads. Otherwise its own `done` hears kStopped at once.
         std::unique_ptr<Request> follow_up;
+        // Requests with the same non-null key run one at a time, in the order
+        // they came, a follow-up right after its request: a caller can queue
+        // a whole series ahead and the loop starts each as soon as the one
+        // before it ends.
+        const void* sequence = nullptr;
     };
 
     static TransferLoop& shared();
@@ -60,6 +68,7 @@ private:
     struct Job;
     struct Host;
     struct State;
+    struct Sequence;
 
     TransferLoop();
     void run();

@@ -362,35 +362,46 @@ TEST_F(CollectionTest, RefusedRowsAreReported) {
 }
 
 TEST_F(CollectionTest, StopEndsTransfersPromptlyAndKeepsStoredRows) {
-    std::string page = "<p>";
-    for (int i = 0; i < 6; ++i) {
-        page += " companyId=\"m" + std::to_string(i) + "\"";
-        market_.set_resource("card/m" + std::to_string(i), R"({"name":"Co","x":1})");
-    }
-    market_.set_resource(search_key("停"), page);
-    Behaviour hang;
-    hang.never_answer = true;
-    market_.set_behaviour("card/m2", hang);
-    set_fetch_settings({.connect_seconds = 5, .stall_seconds = 60, .retry_base_ms = 10});
+    // One at a time, the members after the hanging one wait in the transfer
+    // loop's queue for their turn; several at a time, beside it.
+    for (int parallel : {1, 8}) {
+        const std::string keyword = "停" + std::to_string(parallel);
+        std::string page = "<p>";
+        for (int i = 0; i < 6; ++i) {
+            const std::string account = "p" + std::to_string(parallel) + "m" + std::to_string(i);
+            page += " companyId=\"" + account + "\"";
+            market_.set_resource("card/" + account, R"({"name":"Co","x":1})");
+        }
+        market_.set_resource(search_key(keyword), page);
+        const std::string hanging = "p" + std::to_string(parallel) + "m2";
+        Behaviour hang;
+        hang.never_answer = true;
+        market_.set_behaviour("card/" + hanging, hang);
+        set_fetch_settings({.connect_seconds = 5, .stall_seconds = 60, .retry_base_ms = 10});
 
-    CollectionEngine engine(store(), hosts(), observer_);
-    engine.submit_keyword("停");
-    // Wait until the first two members are stored and the third one's card
-    // is asked for, then stop.
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while ((targets_with("loginId=m2").empty() || observer_.done(1).size() < 2) &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
-    const auto start = std::chrono::steady_clock::now();
-    engine.stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+        RecordingObserver observer;
+        CollectionEngine engine(store(), hosts(), observer, parallel);
+        const int task = engine.submit_keyword(keyword).task;
+        // Wait until the first two members are stored and the third one's
+        // card is asked for, then stop.
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while ((targets_with("loginId=" + hanging).empty() || observer.done(task).size() < 2) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(10ms);
+        }
+        const auto start = std::chrono::steady_clock::now();
+        engine.stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << parallel;
 
-    EXPECT_EQ(stored_rows("停").size(), 2U);
-    ASSERT_TRUE(observer_.finished(1));
-    EXPECT_FALSE(observer_.outcome(1).completed);
-    EXPECT_EQ(observer_.outcome(1).stored, 2);
-    EXPECT_EQ(engine.submit_keyword("later").kind, SubmitResult::kRefused);
+        EXPECT_EQ(stored_rows(keyword).size(), 2U) << parallel;
+        ASSERT_TRUE(observer.finished(task));
+        EXPECT_FALSE(observer.outcome(task).completed);
+        EXPECT_EQ(observer.outcome(task).stored, 2);
+        EXPECT_EQ(engine.submit_keyword("later").kind, SubmitResult::kRefused);
+        if (parallel == 1) {
+            EXPECT_TRUE(targets_with("loginId=p1m3").empty());
+        }
+    }
 }
 
 }  // namespace
