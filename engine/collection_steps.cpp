@@ -2,6 +2,7 @@
 // step run on the task's strand when the page it waited for is back.
 
 #include <cstdio>
+#include <memory>
 
 #include "engine/collection_engine.h"
 #include "engine/collection_task.h"
@@ -178,6 +179,24 @@ void CollectionEngine::launch_members(Task& task) {
         TransferLoop::Request contact = page_request(
             task, fill_request_template(hosts_, account, kContactPage), arrived(false));
         if (parallel_ == 1) {
+            // The card's answer waits on the loop's thread for the contact
+            // page's, which always follows it, and both reach the task in
+            // one step.
+            auto card_answer = std::make_shared<std::pair<Bytes, FetchInfo>>();
+            card.done = [card_answer](Bytes body, FetchInfo info) {
+                *card_answer = {std::move(body), std::move(info)};
+            };
+            contact.done = [this, &task, slot, card_answer](Bytes body, FetchInfo info) {
+                post(task, [this, &task, slot, card_answer, body = std::move(body),
+                            info = std::move(info)] {
+                    // The contact page's transfer still counts while the card
+                    // is taken in, so the task cannot end in between.
+                    --task.transfers;
+                    page_done(task, slot, true, card_answer->first, card_answer->second);
+                    --task.transfers;
+                    page_done(task, slot, false, body, info);
+                });
+            };
             card.follow_up = std::make_unique<TransferLoop::Request>(std::move(contact));
             card.sequence = &task;
             TransferLoop::shared().submit(std::move(card));
