@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -217,6 +219,35 @@ bool resolve_limits(const std::map<std::string_view, std::string>& values, const
     return true;
 }
 
+// A proxy address the transfers can use: a known scheme, a host, and a port
+// if any, with nothing after them but a "/".
+bool proxy_address_valid(const std::string& proxy) {
+    const bool known =
+        std::any_of(std::begin(kProxySchemes), std::end(kProxySchemes),
+                    [&](std::string_view scheme) { return proxy.rfind(scheme, 0) == 0; });
+    if (!known) {
+        return false;
+    }
+    CURLU* url = curl_url();
+    if (url == nullptr) {
+        return false;
+    }
+    bool valid = curl_url_set(url, CURLUPART_URL, proxy.c_str(), CURLU_NON_SUPPORT_SCHEME) ==
+                 CURLUE_OK;
+    for (const CURLUPart part : {CURLUPART_HOST, CURLUPART_PATH, CURLUPART_QUERY,
+                                 CURLUPART_FRAGMENT}) {
+        char* value = nullptr;
+        const bool present = valid && curl_url_get(url, part, &value, 0) == CURLUE_OK;
+        const std::string_view text = present && value != nullptr ? value : "";
+        if (part == CURLUPART_HOST ? text.empty() : !(text.empty() || text == "/")) {
+            valid = false;
+        }
+        curl_free(value);
+    }
+    curl_url_cleanup(url);
+    return valid;
+}
+
 // The proxy and the cookies file. The proxy's value is never repeated in a
 // message: it may hold a password.
 bool resolve_network(const std::map<std::string_view, std::string>& values, const std::string& ini,
@@ -224,10 +255,7 @@ bool resolve_network(const std::map<std::string_view, std::string>& values, cons
     std::string where;
     FetchSettings& fetch = options->fetch;
     if (auto proxy = setting_text(values, ini, "--proxy", &where)) {
-        const bool known =
-            std::any_of(std::begin(kProxySchemes), std::end(kProxySchemes),
-                        [&](std::string_view scheme) { return proxy->rfind(scheme, 0) == 0; });
-        if (!proxy->empty() && (!known || proxy->find("://") + 3 == proxy->size())) {
+        if (!proxy->empty() && !proxy_address_valid(*proxy)) {
             *error = where +
                      " takes http://, https://, socks5:// or socks5h:// and the proxy's "
                      "host and port";
