@@ -55,4 +55,14 @@ QString QtDialogs::save_file_name(QWidget* parent, const QString& title, const Q
     return dialog.selectedFiles().first();
 }
 
+bool QtDialogs::confirm(QWidget* parent, const QString& text) {
+    QMessageBox box(parent);
+    box.setWindowTitle(default_caption());
+    box.setIcon(QMessageBox::Question);
+    box.setText(text);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 }  // namespace qinglan

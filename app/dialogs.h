@@ -25,6 +25,9 @@ public:
     // empty when cancelled.
     virtual QString save_file_name(QWidget* parent, const QString& title, const QString& filter,
                                    const QString& default_suffix) = 0;
+
+    // A question with 是 and 否 (the default); true for 是.
+    virtual bool confirm(QWidget* parent, const QString& text) = 0;
 };
 
 // The real boxes, task-modal.
@@ -34,6 +37,7 @@ public:
                  const QString& details) override;
     QString save_file_name(QWidget* parent, const QString& title, const QString& filter,
                            const QString& default_suffix) override;
+    bool confirm(QWidget* parent, const QString& text) override;
 };
 
 // The default caption of a message box.

@@ -21,11 +21,11 @@ public:
     explicit ModelRowSource(ResultListModel& model) : model_(&model) {}
 
     std::size_t row_count() override {
-        return model_ ? static_cast<std::size_t>(model_->rowCount()) : 0;
+        return model_ ? static_cast<std::size_t>(model_->total_rows()) : 0;
     }
 
     bool row(std::size_t index, ContactRecord* out) override {
-        if (!model_ || index >= static_cast<std::size_t>(model_->rowCount())) {
+        if (!model_ || index >= static_cast<std::size_t>(model_->total_rows())) {
             return false;
         }
         *out = model_->record(static_cast<int>(index));
@@ -59,7 +59,7 @@ bool export_result_list(QWidget* owner, ResultListModel& model, const QString& k
                         const QString& path, const bool* stop, ExportReport* report,
                         std::string* error) {
     QPointer<ExportWindow> window = new ExportWindow(owner);
-    window->progress_bar()->setMaximum(model.rowCount());
+    window->progress_bar()->setMaximum(model.total_rows());
     window->show();
 
     ModelRowSource rows(model);

@@ -38,10 +38,16 @@ public:
         save_requests.push_back(title + "|" + filter + "|" + default_suffix);
         return save_answer;
     }
+    bool confirm(QWidget*, const QString& text) override {
+        questions.push_back(text);
+        return confirm_answer;
+    }
 
     std::vector<Message> messages;
     std::vector<QString> save_requests;
     QString save_answer;
+    std::vector<QString> questions;
+    bool confirm_answer = true;
 };
 
 }  // namespace qinglan
