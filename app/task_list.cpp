@@ -11,8 +11,7 @@
 namespace qinglan {
 namespace {
 
-// The progress column's value, 0 to 100; absent while the total is unknown.
-constexpr int kProgressRole = Qt::UserRole + 1;
+constexpr int kProgressRole = TaskList::kProgressRole;
 
 // Draws the progress column as a progress bar.
 class ProgressDelegate final : public QStyledItemDelegate {

@@ -22,6 +22,8 @@ class TaskList final : public QTreeWidget {
 
 public:
     enum Column { kName, kTotal, kDone, kFailed, kState, kProgress, kColumns };
+    // The progress column's percentage; absent while the total is unknown.
+    static constexpr int kProgressRole = Qt::UserRole + 1;
 
     explicit TaskList(QWidget* parent = nullptr);
 
