@@ -3,6 +3,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "app/export_dialog.h"
+
 namespace qinglan {
 
 QString default_caption() {
@@ -63,6 +65,15 @@ bool QtDialogs::confirm(QWidget* parent, const QString& text) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+bool QtDialogs::choose_export(QWidget* parent, const ExportOffer& offer, ExportChoice* choice) {
+    ExportDialog dialog(parent, offer);
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    *choice = dialog.choice();
+    return true;
 }
 
 }  // namespace qinglan

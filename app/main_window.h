@@ -50,6 +50,7 @@ namespace qinglan {
 class ResultListModel;
 class ResultPage;
 class TaskList;
+struct ExportOffer;
 
 struct GuiSettings {
     std::string data_dir;
@@ -130,6 +131,7 @@ private:
     void show_stored_rows(const QString& keyword, long long rows);
     void count_stored_rows(const QString& keyword);
     void show_tab_menu(const QPoint& position);
+    ExportOffer export_offer(int tab);
     int tab_of(const ResultPage* page) const;
     void switch_result_page(int index);
     void show_help();
