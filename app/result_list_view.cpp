@@ -16,7 +16,7 @@ namespace {
 
 // Rows measured for the column widths: enough to see the usual values,
 // few enough that a large list costs no more than a small one.
-constexpr int kMeasuredRows = 300;
+constexpr int kMeasuredRows = 500;
 constexpr int kMaxColumnWidth = 360;
 
 QString spreadsheet_cell(const QString& text) {
@@ -43,44 +43,70 @@ ResultListView::ResultListView(ResultListModel* model, QWidget* parent) : QTable
     // Unsorted until a heading is clicked.
     horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     setSortingEnabled(true);
+    const QFontMetrics headings = horizontalHeader()->fontMetrics();
     for (int column = 0; column < ResultListModel::kColumns; ++column) {
         setColumnWidth(column, ResultListModel::column_width(column));
     }
-    connect(model, &QAbstractItemModel::rowsInserted, this,
-            [this](const QModelIndex&, int first, int) { schedule_fit(first); });
-    connect(model, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex& top_left) { schedule_fit(top_left.row()); });
-    connect(model, &QAbstractItemModel::layoutChanged, this, [this] { schedule_fit(0); });
-}
-
-void ResultListView::schedule_fit(int first_row) {
-    if (fit_scheduled_ || first_row >= kMeasuredRows) {
-        return;
-    }
-    fit_scheduled_ = true;
-    // Once the batch in hand is in: rows arrive empty and are filled at once.
-    QTimer::singleShot(0, this, [this] {
-        fit_scheduled_ = false;
-        fit_columns();
-    });
-}
-
-void ResultListView::fit_columns() {
-    const QFontMetrics cells = fontMetrics();
-    const QFontMetrics headings = horizontalHeader()->fontMetrics();
-    const int rows = std::min(model()->rowCount(), kMeasuredRows);
     for (int column = 0; column < kRecordFields; ++column) {
         // Room for the sort arrow beside the heading.
-        int width = headings.horizontalAdvance(
-                        model()->headerData(column, Qt::Horizontal).toString()) +
-                    28;
-        for (int row = 0; row < rows && width < kMaxColumnWidth; ++row) {
+        fit_width(column, headings.horizontalAdvance(
+                              ResultListModel::column_title(column)) +
+                              28);
+    }
+    connect(model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { schedule_fit(first, last); });
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& top_left, const QModelIndex& bottom_right) {
+                schedule_fit(top_left.row(), bottom_right.row());
+            });
+    connect(model, &QAbstractItemModel::layoutChanged, this,
+            [this] { schedule_fit(0, kMeasuredRows - 1); });
+}
+
+void ResultListView::schedule_fit(int first_row, int last_row) {
+    if (first_row >= kMeasuredRows) {
+        return;
+    }
+    if (fit_first_ < 0) {
+        // Once the batch in hand is in: rows arrive empty and are filled at once.
+        QTimer::singleShot(0, this, [this] {
+            const int first = fit_first_;
+            const int last = fit_last_;
+            fit_first_ = fit_last_ = -1;
+            fit_columns(first, last);
+        });
+        fit_first_ = first_row;
+        fit_last_ = last_row;
+    }
+    fit_first_ = std::min(fit_first_, first_row);
+    fit_last_ = std::max(fit_last_, last_row);
+}
+
+void ResultListView::fit_width(int column, int width) {
+    width = std::min(width, kMaxColumnWidth);
+    if (width > columnWidth(column)) {
+        setColumnWidth(column, width);
+    }
+}
+
+void ResultListView::fit_columns(int first_row, int last_row) {
+    const QFontMetrics cells = fontMetrics();
+    last_row = std::min({last_row, model()->rowCount() - 1, kMeasuredRows - 1});
+    for (int column = 0; column < kRecordFields; ++column) {
+        int& longest = longest_[static_cast<std::size_t>(column)];
+        for (int row = std::max(first_row, 0); row <= last_row; ++row) {
             const QString text = model()->index(row, column).data().toString();
-            width = std::max(width, cells.horizontalAdvance(text) + 14);
-        }
-        width = std::min(width, kMaxColumnWidth);
-        if (width > columnWidth(column)) {
-            setColumnWidth(column, width);
+            // Laying out a text costs far more than counting it: only a text
+            // about as long as the longest so far can be the widest.
+            int length = 0;
+            for (const QChar c : text) {
+                length += c.unicode() >= 0x2E80 ? 2 : 1;
+            }
+            if (length * 4 < longest * 3) {
+                continue;
+            }
+            longest = std::max(longest, length);
+            fit_width(column, cells.horizontalAdvance(text) + 14);
         }
     }
 }

@@ -8,6 +8,10 @@
 
 #include <QTableView>
 
+#include <array>
+
+#include "storage/contact_record.h"
+
 namespace qinglan {
 
 class ResultListModel;
@@ -24,16 +28,20 @@ public:
     QString selected_text() const;
     void copy_selection() const;
 
-    // Widens each column to what its heading and the first rows need.
-    void fit_columns();
-
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void schedule_fit(int first_row);
+    // Widens the columns to what shown rows first_row to last_row need,
+    // once the events in hand are handled.
+    void schedule_fit(int first_row, int last_row);
+    void fit_columns(int first_row, int last_row);
+    void fit_width(int column, int width);
 
-    bool fit_scheduled_ = false;
+    int fit_first_ = -1;  // rows waiting to be measured; -1: none
+    int fit_last_ = -1;
+    // By column: the length of the longest text measured, CJK characters counted twice.
+    std::array<int, kRecordFields> longest_{};
 };
 
 }  // namespace qinglan
