@@ -69,6 +69,9 @@ ResultPage* MainWindow::page_for(const QString& keyword, ResultPage* page) {
 void MainWindow::start_task(int task, const QString& keyword, ResultPage* page) {
     task_keywords_[task] = keyword;
     task_pages_[task] = page;
+    if (running_tasks_.empty()) {
+        set_status(2, QString());  // the summary of the tasks before
+    }
     running_tasks_.insert(task);
     task_list_->add_task(task, keyword);
 }
