@@ -163,6 +163,8 @@ void MainWindow::build_central_units() {
     splitter_->addWidget(tabs_);
     splitter_->setStretchFactor(0, 0);
     splitter_->setStretchFactor(1, 1);
+    // The tabs get what five tasks leave.
+    splitter_->setSizes({frame->minimumSizeHint().height(), height()});
     layout->addWidget(splitter_, 1);
     setCentralWidget(central);
 }

@@ -170,6 +170,10 @@ void TaskList::set_ended(int task, const TaskOutcome& outcome) {
     entry->complete = outcome.succeeded();
     const QString reason = failure_reason(outcome);
     if (!reason.isEmpty()) {
+        if (entry->total == 0) {
+            // Nothing was to be done, and nothing was: no bar.
+            entry->row->setData(kProgress, kProgressRole, QVariant());
+        }
         set_state(*entry, TaskState::kFailed, reason);
     } else if (outcome.completed) {
         set_state(*entry, TaskState::kDone);

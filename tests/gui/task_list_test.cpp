@@ -52,6 +52,8 @@ private slots:
         const QString reason = task_list()->row(3)->toolTip(TaskList::kState);
         QVERIFY2(reason.startsWith("搜索页") && reason.contains("503"), qPrintable(reason));
         QCOMPARE(task_list()->row(3)->text(TaskList::kTotal), QString("0"));
+        QCOMPARE(task_list()->row(3)->data(TaskList::kProgress, TaskList::kProgressRole),
+                 QVariant());
         QCOMPARE(window.status_text(2), QString("全部任务已结束：保存 4 行，1 位用户采集失败"));
 
         // The next round of tasks is summed up on its own.
