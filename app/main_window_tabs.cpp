@@ -16,6 +16,7 @@ void MainWindow::show_tab_menu(const QPoint& position) {
     if (tab <= 0) {
         return;
     }
+    const QPointer<ResultPage> page = result_page(tab);
     QMenu menu(this);
     QAction* export_tab = menu.addAction(QStringLiteral("导出"));
     export_tab->setObjectName(QStringLiteral("tab_export"));
@@ -24,8 +25,7 @@ void MainWindow::show_tab_menu(const QPoint& position) {
     QAction* forget = menu.addAction(QStringLiteral("删除关键词"));
     forget->setObjectName(QStringLiteral("tab_forget"));
     QAction* chosen = menu.exec(tabs_->tabBar()->mapToGlobal(position));
-    // The menu ran the event loop: the tab may be gone.
-    QPointer<ResultPage> page = tab < tabs_->count() ? result_page(tab) : nullptr;
+    // The menu ran the event loop: the tab may have moved or gone.
     const int now = tab_of(page);
     if (chosen == nullptr || now <= 0) {
         return;
@@ -96,7 +96,9 @@ void MainWindow::forget_keyword(int tab_index) {
             close_result_tab(tab);
         }
     }
-    engine_->read_table_names(nullptr);
+    if (engine_) {
+        engine_->read_table_names(nullptr);
+    }
     set_status(0, QStringLiteral("状态：已删除关键字「") + keyword + QStringLiteral("」"));
 }
 

@@ -371,8 +371,9 @@ private slots:
         QVERIFY(!window.result_list(2)->isVisible());
 
         auto* view = window.result_list(1);
-        QCOMPARE(view->horizontalHeader()->sectionSize(0), 100);
-        QCOMPARE(view->horizontalHeader()->sectionSize(2), 70);
+        // The template's widths at least; wider where headings or contents need it.
+        QVERIFY(view->horizontalHeader()->sectionSize(0) >= 100);
+        QVERIFY(view->horizontalHeader()->sectionSize(2) >= 70);
         QCOMPARE(view->model()->columnCount(), 13);
         QCOMPARE(
             view->model()->index(0, kMobile).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
