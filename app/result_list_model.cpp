@@ -255,7 +255,6 @@ void ResultListModel::sort(int column, Qt::SortOrder order) {
 }
 
 void ResultListModel::set_filter(const QString& text) {
-    filter_text_ = text;
     filter_ = folded(text.toStdString());
     refresh();
 }

@@ -59,7 +59,6 @@ public:
 
     // Shows only the rows holding `text` in some column; empty shows all.
     void set_filter(const QString& text);
-    QString filter() const { return filter_text_; }
     bool filtered() const { return !filter_.empty(); }
 
     int total_rows() const { return static_cast<int>(rows_.size()); }
@@ -96,7 +95,6 @@ private:
     int sort_column_ = -1;
     Qt::SortOrder sort_order_ = Qt::AscendingOrder;
     std::string filter_;  // UTF-8, Latin letters in lower case
-    QString filter_text_;
     QTimer refresh_timer_;
 };
 

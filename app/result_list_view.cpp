@@ -136,16 +136,12 @@ QString ResultListView::selected_text() const {
     return text;
 }
 
-void ResultListView::copy_selection() const {
-    const QString text = selected_text();
-    if (!text.isEmpty()) {
-        QApplication::clipboard()->setText(text);
-    }
-}
-
 void ResultListView::keyPressEvent(QKeyEvent* event) {
     if (event == QKeySequence::Copy) {
-        copy_selection();
+        const QString text = selected_text();
+        if (!text.isEmpty()) {
+            QApplication::clipboard()->setText(text);
+        }
         event->accept();
         return;
     }

@@ -22,16 +22,14 @@ class ResultListView final : public QTableView {
 public:
     ResultListView(ResultListModel* model, QWidget* parent = nullptr);
 
-    // The selected cells as spreadsheet text: one line per row, cells by
-    // tabs, within the rectangle the selection spans (unselected cells in
-    // it empty). A cell holding a tab, a line break or a quote is quoted.
-    QString selected_text() const;
-    void copy_selection() const;
-
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // The selected cells as spreadsheet text: one line per row, cells by
+    // tabs, within the rectangle the selection spans (unselected cells in
+    // it empty). A cell holding a tab, a line break or a quote is quoted.
+    QString selected_text() const;
     // Widens the columns to what shown rows first_row to last_row need,
     // once the events in hand are handled.
     void schedule_fit(int first_row, int last_row);

@@ -15,16 +15,16 @@ ResultPage::ResultPage(const QString& keyword, int number, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 2, 0, 0);
     layout->setSpacing(2);
-    filter_box_ = new QLineEdit(this);
-    filter_box_->setObjectName(QStringLiteral("筛选框"));
-    filter_box_->setPlaceholderText(QStringLiteral("筛选：输入任一列中的文字"));
-    filter_box_->setClearButtonEnabled(true);
-    layout->addWidget(filter_box_);
+    auto* filter_box = new QLineEdit(this);
+    filter_box->setObjectName(QStringLiteral("筛选框"));
+    filter_box->setPlaceholderText(QStringLiteral("筛选：输入任一列中的文字"));
+    filter_box->setClearButtonEnabled(true);
+    layout->addWidget(filter_box);
     model_ = new ResultListModel(this);
     view_ = new ResultListView(model_, this);
     view_->setObjectName(QStringLiteral("超级列表框_主窗口_") + QString::number(number));
     layout->addWidget(view_, 1);
-    connect(filter_box_, &QLineEdit::textChanged, model_, &ResultListModel::set_filter);
+    connect(filter_box, &QLineEdit::textChanged, model_, &ResultListModel::set_filter);
 }
 
 // The reading goes before the model it fills.

@@ -13,8 +13,6 @@
 
 #include "storage/record_store.h"
 
-class QLineEdit;
-
 namespace qinglan {
 
 class ResultListModel;
@@ -32,7 +30,6 @@ public:
     const QString& keyword() const { return keyword_; }
     ResultListModel* model() const { return model_; }
     ResultListView* view() const { return view_; }
-    QLineEdit* filter_box() const { return filter_box_; }
 
     // Reads the keyword's first `row_limit` stored rows (all: a negative
     // limit) into rows 0, 1, … of the list.
@@ -43,7 +40,6 @@ public:
 
 private:
     const QString keyword_;
-    QLineEdit* filter_box_;
     ResultListModel* model_;
     ResultListView* view_;
     std::unique_ptr<StoredRowsLoader> loader_;

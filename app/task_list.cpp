@@ -197,11 +197,6 @@ bool TaskList::incomplete(int task) const {
     return entry != nullptr && !running(task) && !entry->complete;
 }
 
-QString TaskList::keyword(int task) const {
-    const Entry* entry = find(task);
-    return entry != nullptr ? entry->row->text(kName) : QString();
-}
-
 QTreeWidgetItem* TaskList::row(int task) const {
     const Entry* entry = find(task);
     return entry != nullptr ? entry->row : nullptr;

@@ -42,7 +42,6 @@ public:
     bool running(int task) const;
     // Ended without every member stored: submitting it again collects the rest.
     bool incomplete(int task) const;
-    QString keyword(int task) const;
     QTreeWidgetItem* row(int task) const;
     int task_of(const QTreeWidgetItem* row) const;
 

@@ -139,7 +139,7 @@ private slots:
         QVERIFY(!std::filesystem::exists(refused));
 
         // With a filter on, the rows shown, in the order shown.
-        window.result_page(1)->filter_box()->setText("甲");
+        window.result_page(1)->findChild<QLineEdit*>("筛选框")->setText("甲");
         QCOMPARE(window.result_model(1)->rowCount(), 2);
         window.result_model(1)->sort(kAccount, Qt::DescendingOrder);
         ExportChoice shown;

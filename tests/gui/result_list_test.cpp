@@ -149,7 +149,7 @@ private slots:
         QCOMPARE(shown_accounts(1), QStringList({"d", "b", "C", "a"}));
 
         // The filter matches any column, Latin letters in either case.
-        auto* filter = window.result_page(1)->filter_box();
+        auto* filter = window.result_page(1)->findChild<QLineEdit*>("筛选框");
         filter->setText("0571");
         QCOMPARE(shown_accounts(1), QStringList({"d", "b", "C"}));
         filter->setText("c");
