@@ -7,7 +7,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <map>
 
 #include "app/result_list_model.h"
 
@@ -112,26 +111,44 @@ void ResultListView::fit_columns(int first_row, int last_row) {
 }
 
 QString ResultListView::selected_text() const {
-    const QModelIndexList selected = selectionModel()->selectedIndexes();
-    if (selected.isEmpty()) {
+    // By the selection's ranges, not its cells: a whole list selected is
+    // one range, where a list of its cells would be a million entries.
+    const QItemSelection selection = selectionModel()->selection();
+    if (selection.isEmpty()) {
         return {};
     }
-    std::map<int, std::map<int, QString>> cells;  // by row, then column
-    int first_column = selected.front().column();
-    int last_column = first_column;
-    for (const QModelIndex& index : selected) {
-        cells[index.row()][index.column()] = index.data().toString();
-        first_column = std::min(first_column, index.column());
-        last_column = std::max(last_column, index.column());
+    int top = selection.front().top();
+    int bottom = selection.front().bottom();
+    int left = selection.front().left();
+    int right = selection.front().right();
+    for (const QItemSelectionRange& range : selection) {
+        top = std::min(top, range.top());
+        bottom = std::max(bottom, range.bottom());
+        left = std::min(left, range.left());
+        right = std::max(right, range.right());
     }
+    const auto* list = static_cast<const ResultListModel*>(model());
     QString text;
-    for (const auto& [row, columns] : cells) {
-        QStringList line;
-        for (int column = first_column; column <= last_column; ++column) {
-            const auto found = columns.find(column);
-            line << (found != columns.end() ? spreadsheet_cell(found->second) : QString());
+    QStringList line;
+    for (int row = top; row <= bottom; ++row) {
+        const ContactRecord record = list->record(list->source_row(row));
+        bool any = false;
+        line.clear();
+        for (int column = left; column <= right; ++column) {
+            const bool selected =
+                std::any_of(selection.begin(), selection.end(), [&](const auto& range) {
+                    return range.top() <= row && row <= range.bottom() &&
+                           range.left() <= column && column <= range.right();
+                });
+            any = any || selected;
+            line << (selected && column < kRecordFields
+                         ? spreadsheet_cell(QString::fromStdString(
+                               record[static_cast<std::size_t>(column)]))
+                         : QString());
         }
-        text += line.join(QLatin1Char('\t')) + QStringLiteral("\r\n");
+        if (any) {
+            text += line.join(QLatin1Char('\t')) + QStringLiteral("\r\n");
+        }
     }
     return text;
 }

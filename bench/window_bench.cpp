@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QElapsedTimer>
 #include <QTabWidget>
 #include <QTableView>
@@ -22,6 +24,7 @@
 #include "app/dialogs.h"
 #include "app/main_window.h"
 #include "app/result_list_model.h"
+#include "app/result_list_view.h"
 #include "app/result_page.h"
 #include "app/task_list.h"
 #include "services/fetch.h"
@@ -202,6 +205,21 @@ void BM_FilterRows(benchmark::State& state) {
     state.counters["shown"] = shown.model.rowCount();
 }
 BENCHMARK(BM_FilterRows)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The whole list selected and copied with Ctrl+C, as for a paste into a
+// spreadsheet.
+void BM_CopyAllRows(benchmark::State& state) {
+    ShownRows shown;
+    auto view = std::make_unique<ResultListView>(&shown.model);
+    view->show();
+    view->selectAll();
+    for (auto _ : state) {
+        QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+        QApplication::sendEvent(view.get(), &copy);
+    }
+    state.counters["bytes"] = static_cast<double>(QApplication::clipboard()->text().size());
+}
+BENCHMARK(BM_CopyAllRows)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The windows' thread's processor time so far, in milliseconds.
 double thread_cpu_ms() {
