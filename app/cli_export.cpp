@@ -8,6 +8,7 @@
 
 #include "app/terminal_text.h"
 #include "export/cell_text.h"
+#include "export/stored_rows.h"
 #include "export/table_export.h"
 #include "export/temporary_files.h"
 #include "storage/sqlite_store.h"
@@ -15,39 +16,9 @@
 namespace qinglan {
 namespace {
 
-// A table's rows held as one block of text and the offsets of the fields,
-// about half the memory of a vector of records on a large table.
-class PackedRows final : public RowSource {
-public:
-    void add(const ContactRecord& record) {
-        for (const std::string& field : record) {
-            starts_.push_back(text_.size());
-            text_ += field;
-        }
-    }
-
-    std::size_t row_count() override { return starts_.size() / kRecordFields; }
-
-    bool row(std::size_t index, ContactRecord* out) override {
-        if (index >= row_count()) {
-            return false;
-        }
-        for (std::size_t field = 0; field < kRecordFields; ++field) {
-            const std::size_t at = index * kRecordFields + field;
-            const std::size_t end = at + 1 < starts_.size() ? starts_[at + 1] : text_.size();
-            (*out)[field].assign(text_, starts_[at], end - starts_[at]);
-        }
-        return true;
-    }
-
-private:
-    std::string text_;
-    std::vector<std::size_t> starts_;
-};
-
 // Reads the rows stored for each keyword; false with a message printed.
 bool read_keywords(SqliteStore& store, const std::vector<std::string>& keywords,
-                   std::vector<std::unique_ptr<PackedRows>>* rows) {
+                   std::vector<std::unique_ptr<StoredRows>>* rows) {
     std::string error;
     std::vector<std::string> names;
     if (!store.read_table_names(&names, &error)) {
@@ -62,15 +33,8 @@ bool read_keywords(SqliteStore& store, const std::vector<std::string>& keywords,
         }
     }
     for (const std::string& keyword : keywords) {
-        auto packed = std::make_unique<PackedRows>();
-        const bool read = store.read_rows(
-            keyword,
-            [&packed](ContactRecord&& record) {
-                packed->add(record);
-                return true;
-            },
-            &error);
-        if (!read) {
+        auto packed = std::make_unique<StoredRows>();
+        if (!packed->read(store, keyword, &error)) {
             std::fprintf(stderr, "qinglan: %s\n", error.c_str());
             return false;
         }
@@ -145,7 +109,7 @@ int run_export(const Options& options) {
         std::fprintf(stderr, "qinglan: %s\n", error.c_str());
         return 1;
     }
-    std::vector<std::unique_ptr<PackedRows>> rows;
+    std::vector<std::unique_ptr<StoredRows>> rows;
     if (!read_keywords(*store, keywords, &rows)) {
         return 1;
     }

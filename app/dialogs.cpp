@@ -3,6 +3,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "app/export_dialog.h"
+
 namespace qinglan {
 
 QString default_caption() {
@@ -53,6 +55,25 @@ QString QtDialogs::save_file_name(QWidget* parent, const QString& title, const Q
         return {};
     }
     return dialog.selectedFiles().first();
+}
+
+bool QtDialogs::confirm(QWidget* parent, const QString& text) {
+    QMessageBox box(parent);
+    box.setWindowTitle(default_caption());
+    box.setIcon(QMessageBox::Question);
+    box.setText(text);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool QtDialogs::choose_export(QWidget* parent, const ExportOffer& offer, ExportChoice* choice) {
+    ExportDialog dialog(parent, offer);
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    *choice = dialog.choice();
+    return true;
 }
 
 }  // namespace qinglan

@@ -9,6 +9,9 @@ class QWidget;
 
 namespace qinglan {
 
+struct ExportChoice;
+struct ExportOffer;
+
 class Dialogs {
 public:
     enum class Icon { kNone, kInformation, kWarning, kError };
@@ -25,6 +28,12 @@ public:
     // empty when cancelled.
     virtual QString save_file_name(QWidget* parent, const QString& title, const QString& filter,
                                    const QString& default_suffix) = 0;
+
+    // A question with 是 and 否 (the default); true for 是.
+    virtual bool confirm(QWidget* parent, const QString& text) = 0;
+
+    // The export dialog; false when cancelled.
+    virtual bool choose_export(QWidget* parent, const ExportOffer& offer, ExportChoice* choice) = 0;
 };
 
 // The real boxes, task-modal.
@@ -34,6 +43,8 @@ public:
                  const QString& details) override;
     QString save_file_name(QWidget* parent, const QString& title, const QString& filter,
                            const QString& default_suffix) override;
+    bool confirm(QWidget* parent, const QString& text) override;
+    bool choose_export(QWidget* parent, const ExportOffer& offer, ExportChoice* choice) override;
 };
 
 // The default caption of a message box.

@@ -18,22 +18,33 @@ constexpr qint64 kEventIntervalMs = 30;
 // The rows of a result list, as the list holds them.
 class ModelRowSource final : public RowSource {
 public:
-    explicit ModelRowSource(ResultListModel& model) : model_(&model) {}
-
-    std::size_t row_count() override {
-        return model_ ? static_cast<std::size_t>(model_->rowCount()) : 0;
+    ModelRowSource(ResultListModel& model, bool shown_only) : model_(&model) {
+        if (shown_only) {
+            rows_.reserve(static_cast<std::size_t>(model.rowCount()));
+            for (int row = 0; row < model.rowCount(); ++row) {
+                rows_.push_back(model.source_row(row));
+            }
+        } else {
+            rows_.resize(static_cast<std::size_t>(model.total_rows()));
+            for (std::size_t row = 0; row < rows_.size(); ++row) {
+                rows_[row] = static_cast<int>(row);
+            }
+        }
     }
 
+    std::size_t row_count() override { return rows_.size(); }
+
     bool row(std::size_t index, ContactRecord* out) override {
-        if (!model_ || index >= static_cast<std::size_t>(model_->rowCount())) {
+        if (!model_ || index >= rows_.size()) {
             return false;
         }
-        *out = model_->record(static_cast<int>(index));
+        *out = model_->record(rows_[index]);
         return true;
     }
 
 private:
     QPointer<ResultListModel> model_;
+    std::vector<int> rows_;  // by their place among all rows
 };
 
 }  // namespace
@@ -55,18 +66,20 @@ ExportWindow::ExportWindow(QWidget* owner)
     progress_->setMinimum(0);
 }
 
-bool export_result_list(QWidget* owner, ResultListModel& model, const QString& keyword,
-                        const QString& path, const bool* stop, ExportReport* report,
-                        std::string* error) {
+std::unique_ptr<RowSource> result_list_rows(ResultListModel& model, bool shown_only) {
+    return std::make_unique<ModelRowSource>(model, shown_only);
+}
+
+bool export_rows(QWidget* owner, const std::vector<ExportKeyword>& keywords, bool merge,
+                 const QString& path, const bool* stop, ExportReport* report, std::string* error) {
     QPointer<ExportWindow> window = new ExportWindow(owner);
-    window->progress_bar()->setMaximum(model.rowCount());
+    window->progress_bar()->setMaximum(0);
     window->show();
 
-    ModelRowSource rows(model);
     QElapsedTimer since_events;
     since_events.start();
     const bool written = export_keywords(
-        path.toStdString(), {{keyword.toStdString(), &rows}}, false,
+        path.toStdString(), keywords, merge,
         [&](std::size_t done, std::size_t total) {
             if (since_events.elapsed() < kEventIntervalMs && done < total) {
                 return !*stop;

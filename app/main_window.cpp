@@ -10,18 +10,20 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "app/fatal_error.h"
 #include "app/result_list_model.h"
-#include "app/stored_rows_loader.h"
+#include "app/result_list_view.h"
+#include "app/result_page.h"
+#include "app/task_list.h"
 #include "services/charset.h"
 #include "services/environment.h"
 #include "storage/sqlite_store.h"
@@ -121,21 +123,14 @@ void MainWindow::build_central_units() {
 
     auto* frame = new QGroupBox(QStringLiteral("采集任务"), central);
     frame->setObjectName(QStringLiteral("分组框1"));
-    frame->setFixedHeight(96);
     auto* frame_layout = new QVBoxLayout(frame);
     frame_layout->setContentsMargins(5, 4, 5, 4);
-    task_list_ = new QTreeWidget(frame);
-    task_list_->setObjectName(QStringLiteral("超级列表框1"));
-    task_list_->setColumnCount(kTaskColumns);
-    task_list_->setHeaderLabels({QStringLiteral("任务名称"), QStringLiteral("任务总量"),
-                                 QStringLiteral("完成数量"), QStringLiteral("失败数量")});
-    task_list_->setRootIsDecorated(false);
-    task_list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    for (int column = 0; column < kTaskColumns; ++column) {
-        task_list_->setColumnWidth(column, 100);
-    }
+    task_list_ = new TaskList(frame);
+    // Five tasks show at least; the splitter gives the list more room.
+    task_list_->setMinimumHeight(task_list_->height_for_rows(5));
+    connect(task_list_, &TaskList::stop_requested, this, &MainWindow::stop_task);
+    connect(task_list_, &TaskList::continue_requested, this, &MainWindow::continue_task);
     frame_layout->addWidget(task_list_);
-    layout->addWidget(frame);
 
     tabs_ = new QTabWidget(central);
     tabs_->setObjectName(QStringLiteral("选择夹1"));
@@ -151,8 +146,26 @@ void MainWindow::build_central_units() {
     notice_box_->setFrameShadow(QFrame::Sunken);
     page_layout->addWidget(notice_box_);
     tabs_->addTab(start_page, QStringLiteral("起始页"));
+    // Result tabs close; the start page stays.
+    tabs_->setTabsClosable(true);
+    tabs_->tabBar()->setTabButton(0, QTabBar::RightSide, nullptr);
+    tabs_->tabBar()->setTabButton(0, QTabBar::LeftSide, nullptr);
+    tabs_->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tabs_, &QTabWidget::tabCloseRequested, this, &MainWindow::close_result_tab);
+    connect(tabs_->tabBar(), &QWidget::customContextMenuRequested, this,
+            &MainWindow::show_tab_menu);
     connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::switch_result_page);
-    layout->addWidget(tabs_, 1);
+
+    splitter_ = new QSplitter(Qt::Vertical, central);
+    splitter_->setObjectName(QStringLiteral("分隔条1"));
+    splitter_->setChildrenCollapsible(false);
+    splitter_->addWidget(frame);
+    splitter_->addWidget(tabs_);
+    splitter_->setStretchFactor(0, 0);
+    splitter_->setStretchFactor(1, 1);
+    // The tabs get what five tasks leave.
+    splitter_->setSizes({frame->minimumSizeHint().height(), height()});
+    layout->addWidget(splitter_, 1);
     setCentralWidget(central);
 }
 
@@ -160,9 +173,9 @@ void MainWindow::build_status_bar() {
     auto* bar = new QStatusBar(this);
     bar->setObjectName(QStringLiteral("状态条1"));
     bar->setSizeGripEnabled(false);
-    const int widths[2] = {200, 250};
-    const QFrame::Shadow shadows[2] = {QFrame::Raised, QFrame::Sunken};
-    for (int part = 0; part < 2; ++part) {
+    const int widths[3] = {200, 250, 380};
+    const QFrame::Shadow shadows[3] = {QFrame::Raised, QFrame::Sunken, QFrame::Sunken};
+    for (int part = 0; part < 3; ++part) {
         auto* label = new QLabel(bar);
         label->setObjectName(QStringLiteral("状态条1_") + QString::number(part));
         label->setFixedWidth(widths[part]);
@@ -175,11 +188,11 @@ void MainWindow::build_status_bar() {
 }
 
 QString MainWindow::status_text(int part) const {
-    return part == 0 || part == 1 ? status_parts_[part]->text() : QString();
+    return part >= 0 && part < 3 ? status_parts_[part]->text() : QString();
 }
 
 void MainWindow::set_status(int part, const QString& text) {
-    if (part == 0 || part == 1) {
+    if (part >= 0 && part < 3) {
         status_parts_[part]->setText(text);
     }
 }
@@ -222,26 +235,15 @@ bool MainWindow::run_start_up() {
     return false;
 }
 
-ResultListModel* MainWindow::add_result_list_and_tab(const QString& keyword) {
-    auto* view = new QTableView(tabs_);
-    auto* model = new ResultListModel(view);
-    view->setObjectName(QStringLiteral("超级列表框_主窗口_") +
-                        QString::number(result_lists_.size() + 1));
-    view->setModel(model);
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
-    view->setShowGrid(false);
-    view->setWordWrap(false);
-    view->verticalHeader()->hide();
-    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
-    view->horizontalHeader()->setHighlightSections(false);
-    for (int column = 0; column < ResultListModel::kColumns; ++column) {
-        view->setColumnWidth(column, ResultListModel::column_width(column));
-    }
-    result_lists_.push_back(view);
+ResultPage* MainWindow::add_result_page(const QString& keyword) {
+    auto* page = new ResultPage(keyword, ++pages_made_, tabs_);
+    // The same keyword again gets a numbered title, so its tabs can be told apart.
+    const int submission = ++submissions_[keyword];
+    const QString title =
+        submission == 1 ? keyword : keyword + QStringLiteral(" (%1)").arg(submission);
     // Appending a tab leaves the selected one as it is.
-    tabs_->addTab(view, keyword);
-    return model;
+    tabs_->addTab(page, title);
+    return page;
 }
 
 void MainWindow::switch_result_page(int index) {
@@ -252,17 +254,31 @@ void MainWindow::switch_result_page(int index) {
     check_index(dialogs_, index, result_list_count());
 }
 
-QTableView* MainWindow::result_list(int tab_index) {
+int MainWindow::result_list_count() const {
+    return tabs_->count() - 1;
+}
+
+ResultPage* MainWindow::result_page(int tab_index) {
     check_index(dialogs_, tab_index, result_list_count());
-    return result_lists_[static_cast<std::size_t>(tab_index) - 1];
+    return static_cast<ResultPage*>(tabs_->widget(tab_index));
+}
+
+int MainWindow::tab_of(const ResultPage* page) const {
+    return page != nullptr ? tabs_->indexOf(page) : -1;
+}
+
+QTableView* MainWindow::result_list(int tab_index) {
+    return result_page(tab_index)->view();
 }
 
 ResultListModel* MainWindow::result_model(int tab_index) {
-    return static_cast<ResultListModel*>(result_list(tab_index)->model());
+    return result_page(tab_index)->model();
 }
 
 void MainWindow::stop_collection() {
-    loaders_.clear();
+    for (int tab = 1; tab < tabs_->count(); ++tab) {
+        static_cast<ResultPage*>(tabs_->widget(tab))->stop_loading();
+    }
     if (engine_) {
         engine_->stop();
     }

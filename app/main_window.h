@@ -6,19 +6,29 @@
 // and every result list; the engine's workers reach it only through the
 // queued reports of its observer.
 //
-// A task whose search page fails shows the reason in its task-list row; a
-// task with members that could not be fetched counts them there and says on
-// the status line that submitting the keyword again collects them. A keyword
-// being collected elsewhere is refused with a message and gets nothing.
+// Each task's row in the task list shows its state (queued, collecting,
+// done, failed with the reason, stopped); a task with members that could
+// not be fetched counts them there and says on the status line that
+// submitting the keyword again collects them. A keyword being collected
+// elsewhere is refused with a message and gets nothing. When the last
+// running task ends the window asks for attention and the status line sums
+// up the rows stored and the members failed.
+//
+// A keyword submitted again gets a tab of its own, numbered ("崩溃 (2)");
+// a tab's tooltip tells the rows stored for its keyword. Result tabs close,
+// and offer export, collecting again and deleting the stored keyword.
 //
 // Closing it, Esc or "退出" stop the running collections cleanly: transfers
 // end promptly and the rows stored so far stay.
 
 #include <QMainWindow>
 
+#include <QPointer>
+
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,13 +43,14 @@ class QPlainTextEdit;
 class QTabWidget;
 class QTableView;
 class QToolBar;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QSplitter;
 
 namespace qinglan {
 
 class ResultListModel;
-class StoredRowsLoader;
+class ResultPage;
+class TaskList;
+struct ExportOffer;
 
 struct GuiSettings {
     std::string data_dir;
@@ -75,14 +86,25 @@ public:
     void submit_keyword(const QString& keyword);
     void export_to_excel();
 
+    // Part 0 the search state, 1 the member progress, 2 the summary once
+    // every task has ended.
     QString status_text(int part) const;
     void set_status(int part, const QString& text);
 
     // The result list of tab `tab_index` (1-based among the tabs after the
     // start page); a lookup outside the lists is a fault that ends the program.
     QTableView* result_list(int tab_index);
-    int result_list_count() const { return static_cast<int>(result_lists_.size()); }
+    int result_list_count() const;
     ResultListModel* result_model(int tab_index);
+    ResultPage* result_page(int tab_index);
+
+    // What a result tab's menu offers.
+    void close_result_tab(int tab_index);
+    void collect_again(int tab_index);
+    void forget_keyword(int tab_index);
+    // What a task's menu offers.
+    void stop_task(int task);
+    void continue_task(int task);
 
     // Stops every running collection and waits for the workers.
     void stop_collection();
@@ -92,18 +114,25 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    // The columns of the task list.
-    enum TaskColumn { kTaskName, kTaskTotal, kTaskDone, kTaskFailed, kTaskColumns };
-
     void build_toolbar();
     void build_central_units();
     void build_status_bar();
     void apply_updates(CollectionUpdates&& updates);
     void show_storage_failures(const std::vector<std::pair<int, QString>>& failures);
     void show_task_end(int task, const TaskOutcome& outcome);
-    QTreeWidgetItem* add_task_row(int task, const QString& keyword, int total);
-    ResultListModel* add_result_list_and_tab(const QString& keyword);
-    void load_stored_rows(const QString& keyword, ResultListModel* model, int row_limit);
+    void show_all_ended();
+    // Submits `keyword`; `again` collects it anew. `page`: the result page
+    // to fill, else a new tab gets one.
+    void collect(const QString& keyword, bool again, ResultPage* page);
+    void start_task(int task, const QString& keyword, ResultPage* page);
+    ResultPage* page_for(const QString& keyword, ResultPage* page);
+    ResultPage* add_result_page(const QString& keyword);
+    void load_stored_rows(ResultPage* page, int row_limit);
+    void show_stored_rows(const QString& keyword, long long rows);
+    void count_stored_rows(const QString& keyword);
+    void show_tab_menu(const QPoint& position);
+    ExportOffer export_offer(int tab);
+    int tab_of(const ResultPage* page) const;
     void switch_result_page(int index);
     void show_help();
     void show_about();
@@ -114,27 +143,32 @@ private:
     std::function<void(int)> end_program_;
 
     QToolBar* toolbar_ = nullptr;
-    QTreeWidget* task_list_ = nullptr;
+    QSplitter* splitter_ = nullptr;
+    TaskList* task_list_ = nullptr;
     QTabWidget* tabs_ = nullptr;
     QPlainTextEdit* notice_box_ = nullptr;
-    QLabel* status_parts_[2] = {nullptr, nullptr};
+    QLabel* status_parts_[3] = {nullptr, nullptr, nullptr};
 
-    std::vector<QTableView*> result_lists_;  // result list k belongs to tab k
+    int pages_made_ = 0;                  // names the result lists
+    std::map<QString, int> submissions_;  // by keyword: tabs it got, for their titles
     bool exporting_ = false;
     bool stop_export_ = false;  // set when the window closes during an export
-    // By task number. A task's keyword is known from its submission on; its
-    // task-list row only once its member list is read, or when it failed.
+    // By task number, from its submission on. A task's page goes when its
+    // tab is closed; the task runs on without showing its rows.
     std::map<int, QString> task_keywords_;
-    std::map<int, ResultListModel*> task_models_;
-    std::map<int, QTreeWidgetItem*> task_rows_;
+    std::map<int, QPointer<ResultPage>> task_pages_;
     std::map<int, bool> failure_shown_;
+    // The tasks running now, and what the ones that ended since the last
+    // time none ran stored and failed.
+    std::set<int> running_tasks_;
+    long long ended_stored_ = 0;
+    long long ended_failed_ = 0;
 
     // Declared in the order they are needed: the engine's workers report to
     // the observer and write to the store, so the engine goes first.
     std::unique_ptr<RecordStore> store_;
     GuiObserver observer_;
     std::unique_ptr<CollectionEngine> engine_;
-    std::vector<std::unique_ptr<StoredRowsLoader>> loaders_;
 };
 
 }  // namespace qinglan

@@ -2,32 +2,39 @@
 // (a result tab, a task, or a message), and the tasks' reports applied to the
 // task list, the result lists and the status line.
 
-#include <QTreeWidget>
+#include <QApplication>
+#include <QTabWidget>
 
 #include "app/main_window.h"
 #include "app/qt_text.h"
 #include "app/result_list_model.h"
+#include "app/result_page.h"
 #include "app/stored_rows_loader.h"
+#include "app/task_list.h"
 
 namespace qinglan {
 
 void MainWindow::submit_keyword(const QString& keyword) {
+    collect(keyword, false, nullptr);
+}
+
+void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
     if (!engine_) {
         return;
     }
-    const std::string typed = keyword.toStdString();
-    const SubmitResult result = engine_->submit_keyword(typed);
+    const SubmitResult result = engine_->submit_keyword(keyword.toStdString(), again);
     switch (result.kind) {
         case SubmitResult::kReopened:
-            load_stored_rows(keyword, add_result_list_and_tab(keyword), StoredRowsLoader::kAllRows);
+            load_stored_rows(page_for(keyword, page), StoredRowsLoader::kAllRows);
+            count_stored_rows(keyword);
             return;
         case SubmitResult::kResumed: {
             // One list for both: the stored rows from the database, the
             // task's new rows after them.
-            ResultListModel* model = add_result_list_and_tab(keyword);
-            task_keywords_[result.task] = keyword;
-            task_models_[result.task] = model;
-            load_stored_rows(keyword, model, result.stored_rows);
+            ResultPage* resumed = page_for(keyword, page);
+            start_task(result.task, keyword, resumed);
+            load_stored_rows(resumed, result.stored_rows);
+            show_stored_rows(keyword, result.stored_rows);
             return;
         }
         case SubmitResult::kRefused:
@@ -39,69 +46,80 @@ void MainWindow::submit_keyword(const QString& keyword) {
         case SubmitResult::kStarted:
             break;
     }
-    task_keywords_[result.task] = keyword;
     if (result.table_ready) {
-        task_models_[result.task] = add_result_list_and_tab(keyword);
+        start_task(result.task, keyword, page_for(keyword, page));
+        show_stored_rows(keyword, 0);
         return;
     }
     // Without its table the task still runs, but nothing of it can be kept:
     // it gets no result tab, and its refused rows are reported as they come.
+    start_task(result.task, keyword, nullptr);
     dialogs_.message(nullptr, QStringLiteral("失败"), Dialogs::Icon::kNone, QString(),
                      from_utf8(result.table_error));
 }
 
-void MainWindow::load_stored_rows(const QString& keyword, ResultListModel* model, int row_limit) {
-    loaders_.push_back(std::make_unique<StoredRowsLoader>(
-        *store_, keyword.toStdString(), row_limit, model, [this, keyword](const QString& reason) {
-            dialogs_.message(
-                nullptr,
-                QStringLiteral("无法读取关键字「") + keyword + QStringLiteral("」的数据。"),
-                Dialogs::Icon::kWarning, QString(), reason);
-        }));
+ResultPage* MainWindow::page_for(const QString& keyword, ResultPage* page) {
+    if (page == nullptr) {
+        return add_result_page(keyword);
+    }
+    page->clear();
+    return page;
 }
 
-QTreeWidgetItem* MainWindow::add_task_row(int task, const QString& keyword, int total) {
-    QTreeWidgetItem*& item = task_rows_[task];
-    if (item == nullptr) {
-        item = new QTreeWidgetItem(task_list_);
+void MainWindow::start_task(int task, const QString& keyword, ResultPage* page) {
+    task_keywords_[task] = keyword;
+    task_pages_[task] = page;
+    if (running_tasks_.empty()) {
+        set_status(2, QString());  // the summary of the tasks before
     }
-    item->setText(kTaskName, keyword);
-    item->setText(kTaskTotal, total >= 0 ? QString::number(total) : QString());
-    return item;
+    running_tasks_.insert(task);
+    task_list_->add_task(task, keyword);
+}
+
+void MainWindow::load_stored_rows(ResultPage* page, int row_limit) {
+    const QString keyword = page->keyword();
+    page->load(*store_, row_limit, [this, keyword](const QString& reason) {
+        dialogs_.message(nullptr,
+                         QStringLiteral("无法读取关键字「") + keyword + QStringLiteral("」的数据。"),
+                         Dialogs::Icon::kWarning, QString(), reason);
+    });
+}
+
+void MainWindow::show_stored_rows(const QString& keyword, long long rows) {
+    const QString tip = QStringLiteral("已保存 %1 行").arg(rows);
+    for (int tab = 1; tab < tabs_->count(); ++tab) {
+        if (result_page(tab)->keyword() == keyword) {
+            tabs_->setTabToolTip(tab, tip);
+        }
+    }
+}
+
+void MainWindow::count_stored_rows(const QString& keyword) {
+    long long rows = 0;
+    if (store_->count_rows(keyword.toStdString(), &rows, nullptr)) {
+        show_stored_rows(keyword, rows);
+    }
 }
 
 void MainWindow::apply_updates(CollectionUpdates&& updates) {
     for (const auto& [task, waiting] : updates.waiting) {
-        // A task waiting for its turn on the network shows at once, with
-        // its total still unknown.
-        if (waiting) {
-            add_task_row(task, task_keywords_[task], -1)
-                ->setText(kTaskDone, QStringLiteral("排队"));
-        } else if (const auto row = task_rows_.find(task); row != task_rows_.end()) {
-            row->second->setText(kTaskDone, QString());
-        }
+        task_list_->set_waiting(task, waiting);
     }
     for (const auto& row : updates.task_rows) {
-        add_task_row(row.task, row.keyword, row.total);
+        task_list_->set_total(row.task, row.total);
     }
     for (auto& [task, cells] : updates.cells) {
-        const auto model = task_models_.find(task);
-        if (model != task_models_.end()) {
-            model->second->apply_cells(cells);
+        const auto page = task_pages_.find(task);
+        if (page != task_pages_.end() && page->second) {
+            page->second->model()->apply_cells(cells);
         }
     }
     for (const auto& [task, done] : updates.done) {
-        const auto row = task_rows_.find(task);
-        if (row != task_rows_.end()) {
-            row->second->setText(kTaskDone, QString::number(done));
-        }
+        task_list_->set_done(task, done);
+        show_stored_rows(task_keywords_[task], done);
     }
     for (const auto& [task, failed] : updates.failed_members) {
-        const auto row = task_rows_.find(task);
-        if (row != task_rows_.end()) {
-            row->second->setText(kTaskFailed, QString::number(failed.count));
-            row->second->setToolTip(kTaskFailed, failed.reason);
-        }
+        task_list_->set_failed_members(task, failed.count, failed.reason);
     }
     for (int part = 0; part < 2; ++part) {
         if (updates.status[part]) {
@@ -130,25 +148,45 @@ void MainWindow::show_storage_failures(const std::vector<std::pair<int, QString>
 }
 
 void MainWindow::show_task_end(int task, const TaskOutcome& outcome) {
-    if (!outcome.failure.empty()) {
-        // A task whose search page failed never got its row: it gets one
-        // now, so that the failure stands beside the keyword.
-        const auto found = task_rows_.find(task);
-        QTreeWidgetItem* row =
-            found != task_rows_.end() ? found->second : add_task_row(task, task_keywords_[task], 0);
-        const QString reason = from_utf8(outcome.failure_chinese);
-        row->setText(kTaskDone, QStringLiteral("失败：") + reason);
-        for (int column = 0; column < kTaskColumns; ++column) {
-            row->setToolTip(column, reason);
-        }
-        return;
+    task_list_->set_ended(task, outcome);
+    if (outcome.table_ready) {
+        count_stored_rows(task_keywords_[task]);
     }
-    if (outcome.failed_members > 0) {
+    if (outcome.failure.empty() && outcome.failed_members > 0) {
         // Those members are not stored, so submitting the keyword again
         // collects just them.
         set_status(0, QStringLiteral("状态：") + QString::number(outcome.failed_members) +
                           QStringLiteral("位用户信息采集失败，可再次提交关键字继续采集"));
     }
+    ended_stored_ += outcome.stored;
+    ended_failed_ += outcome.failed_members;
+    if (running_tasks_.erase(task) > 0 && running_tasks_.empty()) {
+        show_all_ended();
+    }
+}
+
+void MainWindow::show_all_ended() {
+    set_status(2, QStringLiteral("全部任务已结束：保存 %1 行，%2 位用户采集失败")
+                      .arg(ended_stored_)
+                      .arg(ended_failed_));
+    ended_stored_ = 0;
+    ended_failed_ = 0;
+    QApplication::alert(this);
+}
+
+void MainWindow::stop_task(int task) {
+    if (engine_ && task_list_->running(task)) {
+        engine_->stop_task(task);
+    }
+}
+
+void MainWindow::continue_task(int task) {
+    if (!task_list_->incomplete(task)) {
+        return;
+    }
+    // The task's own tab, while it is open, shows the keyword again.
+    const auto page = task_pages_.find(task);
+    collect(task_keywords_[task], false, page != task_pages_.end() ? page->second.data() : nullptr);
 }
 
 }  // namespace qinglan

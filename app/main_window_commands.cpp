@@ -18,29 +18,6 @@ namespace {
 
 constexpr const char* kProductAddress = "https://qinglan.example.com";
 
-// What making the values fit a workbook cost, after the success message.
-QString describe_losses(const CellLosses& losses) {
-    QString text;
-    if (losses.cut_cells > 0) {
-        QStringList names;
-        for (const std::string& name : losses.cut_cell_names) {
-            names << from_utf8(name);
-        }
-        if (losses.cut_cells > losses.cut_cell_names.size()) {
-            names << QStringLiteral("…");
-        }
-        text += QStringLiteral("\r\n%1 个单元格超过 %2 个字符，已截断：%3")
-                    .arg(losses.cut_cells)
-                    .arg(kMaxCellLength)
-                    .arg(names.join(QStringLiteral("，")));
-    }
-    if (losses.replaced_cells > 0) {
-        text += QStringLiteral("\r\n%1 个单元格含有工作簿无法保存的字符，已写为 U+FFFD。")
-                    .arg(losses.replaced_cells);
-    }
-    return text;
-}
-
 }  // namespace
 
 void MainWindow::on_toolbar_click(int index) {
@@ -91,45 +68,6 @@ void MainWindow::open_search_window() {
     SearchWindow window(this, engine_->table_names(),
                         [this](const QString& keyword) { submit_keyword(keyword); });
     window.exec();
-}
-
-void MainWindow::export_to_excel() {
-    if (exporting_) {
-        dialogs_.message(nullptr, QStringLiteral("正在导出，请等这一次导出完成。"),
-                         Dialogs::Icon::kInformation);
-        return;
-    }
-    const int tab = tabs_->currentIndex();
-    if (tab <= 0) {
-        dialogs_.message(nullptr, QStringLiteral("请先选中一个关键字的结果页，再导出。"),
-                         Dialogs::Icon::kInformation);
-        return;
-    }
-    ResultListModel* model = result_model(tab);
-    const QString path = dialogs_.save_file_name(
-        this, QStringLiteral("导出资料"), QStringLiteral("Excel 工作簿 (*.xlsx);;CSV 文件 (*.csv)"),
-        QStringLiteral("xlsx"));
-    if (path.isEmpty()) {
-        return;
-    }
-    exporting_ = true;
-    std::string error;
-    ExportReport report;
-    stop_export_ = false;
-    const bool written =
-        export_result_list(this, *model, tabs_->tabText(tab), path, &stop_export_, &report, &error);
-    exporting_ = false;
-    if (stop_export_) {
-        return;  // the program is closing: nothing was written
-    }
-    if (written) {
-        const QString losses = describe_losses(report.losses);
-        dialogs_.message(nullptr, QStringLiteral("导出成功!") + losses,
-                         Dialogs::Icon::kInformation);
-    } else {
-        dialogs_.message(nullptr, QStringLiteral("导出失败，没有写出文件。"),
-                         Dialogs::Icon::kWarning, QString(), from_utf8(error));
-    }
 }
 
 }  // namespace qinglan

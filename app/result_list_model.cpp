@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
+#include <numeric>
 
 namespace qinglan {
 namespace {
@@ -28,9 +30,46 @@ QVariant column_alignment(int column) {
         Qt::Alignment(centred ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter));
 }
 
+constexpr int kRefreshMs = 250;
+
+char fold(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string folded(const std::string& text) {
+    std::string out = text;
+    std::transform(out.begin(), out.end(), out.begin(), fold);
+    return out;
+}
+
+// Finds a folded needle in a packed row, folding the row's Latin letters as
+// it goes; the zero bytes between fields keep a match inside one field.
+class RowMatcher {
+public:
+    explicit RowMatcher(const std::string& needle)
+        : searcher_(needle.begin(), needle.end(), Hash{}, Equal{}) {}
+
+    bool matches(const std::string& row) const {
+        return std::search(row.begin(), row.end(), searcher_) != row.end();
+    }
+
+private:
+    struct Hash {
+        std::size_t operator()(char c) const { return std::hash<char>()(fold(c)); }
+    };
+    struct Equal {
+        bool operator()(char a, char b) const { return fold(a) == fold(b); }
+    };
+    std::boyer_moore_horspool_searcher<std::string::const_iterator, Hash, Equal> searcher_;
+};
+
 }  // namespace
 
-ResultListModel::ResultListModel(QObject* parent) : QAbstractTableModel(parent) {}
+ResultListModel::ResultListModel(QObject* parent) : QAbstractTableModel(parent) {
+    refresh_timer_.setSingleShot(true);
+    refresh_timer_.setInterval(kRefreshMs);
+    connect(&refresh_timer_, &QTimer::timeout, this, &ResultListModel::refresh);
+}
 
 QString ResultListModel::column_title(int column) {
     if (column < 0 || column >= kRecordFields) {
@@ -45,7 +84,17 @@ int ResultListModel::column_width(int column) {
 }
 
 int ResultListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    if (parent.isValid()) {
+        return 0;
+    }
+    return static_cast<int>(transformed() ? order_.size() : rows_.size());
+}
+
+int ResultListModel::source_row(int shown_row) const {
+    if (shown_row < 0 || shown_row >= rowCount()) {
+        return -1;
+    }
+    return transformed() ? order_[static_cast<std::size_t>(shown_row)] : shown_row;
 }
 
 int ResultListModel::columnCount(const QModelIndex& parent) const {
@@ -65,7 +114,7 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     if (index.column() >= kRecordFields) {
         return QString();
     }
-    const auto fields = unpack(rows_[static_cast<std::size_t>(index.row())]);
+    const auto fields = unpack(rows_[static_cast<std::size_t>(source_row(index.row()))]);
     const std::string_view field = fields[static_cast<std::size_t>(index.column())];
     return QString::fromUtf8(field.data(), static_cast<qsizetype>(field.size()));
 }
@@ -103,20 +152,125 @@ std::string ResultListModel::pack(const ContactRecord& record) {
 }
 
 void ResultListModel::grow_to(int last_row) {
-    const int old_count = rowCount();
+    const int old_count = total_rows();
     if (last_row < old_count) {
         return;
     }
+    const std::string empty_row(kRecordFields - 1, '\0');
+    if (transformed()) {
+        // Shown at the next refresh, in their place.
+        rows_.resize(static_cast<std::size_t>(last_row) + 1, empty_row);
+        refresh_timer_.start();
+        return;
+    }
     beginInsertRows(QModelIndex(), old_count, last_row);
-    rows_.resize(static_cast<std::size_t>(last_row) + 1, std::string(kRecordFields - 1, '\0'));
+    rows_.resize(static_cast<std::size_t>(last_row) + 1, empty_row);
     endInsertRows();
+}
+
+void ResultListModel::rows_changed(int first_row, int last_row) {
+    if (first_row > last_row) {
+        return;
+    }
+    if (transformed()) {
+        if (!refresh_timer_.isActive()) {
+            refresh_timer_.start();
+        }
+        return;
+    }
+    emit dataChanged(index(first_row, 0), index(last_row, kColumns - 1));
+}
+
+std::vector<int> ResultListModel::shown_order() const {
+    std::vector<int> order;
+    if (filter_.empty()) {
+        order.resize(rows_.size());
+        std::iota(order.begin(), order.end(), 0);
+    } else {
+        const RowMatcher matcher(filter_);
+        for (std::size_t row = 0; row < rows_.size(); ++row) {
+            if (matcher.matches(rows_[row])) {
+                order.push_back(static_cast<int>(row));
+            }
+        }
+    }
+    if (sort_column_ < 0 || sort_column_ >= kRecordFields) {
+        return order;
+    }
+    std::vector<std::pair<std::string_view, int>> keyed;
+    keyed.reserve(order.size());
+    for (const int row : order) {
+        keyed.emplace_back(unpack(rows_[static_cast<std::size_t>(row)])[static_cast<std::size_t>(
+                               sort_column_)],
+                           row);
+    }
+    const bool ascending = sort_order_ == Qt::AscendingOrder;
+    // Stable, so equal cells keep the order they came in.
+    std::stable_sort(keyed.begin(), keyed.end(), [ascending](const auto& a, const auto& b) {
+        if (a.first.empty() != b.first.empty()) {
+            return b.first.empty();
+        }
+        return ascending ? a.first < b.first : b.first < a.first;
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        order[i] = keyed[i].second;
+    }
+    return order;
+}
+
+void ResultListModel::refresh() {
+    refresh_timer_.stop();
+    emit layoutAboutToBeChanged();
+    const QModelIndexList before = persistentIndexList();
+    std::vector<int> sources;
+    sources.reserve(static_cast<std::size_t>(before.size()));
+    for (const QModelIndex& index : before) {
+        sources.push_back(source_row(index.row()));
+    }
+    if (transformed()) {
+        order_ = shown_order();
+    } else {
+        order_ = {};
+    }
+    QModelIndexList after;
+    if (!before.isEmpty()) {
+        std::vector<int> shown_at(rows_.size(), -1);
+        for (int row = 0; row < rowCount(); ++row) {
+            shown_at[static_cast<std::size_t>(source_row(row))] = row;
+        }
+        for (qsizetype i = 0; i < before.size(); ++i) {
+            const int source = sources[static_cast<std::size_t>(i)];
+            const int row = source >= 0 ? shown_at[static_cast<std::size_t>(source)] : -1;
+            after << (row >= 0 ? index(row, before[i].column()) : QModelIndex());
+        }
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged();
+}
+
+void ResultListModel::sort(int column, Qt::SortOrder order) {
+    sort_column_ = column >= 0 && column < kRecordFields ? column : -1;
+    sort_order_ = order;
+    refresh();
+}
+
+void ResultListModel::set_filter(const QString& text) {
+    filter_ = folded(text.toStdString());
+    refresh();
+}
+
+void ResultListModel::clear() {
+    beginResetModel();
+    rows_.clear();
+    order_.clear();
+    endResetModel();
 }
 
 void ResultListModel::put_records(int first_row, std::vector<ContactRecord> records) {
     if (records.empty() || first_row < 0) {
         return;
     }
-    const int old_count = rowCount();
+    const int old_count = total_rows();
     const int last_row = first_row + static_cast<int>(records.size()) - 1;
     grow_to(last_row);
     for (std::size_t i = 0; i < records.size(); ++i) {
@@ -124,8 +278,7 @@ void ResultListModel::put_records(int first_row, std::vector<ContactRecord> reco
     }
     // Only rows that were there before can be on show with other contents.
     if (first_row < old_count) {
-        emit dataChanged(index(first_row, 0),
-                         index(std::min(last_row, old_count - 1), kColumns - 1));
+        rows_changed(first_row, std::min(last_row, old_count - 1));
     }
 }
 
@@ -134,12 +287,12 @@ void ResultListModel::apply_cells(const std::vector<Cell>& cells) {
         return;
     }
     int last_row = -1;
-    int first_changed = rowCount();
+    int first_changed = total_rows();
     for (const Cell& cell : cells) {
         last_row = std::max(last_row, cell.row);
         first_changed = std::min(first_changed, cell.row);
     }
-    const int old_count = rowCount();
+    const int old_count = total_rows();
     grow_to(last_row);
     // A row's cells arrive one after the other: each run of them unpacks and
     // packs the row once.
@@ -163,14 +316,13 @@ void ResultListModel::apply_cells(const std::vector<Cell>& cells) {
     }
     pack_open_row();
     if (first_changed < old_count) {
-        emit dataChanged(index(first_changed, 0),
-                         index(std::min(last_row, old_count - 1), kColumns - 1));
+        rows_changed(first_changed, std::min(last_row, old_count - 1));
     }
 }
 
 ContactRecord ResultListModel::record(int row) const {
     ContactRecord record;
-    if (row < 0 || row >= rowCount()) {
+    if (row < 0 || row >= total_rows()) {
         return record;
     }
     const auto fields = unpack(rows_[static_cast<std::size_t>(row)]);
@@ -181,7 +333,7 @@ ContactRecord ResultListModel::record(int row) const {
 }
 
 std::string ResultListModel::cell_text(int row, int field) const {
-    if (row < 0 || row >= rowCount() || field < 0 || field >= kRecordFields) {
+    if (row < 0 || row >= total_rows() || field < 0 || field >= kRecordFields) {
         return {};
     }
     return std::string(

@@ -47,7 +47,7 @@ void StoredRowsLoader::run(RecordStore& store, const std::string& table, int row
         next_row += static_cast<int>(rows->size());
         ResultListModel* model = model_;
         QMetaObject::invokeMethod(
-            model, [model, first_row, rows] { model->put_records(first_row, std::move(*rows)); },
+            context_.get(), [model, first_row, rows] { model->put_records(first_row, std::move(*rows)); },
             Qt::QueuedConnection);
     };
     // Rows a running task adds to the table after the limit are that task's
@@ -68,7 +68,7 @@ void StoredRowsLoader::run(RecordStore& store, const std::string& table, int row
     if (!read && !stop_ && on_failure) {
         const QString reason = QString::fromStdString(error);
         QMetaObject::invokeMethod(
-            model_, [on_failure, reason] { on_failure(reason); }, Qt::QueuedConnection);
+            context_.get(), [on_failure, reason] { on_failure(reason); }, Qt::QueuedConnection);
     }
 }
 

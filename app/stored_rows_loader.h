@@ -4,11 +4,16 @@
 // windows: a thread reads the table and hands the rows over in batches by
 // queued calls bound to the model. Each batch names the rows it fills, so a
 // task writing the rows after the stored ones into the same list at the same
-// time never collides with it. Destroying the loader stops the reading and
-// waits for the thread; the model must outlive the loader.
+// time never collides with it. Destroying the loader stops the reading,
+// waits for the thread and drops the batches not yet handed over, so a list
+// emptied right after holds no row of this reading; the model must outlive
+// the loader.
 
 #include <atomic>
+#include <QObject>
+
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -35,6 +40,8 @@ private:
              std::function<void(const QString&)> on_failure);
 
     ResultListModel* const model_;
+    // The queued hand-overs are bound to it: they go with it.
+    std::unique_ptr<QObject> context_ = std::make_unique<QObject>();
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

@@ -107,7 +107,7 @@ TransferLoop::Request CollectionEngine::page_request(Task& task, const Text& url
     ++task.transfers;
     TransferLoop::Request request;
     request.url = url;
-    request.cancel = {&stopping_, nullptr};
+    request.cancel = {&stopping_, &task.stop_requested};
     if (!task.announced) {
         request.started = [this, &task] {
             post(task, [this, &task] {
@@ -134,11 +134,12 @@ void CollectionEngine::fetch(Task& task, const Text& url,
     TransferLoop::shared().submit(page_request(task, url, std::move(then)));
 }
 
-bool CollectionEngine::stopped(const Task&) const {
-    return stopping_.load();
+bool CollectionEngine::stopped(const Task& task) const {
+    return stopping_.load() || task.stop_requested.load();
 }
 
 void CollectionEngine::finish(Task& task) {
+    task.outcome.stopped = stopped(task);
     store_.release(task.keyword);
     observer_.task_finished(task.number, task.outcome);
     std::lock_guard lock(tasks_mutex_);
@@ -165,6 +166,20 @@ void CollectionEngine::stop() {
         TransferLoop::shared().wake();
     }
     wait_all();
+}
+
+bool CollectionEngine::stop_task(int number) {
+    Task* task = nullptr;
+    {
+        std::lock_guard lock(tasks_mutex_);
+        if (number < 1 || number > static_cast<int>(tasks_.size())) {
+            return false;
+        }
+        task = tasks_[static_cast<std::size_t>(number) - 1].get();
+    }
+    task->stop_requested = true;
+    TransferLoop::shared().wake();
+    return true;
 }
 
 int CollectionEngine::task_count() const {

@@ -86,7 +86,13 @@ public:
     // already stored stay. Further submissions are refused.
     void stop();
 
-    // The same without waiting: safe from any thread, and from a signal
+    // Ends the transfers of task `number` (1-based) promptly, without
+    // waiting; the task finishes as stopped, its stored rows stay and a
+    // later submission of its keyword resumes it. Other tasks run on. False
+    // for a number no task has; a task that has ended is left as it is.
+    bool stop_task(int number);
+
+    // The same as stop() without waiting: safe from any thread, and from a signal
     // handler. Waits for a busy database give up as well.
     void request_stop() {
         stopping_ = true;

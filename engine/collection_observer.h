@@ -23,6 +23,7 @@ struct TaskOutcome {
     int failed_members = 0;       // members whose pages could not be fetched: not stored
     bool table_ready = true;      // the keyword's table could be made
     bool completed = false;       // every member was worked on: not stopped, no failed search
+    bool stopped = false;         // ended by a stop, of this task or of all
     std::string failure;          // why the task failed as a whole; empty when it did not
     std::string failure_chinese;  // the same as the windows say it
     std::string member_failure;   // why the first failed member failed

@@ -32,6 +32,7 @@ struct CollectionEngine::Task {
     std::string table_error;  // why the table could not be made (outcome.table_ready false)
     bool again = false;       // the new member list replaces the stored rows
     CollectionState resumed;  // what an earlier run left (a resumed task)
+    std::atomic<bool> stop_requested{false};  // this task alone is to stop (stop_task)
 
     Strand strand;
     TextList members;

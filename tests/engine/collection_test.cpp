@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "marketplace_fixture.h"
 #include "recording_observer.h"
@@ -402,6 +403,51 @@ TEST_F(CollectionTest, StopEndsTransfersPromptlyAndKeepsStoredRows) {
             EXPECT_TRUE(targets_with("loginId=p1m3").empty());
         }
     }
+}
+
+TEST_F(CollectionTest, StoppingOneTaskLeavesTheOthersRunning) {
+    // Three keywords whose cards answer slowly, so all three are in flight
+    // when the second is stopped.
+    for (const char* prefix : {"a", "b", "c"}) {
+        std::string page = "<p>";
+        Behaviour slow;
+        slow.delay_ms = 150;
+        for (int i = 0; i < 4; ++i) {
+            const std::string account = prefix + std::to_string(i);
+            page += " companyId=\"" + account + "\"";
+            market_.set_resource("card/" + account, R"({"name":"Co","x":1})");
+            market_.set_behaviour("card/" + account, slow);
+        }
+        market_.set_resource(search_key(std::string("任务") + prefix), page);
+    }
+    CollectionEngine engine(store(), hosts(), observer_, 1);
+    for (const char* prefix : {"a", "b", "c"}) {
+        EXPECT_EQ(engine.submit_keyword(std::string("任务") + prefix).kind, SubmitResult::kStarted);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (observer_.done(2).empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_TRUE(engine.stop_task(2));
+    EXPECT_FALSE(engine.stop_task(4));
+    engine.wait_all();
+
+    const TaskOutcome stopped = observer_.outcome(2);
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_FALSE(stopped.completed);
+    EXPECT_LT(stopped.stored, 4);
+    EXPECT_EQ(stored_rows("任务b").size(), static_cast<std::size_t>(stopped.stored));
+    for (int task : {1, 3}) {
+        EXPECT_TRUE(observer_.outcome(task).succeeded()) << task;
+        EXPECT_FALSE(observer_.outcome(task).stopped) << task;
+        EXPECT_EQ(observer_.outcome(task).stored, 4) << task;
+    }
+    // Stopping a task is not stopping the engine: a stopped keyword resumes.
+    EXPECT_EQ(engine.submit_keyword("任务b").kind, SubmitResult::kResumed);
+    engine.wait_all();
+    EXPECT_EQ(stored_rows("任务b").size(), 4U);
+    EXPECT_TRUE(engine.stop_task(1));  // an ended task stays as it ended
+    EXPECT_TRUE(observer_.outcome(1).succeeded());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/dialogs.h"
+#include "app/export_dialog.h"
 #include "engine/request.h"
 #include "services/charset.h"
 #include "tests/marketplace_pages.h"
@@ -38,10 +39,24 @@ public:
         save_requests.push_back(title + "|" + filter + "|" + default_suffix);
         return save_answer;
     }
+    bool confirm(QWidget*, const QString& text) override {
+        questions.push_back(text);
+        return confirm_answer;
+    }
+    bool choose_export(QWidget*, const ExportOffer& offer, ExportChoice* choice) override {
+        export_offers.push_back(offer);
+        *choice = export_answer;
+        return export_chosen;
+    }
 
     std::vector<Message> messages;
     std::vector<QString> save_requests;
     QString save_answer;
+    std::vector<QString> questions;
+    bool confirm_answer = true;
+    std::vector<ExportOffer> export_offers;
+    ExportChoice export_answer;  // the selected tab's rows, all of them
+    bool export_chosen = true;
 };
 
 }  // namespace qinglan

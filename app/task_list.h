@@ -1,0 +1,74 @@
+#pragma once
+
+// The task list ("采集任务"): one row per collection task, in the order the
+// tasks were made, showing its keyword, its member count, the members done
+// and failed, its state (排队, 采集中, 完成, 失败 with the reason in a
+// tooltip, 已停止) and a progress bar. Rows are only added. A right-click
+// offers 停止 for a task that runs and 继续 for one that ended incomplete;
+// the list only asks, through its signals, and the window decides.
+
+#include <QTreeWidget>
+
+#include <map>
+
+#include "engine/collection_observer.h"
+
+namespace qinglan {
+
+enum class TaskState { kQueued, kCollecting, kDone, kFailed, kStopped };
+
+class TaskList final : public QTreeWidget {
+    Q_OBJECT
+
+public:
+    enum Column { kName, kTotal, kDone, kFailed, kState, kProgress, kColumns };
+    // The progress column's percentage; absent while the total is unknown.
+    static constexpr int kProgressRole = Qt::UserRole + 1;
+
+    explicit TaskList(QWidget* parent = nullptr);
+
+    static QString state_text(TaskState state);
+
+    // A row for a new task, waiting for its turn, its total still unknown.
+    void add_task(int task, const QString& keyword);
+    void set_total(int task, int total);
+    void set_done(int task, int done);
+    void set_failed_members(int task, int count, const QString& reason);
+    // Queued while waiting for the network, collecting from its first transfer on.
+    void set_waiting(int task, bool waiting);
+    void set_ended(int task, const TaskOutcome& outcome);
+
+    TaskState state(int task) const;
+    bool running(int task) const;
+    // Ended without every member stored: submitting it again collects the rest.
+    bool incomplete(int task) const;
+    QTreeWidgetItem* row(int task) const;
+    int task_of(const QTreeWidgetItem* row) const;
+
+    // The height that shows the heading and `rows` rows.
+    int height_for_rows(int rows) const;
+
+signals:
+    void stop_requested(int task);
+    void continue_requested(int task);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    struct Entry {
+        QTreeWidgetItem* row = nullptr;
+        TaskState state = TaskState::kQueued;
+        int total = -1;
+        int done = 0;
+        bool complete = false;
+    };
+    void set_state(Entry& entry, TaskState state, const QString& reason = QString());
+    void show_progress(Entry& entry);
+    Entry* find(int task);
+    const Entry* find(int task) const;
+
+    std::map<int, Entry> tasks_;
+};
+
+}  // namespace qinglan

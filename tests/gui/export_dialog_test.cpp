@@ -1,0 +1,172 @@
+// The export dialog's choices, and what the window writes for each: the
+// selected tab's rows (all, or the ones its filter shows), other stored
+// keywords, one sheet each or merged.
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "window_fixture.h"
+#include "workbook_reader.h"
+
+namespace qinglan {
+
+class ExportDialogTest : public QObject, protected WindowFixture {
+    Q_OBJECT
+
+private:
+    static ContactRecord row(const std::string& company, const std::string& account) {
+        ContactRecord record{};
+        record[kCompanyName] = company;
+        record[kAccount] = account;
+        return record;
+    }
+
+    // Exports the selected tab with `choice` to `name` in the data folder.
+    std::string export_as(const ExportChoice& choice, const std::string& name) {
+        const auto path = folder_->path() / name;
+        dialogs_->export_answer = choice;
+        dialogs_->save_answer = QString::fromStdString(path.string());
+        dialogs_->messages.clear();
+        window_->export_to_excel();
+        return path.string();
+    }
+
+private slots:
+    void cleanup() { tear_down(); }
+
+    void theDialogOffersKeywordsRowsAndMerging() {
+        ExportOffer offer;
+        offer.tab_title = "甲 (2)";
+        offer.tab_rows = 30;
+        offer.shown_rows = 4;
+        offer.stored = {{"乙", 12}, {"丙", 5}};
+        ExportDialog dialog(nullptr, offer);
+        auto* keywords = dialog.findChild<QListWidget*>("关键字列表");
+        auto* all = dialog.findChild<QRadioButton*>("全部行");
+        auto* shown = dialog.findChild<QRadioButton*>("显示的行");
+        auto* merge = dialog.findChild<QCheckBox*>("合并");
+        auto* go = dialog.findChild<QPushButton*>("导出");
+        QCOMPARE(keywords->count(), 3);
+        QCOMPARE(keywords->item(0)->text(), QString("当前结果页「甲 (2)」（30 行）"));
+        QCOMPARE(keywords->item(1)->text(), QString("乙（已保存 12 行）"));
+        QCOMPARE(keywords->item(0)->checkState(), Qt::Checked);
+        QCOMPARE(keywords->item(1)->checkState(), Qt::Unchecked);
+        // With a filter on, the rows shown are proposed.
+        QVERIFY(!all->isHidden() && !shown->isHidden());
+        QCOMPARE(shown->text(), QString("只导出筛选后显示的 4 行"));
+        QVERIFY(shown->isChecked());
+        QVERIFY(!merge->isEnabled());
+        ExportChoice choice = dialog.choice();
+        QVERIFY(choice.tab && choice.shown_only && choice.stored.empty() && !choice.merge);
+
+        keywords->item(2)->setCheckState(Qt::Checked);
+        QVERIFY(merge->isEnabled());
+        merge->setChecked(true);
+        all->setChecked(true);
+        choice = dialog.choice();
+        QVERIFY(choice.tab && !choice.shown_only && choice.merge);
+        QCOMPARE(choice.stored, std::vector<std::string>{"丙"});
+
+        // Only stored keywords: the tab's row choice does not apply.
+        keywords->item(0)->setCheckState(Qt::Unchecked);
+        QVERIFY(!shown->isEnabled());
+        QVERIFY(!merge->isEnabled());
+        QVERIFY(!dialog.choice().merge);
+        keywords->item(2)->setCheckState(Qt::Unchecked);
+        QVERIFY(!go->isEnabled());
+
+        // Without a filter there is nothing to choose about the rows.
+        offer.shown_rows = -1;
+        ExportDialog plain(nullptr, offer);
+        QVERIFY(plain.findChild<QRadioButton*>("显示的行")->isHidden());
+        QVERIFY(!plain.choice().shown_only);
+    }
+
+    void theWindowWritesWhatWasChosen() {
+        set_up("export_choice");
+        store_collected("甲", {row("甲一", "a1"), row("共同", "both"), row("甲三", "a3")});
+        store_collected("乙", {row("共同乙", "both"), row("乙二", "b2")});
+        store_collected("空", {});
+        MainWindow& window = started_window();
+        window.submit_keyword("甲");
+        QTRY_COMPARE(window.result_model(1)->rowCount(), 3);
+        tabs()->setCurrentIndex(1);
+
+        // Offered: the tab, and the other keywords that hold rows.
+        const std::string one = export_as({}, "一.xlsx");
+        QCOMPARE(dialogs_->export_offers.size(), std::size_t(1));
+        const ExportOffer& offer = dialogs_->export_offers[0];
+        QCOMPARE(offer.tab_title, QString("甲"));
+        QCOMPARE(offer.tab_rows, 3);
+        QCOMPARE(offer.shown_rows, -1);
+        QCOMPARE(offer.stored.size(), std::size_t(1));
+        QCOMPARE(offer.stored[0].keyword, std::string("乙"));
+        QCOMPARE(offer.stored[0].rows, 2LL);
+        QCOMPARE(dialogs_->messages.at(0).text, QString("导出成功!"));
+
+        // Merged: one row per account, the first kept, the keyword in front.
+        ExportChoice merged;
+        merged.stored = {"乙"};
+        merged.merge = true;
+        const std::string both = export_as(merged, "合并.xlsx");
+        QCOMPARE(dialogs_->messages.at(0).text,
+                 QString("导出成功!\r\n2 个关键字合并为 4 行，重复的用户账号 1 行未导出。"));
+        WorkbookReader workbook;
+        std::string error;
+        QVERIFY2(workbook.read(both, &error), error.c_str());
+        QCOMPARE(workbook.last_row(), 5);
+        QCOMPARE(workbook.text("A1"), std::string("关键词"));
+        QCOMPARE(workbook.text("A3") + workbook.text("B3"), std::string("甲共同"));
+        QCOMPARE(workbook.text("A5") + workbook.text("D5"), std::string("乙b2"));
+
+        // Not merged: a sheet each, the tab's first.
+        ExportChoice apart;
+        apart.stored = {"乙"};
+        const std::string sheets = export_as(apart, "分开.xlsx");
+        WorkbookReader first_sheet;
+        QVERIFY2(first_sheet.read(sheets, &error), error.c_str());
+        QCOMPARE(first_sheet.last_row(), 4);
+        QCOMPARE(first_sheet.text("B1"), std::string("联系人"));
+        QCOMPARE(first_sheet.text("C4"), std::string("a3"));
+
+        // A CSV file holds one table: several keywords only merged.
+        const std::string refused = export_as(apart, "分开.csv");
+        QCOMPARE(dialogs_->messages.size(), std::size_t(1));
+        QVERIFY(dialogs_->messages[0].text.startsWith("CSV 文件只能保存一个表"));
+        QVERIFY(!std::filesystem::exists(refused));
+
+        // With a filter on, the rows shown, in the order shown.
+        window.result_page(1)->findChild<QLineEdit*>("筛选框")->setText("甲");
+        QCOMPARE(window.result_model(1)->rowCount(), 2);
+        window.result_model(1)->sort(kAccount, Qt::DescendingOrder);
+        ExportChoice shown;
+        shown.shown_only = true;
+        const std::string csv = export_as(shown, "筛选.csv");
+        QCOMPARE(dialogs_->export_offers.back().shown_rows, 2);
+        QCOMPARE(dialogs_->messages.at(0).text, QString("导出成功!"));
+        const std::string text = file_contents(csv);
+        QVERIFY2(text.find("甲三") < text.find("甲一"), text.c_str());
+        QVERIFY(text.find("共同") == std::string::npos);
+        // All rows, whatever the filter shows.
+        const std::string all = export_as({}, "全部.csv");
+        QVERIFY(file_contents(all).find("共同") != std::string::npos);
+
+        // Cancelled: nothing is asked further, nothing written.
+        dialogs_->export_chosen = false;
+        const std::size_t asked = dialogs_->save_requests.size();
+        const std::string cancelled = export_as({}, "取消.xlsx");
+        QCOMPARE(dialogs_->save_requests.size(), asked);
+        QVERIFY(!std::filesystem::exists(cancelled));
+        QVERIFY(dialogs_->messages.empty());
+        QVERIFY(std::filesystem::exists(one));
+    }
+};
+
+}  // namespace qinglan
+
+QINGLAN_WINDOW_TEST_MAIN(qinglan::ExportDialogTest)
+
+#include "export_dialog_test.moc"
