@@ -53,8 +53,16 @@ public:
         return "postgresql://" + user + "@127.0.0.1:" + std::to_string(port_) + "/" + database;
     }
 
+    // The first value a query gives, as the superuser; empty when none.
+    std::string value(const std::string& sql, const std::string& database) {
+        std::string first;
+        admin(sql, database, &first);
+        return first;
+    }
+
     // Runs one statement as the superuser on the database "postgres".
-    bool admin(const std::string& sql, const std::string& database = "postgres") {
+    bool admin(const std::string& sql, const std::string& database = "postgres",
+               std::string* first = nullptr) {
         PGconn* conn = PQconnectdb(("host=127.0.0.1 port=" + std::to_string(port_) +
                                     " user=qinglan dbname=" + database)
                                        .c_str());
@@ -64,6 +72,9 @@ public:
             PGresult* result = PQexec(conn, sql.c_str());
             const ExecStatusType status = PQresultStatus(result);
             done = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+            if (first != nullptr && PQntuples(result) > 0) {
+                *first = PQgetvalue(result, 0, 0);
+            }
             if (!done) {
                 failure_ = sql + ": " + PQresultErrorMessage(result);
             }
