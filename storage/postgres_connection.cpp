@@ -159,9 +159,14 @@ bool Connection::send_single_rows(const std::string& sql, const std::vector<Para
         values.push_back(param.value.c_str());
     }
     if (PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr,
-                          values.data(), nullptr, nullptr, 0) != 1 ||
-        PQsetSingleRowMode(conn_) != 1) {
+                          values.data(), nullptr, nullptr, 0) != 1) {
         return fail(error, one_line(PQerrorMessage(conn_)));
+    }
+    if (PQsetSingleRowMode(conn_) != 1) {
+        const std::string reason = one_line(PQerrorMessage(conn_));
+        while (Result(PQgetResult(conn_))) {
+        }
+        return fail(error, reason);
     }
     return true;
 }
