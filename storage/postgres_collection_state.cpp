@@ -130,7 +130,7 @@ bool PostgresStore::insert_record(std::string_view table, const ContactRecord& r
         params.push_back({std::string(table)});
         params.push_back({std::to_string(member)});
     }
-    if (!writer_.exec(sql, params, &reason)) {
+    if (!writer_.exec_prepared(sql, params, &reason)) {
         forget_mapping(table);
         return fail(error, doing + reason);
     }

@@ -86,6 +86,7 @@ void Connection::close() {
     }
     PQfinish(conn_);
     conn_ = nullptr;
+    prepared_.clear();
 }
 
 bool Connection::ensure(std::string* error) {
@@ -122,29 +123,73 @@ bool Connection::ensure(std::string* error) {
     return true;
 }
 
+namespace {
+
+struct Values {
+    std::vector<const char*> values;
+    std::vector<int> lengths;
+    std::vector<int> formats;
+    explicit Values(const std::vector<Param>& params) {
+        for (const Param& param : params) {
+            values.push_back(param.value.c_str());
+            lengths.push_back(static_cast<int>(param.value.size()));
+            formats.push_back(param.binary ? 1 : 0);
+        }
+    }
+};
+
+// The result, or nullptr with the reason.
+Result checked(Result result, PGconn* conn, std::string* error) {
+    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        fail(error, one_line(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn)));
+        return nullptr;
+    }
+    return result;
+}
+
+}  // namespace
+
 Result Connection::exec(const std::string& sql, const std::vector<Param>& params,
                         std::string* error) {
     if (!ensure(error)) {
         return nullptr;
     }
-    std::vector<const char*> values;
-    std::vector<int> lengths;
-    std::vector<int> formats;
-    for (const Param& param : params) {
-        values.push_back(param.value.c_str());
-        lengths.push_back(static_cast<int>(param.value.size()));
-        formats.push_back(param.binary ? 1 : 0);
-    }
+    const Values values(params);
     // Without parameters a text may hold several statements.
-    Result result(params.empty()
-                      ? PQexec(conn_, sql.c_str())
-                      : PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr,
-                                     values.data(), lengths.data(), formats.data(), 0));
-    const ExecStatusType status =
-        result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        fail(error, one_line(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_)));
+    return checked(Result(params.empty() ? PQexec(conn_, sql.c_str())
+                                         : PQexecParams(conn_, sql.c_str(),
+                                                        static_cast<int>(params.size()), nullptr,
+                                                        values.values.data(), values.lengths.data(),
+                                                        values.formats.data(), 0)),
+                   conn_, error);
+}
+
+Result Connection::exec_prepared(const std::string& sql, const std::vector<Param>& params,
+                                 std::string* error) {
+    if (!ensure(error)) {
         return nullptr;
+    }
+    auto found = prepared_.find(sql);
+    if (found == prepared_.end()) {
+        const std::string name = "q" + std::to_string(++statements_);
+        if (!checked(Result(PQprepare(conn_, name.c_str(), sql.c_str(),
+                                      static_cast<int>(params.size()), nullptr)),
+                     conn_, error)) {
+            return nullptr;
+        }
+        found = prepared_.emplace(sql, name).first;
+    }
+    const Values values(params);
+    Result result = checked(
+        Result(PQexecPrepared(conn_, found->second.c_str(), static_cast<int>(params.size()),
+                              values.values.data(), values.lengths.data(), values.formats.data(),
+                              0)),
+        conn_, error);
+    if (!result) {
+        // A statement whose table went away is prepared anew next time.
+        PQclear(PQexec(conn_, ("DEALLOCATE " + found->second).c_str()));
+        prepared_.erase(found);
     }
     return result;
 }

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qinglan::postgres {
@@ -51,6 +52,10 @@ public:
 
     // Runs one statement; nullptr with the reason when it failed.
     Result exec(const std::string& sql, const std::vector<Param>& params, std::string* error);
+    // The same for a statement run again and again (a row's insert): it is
+    // parsed and planned once per session.
+    Result exec_prepared(const std::string& sql, const std::vector<Param>& params,
+                         std::string* error);
     bool run(const std::string& sql, std::string* error) { return exec(sql, {}, error) != nullptr; }
 
     // Sends a query whose rows then come one at a time from next_row(); the
@@ -73,6 +78,8 @@ private:
     const std::string url_;
     std::function<bool(Connection&, std::string*)> on_connect_;
     PGconn* conn_ = nullptr;
+    std::unordered_map<std::string, std::string> prepared_;  // SQL → name, of this session
+    long statements_ = 0;                                     // names given so far
     std::mutex cancel_mutex_;
     PGcancel* cancel_ = nullptr;  // under cancel_mutex_
 };
