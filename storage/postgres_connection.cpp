@@ -1,5 +1,7 @@
 #include "storage/postgres_connection.h"
 
+#include <poll.h>
+
 #include "services/failure.h"
 
 namespace qinglan::postgres {
@@ -89,8 +91,25 @@ void Connection::close() {
     prepared_.clear();
 }
 
+bool Connection::alive() {
+    if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
+        return false;
+    }
+    // A session the server ended while it was idle (a restart, an
+    // administrator) has said so on its socket: its last words, then the
+    // end. Found here, it is replaced before the next statement instead of
+    // failing it.
+    for (int reads = 0; reads < 4; ++reads) {
+        pollfd socket{PQsocket(conn_), POLLIN, 0};
+        if (::poll(&socket, 1, 0) <= 0 || PQconsumeInput(conn_) == 0) {
+            break;
+        }
+    }
+    return PQstatus(conn_) == CONNECTION_OK;
+}
+
 bool Connection::ensure(std::string* error) {
-    if (conn_ != nullptr && PQstatus(conn_) == CONNECTION_OK) {
+    if (alive()) {
         return true;
     }
     close();

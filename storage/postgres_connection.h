@@ -73,6 +73,7 @@ public:
     PGconn* raw() { return conn_; }
 
 private:
+    bool alive();
     void close();
 
     const std::string url_;

@@ -31,7 +31,14 @@ PostgresStore::PostgresStore(std::string url)
           return connection.run(kSessionSettings, error);
       }) {}
 
-PostgresStore::~PostgresStore() = default;
+PostgresStore::~PostgresStore() {
+    // The server drops a closed session's locks only once it has noticed
+    // the close; said outright, the claims are free when this returns.
+    std::lock_guard lock(write_mutex_);
+    if (!claimed_.empty() && PQstatus(writer_.raw()) == CONNECTION_OK) {
+        writer_.run("SELECT pg_advisory_unlock_all()", nullptr);
+    }
+}
 
 std::string PostgresStore::location() const {
     return masked_url(url_);
