@@ -99,7 +99,8 @@ int run_copy(const Options& options) {
     std::vector<std::string> keywords;
     for (const std::string& keyword : options.arguments) {
         if (std::find(source_names.begin(), source_names.end(), keyword) == source_names.end()) {
-            std::fprintf(stderr, "qinglan: '%s' is not a stored keyword in %s; nothing was copied\n",
+            std::fprintf(stderr,
+                         "qinglan: '%s' is not a stored keyword in %s; nothing was copied\n",
                          escape_controls(keyword).c_str(), from->location().c_str());
             return 1;
         }
@@ -116,7 +117,7 @@ int run_copy(const Options& options) {
         std::string line;
         bool copied = false;
         // Neither store may be collecting it while it is copied.
-        if (!from->claim(keyword, &error) ) {
+        if (!from->claim(keyword, &error)) {
             line = "not copied: at " + from->location() + " " + error;
         } else {
             if (!to->claim(keyword, &error)) {

@@ -62,8 +62,8 @@ std::string hex_array(const std::vector<std::string>& members) {
 bool PostgresStore::retake_claims(Connection& connection, std::string* error) {
     // A new session holds none of the claims the lost one held.
     for (const std::string& keyword : claimed_) {
-        Result taken =
-            connection.exec("SELECT pg_try_advisory_lock($1::bigint)", {{claim_key(keyword)}}, error);
+        Result taken = connection.exec("SELECT pg_try_advisory_lock($1::bigint)",
+                                       {{claim_key(keyword)}}, error);
         if (!taken) {
             return false;
         }
@@ -147,11 +147,12 @@ bool PostgresStore::save_members(std::string_view table, const std::vector<std::
     const std::string keyword(table);
     return writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1", {{keyword}},
                         error) &&
-           writer_.exec("INSERT INTO \"MSysCollectionMembers\" (keyword, position, account, stored) "
-                        "SELECT $1, m.position - 1, decode(m.account, 'hex'), m.stored "
-                        "FROM unnest($2::text[], $3::boolean[]) WITH ORDINALITY "
-                        "AS m(account, stored, position)",
-                        {{keyword}, {hex_array(members)}, {flags}}, error);
+           writer_.exec(
+               "INSERT INTO \"MSysCollectionMembers\" (keyword, position, account, stored) "
+               "SELECT $1, m.position - 1, decode(m.account, 'hex'), m.stored "
+               "FROM unnest($2::text[], $3::boolean[]) WITH ORDINALITY "
+               "AS m(account, stored, position)",
+               {{keyword}, {hex_array(members)}, {flags}}, error);
 }
 
 bool PostgresStore::save_member_list(std::string_view table,
@@ -163,19 +164,18 @@ bool PostgresStore::save_member_list(std::string_view table,
     Transaction transaction(writer_);
     // TRUNCATE, not DELETE: the table starts empty, so its rows keep coming
     // back in the order they are stored.
-    const bool saved =
-        transaction.begin(&reason) &&
-        (!replace_rows || (table_name(writer_, table, &quoted, &reason) &&
-                           writer_.run("TRUNCATE " + quoted, &reason))) &&
-        writer_.exec("INSERT INTO \"MSysCollections\" (keyword, listed) VALUES ($1, true) "
-                     "ON CONFLICT (keyword) DO UPDATE SET listed = true",
-                     {{std::string(table)}}, &reason) &&
-        save_members(table, members, {}, &reason) && transaction.commit(&reason);
+    const bool saved = transaction.begin(&reason) &&
+                       (!replace_rows || (table_name(writer_, table, &quoted, &reason) &&
+                                          writer_.run("TRUNCATE " + quoted, &reason))) &&
+                       writer_.exec(
+                           "INSERT INTO \"MSysCollections\" (keyword, listed) VALUES ($1, true) "
+                           "ON CONFLICT (keyword) DO UPDATE SET listed = true",
+                           {{std::string(table)}}, &reason) &&
+                       save_members(table, members, {}, &reason) && transaction.commit(&reason);
     return saved || fail(error, doing + reason);
 }
 
-bool PostgresStore::read_state(std::string_view table, CollectionState* state,
-                               std::string* error) {
+bool PostgresStore::read_state(std::string_view table, CollectionState* state, std::string* error) {
     std::lock_guard lock(read_mutex_);
     *state = CollectionState();
     const std::string doing = "cannot read the collection state of " + quote_name(table) + ": ";
@@ -232,8 +232,8 @@ bool PostgresStore::forget(const std::vector<std::string>& tables, std::string* 
         std::string quoted;
         if (mapped(table)) {
             Result number = writer_.exec(
-                "DELETE FROM \"MSysKeywordTables\" WHERE keyword = $1 RETURNING number",
-                {{table}}, &reason);
+                "DELETE FROM \"MSysKeywordTables\" WHERE keyword = $1 RETURNING number", {{table}},
+                &reason);
             done = number != nullptr;
             if (done && PQntuples(number.get()) > 0) {
                 quoted = quote_name(std::string(kMappedPrefix) + PQgetvalue(number.get(), 0, 0));
@@ -288,8 +288,8 @@ bool PostgresStore::import_table(std::string_view table, const std::vector<Conta
             ? writer_.exec("UPDATE \"MSysCollections\" SET listed = $2 WHERE keyword = $1",
                            {{keyword}, {state.listed ? "true" : "false"}}, &reason) &&
                   save_members(table, state.members, state.stored, &reason)
-            : static_cast<bool>(writer_.exec(
-                  "DELETE FROM \"MSysCollections\" WHERE keyword = $1", {{keyword}}, &reason));
+            : static_cast<bool>(writer_.exec("DELETE FROM \"MSysCollections\" WHERE keyword = $1",
+                                             {{keyword}}, &reason));
     if (!copied || !transaction.commit(&reason)) {
         forget_mapping(table);
         return fail(error, doing + reason);

@@ -129,7 +129,8 @@ bool Connection::ensure(std::string* error) {
     }
     // The server's notices ("relation ... already exists, skipping") are
     // no news to anyone: libpq would print them on stderr.
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     {
         std::lock_guard lock(cancel_mutex_);
         cancel_ = PQgetCancel(conn_);
@@ -176,12 +177,12 @@ Result Connection::exec(const std::string& sql, const std::vector<Param>& params
     }
     const Values values(params);
     // Without parameters a text may hold several statements.
-    return checked(Result(params.empty() ? PQexec(conn_, sql.c_str())
-                                         : PQexecParams(conn_, sql.c_str(),
-                                                        static_cast<int>(params.size()), nullptr,
-                                                        values.values.data(), values.lengths.data(),
-                                                        values.formats.data(), 0)),
-                   conn_, error);
+    return checked(
+        Result(params.empty() ? PQexec(conn_, sql.c_str())
+                              : PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()),
+                                             nullptr, values.values.data(), values.lengths.data(),
+                                             values.formats.data(), 0)),
+        conn_, error);
 }
 
 Result Connection::exec_prepared(const std::string& sql, const std::vector<Param>& params,
@@ -200,11 +201,11 @@ Result Connection::exec_prepared(const std::string& sql, const std::vector<Param
         found = prepared_.emplace(sql, name).first;
     }
     const Values values(params);
-    Result result = checked(
-        Result(PQexecPrepared(conn_, found->second.c_str(), static_cast<int>(params.size()),
-                              values.values.data(), values.lengths.data(), values.formats.data(),
-                              0)),
-        conn_, error);
+    Result result =
+        checked(Result(PQexecPrepared(conn_, found->second.c_str(), static_cast<int>(params.size()),
+                                      values.values.data(), values.lengths.data(),
+                                      values.formats.data(), 0)),
+                conn_, error);
     if (!result) {
         // A statement whose table went away is prepared anew next time.
         PQclear(PQexec(conn_, ("DEALLOCATE " + found->second).c_str()));

@@ -80,7 +80,7 @@ private:
     std::function<bool(Connection&, std::string*)> on_connect_;
     PGconn* conn_ = nullptr;
     std::unordered_map<std::string, std::string> prepared_;  // SQL → name, of this session
-    long statements_ = 0;                                     // names given so far
+    long statements_ = 0;                                    // names given so far
     std::mutex cancel_mutex_;
     PGcancel* cancel_ = nullptr;  // under cancel_mutex_
 };

@@ -1,7 +1,7 @@
 #include "storage/postgres_store.h"
 
-#include <cstdlib>
 #include <strings.h>
+#include <cstdlib>
 
 #include "services/failure.h"
 #include "storage/postgres_schema.h"
@@ -99,8 +99,8 @@ bool PostgresStore::mapped(std::string_view table) const {
            table.find('\0') != std::string_view::npos;
 }
 
-bool PostgresStore::table_name(Connection& connection, std::string_view table,
-                               std::string* quoted, std::string* error) {
+bool PostgresStore::table_name(Connection& connection, std::string_view table, std::string* quoted,
+                               std::string* error) {
     if (!mapped(table)) {
         *quoted = quote_name(table);
         return true;
@@ -113,9 +113,8 @@ bool PostgresStore::table_name(Connection& connection, std::string_view table,
             return true;
         }
     }
-    Result number = connection.exec(
-        "SELECT number FROM \"MSysKeywordTables\" WHERE keyword = $1", {{std::string(table)}},
-        error);
+    Result number = connection.exec("SELECT number FROM \"MSysKeywordTables\" WHERE keyword = $1",
+                                    {{std::string(table)}}, error);
     if (!number) {
         return false;
     }
@@ -155,9 +154,9 @@ bool PostgresStore::create_table(std::string_view table, bool* created, std::str
         if (PQntuples(found.get()) > 0) {
             return true;
         }
-        Result number = writer_.exec(
-            "INSERT INTO \"MSysKeywordTables\" (keyword) VALUES ($1) RETURNING number",
-            {{keyword}}, error);
+        Result number =
+            writer_.exec("INSERT INTO \"MSysKeywordTables\" (keyword) VALUES ($1) RETURNING number",
+                         {{keyword}}, error);
         if (!number) {
             return false;
         }
@@ -165,11 +164,12 @@ bool PostgresStore::create_table(std::string_view table, bool* created, std::str
     }
     // The table and its state in one step, as in the file.
     *created = writer_.run("CREATE TABLE " + quoted + " " + kCreateColumns, error) &&
-               writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1",
-                            {{keyword}}, error) &&
-               writer_.exec("INSERT INTO \"MSysCollections\" (keyword, listed) VALUES ($1, false) "
-                            "ON CONFLICT (keyword) DO UPDATE SET listed = false",
-                            {{keyword}}, error);
+               writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1", {{keyword}},
+                            error) &&
+               writer_.exec(
+                   "INSERT INTO \"MSysCollections\" (keyword, listed) VALUES ($1, false) "
+                   "ON CONFLICT (keyword) DO UPDATE SET listed = false",
+                   {{keyword}}, error);
     return *created;
 }
 
@@ -256,7 +256,8 @@ bool PostgresStore::read_rows(std::string_view table,
             const int c = source[static_cast<std::size_t>(f)];
             if (c >= 0 && !PQgetisnull(row.get(), 0, c)) {
                 record[static_cast<std::size_t>(f)].assign(
-                    PQgetvalue(row.get(), 0, c), static_cast<std::size_t>(PQgetlength(row.get(), 0, c)));
+                    PQgetvalue(row.get(), 0, c),
+                    static_cast<std::size_t>(PQgetlength(row.get(), 0, c)));
             }
         }
         wanted = sink(std::move(record));

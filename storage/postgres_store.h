@@ -79,8 +79,8 @@ private:
     // Whether the keyword is stored under a table name of its own.
     bool mapped(std::string_view table) const;
     // The keyword's table name, quoted; false when a mapped keyword has none.
-    bool table_name(postgres::Connection& connection, std::string_view table,
-                    std::string* quoted, std::string* error);
+    bool table_name(postgres::Connection& connection, std::string_view table, std::string* quoted,
+                    std::string* error);
     // Makes the keyword's table and its state, unless it exists, inside a
     // transaction of the writing session that holds the schema lock.
     bool create_table(std::string_view table, bool* created, std::string* error);

@@ -255,9 +255,8 @@ bool SqliteStore::import_table(std::string_view table, const std::vector<Contact
             return false;
         }
     }
-    sqlite3_stmt* listed = statement("UPDATE " + quote_name(kCollections) +
-                                         " SET listed = ?2 WHERE keyword = ?1",
-                                     &reason);
+    sqlite3_stmt* listed = statement(
+        "UPDATE " + quote_name(kCollections) + " SET listed = ?2 WHERE keyword = ?1", &reason);
     sqlite3_stmt* untracked =
         statement("DELETE FROM " + quote_name(kCollections) + " WHERE keyword = ?1", &reason);
     sqlite3_stmt* add =

@@ -216,8 +216,8 @@ bool SqliteStore::create_table(std::string_view table, bool* created, std::strin
     }
     Resetter resetter{state};
     bind_text(state, 1, table);
-    *created = sqlite3_step(state) == SQLITE_DONE ||
-               fail_sqlite(error, writer_, "cannot keep its state");
+    *created =
+        sqlite3_step(state) == SQLITE_DONE || fail_sqlite(error, writer_, "cannot keep its state");
     return *created;
 }
 

@@ -63,12 +63,13 @@ public:
     // Runs one statement as the superuser on the database "postgres".
     bool admin(const std::string& sql, const std::string& database = "postgres",
                std::string* first = nullptr) {
-        PGconn* conn = PQconnectdb(("host=127.0.0.1 port=" + std::to_string(port_) +
-                                    " user=qinglan dbname=" + database)
-                                       .c_str());
+        PGconn* conn = PQconnectdb(
+            ("host=127.0.0.1 port=" + std::to_string(port_) + " user=qinglan dbname=" + database)
+                .c_str());
         bool done = PQstatus(conn) == CONNECTION_OK;
         if (done) {
-            PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+            PQsetNoticeProcessor(
+                conn, [](void*, const char*) {}, nullptr);
             PGresult* result = PQexec(conn, sql.c_str());
             const ExecStatusType status = PQresultStatus(result);
             done = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
@@ -97,8 +98,8 @@ public:
         if (!as_server(pg_ctl() + " start -w -t 60 -l " + (folder_.path() / "log").string() +
                        " -o '-p " + std::to_string(port_) + " -k " +
                        (folder_.path() / "socket").string() + "'")) {
-            failure_ = "pg_ctl start failed; the server's log:\n" +
-                       file_contents(folder_.path() / "log");
+            failure_ =
+                "pg_ctl start failed; the server's log:\n" + file_contents(folder_.path() / "log");
             return false;
         }
         running_ = true;
@@ -126,8 +127,9 @@ private:
             line = "setpriv --reuid=" + std::to_string(uid_) + " --regid=" + std::to_string(gid_) +
                    " --clear-groups -- " + command;
         }
-        return std::system((line + " >>" + (folder_.path() / "commands.log").string() + " 2>&1")
-                               .c_str()) == 0;
+        return std::system(
+                   (line + " >>" + (folder_.path() / "commands.log").string() + " 2>&1").c_str()) ==
+               0;
     }
 
     static int free_port() {
@@ -160,8 +162,8 @@ private:
             gid_ = user->pw_gid;
         }
         fs::create_directories(folder_.path() / "socket");
-        fs::permissions(folder_.path(), fs::perms::owner_all | fs::perms::group_exec |
-                                            fs::perms::others_exec);
+        fs::permissions(folder_.path(),
+                        fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
         if (::geteuid() == 0) {
             for (const fs::path& path : {folder_.path(), folder_.path() / "socket"}) {
                 if (::chown(path.c_str(), uid_, gid_) != 0) {

@@ -31,14 +31,14 @@ private:
     std::vector<int> ended_;
 
     std::unique_ptr<MainWindow> started_window(const std::string& url) {
-        GuiSettings settings{folder_->str(),
-                             {market_->search_host(), market_->member_host(),
-                              market_->contact_domain()},
-                             "",
-                             folder_->str(),
-                             "qinglan",
-                             8,
-                             url};
+        GuiSettings settings{
+            folder_->str(),
+            {market_->search_host(), market_->member_host(), market_->contact_domain()},
+            "",
+            folder_->str(),
+            "qinglan",
+            8,
+            url};
         auto window = std::make_unique<MainWindow>(settings, dialogs_);
         window->set_end_program([this](int status) { ended_.push_back(status); });
         if (!window->run_start_up()) {

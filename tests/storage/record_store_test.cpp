@@ -41,7 +41,8 @@ TEST_P(StoreTest, RowsSurviveReopeningAndReadByName) {
 
     // A reader that stops early; the store reads on afterwards.
     int seen = 0;
-    ASSERT_TRUE(store->read_rows("手机", [&](ContactRecord&&) { return ++seen < 1; }, nullptr));
+    ASSERT_TRUE(store->read_rows(
+        "手机", [&](ContactRecord&&) { return ++seen < 1; }, nullptr));
     EXPECT_EQ(seen, 1);
     EXPECT_EQ(rows_of(*store, "手机").size(), 2U);
 }
@@ -83,7 +84,8 @@ TEST_P(StoreTest, FailuresSayWhatAndWhy) {
     std::string error;
     EXPECT_FALSE(store->insert_record("missing", record_of("a"), -1, &error));
     EXPECT_NE(error.find("missing"), std::string::npos) << error;
-    EXPECT_FALSE(store->read_rows("missing", [](ContactRecord&&) { return true; }, &error));
+    EXPECT_FALSE(store->read_rows(
+        "missing", [](ContactRecord&&) { return true; }, &error));
     EXPECT_NE(error.find("missing"), std::string::npos) << error;
     long long count = 0;
     EXPECT_FALSE(store->count_rows("missing", &count, &error));
@@ -170,13 +172,13 @@ TEST_P(StoreTest, ARowAndItsMemberAreStoredTogetherOrNotAtAll) {
     ASSERT_TRUE(store->save_member_list("t", {"m0", "m1"}, false, nullptr));
     // The table refuses rows from now on; the member must not count as stored.
     ASSERT_TRUE(execute(
-        *store,
-        postgres() ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
-                     "$$BEGIN RAISE EXCEPTION 'refused'; END$$;"
-                     "CREATE TRIGGER refuse BEFORE INSERT ON \"t\" FOR EACH ROW "
-                     "EXECUTE FUNCTION refuse()"
-                   : "CREATE TRIGGER refuse BEFORE INSERT ON \"t\" BEGIN SELECT RAISE(ABORT, "
-                     "'refused'); END"));
+        *store, postgres()
+                    ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                      "$$BEGIN RAISE EXCEPTION 'refused'; END$$;"
+                      "CREATE TRIGGER refuse BEFORE INSERT ON \"t\" FOR EACH ROW "
+                      "EXECUTE FUNCTION refuse()"
+                    : "CREATE TRIGGER refuse BEFORE INSERT ON \"t\" BEGIN SELECT RAISE(ABORT, "
+                      "'refused'); END"));
     std::string error;
     EXPECT_FALSE(store->insert_record("t", record_of("a"), 0, &error));
     EXPECT_NE(error.find("refused"), std::string::npos) << error;

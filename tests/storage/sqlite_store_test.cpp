@@ -7,9 +7,9 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <chrono>
 #include <thread>
 
 namespace qinglan {
@@ -95,7 +95,6 @@ TEST_F(SqliteStoreTest, UnusableFilesAreReported) {
     EXPECT_FALSE(SqliteStore::open(dir_.string(), &error));
     EXPECT_NE(error.find("lingshishuj.db"), std::string::npos) << error;
 }
-
 
 TEST_F(SqliteStoreTest, WritesWaitForALockThatClearsAndGiveUpWhenInterrupted) {
     auto store = open_store();
