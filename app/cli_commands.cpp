@@ -10,7 +10,7 @@
 #include "app/console_observer.h"
 #include "engine/collection_engine.h"
 #include "services/fetch.h"
-#include "storage/sqlite_store.h"
+#include "storage/store_factory.h"
 
 namespace qinglan {
 namespace {
@@ -25,9 +25,9 @@ extern "C" void on_interrupt(int) {
     }
 }
 
-std::unique_ptr<SqliteStore> open_store(const Options& options) {
+std::unique_ptr<RecordStore> open_store(const Options& options) {
     std::string error;
-    auto store = SqliteStore::open(options.data_dir, &error);
+    auto store = open_record_store(store_place(options), &error);
     if (!store) {
         std::fprintf(stderr, "qinglan: %s\n", error.c_str());
     }
@@ -35,7 +35,7 @@ std::unique_ptr<SqliteStore> open_store(const Options& options) {
 }
 
 // The store and its keyword tables; nullptr after saying why on stderr.
-std::unique_ptr<SqliteStore> open_with_names(const Options& options,
+std::unique_ptr<RecordStore> open_with_names(const Options& options,
                                              std::vector<std::string>* names) {
     auto store = open_store(options);
     std::string error;
@@ -54,7 +54,7 @@ bool print_line(const std::string& line) {
 
 // The line of a keyword that ran no task.
 std::string untasked_line(const std::string& keyword, const SubmitResult& result,
-                          SqliteStore& store) {
+                          RecordStore& store) {
     if (result.kind == SubmitResult::kReopened) {
         long long rows = 0;
         store.count_rows(keyword, &rows, nullptr);

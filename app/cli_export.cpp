@@ -11,13 +11,13 @@
 #include "export/stored_rows.h"
 #include "export/table_export.h"
 #include "export/temporary_files.h"
-#include "storage/sqlite_store.h"
+#include "storage/store_factory.h"
 
 namespace qinglan {
 namespace {
 
 // Reads the rows stored for each keyword; false with a message printed.
-bool read_keywords(SqliteStore& store, const std::vector<std::string>& keywords,
+bool read_keywords(RecordStore& store, const std::vector<std::string>& keywords,
                    std::vector<std::unique_ptr<StoredRows>>* rows) {
     std::string error;
     std::vector<std::string> names;
@@ -28,7 +28,7 @@ bool read_keywords(SqliteStore& store, const std::vector<std::string>& keywords,
     for (const std::string& keyword : keywords) {
         if (std::find(names.begin(), names.end(), keyword) == names.end()) {
             std::fprintf(stderr, "qinglan: '%s' has no stored table in %s; nothing was exported\n",
-                         escape_controls(keyword).c_str(), store.path().c_str());
+                         escape_controls(keyword).c_str(), store.location().c_str());
             return false;
         }
     }
@@ -104,7 +104,7 @@ int run_export(const Options& options) {
     }
 
     std::string error;
-    auto store = SqliteStore::open(options.data_dir, &error);
+    auto store = open_record_store(store_place(options), &error);
     if (!store) {
         std::fprintf(stderr, "qinglan: %s\n", error.c_str());
         return 1;

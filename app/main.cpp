@@ -2,6 +2,7 @@
 #include <string>
 
 #include "app/cli_commands.h"
+#include "app/cli_copy.h"
 #include "app/cli_export.h"
 #include "app/gui_app.h"
 #include "app/options.h"
@@ -47,6 +48,9 @@ int main(int argc, char** argv) {
     }
     if (options.command == "forget") {
         return qinglan::run_forget(options);
+    }
+    if (options.command == "copy") {
+        return qinglan::run_copy(options);
     }
     return qinglan::run_gui(argc, argv, options);
 }

@@ -26,7 +26,7 @@
 #include "app/task_list.h"
 #include "services/charset.h"
 #include "services/environment.h"
-#include "storage/sqlite_store.h"
+#include "storage/store_factory.h"
 #include "storage/unavailable_store.h"
 #include "update/update_check.h"
 
@@ -201,7 +201,8 @@ bool MainWindow::run_start_up() {
     // The database first: a store that cannot be opened is reported, and
     // stands as one that fails with that reason wherever it is needed.
     std::string error;
-    std::unique_ptr<SqliteStore> store = SqliteStore::open(settings_.data_dir, &error);
+    std::unique_ptr<RecordStore> store = open_record_store(
+        settings_.database_url.empty() ? settings_.data_dir : settings_.database_url, &error);
     if (store) {
         store_ = std::move(store);
     } else {

@@ -59,6 +59,8 @@ struct GuiSettings {
     std::string run_dir;      // where the update folder lives
     std::string program_name;
     int parallel = 8;  // members of a task in flight at once
+    // A PostgreSQL server's URL; empty: the file in data_dir.
+    std::string database_url = {};
 };
 
 class MainWindow final : public QMainWindow {

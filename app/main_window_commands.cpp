@@ -11,7 +11,7 @@
 #include "app/search_window.h"
 #include "export/cell_text.h"
 #include "export/table_export.h"
-#include "storage/sqlite_store.h"
+#include "storage/store_factory.h"
 
 namespace qinglan {
 namespace {
@@ -56,8 +56,17 @@ void MainWindow::open_search_window() {
     }
     std::string error;
     if (!engine_->read_table_names(&error)) {
-        // Nothing can be collected or shown without the database.
-        const std::string path = SqliteStore::database_path(settings_.data_dir);
+        // Nothing can be collected or shown without the database file; a
+        // server out of reach may be back at the next try.
+        if (!settings_.database_url.empty()) {
+            dialogs_.message(nullptr,
+                             QStringLiteral("无法连接数据库 ") +
+                                 from_utf8(store_location(settings_.database_url)) +
+                                 QStringLiteral("，请稍后再试。"),
+                             Dialogs::Icon::kWarning, QString(), from_utf8(error));
+            return;
+        }
+        const std::string path = store_location(settings_.data_dir);
         dialogs_.message(nullptr,
                          QStringLiteral("无法打开数据库文件 ") + from_utf8(path) +
                              QStringLiteral("，程序将退出。"),

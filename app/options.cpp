@@ -12,6 +12,7 @@
 
 #include "services/environment.h"
 #include "services/utf8.h"
+#include "storage/store_factory.h"
 
 namespace qinglan {
 
@@ -22,10 +23,16 @@ const char* const kUsage =
     ".csv\n"
     "       qinglan tables  [OPTIONS]                 list stored keywords and their state\n"
     "       qinglan forget  [OPTIONS] KEYWORD...      delete stored keywords\n"
+    "       qinglan copy --from DIR|URL --to DIR|URL [KEYWORD...]\n"
+    "                                                 copy stored keywords with their rows\n"
+    "                                                 and state (all of them by default)\n"
     "\n"
     "options:\n"
     "  --data-dir DIR              where date/lingshishuj.db lives (default: the program's "
     "folder)\n"
+    "  --database URL              store into a PostgreSQL server instead of the file:\n"
+    "                              postgresql://USER@HOST:PORT/DB (the password from the URL,\n"
+    "                              PGPASSWORD or ~/.pgpass)\n"
     "  --search-host HOST[:PORT]   marketplace search host (default s.1688.com)\n"
     "  --member-host HOST[:PORT]   marketplace member host (default member.1688.com)\n"
     "  --contact-domain DOMAIN[:PORT]  domain of the contact pages (default cn.alibaba.com)\n"
@@ -55,7 +62,7 @@ const char* const kUsage =
     "contact_domain and update_host; the network settings in section [network],\n"
     "keys stall_timeout, slow_timeout, page_timeout, max_page_size, retries,\n"
     "parallel, connections, per_host, delay, proxy, proxy_user, proxy_password\n"
-    "and cookies.\n"
+    "and cookies; the server in section [database], key url.\n"
     "Options win over the file. \"--\" ends the options.\n";
 
 namespace {
@@ -69,6 +76,9 @@ struct ValueOption {
 
 constexpr ValueOption kValueOptions[] = {
     {"--data-dir", "", ""},
+    {"--database", "database", "url"},
+    {"--from", "", ""},
+    {"--to", "", ""},
     {"--search-host", "hosts", "search_host"},
     {"--member-host", "hosts", "member_host"},
     {"--contact-domain", "hosts", "contact_domain"},
@@ -116,7 +126,8 @@ bool split_arguments(int argc, char** argv, Options* options,
     if (i < argc && argv[i][0] != '-') {
         options->command = argv[i++];
         if (options->command != "collect" && options->command != "export" &&
-            options->command != "tables" && options->command != "forget") {
+            options->command != "tables" && options->command != "forget" &&
+            options->command != "copy") {
             *error = "unknown command '" + options->command + "'";
             return false;
         }
@@ -309,6 +320,8 @@ bool parse_options(int argc, char** argv, Options* options, std::string* error) 
         const ValueOption* option = find_value_option(name);
         if (const auto given = values.find(name); given != values.end()) {
             *target = given->second;
+        } else if (option->section.empty()) {
+            return;
         } else if (auto from_file = read_ini_value(ini, option->section, option->key)) {
             *target = *from_file;
         }
@@ -317,6 +330,14 @@ bool parse_options(int argc, char** argv, Options* options, std::string* error) 
     resolve("--member-host", &options->hosts.member_host);
     resolve("--contact-domain", &options->hosts.contact_domain);
     resolve("--update-host", &options->update_host);
+    resolve("--database", &options->database_url);
+    resolve("--from", &options->copy_from);
+    resolve("--to", &options->copy_to);
+    if (!options->database_url.empty() && !is_database_url(options->database_url)) {
+        // Not repeated: it may hold a password.
+        *error = "the database URL must begin with postgresql:// or postgres://";
+        return false;
+    }
     for (const std::string* host : {&options->hosts.search_host, &options->hosts.member_host,
                                     &options->hosts.contact_domain}) {
         if (host->empty()) {

@@ -13,8 +13,11 @@
 namespace qinglan {
 
 struct Options {
-    std::string command;  // empty (the windows), "collect", "export", "tables" or "forget"
+    std::string command;  // empty (the windows), "collect", "export", "tables", "forget" or "copy"
     std::string data_dir;
+    std::string database_url;  // a PostgreSQL server's URL; empty: the file in the data dir
+    std::string copy_from;     // copy: a data dir or a URL
+    std::string copy_to;
     MarketHosts hosts;
     std::string update_host;  // empty: no notice and no update check
     FetchSettings fetch;
@@ -29,6 +32,11 @@ struct Options {
 };
 
 extern const char* const kUsage;
+
+// Where the store is: the server's URL when one is set, else the data dir.
+inline const std::string& store_place(const Options& options) {
+    return options.database_url.empty() ? options.data_dir : options.database_url;
+}
 
 // False with a message in `error` for bad usage, a bad setting in the ini
 // file, or a keyword that is not UTF-8.

@@ -23,6 +23,10 @@ class RecordStore {
 public:
     virtual ~RecordStore() = default;
 
+    // Where the records are, for messages: the file, or the server's URL
+    // with its password masked.
+    virtual std::string location() const = 0;
+
     // Creates the keyword's table unless a table of that name exists; a
     // table it creates gets a state with no member list yet, in the same
     // transaction, so that a collection cut short at once is still resumed.
@@ -67,6 +71,12 @@ public:
                            std::string* error) = 0;
 
     virtual bool count_rows(std::string_view table, long long* count, std::string* error) = 0;
+
+    // Makes the keyword's table holding `rows`, with `state` as its
+    // collection state, all in one transaction: a keyword copied from
+    // another store. False, with nothing changed, when the table exists.
+    virtual bool import_table(std::string_view table, const std::vector<ContactRecord>& rows,
+                              const CollectionState& state, std::string* error) = 0;
 };
 
 }  // namespace qinglan

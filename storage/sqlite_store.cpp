@@ -167,7 +167,7 @@ sqlite3_stmt* SqliteStore::statement(const std::string& sql, std::string* error)
     return prepared;
 }
 
-bool SqliteStore::ensure_table(std::string_view table, std::string* error) {
+bool SqliteStore::check_name(std::string_view table, std::string* error) {
     const std::string quoted = quote_name(table);
     // SQLite keeps names beginning with "sqlite_" for itself, in any case,
     // and the collection state has two tables of its own.
@@ -181,7 +181,11 @@ bool SqliteStore::ensure_table(std::string_view table, std::string* error) {
                                    ": the name is reserved for the collection state");
         }
     }
-    std::lock_guard lock(write_mutex_);
+    return true;
+}
+
+bool SqliteStore::create_table(std::string_view table, bool* created, std::string* error) {
+    *created = false;
     // Table names ignore the case of ASCII letters: a keyword that differs
     // from a stored one only in case would write into that keyword's table.
     sqlite3_stmt* lookup =
@@ -197,29 +201,37 @@ bool SqliteStore::ensure_table(std::string_view table, std::string* error) {
             if (existing != nullptr && table == existing) {
                 return true;
             }
-            return fail(error, "cannot create the table " + quoted + ": the table " +
-                                   quote_name(existing != nullptr ? existing : "") +
+            return fail(error, "the table " + quote_name(existing != nullptr ? existing : "") +
                                    " exists, and table names do not tell letter case apart");
         }
     }
     // The table and its state in one step: a table that exists has a state
     // from its first moment, or is one from before states were kept.
-    std::string reason;
-    WriteTransaction transaction(writer_);
     sqlite3_stmt* state = nullptr;
-    bool made = transaction.begin(&reason) &&
-                run(writer_, "CREATE TABLE " + quoted + " " + kCreateColumns, &reason) &&
-                (state = statement("INSERT OR REPLACE INTO " + quote_name(kCollections) +
-                                       " (keyword, listed) VALUES (?1, 0)",
-                                   &reason)) != nullptr;
-    if (made) {
-        Resetter resetter{state};
-        bind_text(state, 1, table);
-        made = sqlite3_step(state) == SQLITE_DONE ||
-               fail_sqlite(&reason, writer_, "cannot keep its state");
+    if (!run(writer_, "CREATE TABLE " + quote_name(table) + " " + kCreateColumns, error) ||
+        (state = statement("INSERT OR REPLACE INTO " + quote_name(kCollections) +
+                               " (keyword, listed) VALUES (?1, 0)",
+                           error)) == nullptr) {
+        return false;
     }
-    if (!made || !transaction.commit(&reason)) {
-        return fail(error, "cannot create the table " + quoted + ": " + reason);
+    Resetter resetter{state};
+    bind_text(state, 1, table);
+    *created =
+        sqlite3_step(state) == SQLITE_DONE || fail_sqlite(error, writer_, "cannot keep its state");
+    return *created;
+}
+
+bool SqliteStore::ensure_table(std::string_view table, std::string* error) {
+    if (!check_name(table, error)) {
+        return false;
+    }
+    std::lock_guard lock(write_mutex_);
+    std::string reason;
+    bool created = false;
+    WriteTransaction transaction(writer_);
+    if (!transaction.begin(&reason) || !create_table(table, &created, &reason) ||
+        (created && !transaction.commit(&reason))) {
+        return fail(error, "cannot create the table " + quote_name(table) + ": " + reason);
     }
     return true;
 }

@@ -54,6 +54,7 @@ public:
 
     const std::string& path() const { return path_; }
 
+    std::string location() const override { return path_; }
     bool ensure_table(std::string_view table, std::string* error) override;
     bool save_member_list(std::string_view table, const std::vector<std::string>& members,
                           bool replace_rows, std::string* error) override;
@@ -68,6 +69,8 @@ public:
     bool read_rows(std::string_view table, const std::function<bool(ContactRecord&&)>& sink,
                    std::string* error) override;
     bool count_rows(std::string_view table, long long* count, std::string* error) override;
+    bool import_table(std::string_view table, const std::vector<ContactRecord>& rows,
+                      const CollectionState& state, std::string* error) override;
 
     // Runs one statement on the writing connection; for tests and tools.
     bool execute(const std::string& sql, std::string* error);
@@ -78,6 +81,11 @@ private:
     bool connect(std::string* error);
     static int busy_wait(void* store, int count);
     bool create_schema(std::string* error);
+    // False with the reason for a name the database keeps for itself.
+    static bool check_name(std::string_view table, std::string* error);
+    // Under write_mutex_ in a write transaction: makes the table and its
+    // state unless a table of that name, in any letter case, exists.
+    bool create_table(std::string_view table, bool* created, std::string* error);
     // A statement of the writing connection, prepared once and kept; under write_mutex_.
     sqlite3_stmt* statement(const std::string& sql, std::string* error);
     sqlite3_stmt* insert_statement(std::string_view table, std::string* error);

@@ -16,6 +16,7 @@ namespace qinglan {
 class UnavailableStore final : public RecordStore {
 public:
     explicit UnavailableStore(std::string reason) : reason_(std::move(reason)) {}
+    std::string location() const override { return std::string(); }
     bool ensure_table(std::string_view, std::string* error) override { return fail(error); }
     bool save_member_list(std::string_view, const std::vector<std::string>&, bool,
                           std::string* error) override {
@@ -45,6 +46,10 @@ public:
         return fail(error);
     }
     bool count_rows(std::string_view, long long*, std::string* error) override {
+        return fail(error);
+    }
+    bool import_table(std::string_view, const std::vector<ContactRecord>&, const CollectionState&,
+                      std::string* error) override {
         return fail(error);
     }
 

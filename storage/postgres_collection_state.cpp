@@ -1,0 +1,300 @@
+// The PostgreSQL store's writes of rows together with the collection state,
+// the reads and deletions of that state, the claims, and copied keywords.
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "services/failure.h"
+#include "storage/postgres_schema.h"
+#include "storage/postgres_store.h"
+
+namespace qinglan {
+
+using namespace postgres;
+
+namespace {
+
+// FNV-1a: the same key for a keyword in every collector, on every machine.
+std::string claim_key(std::string_view keyword) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : keyword) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return std::to_string(static_cast<std::int64_t>(hash));
+}
+
+// The insert of one row, its values $1 to $12 in record order.
+std::string insert_sql(const std::string& quoted) {
+    std::string sql = "INSERT INTO " + quoted + " (";
+    for (int i = 0; i < kRecordFields; ++i) {
+        sql += (i == 0 ? "\"" : ",\"") + std::string(kRecordColumnNames[i]) + "\"";
+    }
+    return sql + ") VALUES ($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12)";
+}
+
+std::vector<Param> record_params(const ContactRecord& record) {
+    std::vector<Param> params;
+    for (const std::string& value : record) {
+        params.push_back({value});
+    }
+    return params;
+}
+
+// An array literal of the accounts in hex: accounts are page bytes (GBK),
+// and hex digits need no escaping inside the literal.
+std::string hex_array(const std::vector<std::string>& members) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string array = "{";
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        array += i == 0 ? "\"" : ",\"";
+        for (const char c : members[i]) {
+            array += kDigits[static_cast<unsigned char>(c) >> 4];
+            array += kDigits[static_cast<unsigned char>(c) & 15];
+        }
+        array += '"';
+    }
+    return array + "}";
+}
+
+}  // namespace
+
+bool PostgresStore::retake_claims(Connection& connection, std::string* error) {
+    // A new session holds none of the claims the lost one held.
+    for (const std::string& keyword : claimed_) {
+        Result taken = connection.exec("SELECT pg_try_advisory_lock($1::bigint)",
+                                       {{claim_key(keyword)}}, error);
+        if (!taken) {
+            return false;
+        }
+        if (std::string_view(PQgetvalue(taken.get(), 0, 0)) != "t") {
+            lost_claims_.insert(keyword);
+        }
+    }
+    return true;
+}
+
+bool PostgresStore::claim(std::string_view table, std::string* error) {
+    std::lock_guard lock(write_mutex_);
+    if (claimed_.count(table) != 0) {
+        return fail(error, "it is being collected by another task of this collector");
+    }
+    std::string reason;
+    Result taken =
+        writer_.exec("SELECT pg_try_advisory_lock($1::bigint)", {{claim_key(table)}}, &reason);
+    if (!taken) {
+        return fail(error, "cannot claim it on " + location() + ": " + reason);
+    }
+    if (std::string_view(PQgetvalue(taken.get(), 0, 0)) != "t") {
+        return fail(error, "it is being collected by another collector");
+    }
+    claimed_.emplace(table);
+    lost_claims_.erase(std::string(table));
+    return true;
+}
+
+void PostgresStore::release(std::string_view table) {
+    std::lock_guard lock(write_mutex_);
+    const auto found = claimed_.find(table);
+    if (found == claimed_.end()) {
+        return;
+    }
+    claimed_.erase(found);
+    const bool lost = lost_claims_.erase(std::string(table)) > 0;
+    // A lost session took the claim with it; a new one does not hold it.
+    if (!lost && PQstatus(writer_.raw()) == CONNECTION_OK) {
+        writer_.exec("SELECT pg_advisory_unlock($1::bigint)", {{claim_key(table)}}, nullptr);
+    }
+}
+
+bool PostgresStore::insert_record(std::string_view table, const ContactRecord& record, int member,
+                                  std::string* error) {
+    std::lock_guard lock(write_mutex_);
+    const std::string doing = "cannot store a row into " + quote_name(table) + ": ";
+    std::string quoted, reason;
+    if (!writer_.ensure(&reason) || !table_name(writer_, table, &quoted, &reason)) {
+        return fail(error, doing + reason);
+    }
+    if (lost_claims_.count(table) != 0) {
+        return fail(error, doing +
+                               "the connection to the server was lost, and another collector "
+                               "has taken the keyword since");
+    }
+    std::vector<Param> params = record_params(record);
+    std::string sql = insert_sql(quoted);
+    if (member >= 0) {
+        // One statement, so the row and its member's mark are one transaction.
+        sql = "WITH stored_row AS (" + sql +
+              ") UPDATE \"MSysCollectionMembers\" SET stored = true "
+              "WHERE keyword = $13 AND position = $14";
+        params.push_back({std::string(table)});
+        params.push_back({std::to_string(member)});
+    }
+    if (!writer_.exec_prepared(sql, params, &reason)) {
+        forget_mapping(table);
+        return fail(error, doing + reason);
+    }
+    return true;
+}
+
+bool PostgresStore::save_members(std::string_view table, const std::vector<std::string>& members,
+                                 const std::vector<bool>& stored, std::string* error) {
+    std::string flags = "{";
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        flags += (i == 0 ? "" : ",") + std::string(i < stored.size() && stored[i] ? "t" : "f");
+    }
+    flags += "}";
+    const std::string keyword(table);
+    return writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1", {{keyword}},
+                        error) &&
+           writer_.exec(
+               "INSERT INTO \"MSysCollectionMembers\" (keyword, position, account, stored) "
+               "SELECT $1, m.position - 1, decode(m.account, 'hex'), m.stored "
+               "FROM unnest($2::text[], $3::boolean[]) WITH ORDINALITY "
+               "AS m(account, stored, position)",
+               {{keyword}, {hex_array(members)}, {flags}}, error);
+}
+
+bool PostgresStore::save_member_list(std::string_view table,
+                                     const std::vector<std::string>& members, bool replace_rows,
+                                     std::string* error) {
+    std::lock_guard lock(write_mutex_);
+    const std::string doing = "cannot save the member list of " + quote_name(table) + ": ";
+    std::string quoted, reason;
+    Transaction transaction(writer_);
+    // TRUNCATE, not DELETE: the table starts empty, so its rows keep coming
+    // back in the order they are stored.
+    const bool saved = transaction.begin(&reason) &&
+                       (!replace_rows || (table_name(writer_, table, &quoted, &reason) &&
+                                          writer_.run("TRUNCATE " + quoted, &reason))) &&
+                       writer_.exec(
+                           "INSERT INTO \"MSysCollections\" (keyword, listed) VALUES ($1, true) "
+                           "ON CONFLICT (keyword) DO UPDATE SET listed = true",
+                           {{std::string(table)}}, &reason) &&
+                       save_members(table, members, {}, &reason) && transaction.commit(&reason);
+    return saved || fail(error, doing + reason);
+}
+
+bool PostgresStore::read_state(std::string_view table, CollectionState* state, std::string* error) {
+    std::lock_guard lock(read_mutex_);
+    *state = CollectionState();
+    const std::string doing = "cannot read the collection state of " + quote_name(table) + ": ";
+    const std::string keyword(table);
+    std::string reason;
+    // One snapshot, so the flag and the list agree with each other.
+    Transaction transaction(reader_);
+    if (!transaction.begin(&reason, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) {
+        return fail(error, doing + reason);
+    }
+    Result listed = reader_.exec("SELECT listed FROM \"MSysCollections\" WHERE keyword = $1",
+                                 {{keyword}}, &reason);
+    if (!listed) {
+        return fail(error, doing + reason);
+    }
+    if (PQntuples(listed.get()) == 0) {
+        return true;  // untracked
+    }
+    state->tracked = true;
+    state->listed = std::string_view(PQgetvalue(listed.get(), 0, 0)) == "t";
+    if (!state->listed) {
+        return true;
+    }
+    Result members = reader_.exec(
+        "SELECT account, stored FROM \"MSysCollectionMembers\" WHERE keyword = $1 "
+        "ORDER BY position",
+        {{keyword}}, &reason);
+    if (!members) {
+        return fail(error, doing + reason);
+    }
+    for (int row = 0; row < PQntuples(members.get()); ++row) {
+        std::size_t length = 0;
+        unsigned char* account = PQunescapeBytea(
+            reinterpret_cast<const unsigned char*>(PQgetvalue(members.get(), row, 0)), &length);
+        if (account == nullptr) {
+            return fail(error, doing + "out of memory");
+        }
+        state->members.emplace_back(reinterpret_cast<const char*>(account), length);
+        PQfreemem(account);
+        state->stored.push_back(std::string_view(PQgetvalue(members.get(), row, 1)) == "t");
+    }
+    return true;
+}
+
+bool PostgresStore::forget(const std::vector<std::string>& tables, std::string* error) {
+    std::lock_guard lock(write_mutex_);
+    std::string reason;
+    Transaction transaction(writer_);
+    bool done = transaction.begin(&reason) && writer_.run(kLockSchema, &reason);
+    for (const std::string& table : tables) {
+        if (!done) {
+            break;
+        }
+        std::string quoted;
+        if (mapped(table)) {
+            Result number = writer_.exec(
+                "DELETE FROM \"MSysKeywordTables\" WHERE keyword = $1 RETURNING number", {{table}},
+                &reason);
+            done = number != nullptr;
+            if (done && PQntuples(number.get()) > 0) {
+                quoted = quote_name(std::string(kMappedPrefix) + PQgetvalue(number.get(), 0, 0));
+            }
+        } else {
+            quoted = quote_name(table);
+        }
+        done = done && (quoted.empty() || writer_.run("DROP TABLE IF EXISTS " + quoted, &reason)) &&
+               writer_.exec("DELETE FROM \"MSysCollections\" WHERE keyword = $1", {{table}},
+                            &reason) &&
+               writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1", {{table}},
+                            &reason);
+    }
+    done = done && transaction.commit(&reason);
+    for (const std::string& table : tables) {
+        forget_mapping(table);
+    }
+    return done || fail(error, "cannot delete the keywords: " + reason);
+}
+
+bool PostgresStore::import_table(std::string_view table, const std::vector<ContactRecord>& rows,
+                                 const CollectionState& state, std::string* error) {
+    if (refuse_reserved(table, error)) {
+        return false;
+    }
+    std::lock_guard lock(write_mutex_);
+    const std::string doing = "cannot copy into " + quote_name(table) + ": ";
+    const std::string keyword(table);
+    std::string quoted, reason;
+    Transaction transaction(writer_);
+    bool created = false;
+    if (!transaction.begin(&reason) || !writer_.run(kLockSchema, &reason) ||
+        !create_table(table, &created, &reason)) {
+        return fail(error, doing + reason);
+    }
+    if (!created) {
+        return fail(error, doing + "the table exists");
+    }
+    if (!table_name(writer_, table, &quoted, &reason)) {
+        forget_mapping(table);
+        return fail(error, doing + reason);
+    }
+    const std::string insert = insert_sql(quoted);
+    for (const ContactRecord& record : rows) {
+        if (!writer_.exec(insert, record_params(record), &reason)) {
+            forget_mapping(table);
+            return fail(error, doing + reason);
+        }
+    }
+    const bool copied =
+        state.tracked
+            ? writer_.exec("UPDATE \"MSysCollections\" SET listed = $2 WHERE keyword = $1",
+                           {{keyword}, {state.listed ? "true" : "false"}}, &reason) &&
+                  save_members(table, state.members, state.stored, &reason)
+            : static_cast<bool>(writer_.exec("DELETE FROM \"MSysCollections\" WHERE keyword = $1",
+                                             {{keyword}}, &reason));
+    if (!copied || !transaction.commit(&reason)) {
+        forget_mapping(table);
+        return fail(error, doing + reason);
+    }
+    return true;
+}
+
+}  // namespace qinglan

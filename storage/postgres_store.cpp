@@ -1,0 +1,285 @@
+#include "storage/postgres_store.h"
+
+#include <strings.h>
+#include <cstdlib>
+
+#include "services/failure.h"
+#include "storage/postgres_schema.h"
+
+namespace qinglan {
+
+using namespace postgres;
+
+std::unique_ptr<PostgresStore> PostgresStore::open(const std::string& url, std::string* error) {
+    std::unique_ptr<PostgresStore> store(new PostgresStore(url));
+    std::string reason;
+    if (!store->create_schema(&reason)) {
+        fail(error, reason);
+        return nullptr;
+    }
+    return store;
+}
+
+PostgresStore::PostgresStore(std::string url)
+    : url_(std::move(url)),
+      writer_(url_,
+              [this](Connection& connection, std::string* error) {
+                  return connection.run(kSessionSettings, error) &&
+                         retake_claims(connection, error);
+              }),
+      reader_(url_, [](Connection& connection, std::string* error) {
+          return connection.run(kSessionSettings, error);
+      }) {}
+
+PostgresStore::~PostgresStore() {
+    // The server drops a closed session's locks only once it has noticed
+    // the close; said outright, the claims are free when this returns.
+    std::lock_guard lock(write_mutex_);
+    if (!claimed_.empty() && PQstatus(writer_.raw()) == CONNECTION_OK) {
+        writer_.run("SELECT pg_advisory_unlock_all()", nullptr);
+    }
+}
+
+std::string PostgresStore::location() const {
+    return masked_url(url_);
+}
+
+void PostgresStore::interrupt() {
+    writer_.cancel();
+    reader_.cancel();
+}
+
+bool PostgresStore::execute(const std::string& sql, std::string* error) {
+    std::lock_guard lock(write_mutex_);
+    return writer_.run(sql, error);
+}
+
+// Several collectors may open a new database at the same moment: the tables
+// are made under one lock, each only if missing. A database without any
+// table is a new one and gets "123".
+bool PostgresStore::create_schema(std::string* error) {
+    std::lock_guard lock(write_mutex_);
+    const std::string doing = "cannot prepare the tables in " + location() + ": ";
+    std::string reason;
+    if (!writer_.ensure(error)) {
+        return false;
+    }
+    if (Result limit = writer_.exec("SHOW max_identifier_length", {}, &reason)) {
+        name_limit_ = static_cast<std::size_t>(std::atol(PQgetvalue(limit.get(), 0, 0)));
+    } else {
+        return fail(error, doing + reason);
+    }
+    Result found = writer_.exec(kCountStateTables, {}, &reason);
+    if (!found) {
+        return fail(error, doing + reason);
+    }
+    if (std::atoi(PQgetvalue(found.get(), 0, 0)) == kStateTables) {
+        return true;
+    }
+    Transaction transaction(writer_);
+    if (!transaction.begin(&reason) || !writer_.run(kLockSchema, &reason)) {
+        return fail(error, doing + reason);
+    }
+    Result tables = writer_.exec(kCountTables, {}, &reason);
+    if (!tables) {
+        return fail(error, doing + reason);
+    }
+    const bool new_database = std::atoi(PQgetvalue(tables.get(), 0, 0)) == 0;
+    if ((new_database &&
+         !writer_.run("CREATE TABLE IF NOT EXISTS \"123\" " + std::string(kCreateColumns),
+                      &reason)) ||
+        !writer_.run(kCreateStateTables, &reason) || !transaction.commit(&reason)) {
+        return fail(error, doing + reason);
+    }
+    return true;
+}
+
+bool PostgresStore::mapped(std::string_view table) const {
+    return table.empty() || table.size() > name_limit_ || table.compare(0, 4, "MSys") == 0 ||
+           table.find('\0') != std::string_view::npos;
+}
+
+bool PostgresStore::table_name(Connection& connection, std::string_view table, std::string* quoted,
+                               std::string* error) {
+    if (!mapped(table)) {
+        *quoted = quote_name(table);
+        return true;
+    }
+    {
+        std::lock_guard lock(names_mutex_);
+        const auto found = mapped_names_.find(std::string(table));
+        if (found != mapped_names_.end()) {
+            *quoted = found->second;
+            return true;
+        }
+    }
+    Result number = connection.exec("SELECT number FROM \"MSysKeywordTables\" WHERE keyword = $1",
+                                    {{std::string(table)}}, error);
+    if (!number) {
+        return false;
+    }
+    if (PQntuples(number.get()) == 0) {
+        return fail(error, "no table is stored for it");
+    }
+    *quoted = quote_name(std::string(kMappedPrefix) + PQgetvalue(number.get(), 0, 0));
+    std::lock_guard lock(names_mutex_);
+    mapped_names_[std::string(table)] = *quoted;
+    return true;
+}
+
+void PostgresStore::forget_mapping(std::string_view table) {
+    std::lock_guard lock(names_mutex_);
+    mapped_names_.erase(std::string(table));
+}
+
+bool PostgresStore::create_table(std::string_view table, bool* created, std::string* error) {
+    const std::string keyword(table);
+    *created = false;
+    std::string quoted;
+    if (!mapped(table)) {
+        Result found = writer_.exec(kFindTable, {{keyword}}, error);
+        if (!found) {
+            return false;
+        }
+        if (PQntuples(found.get()) > 0) {
+            return true;
+        }
+        quoted = quote_name(table);
+    } else {
+        Result found = writer_.exec("SELECT number FROM \"MSysKeywordTables\" WHERE keyword = $1",
+                                    {{keyword}}, error);
+        if (!found) {
+            return false;
+        }
+        if (PQntuples(found.get()) > 0) {
+            return true;
+        }
+        Result number =
+            writer_.exec("INSERT INTO \"MSysKeywordTables\" (keyword) VALUES ($1) RETURNING number",
+                         {{keyword}}, error);
+        if (!number) {
+            return false;
+        }
+        quoted = quote_name(std::string(kMappedPrefix) + PQgetvalue(number.get(), 0, 0));
+    }
+    // The table and its state in one step, as in the file.
+    *created = writer_.run("CREATE TABLE " + quoted + " " + kCreateColumns, error) &&
+               writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1", {{keyword}},
+                            error) &&
+               writer_.exec(
+                   "INSERT INTO \"MSysCollections\" (keyword, listed) VALUES ($1, false) "
+                   "ON CONFLICT (keyword) DO UPDATE SET listed = false",
+                   {{keyword}}, error);
+    return *created;
+}
+
+bool PostgresStore::refuse_reserved(std::string_view table, std::string* error) {
+    for (const char* own : kStateTableNames) {
+        if (table.size() == std::string_view(own).size() &&
+            strncasecmp(table.data(), own, table.size()) == 0) {
+            return !fail(error, "cannot create the table " + quote_name(table) +
+                                    ": the name is reserved for the collection state");
+        }
+    }
+    return false;
+}
+
+bool PostgresStore::ensure_table(std::string_view table, std::string* error) {
+    if (refuse_reserved(table, error)) {
+        return false;
+    }
+    std::lock_guard lock(write_mutex_);
+    std::string reason;
+    Transaction transaction(writer_);
+    bool created = false;
+    if (!transaction.begin(&reason) || !writer_.run(kLockSchema, &reason) ||
+        !create_table(table, &created, &reason) || !transaction.commit(&reason)) {
+        return fail(error, "cannot create the table " + quote_name(table) + ": " + reason);
+    }
+    return true;
+}
+
+bool PostgresStore::read_table_names(std::vector<std::string>* names, std::string* error) {
+    std::lock_guard lock(read_mutex_);
+    std::string reason;
+    Result tables = reader_.exec(kListTables, {}, &reason);
+    if (!tables) {
+        return fail(error, "cannot list the tables of " + location() + ": " + reason);
+    }
+    names->clear();
+    for (int row = 0; row < PQntuples(tables.get()); ++row) {
+        // A mapped keyword by its own name; the collector's own tables not at all.
+        std::string name = PQgetvalue(tables.get(), row, PQgetisnull(tables.get(), row, 1) ? 0 : 1);
+        if (name.compare(0, 4, "MSys") != 0) {
+            names->push_back(std::move(name));
+        }
+    }
+    return true;
+}
+
+bool PostgresStore::read_rows(std::string_view table,
+                              const std::function<bool(ContactRecord&&)>& sink,
+                              std::string* error) {
+    std::lock_guard lock(read_mutex_);
+    const std::string doing = "cannot read " + quote_name(table) + ": ";
+    std::string quoted, reason;
+    // Rows come in the order they were stored: only ever appended, or all
+    // emptied at once by TRUNCATE, so the heap order is the storing order.
+    if (!table_name(reader_, table, &quoted, &reason) ||
+        !reader_.send_single_rows("SELECT * FROM " + quoted + " ORDER BY ctid", {}, &reason)) {
+        return fail(error, doing + reason);
+    }
+    std::array<int, kRecordFields> source{};
+    bool columns_known = false;
+    bool wanted = true;
+    Result row;
+    Connection::Fetch fetched;
+    while ((fetched = reader_.next_row(&row, &reason)) == Connection::Fetch::kRow) {
+        if (!wanted) {
+            continue;  // read away, so the session is free for the next statement
+        }
+        // Values are read by column name, whatever order the table has them in.
+        if (!columns_known) {
+            source.fill(-1);
+            for (int c = 0; c < PQnfields(row.get()); ++c) {
+                const std::string_view name = PQfname(row.get(), c);
+                for (int f = 0; f < kRecordFields; ++f) {
+                    if (kRecordColumnNames[static_cast<std::size_t>(f)] == name) {
+                        source[static_cast<std::size_t>(f)] = c;
+                    }
+                }
+            }
+            columns_known = true;
+        }
+        ContactRecord record;
+        for (int f = 0; f < kRecordFields; ++f) {
+            const int c = source[static_cast<std::size_t>(f)];
+            if (c >= 0 && !PQgetisnull(row.get(), 0, c)) {
+                record[static_cast<std::size_t>(f)].assign(
+                    PQgetvalue(row.get(), 0, c),
+                    static_cast<std::size_t>(PQgetlength(row.get(), 0, c)));
+            }
+        }
+        wanted = sink(std::move(record));
+    }
+    if (fetched == Connection::Fetch::kFailed) {
+        forget_mapping(table);
+        return fail(error, doing + reason);
+    }
+    return true;
+}
+
+bool PostgresStore::count_rows(std::string_view table, long long* count, std::string* error) {
+    std::lock_guard lock(read_mutex_);
+    std::string quoted, reason;
+    Result counted;
+    if (!table_name(reader_, table, &quoted, &reason) ||
+        !(counted = reader_.exec("SELECT count(*) FROM " + quoted, {}, &reason))) {
+        forget_mapping(table);
+        return fail(error, "cannot count the rows of " + quote_name(table) + ": " + reason);
+    }
+    *count = std::atoll(PQgetvalue(counted.get(), 0, 0));
+    return true;
+}
+
+}  // namespace qinglan

@@ -1,0 +1,110 @@
+#pragma once
+
+// The team's database: the same tables as the local file, on a PostgreSQL
+// server reached by a URL (postgresql://USER@HOST:PORT/DB). A database
+// without the collector's tables gets them on the first open: the empty
+// table "123" when it holds no table at all, and the state tables. Every
+// keyword table has the thirteen text columns 编号, 地址, 公司名称, 用户账号,
+// 电话, 传真, 称呼, 移动电话, 职位, 联系人, 邮编, 部门, 网站, in this order.
+//
+// A keyword's table is named by the keyword exactly (a quoted name, so
+// letter case counts) when PostgreSQL can take it as it stands. A keyword it
+// cannot take (empty, or longer than the server's identifier limit of 63
+// bytes, which it would cut short and so mix with another keyword) and a
+// keyword beginning with "MSys" (the collector's own names) is stored in a
+// table "MSysKeywordN" instead; the table "MSysKeywordTables" says which
+// keyword each N is, and the table list shows the keyword. N is never used
+// twice, so a keyword never reaches another keyword's table.
+//
+// The collection state lives in "MSysCollections" and
+// "MSysCollectionMembers", as in the file; a row and its member's mark are
+// one statement, so one transaction. A claim on a keyword is a session
+// advisory lock held by the writing session, the one that writes the rows:
+// when that session is lost the server drops the claims with it, and the
+// writes fail with it. The next statement connects again and takes the
+// claims again; a keyword another collector took in between refuses further
+// rows.
+//
+// The password comes from the URL, PGPASSWORD or ~/.pgpass, as libpq finds
+// it; messages name the database with the password masked.
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "storage/postgres_connection.h"
+#include "storage/record_store.h"
+
+namespace qinglan {
+
+class PostgresStore final : public RecordStore {
+public:
+    // Connects and makes the tables that are missing; nullptr with the
+    // reason when the server cannot be reached or used.
+    static std::unique_ptr<PostgresStore> open(const std::string& url, std::string* error);
+
+    ~PostgresStore() override;
+    PostgresStore(const PostgresStore&) = delete;
+    PostgresStore& operator=(const PostgresStore&) = delete;
+
+    std::string location() const override;
+    bool ensure_table(std::string_view table, std::string* error) override;
+    bool save_member_list(std::string_view table, const std::vector<std::string>& members,
+                          bool replace_rows, std::string* error) override;
+    bool insert_record(std::string_view table, const ContactRecord& record, int member,
+                       std::string* error) override;
+    bool read_state(std::string_view table, CollectionState* state, std::string* error) override;
+    bool forget(const std::vector<std::string>& tables, std::string* error) override;
+    bool claim(std::string_view table, std::string* error) override;
+    void release(std::string_view table) override;
+    void interrupt() override;
+    bool read_table_names(std::vector<std::string>* names, std::string* error) override;
+    bool read_rows(std::string_view table, const std::function<bool(ContactRecord&&)>& sink,
+                   std::string* error) override;
+    bool count_rows(std::string_view table, long long* count, std::string* error) override;
+    bool import_table(std::string_view table, const std::vector<ContactRecord>& rows,
+                      const CollectionState& state, std::string* error) override;
+
+    // Runs one statement on the writing session; for tests and tools.
+    bool execute(const std::string& sql, std::string* error);
+
+private:
+    explicit PostgresStore(std::string url);
+
+    bool create_schema(std::string* error);
+    bool retake_claims(postgres::Connection& connection, std::string* error);
+    // Whether the keyword is stored under a table name of its own.
+    bool mapped(std::string_view table) const;
+    // The keyword's table name, quoted; false when a mapped keyword has none.
+    bool table_name(postgres::Connection& connection, std::string_view table, std::string* quoted,
+                    std::string* error);
+    // Makes the keyword's table and its state, unless it exists, inside a
+    // transaction of the writing session that holds the schema lock.
+    bool create_table(std::string_view table, bool* created, std::string* error);
+    // True, with the reason, for the names of the collection state.
+    static bool refuse_reserved(std::string_view table, std::string* error);
+    bool save_members(std::string_view table, const std::vector<std::string>& members,
+                      const std::vector<bool>& stored, std::string* error);
+    void forget_mapping(std::string_view table);
+
+    const std::string url_;
+    std::size_t name_limit_ = 63;  // the server's longest name, in bytes
+
+    std::mutex write_mutex_;
+    postgres::Connection writer_;
+    // Claims held by this collector, and those lost with a session and
+    // taken by another collector since; under write_mutex_.
+    std::set<std::string, std::less<>> claimed_;
+    std::set<std::string, std::less<>> lost_claims_;
+
+    std::mutex read_mutex_;
+    postgres::Connection reader_;
+
+    std::mutex names_mutex_;
+    std::unordered_map<std::string, std::string> mapped_names_;  // keyword → table, quoted
+};
+
+}  // namespace qinglan

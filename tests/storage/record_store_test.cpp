@@ -1,0 +1,315 @@
+// What every store does alike, run on the SQLite file and on the server:
+// rows, the table list, the collection state beside the tables, claims,
+// copied keywords, and several collectors at once.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "tests/storage/store_fixture.h"
+
+namespace qinglan {
+namespace {
+
+TEST_P(StoreTest, RowsSurviveReopeningAndReadByName) {
+    {
+        auto store = open_store();
+        ASSERT_TRUE(store);
+        ASSERT_TRUE(store->ensure_table("手机", nullptr));
+        ASSERT_TRUE(store->insert_record("手机", record_of("a"), -1, nullptr));
+        ContactRecord odd = record_of("b");
+        odd[kCompanyName] = "O'Brien \"Co\"; DROP TABLE x; --";
+        odd[kAddress] = "line1\nline2\ttab\\";
+        odd[kWebsite] = "";
+        ASSERT_TRUE(store->insert_record("手机", odd, -1, nullptr));
+        // The first table is only made with a new database.
+        ASSERT_TRUE(execute(*store, "DROP TABLE \"123\""));
+    }
+    auto store = open_store();
+    const auto stored = rows_of(*store, "手机");
+    ASSERT_EQ(stored.size(), 2U);
+    EXPECT_EQ(stored[0], record_of("a"));
+    EXPECT_EQ(stored[1][kCompanyName], "O'Brien \"Co\"; DROP TABLE x; --");
+    EXPECT_EQ(stored[1][kAddress], "line1\nline2\ttab\\");
+    long long count = 0;
+    ASSERT_TRUE(store->count_rows("手机", &count, nullptr));
+    EXPECT_EQ(count, 2);
+    std::vector<std::string> names;
+    ASSERT_TRUE(store->read_table_names(&names, nullptr));
+    EXPECT_EQ(names, std::vector<std::string>{"手机"});
+
+    // A reader that stops early; the store reads on afterwards.
+    int seen = 0;
+    ASSERT_TRUE(store->read_rows(
+        "手机", [&](ContactRecord&&) { return ++seen < 1; }, nullptr));
+    EXPECT_EQ(seen, 1);
+    EXPECT_EQ(rows_of(*store, "手机").size(), 2U);
+}
+
+TEST_P(StoreTest, TableNamesKeepCreationOrderWithoutSystemTables) {
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    for (const char* name : {"b", "a", "MSysObjects", "MSy", "x\"y", "  ", ""}) {
+        ASSERT_TRUE(store->ensure_table(name, nullptr)) << name;
+    }
+    std::vector<std::string> names;
+    ASSERT_TRUE(store->read_table_names(&names, nullptr));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", "b", "a", "MSy", "x\"y", "  ", ""}));
+    // An existing table is left as it is.
+    ASSERT_TRUE(store->insert_record("b", record_of("r"), -1, nullptr));
+    ASSERT_TRUE(store->ensure_table("b", nullptr));
+    EXPECT_EQ(rows_of(*store, "b").size(), 1U);
+    // Every one is a table of its own, the odd names too.
+    for (const char* name : {"MSysObjects", "x\"y", "  ", ""}) {
+        ASSERT_TRUE(store->insert_record(name, record_of(name), -1, nullptr)) << name;
+        EXPECT_EQ(rows_of(*store, name), std::vector<ContactRecord>{record_of(name)}) << name;
+    }
+    std::string error;
+    if (postgres()) {
+        // Quoted names keep their letter case on the server.
+        ASSERT_TRUE(store->ensure_table("B", &error)) << error;
+        EXPECT_TRUE(rows_of(*store, "B").empty());
+    } else {
+        // The file would take it for "b".
+        EXPECT_FALSE(store->ensure_table("B", &error));
+        EXPECT_NE(error.find("letter case"), std::string::npos) << error;
+    }
+    EXPECT_EQ(rows_of(*store, "b").size(), 1U);
+}
+
+TEST_P(StoreTest, FailuresSayWhatAndWhy) {
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    std::string error;
+    EXPECT_FALSE(store->insert_record("missing", record_of("a"), -1, &error));
+    EXPECT_NE(error.find("missing"), std::string::npos) << error;
+    EXPECT_FALSE(store->read_rows(
+        "missing", [](ContactRecord&&) { return true; }, &error));
+    EXPECT_NE(error.find("missing"), std::string::npos) << error;
+    long long count = 0;
+    EXPECT_FALSE(store->count_rows("missing", &count, &error));
+    // A table that appears later is written once it exists.
+    ASSERT_TRUE(store->ensure_table("missing", nullptr));
+    EXPECT_TRUE(store->insert_record("missing", record_of("a"), -1, &error)) << error;
+}
+
+TEST_P(StoreTest, ConcurrentInsertsAndReads) {
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    constexpr int kThreads = 4;
+    constexpr int kRows = 200;
+    for (int t = 0; t < kThreads; ++t) {
+        ASSERT_TRUE(store->ensure_table("t" + std::to_string(t), nullptr));
+    }
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < kRows; ++i) {
+                EXPECT_TRUE(store->insert_record("t" + std::to_string(t),
+                                                 record_of(std::to_string(i)), -1, nullptr));
+            }
+        });
+    }
+    for (int i = 0; i < 20; ++i) {
+        long long count = 0;
+        EXPECT_TRUE(store->count_rows("t0", &count, nullptr));
+        EXPECT_LE(count, kRows);
+    }
+    for (auto& writer : writers) {
+        writer.join();
+    }
+    for (int t = 0; t < kThreads; ++t) {
+        const auto stored = rows_of(*store, "t" + std::to_string(t));
+        ASSERT_EQ(stored.size(), static_cast<std::size_t>(kRows));
+        // In the order they were stored.
+        for (int i = 0; i < kRows; ++i) {
+            EXPECT_EQ(stored[static_cast<std::size_t>(i)], record_of(std::to_string(i)));
+        }
+    }
+}
+
+TEST_P(StoreTest, FollowsAKeywordFromItsTableToItsLastRow) {
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->ensure_table("手机", nullptr));
+    CollectionState state = state_of(*store, "手机");
+    EXPECT_TRUE(state.tracked);
+    EXPECT_FALSE(state.listed);
+    EXPECT_FALSE(state.complete());
+
+    // Accounts are the page's bytes (GBK), kept exactly.
+    const std::vector<std::string> members = {"a", "\xD5\xC5", "a", std::string("\0\"{,}", 5)};
+    ASSERT_TRUE(store->save_member_list("手机", members, false, nullptr));
+    state = state_of(*store, "手机");
+    EXPECT_TRUE(state.listed);
+    EXPECT_EQ(state.members, members);
+    EXPECT_EQ(state.stored, (std::vector<bool>{false, false, false, false}));
+
+    ASSERT_TRUE(store->insert_record("手机", record_of("x"), 2, nullptr));
+    ASSERT_TRUE(store->insert_record("手机", record_of("y"), 0, nullptr));
+    ASSERT_TRUE(store->insert_record("手机", record_of("w"), 3, nullptr));
+    state = state_of(*store, "手机");
+    EXPECT_EQ(state.stored, (std::vector<bool>{true, false, true, true}));
+    EXPECT_EQ(state.stored_count(), 3);
+    EXPECT_FALSE(state.complete());
+    ASSERT_TRUE(store->insert_record("手机", record_of("z"), 1, nullptr));
+    EXPECT_TRUE(state_of(*store, "手机").complete());
+
+    // The state stays out of the table list.
+    std::vector<std::string> names;
+    ASSERT_TRUE(store->read_table_names(&names, nullptr));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", "手机"}));
+    // The first table and tables of older versions have none.
+    EXPECT_FALSE(state_of(*store, "123").tracked);
+    EXPECT_TRUE(state_of(*store, "123").complete());
+}
+
+TEST_P(StoreTest, ARowAndItsMemberAreStoredTogetherOrNotAtAll) {
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->ensure_table("t", nullptr));
+    ASSERT_TRUE(store->save_member_list("t", {"m0", "m1"}, false, nullptr));
+    // The table refuses rows from now on; the member must not count as stored.
+    ASSERT_TRUE(execute(
+        *store, postgres()
+                    ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                      "$$BEGIN RAISE EXCEPTION 'refused'; END$$;"
+                      "CREATE TRIGGER refuse BEFORE INSERT ON \"t\" FOR EACH ROW "
+                      "EXECUTE FUNCTION refuse()"
+                    : "CREATE TRIGGER refuse BEFORE INSERT ON \"t\" BEGIN SELECT RAISE(ABORT, "
+                      "'refused'); END"));
+    std::string error;
+    EXPECT_FALSE(store->insert_record("t", record_of("a"), 0, &error));
+    EXPECT_NE(error.find("refused"), std::string::npos) << error;
+    EXPECT_EQ(state_of(*store, "t").stored, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(rows_of(*store, "t").empty());
+}
+
+TEST_P(StoreTest, ANewMemberListCanReplaceTheRows) {
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->ensure_table("t", nullptr));
+    ASSERT_TRUE(store->save_member_list("t", {"old"}, false, nullptr));
+    ASSERT_TRUE(store->insert_record("t", record_of("old"), 0, nullptr));
+
+    ASSERT_TRUE(store->save_member_list("t", {"n0", "n1"}, false, nullptr));
+    EXPECT_EQ(rows_of(*store, "t").size(), 1U);  // kept: a resumed list
+    ASSERT_TRUE(store->save_member_list("t", {"n0", "n1"}, true, nullptr));
+    EXPECT_TRUE(rows_of(*store, "t").empty());
+    const CollectionState state = state_of(*store, "t");
+    EXPECT_EQ(state.members, (std::vector<std::string>{"n0", "n1"}));
+    EXPECT_EQ(state.stored_count(), 0);
+}
+
+TEST_P(StoreTest, ForgetDeletesTablesAndStatesTogether) {
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    for (const char* table : {"a", "b", "c"}) {
+        ASSERT_TRUE(store->ensure_table(table, nullptr));
+        ASSERT_TRUE(store->save_member_list(table, {"m"}, false, nullptr));
+        ASSERT_TRUE(store->insert_record(table, record_of(table), 0, nullptr));
+    }
+    ASSERT_TRUE(store->forget({"a", "c"}, nullptr));
+    std::vector<std::string> names;
+    ASSERT_TRUE(store->read_table_names(&names, nullptr));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", "b"}));
+    EXPECT_FALSE(state_of(*store, "a").tracked);
+    EXPECT_TRUE(state_of(*store, "b").complete());
+
+    // Made again, a forgotten keyword starts with nothing.
+    ASSERT_TRUE(store->ensure_table("a", nullptr));
+    EXPECT_FALSE(state_of(*store, "a").listed);
+    EXPECT_TRUE(rows_of(*store, "a").empty());
+    ASSERT_TRUE(store->insert_record("a", record_of("again"), -1, nullptr));
+}
+
+TEST_P(StoreTest, TheStateTablesAreNoKeywords) {
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    std::string error;
+    for (const char* name : {"MSysCollections", "msyscollectionmembers"}) {
+        EXPECT_FALSE(store->ensure_table(name, &error)) << name;
+        EXPECT_NE(error.find("reserved"), std::string::npos) << error;
+        EXPECT_FALSE(store->import_table(name, {}, CollectionState(), &error)) << name;
+    }
+}
+
+TEST_P(StoreTest, AKeywordIsClaimedByOneCollectorAtATime) {
+    auto first = open_store();
+    auto second = open_store();
+    ASSERT_TRUE(first && second);
+    std::string error;
+    ASSERT_TRUE(first->claim("k", &error)) << error;
+    EXPECT_FALSE(first->claim("k", &error));
+    EXPECT_EQ(error, "it is being collected by another task of this collector");
+    EXPECT_FALSE(second->claim("k", &error));
+    EXPECT_EQ(error, "it is being collected by another collector");
+    EXPECT_TRUE(second->claim("other", &error)) << error;
+
+    first->release("k");
+    EXPECT_TRUE(second->claim("k", &error)) << error;
+    // Closing a store ends its claims.
+    second.reset();
+    EXPECT_TRUE(first->claim("k", &error)) << error;
+    EXPECT_TRUE(first->claim("other", &error)) << error;
+}
+
+TEST_P(StoreTest, CollectorsOpeningANewDatabaseAtOnceAllSucceed) {
+    constexpr int kStores = 8;
+    std::atomic<int> opened{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kStores; ++i) {
+        threads.emplace_back([&] {
+            auto store = open_store();
+            // Each makes the same new keyword: one table, no failure.
+            std::string error;
+            EXPECT_TRUE(store && store->ensure_table("same", &error)) << error;
+            opened += store ? 1 : 0;
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(opened, kStores);
+    auto store = open_store();
+    std::vector<std::string> names;
+    ASSERT_TRUE(store->read_table_names(&names, nullptr));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", "same"}));
+}
+
+TEST_P(StoreTest, AnImportedKeywordKeepsItsRowsAndStateAndIsNeverMerged) {
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    CollectionState state;
+    state.tracked = state.listed = true;
+    state.members = {"m0", "\xD5\xC5", ""};
+    state.stored = {true, false, true};
+    const std::vector<ContactRecord> rows = {record_of("a"), record_of("b")};
+    std::string error;
+    ASSERT_TRUE(store->import_table("k", rows, state, &error)) << error;
+    EXPECT_EQ(rows_of(*store, "k"), rows);
+    const CollectionState copied = state_of(*store, "k");
+    EXPECT_EQ(copied.members, state.members);
+    EXPECT_EQ(copied.stored, state.stored);
+    EXPECT_TRUE(copied.listed);
+
+    // A second copy of the same keyword changes nothing.
+    EXPECT_FALSE(store->import_table("k", rows, state, &error));
+    EXPECT_NE(error.find("exists"), std::string::npos) << error;
+    EXPECT_EQ(rows_of(*store, "k").size(), 2U);
+
+    // A table from before states were kept stays without one.
+    ASSERT_TRUE(store->import_table("old", rows, CollectionState(), &error)) << error;
+    EXPECT_FALSE(state_of(*store, "old").tracked);
+    std::vector<std::string> names;
+    ASSERT_TRUE(store->read_table_names(&names, nullptr));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", "k", "old"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothStores, StoreTest,
+                         testing::Values(StoreKind::kSqlite, StoreKind::kPostgres),
+                         store_kind_name);
+
+}  // namespace
+}  // namespace qinglan
