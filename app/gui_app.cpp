@@ -6,6 +6,7 @@
 
 #include "app/dialogs.h"
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "services/environment.h"
 
 namespace qinglan {
@@ -34,10 +35,10 @@ int run_gui(int argc, char** argv, const Options& options) {
     MainWindow window({options.data_dir, options.hosts, options.update_host, run_directory(),
                        executable_name(), options.parallel},
                       dialogs);
-    if (!window.run_start_up()) {
-        return 0;
-    }
     window.show();
+    // Declared after the window: it goes first, with its requests.
+    StartUp start_up(window, dialogs);
+    start_up.start();
     return QApplication::exec();
 }
 

@@ -57,17 +57,24 @@ public:
     MainWindow(GuiSettings settings, Dialogs& dialogs, QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    const GuiSettings& settings() const { return settings_; }
+
     static QString caption();
     static QString ready_text();  // the status line's first text
     static QString built_in_notice();
 
-    // Prepares the database, shows the notice and checks for an update.
-    // False when the program is to end now (handed to the updater, or the
-    // updater is missing).
-    bool run_start_up();
+    // Opens the database. One that cannot be opened is reported, and the
+    // program goes on without it: rows are shown and exported, not stored.
+    void prepare_database();
+    bool database_open() const { return database_open_; }
+
+    // The text of the start page.
+    void show_notice(const QString& text);
 
     // How the program ends (the event loop's exit by default); tests replace it.
     void set_end_program(std::function<void(int)> end_program);
+    // Stops the collections, then ends the program.
+    void end_program(int status);
 
     // The toolbar's click: the command is chosen by the button's caption.
     void on_toolbar_click(int index);
@@ -107,7 +114,7 @@ private:
     void switch_result_page(int index);
     void show_help();
     void show_about();
-    void end_program(int status);
+    void warn_not_stored(int task, const QString& keyword);
 
     const GuiSettings settings_;
     Dialogs& dialogs_;
@@ -132,6 +139,8 @@ private:
     // Declared in the order they are needed: the engine's workers report to
     // the observer and write to the store, so the engine goes first.
     std::unique_ptr<RecordStore> store_;
+    bool database_open_ = false;
+    std::string database_error_;  // why it could not be opened
     GuiObserver observer_;
     std::unique_ptr<CollectionEngine> engine_;
     std::vector<std::unique_ptr<StoredRowsLoader>> loaders_;

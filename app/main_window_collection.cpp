@@ -16,7 +16,10 @@ void MainWindow::submit_keyword(const QString& keyword) {
         return;
     }
     const std::string typed = keyword.toStdString();
-    const SubmitResult result = engine_->submit_keyword(typed);
+    // A keyword whose table the database refuses is refused; without any
+    // database every keyword is collected and only shown.
+    const SubmitResult result = engine_->submit_keyword(
+        typed, false, database_open_ ? MissingTable::kRefuse : MissingTable::kCollect);
     switch (result.kind) {
         case SubmitResult::kReopened:
             load_stored_rows(keyword, add_result_list_and_tab(keyword), StoredRowsLoader::kAllRows);
@@ -31,6 +34,11 @@ void MainWindow::submit_keyword(const QString& keyword) {
             return;
         }
         case SubmitResult::kRefused:
+            if (!result.table_ready) {
+                dialogs_.message(nullptr, QStringLiteral("失败"), Dialogs::Icon::kNone, QString(),
+                                 from_utf8(result.table_error));
+                return;
+            }
             dialogs_.message(nullptr,
                              QStringLiteral("关键字「") + keyword +
                                  QStringLiteral("」正在由其他采集器采集，本次未采集。"),
@@ -40,14 +48,10 @@ void MainWindow::submit_keyword(const QString& keyword) {
             break;
     }
     task_keywords_[result.task] = keyword;
-    if (result.table_ready) {
-        task_models_[result.task] = add_result_list_and_tab(keyword);
-        return;
+    task_models_[result.task] = add_result_list_and_tab(keyword);
+    if (!result.table_ready) {
+        warn_not_stored(result.task, keyword);
     }
-    // Without its table the task still runs, but nothing of it can be kept:
-    // it gets no result tab, and its refused rows are reported as they come.
-    dialogs_.message(nullptr, QStringLiteral("失败"), Dialogs::Icon::kNone, QString(),
-                     from_utf8(result.table_error));
 }
 
 void MainWindow::load_stored_rows(const QString& keyword, ResultListModel* model, int row_limit) {

@@ -78,15 +78,10 @@ void MainWindow::open_search_window() {
         return;
     }
     std::string error;
-    if (!engine_->read_table_names(&error)) {
-        // Nothing can be collected or shown without the database.
-        const std::string path = SqliteStore::database_path(settings_.data_dir);
-        dialogs_.message(nullptr,
-                         QStringLiteral("无法打开数据库文件 ") + from_utf8(path) +
-                             QStringLiteral("，程序将退出。"),
-                         Dialogs::Icon::kError, QString(), from_utf8(error));
-        end_program(0);
-        return;
+    if (!engine_->read_table_names(&error) && database_open_) {
+        // Keywords are still collected; stored ones are not known this time.
+        dialogs_.message(nullptr, QStringLiteral("无法读取已保存的关键字。"),
+                         Dialogs::Icon::kWarning, QString(), from_utf8(error));
     }
     SearchWindow window(this, engine_->table_names(),
                         [this](const QString& keyword) { submit_keyword(keyword); });

@@ -67,12 +67,19 @@ bool SearchWindow::eventFilter(QObject* watched, QEvent* event) {
             const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
             if (enter) {
                 // The press is swallowed so the dialog does not act on it; the
-                // release submits, once, however long the key was held.
-                if (event->type() == QEvent::KeyRelease && !key->isAutoRepeat()) {
+                // release submits, once, however long the key was held. A
+                // release whose press went elsewhere (the Enter that closed
+                // a message box, or chose a completion) submits nothing.
+                if (event->type() == QEvent::KeyPress) {
+                    enter_pressed_ = true;
+                } else if (!key->isAutoRepeat() && enter_pressed_) {
+                    enter_pressed_ = false;
                     submit_keyword();
                 }
                 return true;
             }
+        } else if (event->type() == QEvent::FocusOut) {
+            enter_pressed_ = false;
         }
     }
     return QDialog::eventFilter(watched, event);

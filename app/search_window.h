@@ -36,6 +36,7 @@ private:
     QPushButton* submit_button_;
     QPushButton* cancel_button_;
     QComboBox* table_names_box_;
+    bool enter_pressed_ = false;  // Enter went down in the keyword box
 };
 
 }  // namespace qinglan

@@ -42,7 +42,8 @@ bool CollectionEngine::read_table_names(std::string* error) {
     return true;
 }
 
-SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool again) {
+SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool again,
+                                              MissingTable missing_table) {
     keywords_.push_back(keyword);
     SubmitResult result;
     if (stopping_) {
@@ -70,6 +71,12 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool a
     if (again || !task->resumed.tracked) {
         task->resumed = CollectionState();
         result.table_ready = store_.ensure_table(keyword, &result.table_error);
+        if (!result.table_ready && missing_table == MissingTable::kRefuse) {
+            store_.release(keyword);
+            result.kind = SubmitResult::kRefused;
+            result.refusal = result.table_error;
+            return result;
+        }
     } else {
         result.kind = SubmitResult::kResumed;
         long long rows = 0;
