@@ -33,7 +33,7 @@ int run_gui(int argc, char** argv, const Options& options) {
                         Dialogs::Icon::kWarning, QString(), QString::fromStdString(error));
     }
     MainWindow window({options.data_dir, options.hosts, options.update_host, run_directory(),
-                       executable_name(), options.parallel},
+                       executable_name(), options.parallel, options.cookies},
                       dialogs);
     window.show();
     // Declared after the window: it goes first, with its requests.

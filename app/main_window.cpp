@@ -22,6 +22,7 @@
 #include "app/fatal_error.h"
 #include "app/result_list_model.h"
 #include "app/stored_rows_loader.h"
+#include "app/toolbar_commands.h"
 
 namespace qinglan {
 QString MainWindow::caption() {
@@ -79,26 +80,8 @@ void MainWindow::end_program(int status) {
 }
 
 void MainWindow::build_toolbar() {
-    toolbar_ = new QToolBar(this);
-    toolbar_->setObjectName(QStringLiteral("工具条_顶部"));
-    toolbar_->setMovable(false);
-    toolbar_->setFloatable(false);
-    toolbar_->setIconSize(QSize(32, 32));
-    toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolbar_ = build_command_toolbar(this, [this](Command command) { run_command(command); });
     addToolBar(Qt::TopToolBarArea, toolbar_);
-    const struct {
-        const char* caption;
-        QStyle::StandardPixmap image;
-    } buttons[] = {
-        {"客服信息", QStyle::SP_FileDialogContentsView}, {"导出", QStyle::SP_DialogSaveButton},
-        {"帮助", QStyle::SP_MessageBoxQuestion},         {"关于", QStyle::SP_MessageBoxInformation},
-        {"退出", QStyle::SP_DialogCloseButton},
-    };
-    for (int i = 0; i < 5; ++i) {
-        QAction* action = toolbar_->addAction(style()->standardIcon(buttons[i].image),
-                                              QString::fromUtf8(buttons[i].caption));
-        connect(action, &QAction::triggered, this, [this, i] { on_toolbar_click(i); });
-    }
 }
 
 void MainWindow::build_central_units() {

@@ -24,6 +24,7 @@
 
 #include "app/dialogs.h"
 #include "app/gui_observer.h"
+#include "app/toolbar_commands.h"
 #include "engine/collection_engine.h"
 #include "engine/request.h"
 #include "storage/record_store.h"
@@ -47,7 +48,8 @@ struct GuiSettings {
     std::string update_host;  // empty: no notice, no update check
     std::string run_dir;      // where the update folder lives
     std::string program_name;
-    int parallel = 8;  // members of a task in flight at once
+    int parallel = 8;     // members of a task in flight at once
+    std::string cookies{};  // the cookies file read at start; empty: none
 };
 
 class MainWindow final : public QMainWindow {
@@ -76,8 +78,9 @@ public:
     // Stops the collections, then ends the program.
     void end_program(int status);
 
-    // The toolbar's click: the command is chosen by the button's caption.
+    // The toolbar's click on button `index` (0-based) runs that button's command.
     void on_toolbar_click(int index);
+    void run_command(Command command);
     void open_search_window();
     void submit_keyword(const QString& keyword);
     void export_to_excel();
@@ -114,9 +117,10 @@ private:
     void switch_result_page(int index);
     void show_help();
     void show_about();
+    void open_settings();
     void warn_not_stored(int task, const QString& keyword);
 
-    const GuiSettings settings_;
+    GuiSettings settings_;  // as the settings dialog last left them
     Dialogs& dialogs_;
     std::function<void(int)> end_program_;
 

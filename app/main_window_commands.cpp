@@ -1,4 +1,4 @@
-// The toolbar's commands, chosen by the clicked button's caption.
+// What the toolbar's commands do.
 
 #include <QAction>
 #include <QStringList>
@@ -44,18 +44,31 @@ QString describe_losses(const CellLosses& losses) {
 }  // namespace
 
 void MainWindow::on_toolbar_click(int index) {
-    const QList<QAction*> actions = toolbar_->actions();
-    const QString text = index >= 0 && index < actions.size() ? actions[index]->text() : QString();
-    if (text == QStringLiteral("退出")) {
-        end_program(0);
-    } else if (text == QStringLiteral("关于")) {
-        show_about();
-    } else if (text == QStringLiteral("帮助")) {
-        show_help();
-    } else if (text == QStringLiteral("客服信息")) {
-        open_search_window();
-    } else if (text == QStringLiteral("导出")) {
-        export_to_excel();
+    if (const std::optional<Command> command = command_at(*toolbar_, index)) {
+        run_command(*command);
+    }
+}
+
+void MainWindow::run_command(Command command) {
+    switch (command) {
+        case Command::kSearch:
+            open_search_window();
+            return;
+        case Command::kExport:
+            export_to_excel();
+            return;
+        case Command::kHelp:
+            show_help();
+            return;
+        case Command::kAbout:
+            show_about();
+            return;
+        case Command::kSettings:
+            open_settings();
+            return;
+        case Command::kQuit:
+            end_program(0);
+            return;
     }
 }
 

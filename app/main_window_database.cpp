@@ -27,11 +27,12 @@ void MainWindow::prepare_database() {
         std::make_unique<CollectionEngine>(*store_, settings_.hosts, observer_, settings_.parallel);
     if (!database_open_) {
         set_status(0, QStringLiteral("状态：数据库无法打开"));
-        dialogs_.message(this,
-                         QStringLiteral("无法打开数据库文件 ") +
-                             from_utf8(SqliteStore::database_path(settings_.data_dir)) +
-                             QStringLiteral("。\r\n仍可以采集、查看和导出，但采集到的数据不会保存。"),
-                         Dialogs::Icon::kWarning, QString(), from_utf8(error));
+        dialogs_.message(
+            this,
+            QStringLiteral("无法打开数据库文件 ") +
+                from_utf8(SqliteStore::database_path(settings_.data_dir)) +
+                QStringLiteral("。\r\n仍可以采集、查看和导出，但采集到的数据不会保存。"),
+            Dialogs::Icon::kWarning, QString(), from_utf8(error));
     }
 }
 

@@ -123,8 +123,8 @@ void StartUp::give_up() {
 void StartUp::finish(bool gave_up) {
     checking_ = false;
     deadline_.stop();
-    QString notice = notice_.empty() ? MainWindow::built_in_notice()
-                                     : from_utf8(gbk_to_utf8(notice_));
+    QString notice =
+        notice_.empty() ? MainWindow::built_in_notice() : from_utf8(gbk_to_utf8(notice_));
     if (gave_up) {
         notice = QStringLiteral("更新服务器没有及时回答，已跳过检查更新。\r\n\r\n") + notice;
     }

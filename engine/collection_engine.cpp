@@ -28,6 +28,11 @@ CollectionEngine::CollectionEngine(RecordStore& store, MarketHosts hosts,
       parallel_(std::max(parallel, 1)),
       pool_(kStepThreads) {}
 
+void CollectionEngine::set_market(MarketHosts hosts, int parallel) {
+    hosts_ = std::move(hosts);
+    parallel_ = std::max(parallel, 1);
+}
+
 CollectionEngine::~CollectionEngine() {
     stop();
 }
@@ -54,6 +59,8 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool a
     auto task = std::make_unique<Task>(pool_);
     task->keyword = keyword;
     task->again = again;
+    task->hosts = hosts_;
+    task->parallel = parallel_;
     // A store that cannot say leaves the keyword to the table list.
     if (!store_.read_state(keyword, &task->resumed, nullptr)) {
         task->resumed = CollectionState();

@@ -86,6 +86,10 @@ public:
     SubmitResult submit_keyword(const std::string& keyword, bool again = false,
                                 MissingTable missing_table = MissingTable::kCollect);
 
+    // The marketplace and the members in flight of the tasks started from
+    // now on; running tasks keep theirs. On the submissions' thread.
+    void set_market(MarketHosts hosts, int parallel);
+
     // Waits until every task started so far has finished.
     void wait_all();
 
@@ -123,10 +127,10 @@ private:
     bool stopped(const Task& task) const;
 
     RecordStore& store_;
-    const MarketHosts hosts_;
+    MarketHosts hosts_;
     CollectionObserver& observer_;
     const TextList mobile_prefixes_;
-    const int parallel_;
+    int parallel_;
     std::atomic<bool> stopping_{false};
 
     std::vector<std::string> keywords_;     // every submission, in order

@@ -87,7 +87,7 @@ void CollectionEngine::begin(Task& task) {
     }
     observer_.task_waiting(task.number, true);
     observer_.status_changed(task.number, kStatePart, "状态：加载数据，请稍等。。。。");
-    const Text url = fill_request_template(hosts_, encode_keyword(task.keyword_gbk), kSearchPage);
+    const Text url = fill_request_template(task.hosts, encode_keyword(task.keyword_gbk), kSearchPage);
     fetch(task, url, [this, &task](Bytes body, FetchInfo info) { search_done(task, body, info); });
 }
 
@@ -155,7 +155,7 @@ void CollectionEngine::start_members(Task& task) {
 // member not yet committed.
 void CollectionEngine::launch_members(Task& task) {
     while (!stopped(task) && task.launched < task.to_collect.size() &&
-           task.launched - task.committed < static_cast<std::size_t>(parallel_)) {
+           task.launched - task.committed < static_cast<std::size_t>(task.parallel)) {
         const std::size_t slot = task.launched++;
         Member& member = task.in_flight.emplace_back();
         member.index = task.to_collect[slot];
@@ -171,10 +171,10 @@ void CollectionEngine::launch_members(Task& task) {
         // the contact page is not asked for.
         member.pages_waited = 2;
         TransferLoop::Request card =
-            page_request(task, fill_request_template(hosts_, account, kMemberCard), arrived(true));
+            page_request(task, fill_request_template(task.hosts, account, kMemberCard), arrived(true));
         TransferLoop::Request contact = page_request(
-            task, fill_request_template(hosts_, account, kContactPage), arrived(false));
-        if (parallel_ == 1) {
+            task, fill_request_template(task.hosts, account, kContactPage), arrived(false));
+        if (task.parallel == 1) {
             card.follow_up = std::make_unique<TransferLoop::Request>(std::move(contact));
             TransferLoop::shared().submit(std::move(card));
         } else {

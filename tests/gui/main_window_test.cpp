@@ -193,7 +193,7 @@ private slots:
         for (QAction* action : toolbar->actions()) {
             captions << action->text();
         }
-        QCOMPARE(captions, QStringList({"客服信息", "导出", "帮助", "关于", "退出"}));
+        QCOMPARE(captions, QStringList({"客服信息", "导出", "帮助", "关于", "设置", "退出"}));
         QCOMPARE(toolbar->iconSize(), QSize(32, 32));
 
         QCOMPARE(window.findChild<QGroupBox*>("分组框1")->title(), QString("采集任务"));
@@ -343,7 +343,7 @@ private slots:
         QVERIFY(ended_.empty());
         window.on_toolbar_click(7);  // no such button: nothing
         QCOMPARE(dialogs_->messages.size(), size_t(2));
-        window.on_toolbar_click(4);
+        window.on_toolbar_click(5);
         QCOMPARE(ended_, std::vector<int>{0});
     }
 

@@ -90,8 +90,7 @@ private slots:
         QCOMPARE(dialogs_->messages[0].caption, QString("   青岚采集软件友情提示"));
         QCOMPARE(dialogs_->messages[0].text,
                  QString("青岚采集 文件不完整，请重新下载。\r\n本软件绿色，无毒无害请放心使用！"));
-        QVERIFY(file_contents(folder_->path() / "up" / "up.ini").find("v0.2") !=
-                std::string::npos);
+        QVERIFY(file_contents(folder_->path() / "up" / "up.ini").find("v0.2") != std::string::npos);
 
         // With it: the updater is started, no message.
         const auto updater = folder_->path() / "up" / "up";
