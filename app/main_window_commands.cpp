@@ -9,6 +9,7 @@
 #include "app/qt_text.h"
 #include "app/result_list_model.h"
 #include "app/search_window.h"
+#include "app/stored_keywords.h"
 #include "export/cell_text.h"
 #include "export/table_export.h"
 #include "storage/sqlite_store.h"
@@ -96,7 +97,7 @@ void MainWindow::open_search_window() {
         dialogs_.message(nullptr, QStringLiteral("无法读取已保存的关键字。"),
                          Dialogs::Icon::kWarning, QString(), from_utf8(error));
     }
-    SearchWindow window(this, engine_->table_names(),
+    SearchWindow window(this, read_stored_keywords(*store_, engine_->table_names()),
                         [this](const QString& keyword) { submit_keyword(keyword); });
     window.exec();
 }

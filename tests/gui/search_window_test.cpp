@@ -1,11 +1,14 @@
 // The search window with real message boxes and real key events: Enter on
 // a box never submits the keyword again, and a refused keyword runs
-// nothing.
+// nothing. The stored keywords it lists, and completes from.
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QMessageBox>
 #include <QTreeWidget>
 
 #include "gui_fixture.h"
+#include "storage/sqlite_store.h"
 
 namespace qinglan {
 
@@ -54,6 +57,25 @@ private:
 class SearchWindowTest : public QObject, public WindowFixture {
     Q_OBJECT
 
+private:
+    // Stores `rows` of `members` accounts of the keyword's member list.
+    void store_keyword(const std::string& keyword, int members, int rows) {
+        std::string error;
+        auto store = SqliteStore::open(folder_->str(), &error);
+        QVERIFY2(store, error.c_str());
+        QVERIFY2(store->ensure_table(keyword, &error), error.c_str());
+        std::vector<std::string> accounts;
+        for (int i = 0; i < members; ++i) {
+            accounts.push_back(keyword + std::to_string(i));
+        }
+        QVERIFY2(store->save_member_list(keyword, accounts, false, &error), error.c_str());
+        for (int i = 0; i < rows; ++i) {
+            ContactRecord record;
+            record[kAccount] = accounts[static_cast<std::size_t>(i)];
+            QVERIFY2(store->insert_record(keyword, record, i, &error), error.c_str());
+        }
+    }
+
 private slots:
     void init() { init_fixture(); }
     void cleanup() { cleanup_fixture(); }
@@ -84,6 +106,61 @@ private slots:
         QCOMPARE(window.findChild<QTreeWidget*>("超级列表框1")->topLevelItemCount(), 0);
         QTest::qWait(50);
         QVERIFY(market_->requests().empty());
+    }
+
+    void storedKeywordsAreListedAndCompleted() {
+        store_keyword("甲", 3, 3);
+        store_keyword("乙", 4, 1);
+        store_keyword("phone", 2, 2);
+        store_keyword("phonebook", 1, 1);
+        open_window();
+        with_search_window([&](SearchWindow& search) {
+            auto* list = search.findChild<QTreeWidget*>("已存关键字");
+            QVERIFY(list != nullptr);
+            QVERIFY(list->isVisible());
+            QStringList rows;
+            for (int i = 0; i < list->topLevelItemCount(); ++i) {
+                const QTreeWidgetItem* item = list->topLevelItem(i);
+                rows << item->text(0) + "|" + item->text(1) + "|" + item->text(2);
+            }
+            QCOMPARE(rows, QStringList({"123|0|完成", "甲|3|完成", "乙|1|未完成", "phone|2|完成",
+                                        "phonebook|1|完成"}));
+            QCOMPARE(list->topLevelItem(2)->toolTip(2),
+                     QString("已保存 1 / 4 位用户，再次提交即继续采集"));
+            // The list sits below the keyword box and the buttons, inside the window.
+            auto* box = search.findChild<QLineEdit*>("编辑框1");
+            QVERIFY(list->geometry().top() >
+                    search.findChild<QWidget*>("an1")->geometry().bottom());
+            QVERIFY(search.rect().contains(list->geometry()));
+
+            // A click puts the keyword into the box, and submits nothing.
+            const QRect second = list->visualItemRect(list->topLevelItem(2));
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
+            QCOMPARE(box->text(), QString("乙"));
+            QCOMPARE(tabs()->count(), 1);
+
+            // Typing offers the stored keywords holding it; Enter takes the
+            // offer without submitting, the next Enter submits.
+            box->clear();
+            search.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&search));
+            box->setFocus();
+            QTest::keyClicks(box, "HON");
+            QCompleter* completer = box->completer();
+            QTRY_VERIFY(completer->popup()->isVisible());
+            QCOMPARE(completer->completionCount(), 2);
+            QTest::keyClick(completer->popup(), Qt::Key_Down);
+            // The popup closes on the press; the release reaches the box.
+            QTest::keyPress(completer->popup(), Qt::Key_Return);
+            QTest::keyRelease(box, Qt::Key_Return);
+            QCOMPARE(box->text(), QString("phone"));
+            QCOMPARE(tabs()->count(), 1);
+            QTest::keyClick(box, Qt::Key_Return);
+            QCOMPARE(tabs()->count(), 2);
+            QCOMPARE(tabs()->tabText(1), QString("phone"));
+        });
+        QTRY_COMPARE(window_->result_model(1)->rowCount(), 2);
+        QVERIFY(dialogs_->messages.empty());
     }
 };
 
