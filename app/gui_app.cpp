@@ -4,8 +4,15 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <pthread.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
 #include "app/dialogs.h"
 #include "app/main_window.h"
+#include "app/quit_signals.h"
 #include "app/startup.h"
 #include "services/environment.h"
 
@@ -21,8 +28,34 @@ std::unique_ptr<QTranslator> install_chinese_translations() {
     return translator;
 }
 
+namespace {
+
+// While the windows' platform starts: a platform that cannot start (no
+// display, or one not ready yet) ends the program with a message and status
+// 1, not with an abort.
+void platform_start_messages(QtMsgType type, const QMessageLogContext& context,
+                             const QString& message) {
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "qinglan: 无法打开窗口（the display cannot be used）\n");
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+}
+
+}  // namespace
+
 int run_gui(int argc, char** argv, const Options& options) {
+    // A quit signal that comes before the windows can take it waits for them.
+    sigset_t quit_signals, previous_mask;
+    sigemptyset(&quit_signals);
+    sigaddset(&quit_signals, SIGINT);
+    sigaddset(&quit_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &quit_signals, &previous_mask);
+
+    const QtMessageHandler previous_handler = qInstallMessageHandler(platform_start_messages);
     QApplication application(argc, argv);
+    qInstallMessageHandler(previous_handler);
     QApplication::setApplicationName(QStringLiteral("qinglan"));
     const std::unique_ptr<QTranslator> chinese = install_chinese_translations();
     QtDialogs dialogs;
@@ -35,8 +68,10 @@ int run_gui(int argc, char** argv, const Options& options) {
     MainWindow window({options.data_dir, options.hosts, options.update_host, run_directory(),
                        executable_name(), options.parallel, options.cookies},
                       dialogs);
+    // Declared after the window, as the start-up: both go before it.
+    QuitOnSignals quit([&window] { window.end_program(0); });
+    pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
     window.show();
-    // Declared after the window: it goes first, with its requests.
     StartUp start_up(window, dialogs);
     start_up.start();
     return QApplication::exec();
