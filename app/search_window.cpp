@@ -22,7 +22,7 @@ QString SearchWindow::caption() {
 namespace {
 
 // The stored keywords' list, below the units of the classic window.
-constexpr int kListTop = 114;
+constexpr int kListTop = 134;
 constexpr int kListHeight = 180;
 constexpr int kHeight = kListTop + kListHeight + 12;
 
@@ -123,8 +123,8 @@ void SearchWindow::build_stored_list(const std::vector<StoredKeyword>& stored) {
     stored_list_->setRootIsDecorated(false);
     stored_list_->setSelectionMode(QAbstractItemView::SingleSelection);
     stored_list_->setFocusPolicy(Qt::NoFocus);  // Enter stays with the keyword box
-    stored_list_->setColumnWidth(0, 190);
-    stored_list_->setColumnWidth(1, 70);
+    stored_list_->setColumnWidth(0, 180);
+    stored_list_->setColumnWidth(1, 60);
     for (const StoredKeyword& keyword : stored) {
         auto* item = new QTreeWidgetItem(stored_list_);
         item->setText(0, from_utf8(keyword.name));

@@ -31,9 +31,11 @@ struct Group {
 };
 
 const Group kGroups[] = {
-    {"市场主机",
-     {{"search_host", "搜索主机"}, {"member_host", "会员主机"}, {"contact_domain", "联系页域名"}}},
-    {"更新", {{"update_host", "更新主机"}}},
+    {"主机",
+     {{"search_host", "搜索主机"},
+      {"member_host", "会员主机"},
+      {"contact_domain", "联系页域名"},
+      {"update_host", "更新主机"}}},
     {"代理和 Cookie", {{"proxy", "代理"}, {"cookies", "Cookie 文件"}}},
     {"同时进行",
      {{"parallel", "每个关键字同时采集的用户数"},
@@ -114,7 +116,7 @@ SettingsDialog::SettingsDialog(QWidget* parent, Dialogs& dialogs, Options curren
             }
         }
         // The hosts and the proxy on the left, the numbers on the right.
-        columns->addWidget(box, place < 3 ? place : place - 3, place < 3 ? 0 : 1);
+        columns->addWidget(box, place % 2, place / 2);
         ++place;
     }
     layout->addLayout(columns);
