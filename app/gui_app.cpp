@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QTimer>
 #include <QTranslator>
 
 #include <pthread.h>
@@ -73,7 +74,10 @@ int run_gui(int argc, char** argv, const Options& options) {
     pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
     window.show();
     StartUp start_up(window, dialogs);
-    start_up.start();
+    // From the event loop: what start-up shows (a database that cannot be
+    // opened) is then shown over a painted window, and closing it ends the
+    // program at once.
+    QTimer::singleShot(0, &start_up, &StartUp::start);
     return QApplication::exec();
 }
 
