@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
