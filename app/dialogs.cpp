@@ -16,7 +16,11 @@ void QtDialogs::message(QWidget* parent, const QString& text, Icon icon, const Q
     QMessageBox box(parent);
     box.setWindowTitle(caption.isEmpty() ? default_caption() : caption);
     box.setText(text);
-    box.setInformativeText(details);
+    // The technical detail, often in the words of a library, follows the
+    // Chinese message in brackets.
+    if (!details.isEmpty()) {
+        box.setInformativeText(QStringLiteral("（") + details + QStringLiteral("）"));
+    }
     box.setStandardButtons(QMessageBox::Ok);
     switch (icon) {
         case Icon::kNone:

@@ -19,7 +19,8 @@ public:
     virtual ~Dialogs() = default;
 
     // A message with an OK button; returns when it is closed. The caption is
-    // "信息：" unless another is given.
+    // "信息：" unless another is given; `details`, when given, follows the
+    // text in brackets.
     virtual void message(QWidget* parent, const QString& text, Icon icon = Icon::kNone,
                          const QString& caption = QString(),
                          const QString& details = QString()) = 0;

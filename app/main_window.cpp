@@ -24,21 +24,9 @@
 #include "app/result_list_view.h"
 #include "app/result_page.h"
 #include "app/task_list.h"
-#include "services/charset.h"
-#include "services/environment.h"
-#include "storage/store_factory.h"
-#include "storage/unavailable_store.h"
-#include "update/update_check.h"
+#include "app/toolbar_commands.h"
 
 namespace qinglan {
-namespace {
-
-QString from_gbk(const std::string& text) {
-    return from_utf8(gbk_to_utf8(text));
-}
-
-}  // namespace
-
 QString MainWindow::caption() {
     return QStringLiteral("青岚用户采集器（阿里巴巴）V01");
 }
@@ -94,26 +82,8 @@ void MainWindow::end_program(int status) {
 }
 
 void MainWindow::build_toolbar() {
-    toolbar_ = new QToolBar(this);
-    toolbar_->setObjectName(QStringLiteral("工具条_顶部"));
-    toolbar_->setMovable(false);
-    toolbar_->setFloatable(false);
-    toolbar_->setIconSize(QSize(32, 32));
-    toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolbar_ = build_command_toolbar(this, [this](Command command) { run_command(command); });
     addToolBar(Qt::TopToolBarArea, toolbar_);
-    const struct {
-        const char* caption;
-        QStyle::StandardPixmap image;
-    } buttons[] = {
-        {"客服信息", QStyle::SP_FileDialogContentsView}, {"导出", QStyle::SP_DialogSaveButton},
-        {"帮助", QStyle::SP_MessageBoxQuestion},         {"关于", QStyle::SP_MessageBoxInformation},
-        {"退出", QStyle::SP_DialogCloseButton},
-    };
-    for (int i = 0; i < 5; ++i) {
-        QAction* action = toolbar_->addAction(style()->standardIcon(buttons[i].image),
-                                              QString::fromUtf8(buttons[i].caption));
-        connect(action, &QAction::triggered, this, [this, i] { on_toolbar_click(i); });
-    }
 }
 
 void MainWindow::build_central_units() {
@@ -197,43 +167,8 @@ void MainWindow::set_status(int part, const QString& text) {
     }
 }
 
-bool MainWindow::run_start_up() {
-    // The database first: a store that cannot be opened is reported, and
-    // stands as one that fails with that reason wherever it is needed.
-    std::string error;
-    std::unique_ptr<RecordStore> store = open_record_store(
-        settings_.database_url.empty() ? settings_.data_dir : settings_.database_url, &error);
-    if (store) {
-        store_ = std::move(store);
-    } else {
-        store_ = std::make_unique<UnavailableStore>(error);
-        set_status(0, QStringLiteral("状态：数据库无法打开"));
-        dialogs_.message(this, QStringLiteral("数据库无法打开，采集到的数据将无法保存。"),
-                         Dialogs::Icon::kWarning, QString(), from_utf8(error));
-    }
-    engine_ =
-        std::make_unique<CollectionEngine>(*store_, settings_.hosts, observer_, settings_.parallel);
-
-    QApplication::processEvents();
-    const Text notice = fetch_remote_notice(settings_.update_host);
-    notice_box_->setPlainText(notice.empty() ? built_in_notice() : from_gbk(notice));
-
-    const std::optional<UpdateDescriptor> descriptor =
-        fetch_update_descriptor(settings_.update_host);
-    if (!descriptor || !announces_update(*descriptor)) {
-        return true;
-    }
-    write_handover_file(settings_.run_dir, settings_.program_name, *descriptor);
-    const std::string updater = updater_path(settings_.run_dir);
-    if (!file_exists(updater)) {
-        dialogs_.message(
-            nullptr,
-            QStringLiteral("青岚采集 文件不完整，请重新下载。\r\n本软件绿色，无毒无害请放心使用！"),
-            Dialogs::Icon::kNone, QStringLiteral("   青岚采集软件友情提示"));
-        return false;
-    }
-    run_program(updater, false);
-    return false;
+void MainWindow::show_notice(const QString& text) {
+    notice_box_->setPlainText(text);
 }
 
 ResultPage* MainWindow::add_result_page(const QString& keyword) {

@@ -34,6 +34,7 @@
 
 #include "app/dialogs.h"
 #include "app/gui_observer.h"
+#include "app/toolbar_commands.h"
 #include "engine/collection_engine.h"
 #include "engine/request.h"
 #include "storage/record_store.h"
@@ -58,7 +59,8 @@ struct GuiSettings {
     std::string update_host;  // empty: no notice, no update check
     std::string run_dir;      // where the update folder lives
     std::string program_name;
-    int parallel = 8;  // members of a task in flight at once
+    int parallel = 8;       // members of a task in flight at once
+    std::string cookies{};  // the cookies file read at start; empty: none
     // A PostgreSQL server's URL; empty: the file in data_dir.
     std::string database_url = {};
 };
@@ -70,20 +72,28 @@ public:
     MainWindow(GuiSettings settings, Dialogs& dialogs, QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    const GuiSettings& settings() const { return settings_; }
+
     static QString caption();
     static QString ready_text();  // the status line's first text
     static QString built_in_notice();
 
-    // Prepares the database, shows the notice and checks for an update.
-    // False when the program is to end now (handed to the updater, or the
-    // updater is missing).
-    bool run_start_up();
+    // Opens the database. One that cannot be opened is reported, and the
+    // program goes on without it: rows are shown and exported, not stored.
+    void prepare_database();
+    bool database_open() const { return database_open_; }
+
+    // The text of the start page.
+    void show_notice(const QString& text);
 
     // How the program ends (the event loop's exit by default); tests replace it.
     void set_end_program(std::function<void(int)> end_program);
+    // Stops the collections, then ends the program.
+    void end_program(int status);
 
-    // The toolbar's click: the command is chosen by the button's caption.
+    // The toolbar's click on button `index` (0-based) runs that button's command.
     void on_toolbar_click(int index);
+    void run_command(Command command);
     void open_search_window();
     void submit_keyword(const QString& keyword);
     void export_to_excel();
@@ -138,9 +148,10 @@ private:
     void switch_result_page(int index);
     void show_help();
     void show_about();
-    void end_program(int status);
+    void open_settings();
+    void warn_not_stored(int task, const QString& keyword);
 
-    const GuiSettings settings_;
+    GuiSettings settings_;  // as the settings dialog last left them
     Dialogs& dialogs_;
     std::function<void(int)> end_program_;
 
@@ -169,6 +180,8 @@ private:
     // Declared in the order they are needed: the engine's workers report to
     // the observer and write to the store, so the engine goes first.
     std::unique_ptr<RecordStore> store_;
+    bool database_open_ = false;
+    std::string database_error_;  // why it could not be opened
     GuiObserver observer_;
     std::unique_ptr<CollectionEngine> engine_;
 };

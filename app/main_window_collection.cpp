@@ -22,7 +22,11 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
     if (!engine_) {
         return;
     }
-    const SubmitResult result = engine_->submit_keyword(keyword.toStdString(), again);
+    // A keyword whose table the database refuses is refused; without any
+    // database every keyword is collected and only shown.
+    const SubmitResult result = engine_->submit_keyword(
+        keyword.toStdString(), again,
+        database_open_ ? MissingTable::kRefuse : MissingTable::kCollect);
     switch (result.kind) {
         case SubmitResult::kReopened:
             load_stored_rows(page_for(keyword, page), StoredRowsLoader::kAllRows);
@@ -38,6 +42,11 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
             return;
         }
         case SubmitResult::kRefused:
+            if (!result.table_ready) {
+                dialogs_.message(nullptr, QStringLiteral("失败"), Dialogs::Icon::kNone, QString(),
+                                 from_utf8(result.table_error));
+                return;
+            }
             dialogs_.message(nullptr,
                              QStringLiteral("关键字「") + keyword +
                                  QStringLiteral("」正在由其他采集器采集，本次未采集。"),
@@ -46,16 +55,12 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
         case SubmitResult::kStarted:
             break;
     }
+    start_task(result.task, keyword, page_for(keyword, page));
     if (result.table_ready) {
-        start_task(result.task, keyword, page_for(keyword, page));
         show_stored_rows(keyword, 0);
-        return;
+    } else {
+        warn_not_stored(result.task, keyword);
     }
-    // Without its table the task still runs, but nothing of it can be kept:
-    // it gets no result tab, and its refused rows are reported as they come.
-    start_task(result.task, keyword, nullptr);
-    dialogs_.message(nullptr, QStringLiteral("失败"), Dialogs::Icon::kNone, QString(),
-                     from_utf8(result.table_error));
 }
 
 ResultPage* MainWindow::page_for(const QString& keyword, ResultPage* page) {

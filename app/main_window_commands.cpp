@@ -1,4 +1,4 @@
-// The toolbar's commands, chosen by the clicked button's caption.
+// What the toolbar's commands do.
 
 #include <QAction>
 #include <QStringList>
@@ -9,6 +9,7 @@
 #include "app/qt_text.h"
 #include "app/result_list_model.h"
 #include "app/search_window.h"
+#include "app/stored_keywords.h"
 #include "export/cell_text.h"
 #include "export/table_export.h"
 #include "storage/store_factory.h"
@@ -21,18 +22,31 @@ constexpr const char* kProductAddress = "https://qinglan.example.com";
 }  // namespace
 
 void MainWindow::on_toolbar_click(int index) {
-    const QList<QAction*> actions = toolbar_->actions();
-    const QString text = index >= 0 && index < actions.size() ? actions[index]->text() : QString();
-    if (text == QStringLiteral("退出")) {
-        end_program(0);
-    } else if (text == QStringLiteral("关于")) {
-        show_about();
-    } else if (text == QStringLiteral("帮助")) {
-        show_help();
-    } else if (text == QStringLiteral("客服信息")) {
-        open_search_window();
-    } else if (text == QStringLiteral("导出")) {
-        export_to_excel();
+    if (const std::optional<Command> command = command_at(*toolbar_, index)) {
+        run_command(*command);
+    }
+}
+
+void MainWindow::run_command(Command command) {
+    switch (command) {
+        case Command::kSearch:
+            open_search_window();
+            return;
+        case Command::kExport:
+            export_to_excel();
+            return;
+        case Command::kHelp:
+            show_help();
+            return;
+        case Command::kAbout:
+            show_about();
+            return;
+        case Command::kSettings:
+            open_settings();
+            return;
+        case Command::kQuit:
+            end_program(0);
+            return;
     }
 }
 
@@ -55,9 +69,8 @@ void MainWindow::open_search_window() {
         return;
     }
     std::string error;
-    if (!engine_->read_table_names(&error)) {
-        // Nothing can be collected or shown without the database file; a
-        // server out of reach may be back at the next try.
+    if (!engine_->read_table_names(&error) && database_open_) {
+        // A server out of reach may be back at the next try.
         if (!settings_.database_url.empty()) {
             dialogs_.message(nullptr,
                              QStringLiteral("无法连接数据库 ") +
@@ -66,15 +79,11 @@ void MainWindow::open_search_window() {
                              Dialogs::Icon::kWarning, QString(), from_utf8(error));
             return;
         }
-        const std::string path = store_location(settings_.data_dir);
-        dialogs_.message(nullptr,
-                         QStringLiteral("无法打开数据库文件 ") + from_utf8(path) +
-                             QStringLiteral("，程序将退出。"),
-                         Dialogs::Icon::kError, QString(), from_utf8(error));
-        end_program(0);
-        return;
+        // Keywords are still collected; stored ones are not known this time.
+        dialogs_.message(nullptr, QStringLiteral("无法读取已保存的关键字。"),
+                         Dialogs::Icon::kWarning, QString(), from_utf8(error));
     }
-    SearchWindow window(this, engine_->table_names(),
+    SearchWindow window(this, read_stored_keywords(*store_, engine_->table_names()),
                         [this](const QString& keyword) { submit_keyword(keyword); });
     window.exec();
 }

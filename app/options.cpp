@@ -8,7 +8,9 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "services/environment.h"
 #include "services/utf8.h"
@@ -185,39 +187,56 @@ std::optional<std::string> setting_text(const std::map<std::string_view, std::st
         *where = std::string(name);
         return given->second;
     }
+    if (option->section.empty()) {
+        return std::nullopt;  // an option of the command line only
+    }
     *where = std::string(option->key) + " in " + ini;
     return read_ini_value(ini, option->section, option->key);
 }
+
+// The numeric network settings, in the order resolve_limits fills them.
+struct NumberSetting {
+    std::string_view option;
+    long low, high;
+    const char* meaning;
+};
+
+constexpr NumberSetting kNumberSettings[] = {
+    {"--stall-timeout", 1, 86400, "a number of seconds from 1 to 86400"},
+    {"--slow-timeout", 1, 86400, "a number of seconds from 1 to 86400"},
+    {"--page-timeout", 1, 86400, "a number of seconds from 1 to 86400"},
+    {"--max-page-size", 1, 4096, "a number of MiB from 1 to 4096"},
+    {"--retries", 0, 10, "a number of tries from 0 to 10"},
+    {"--parallel", 1, 64, "a number of members from 1 to 64"},
+    {"--connections", 1, 256, "a number of transfers from 1 to 256"},
+    {"--per-host", 1, 64, "a number of transfers from 1 to 64"},
+    {"--delay", 0, 60000, "a number of milliseconds from 0 to 60000"},
+};
 
 // The numeric network settings from the options, else the ini file, else
 // their defaults.
 bool resolve_limits(const std::map<std::string_view, std::string>& values, const std::string& ini,
                     Options* options, std::string* error) {
-    struct Limit {
-        std::string_view option;
-        long low, high;
-        long* target;
-        const char* meaning;
-    };
-    FetchSettings& fetch = options->fetch;
+    FetchSettings fetch = options->fetch;
     long max_page_mib = static_cast<long>(fetch.max_page_bytes >> 20);
     long retries = fetch.retries, parallel = options->parallel, connections = fetch.connections,
          per_host = fetch.per_host;
-    const Limit limits[] = {
-        {"--stall-timeout", 1, 86400, &fetch.stall_seconds, "a number of seconds from 1 to 86400"},
-        {"--slow-timeout", 1, 86400, &fetch.slow_seconds, "a number of seconds from 1 to 86400"},
-        {"--page-timeout", 1, 86400, &fetch.page_seconds, "a number of seconds from 1 to 86400"},
-        {"--max-page-size", 1, 4096, &max_page_mib, "a number of MiB from 1 to 4096"},
-        {"--retries", 0, 10, &retries, "a number of tries from 0 to 10"},
-        {"--parallel", 1, 64, &parallel, "a number of members from 1 to 64"},
-        {"--connections", 1, 256, &connections, "a number of transfers from 1 to 256"},
-        {"--per-host", 1, 64, &per_host, "a number of transfers from 1 to 64"},
-        {"--delay", 0, 60000, &fetch.delay_ms, "a number of milliseconds from 0 to 60000"},
+    long* const targets[std::size(kNumberSettings)] = {
+        &fetch.stall_seconds,
+        &fetch.slow_seconds,
+        &fetch.page_seconds,
+        &max_page_mib,
+        &retries,
+        &parallel,
+        &connections,
+        &per_host,
+        &fetch.delay_ms,
     };
-    for (const Limit& limit : limits) {
+    for (std::size_t i = 0; i < std::size(kNumberSettings); ++i) {
+        const NumberSetting& limit = kNumberSettings[i];
         std::string where;
         const std::optional<std::string> text = setting_text(values, ini, limit.option, &where);
-        if (text && !parse_number(*text, limit.low, limit.high, limit.target)) {
+        if (text && !parse_number(*text, limit.low, limit.high, targets[i])) {
             *error = where + " takes " + limit.meaning;
             return false;
         }
@@ -226,6 +245,7 @@ bool resolve_limits(const std::map<std::string_view, std::string>& values, const
     fetch.retries = static_cast<int>(retries);
     fetch.connections = static_cast<int>(connections);
     fetch.per_host = static_cast<int>(per_host);
+    options->fetch = fetch;
     options->parallel = static_cast<int>(parallel);
     return true;
 }
@@ -280,6 +300,39 @@ bool resolve_network(const std::map<std::string_view, std::string>& values, cons
     return true;
 }
 
+// The hosts and the network settings, each from its option, else from the
+// ini file, else as `options` has it.
+bool resolve_settings(const std::map<std::string_view, std::string>& values, const std::string& ini,
+                      Options* options, std::string* error) {
+    auto resolve = [&](std::string_view name, std::string* target) {
+        std::string where;
+        if (auto text = setting_text(values, ini, name, &where)) {
+            *target = *text;
+        }
+    };
+    resolve("--search-host", &options->hosts.search_host);
+    resolve("--member-host", &options->hosts.member_host);
+    resolve("--contact-domain", &options->hosts.contact_domain);
+    resolve("--update-host", &options->update_host);
+    resolve("--database", &options->database_url);
+    resolve("--from", &options->copy_from);
+    resolve("--to", &options->copy_to);
+    if (!options->database_url.empty() && !is_database_url(options->database_url)) {
+        // Not repeated: it may hold a password.
+        *error = "the database URL must begin with postgresql:// or postgres://";
+        return false;
+    }
+    for (const std::string* host : {&options->hosts.search_host, &options->hosts.member_host,
+                                    &options->hosts.contact_domain}) {
+        if (host->empty()) {
+            *error = "a marketplace host is empty";
+            return false;
+        }
+    }
+    return resolve_limits(values, ini, options, error) &&
+           resolve_network(values, ini, options, error);
+}
+
 // Keywords arrive as UTF-8; anything else would be searched as "?"s.
 bool check_keywords(const Options& options, std::string* error) {
     std::size_t keywords = options.arguments.size();
@@ -315,38 +368,99 @@ bool parse_options(int argc, char** argv, Options* options, std::string* error) 
         *error = "the data folder is empty";
         return false;
     }
-    const std::string ini = options->data_dir + "/qinglan.ini";
-    auto resolve = [&](std::string_view name, std::string* target) {
-        const ValueOption* option = find_value_option(name);
-        if (const auto given = values.find(name); given != values.end()) {
-            *target = given->second;
-        } else if (option->section.empty()) {
-            return;
-        } else if (auto from_file = read_ini_value(ini, option->section, option->key)) {
-            *target = *from_file;
+    return resolve_settings(values, options->data_dir + "/qinglan.ini", options, error);
+}
+
+std::span<const FileSetting> file_settings() {
+    static const std::vector<FileSetting> settings = [] {
+        std::vector<FileSetting> list;
+        for (const ValueOption& option : kValueOptions) {
+            if (!option.section.empty()) {
+                list.push_back({option.section, option.key, option.name});
+            }
         }
+        return list;
+    }();
+    return settings;
+}
+
+std::optional<std::pair<long, long>> setting_range(std::string_view key) {
+    for (const NumberSetting& number : kNumberSettings) {
+        if (find_value_option(number.option)->key == key) {
+            return std::pair(number.low, number.high);
+        }
+    }
+    return std::nullopt;
+}
+
+std::map<std::string, std::string> setting_texts(const Options& options) {
+    const FetchSettings& fetch = options.fetch;
+    const std::pair<std::string_view, std::string> texts[] = {
+        {"search_host", options.hosts.search_host},
+        {"member_host", options.hosts.member_host},
+        {"contact_domain", options.hosts.contact_domain},
+        {"update_host", options.update_host},
+        {"stall_timeout", std::to_string(fetch.stall_seconds)},
+        {"slow_timeout", std::to_string(fetch.slow_seconds)},
+        {"page_timeout", std::to_string(fetch.page_seconds)},
+        {"max_page_size", std::to_string(fetch.max_page_bytes >> 20)},
+        {"retries", std::to_string(fetch.retries)},
+        {"parallel", std::to_string(options.parallel)},
+        {"connections", std::to_string(fetch.connections)},
+        {"per_host", std::to_string(fetch.per_host)},
+        {"delay", std::to_string(fetch.delay_ms)},
+        {"proxy", fetch.proxy},
+        {"cookies", options.cookies},
     };
-    resolve("--search-host", &options->hosts.search_host);
-    resolve("--member-host", &options->hosts.member_host);
-    resolve("--contact-domain", &options->hosts.contact_domain);
-    resolve("--update-host", &options->update_host);
-    resolve("--database", &options->database_url);
-    resolve("--from", &options->copy_from);
-    resolve("--to", &options->copy_to);
-    if (!options->database_url.empty() && !is_database_url(options->database_url)) {
-        // Not repeated: it may hold a password.
-        *error = "the database URL must begin with postgresql:// or postgres://";
+    return {std::begin(texts), std::end(texts)};
+}
+
+bool apply_setting_texts(const std::map<std::string, std::string>& texts, Options* options,
+                         std::string* error) {
+    std::map<std::string_view, std::string> values;
+    for (const FileSetting& setting : file_settings()) {
+        if (const auto text = texts.find(std::string(setting.key)); text != texts.end()) {
+            values[setting.option] = text->second;
+        }
+    }
+    // What the texts leave out stays as it is; the file is only read for
+    // what no text sets (the proxy's login).
+    Options changed = *options;
+    for (const auto& [key, text] : setting_texts(*options)) {
+        for (const FileSetting& setting : file_settings()) {
+            if (setting.key == key && !values.count(setting.option)) {
+                values[setting.option] = text;
+            }
+        }
+    }
+    std::string reason;
+    if (!resolve_settings(values, options->data_dir + "/qinglan.ini", &changed, &reason)) {
+        // Named as in the file: "--parallel takes ..." becomes "parallel takes ...".
+        for (const FileSetting& setting : file_settings()) {
+            if (reason.rfind(setting.option, 0) == 0) {
+                reason = std::string(setting.key) + reason.substr(setting.option.size());
+                break;
+            }
+        }
+        *error = reason;
         return false;
     }
-    for (const std::string* host : {&options->hosts.search_host, &options->hosts.member_host,
-                                    &options->hosts.contact_domain}) {
-        if (host->empty()) {
-            *error = "a marketplace host is empty";
+    *options = std::move(changed);
+    return true;
+}
+
+bool write_setting_texts(const std::string& data_dir,
+                         const std::map<std::string, std::string>& texts, std::string* error) {
+    const std::string ini = data_dir + "/qinglan.ini";
+    for (const FileSetting& setting : file_settings()) {
+        const auto text = texts.find(std::string(setting.key));
+        if (text != texts.end() &&
+            !write_ini_value(ini, setting.section, setting.key, text->second)) {
+            *error = "cannot write " + ini;
             return false;
         }
     }
-    return resolve_limits(values, ini, options, error) &&
-           resolve_network(values, ini, options, error);
+    return true;
 }
 
 bool apply_network_settings(const Options& options, std::string* error) {

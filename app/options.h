@@ -4,7 +4,12 @@
 // hosts and the network settings also read from <data dir>/qinglan.ini
 // (options win over the file).
 
+#include <map>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/request.h"
@@ -41,6 +46,37 @@ inline const std::string& store_place(const Options& options) {
 // False with a message in `error` for bad usage, a bad setting in the ini
 // file, or a keyword that is not UTF-8.
 bool parse_options(int argc, char** argv, Options* options, std::string* error);
+
+// One setting of qinglan.ini: its section and key, and the option that
+// overrides it.
+struct FileSetting {
+    std::string_view section;
+    std::string_view key;
+    std::string_view option;
+};
+
+// Every setting qinglan.ini may hold but the proxy's login, in the usage's order.
+std::span<const FileSetting> file_settings();
+
+// The lowest and highest value of a numeric setting ("parallel": 1 and 64);
+// nullopt for a setting that is not a number.
+std::optional<std::pair<long, long>> setting_range(std::string_view key);
+
+// The settings as `options` has them, as texts by key: what qinglan.ini
+// would hold for them.
+std::map<std::string, std::string> setting_texts(const Options& options);
+
+// Takes setting texts by key into `options`, each checked as parse_options
+// checks it; a key left out keeps its value. False with the reason, naming
+// the key ("parallel takes a number of members from 1 to 64"), and
+// `options` unchanged.
+bool apply_setting_texts(const std::map<std::string, std::string>& texts, Options* options,
+                         std::string* error);
+
+// Writes setting texts by key into <data dir>/qinglan.ini, each in its
+// section; other lines of the file stay. False with the reason.
+bool write_setting_texts(const std::string& data_dir,
+                         const std::map<std::string, std::string>& texts, std::string* error);
 
 // Makes the options' network settings those of every later fetch and loads
 // the cookies file; false with the reason when the file cannot be used.

@@ -1,10 +1,17 @@
 #include "app/search_window.h"
 
 #include <QComboBox>
+#include <QCompleter>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringList>
+#include <QTreeWidget>
+
+#include "app/qt_text.h"
 
 namespace qinglan {
 
@@ -12,7 +19,16 @@ QString SearchWindow::caption() {
     return QStringLiteral("              公司信息搜索");
 }
 
-SearchWindow::SearchWindow(QWidget* parent, const std::vector<std::string>& table_names,
+namespace {
+
+// The stored keywords' list, below the units of the classic window.
+constexpr int kListTop = 134;
+constexpr int kListHeight = 180;
+constexpr int kHeight = kListTop + kListHeight + 12;
+
+}  // namespace
+
+SearchWindow::SearchWindow(QWidget* parent, const std::vector<StoredKeyword>& stored,
                            std::function<void(const QString&)> submit)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
@@ -20,7 +36,7 @@ SearchWindow::SearchWindow(QWidget* parent, const std::vector<std::string>& tabl
     setObjectName(QStringLiteral("search_window"));
     setWindowTitle(caption());
     setModal(true);
-    setFixedSize(392, 149);
+    setFixedSize(392, kHeight);
 
     auto* frame = new QGroupBox(QStringLiteral("输入搜索关键字"), this);
     frame->setObjectName(QStringLiteral("分组框1"));
@@ -53,9 +69,18 @@ SearchWindow::SearchWindow(QWidget* parent, const std::vector<std::string>& tabl
     table_names_box_ = new QComboBox(this);
     table_names_box_->setObjectName(QStringLiteral("表名框"));
     table_names_box_->setGeometry(392, 56, 120, 20);
-    for (const std::string& name : table_names) {
-        table_names_box_->addItem(QString::fromStdString(name));
+    QStringList names;
+    for (const StoredKeyword& keyword : stored) {
+        names << from_utf8(keyword.name);
     }
+    table_names_box_->addItems(names);
+    build_stored_list(stored);
+
+    // Typing offers the stored keywords that hold what is typed.
+    auto* completer = new QCompleter(names, this);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setFilterMode(Qt::MatchContains);
+    keyword_box_->setCompleter(completer);
 
     keyword_box_->setFocus();
 }
@@ -67,15 +92,57 @@ bool SearchWindow::eventFilter(QObject* watched, QEvent* event) {
             const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
             if (enter) {
                 // The press is swallowed so the dialog does not act on it; the
-                // release submits, once, however long the key was held.
-                if (event->type() == QEvent::KeyRelease && !key->isAutoRepeat()) {
+                // release submits, once, however long the key was held. A
+                // release whose press went elsewhere (the Enter that closed
+                // a message box, or chose a completion) submits nothing.
+                if (event->type() == QEvent::KeyPress) {
+                    enter_pressed_ = true;
+                } else if (!key->isAutoRepeat() && enter_pressed_) {
+                    enter_pressed_ = false;
                     submit_keyword();
                 }
                 return true;
             }
+        } else if (event->type() == QEvent::FocusOut) {
+            enter_pressed_ = false;
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void SearchWindow::build_stored_list(const std::vector<StoredKeyword>& stored) {
+    auto* title = new QLabel(stored.empty() ? QStringLiteral("还没有保存的关键字")
+                                            : QStringLiteral("已保存的关键字（点击填入）："),
+                             this);
+    title->setGeometry(16, kListTop - 20, 360, 18);
+    stored_list_ = new QTreeWidget(this);
+    stored_list_->setObjectName(QStringLiteral("已存关键字"));
+    stored_list_->setGeometry(16, kListTop, 360, kListHeight);
+    stored_list_->setHeaderLabels(
+        {QStringLiteral("关键字"), QStringLiteral("行数"), QStringLiteral("状态")});
+    stored_list_->setRootIsDecorated(false);
+    stored_list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    stored_list_->setFocusPolicy(Qt::NoFocus);  // Enter stays with the keyword box
+    stored_list_->setColumnWidth(0, 180);
+    stored_list_->setColumnWidth(1, 60);
+    for (const StoredKeyword& keyword : stored) {
+        auto* item = new QTreeWidgetItem(stored_list_);
+        item->setText(0, from_utf8(keyword.name));
+        item->setText(1, keyword.rows >= 0 ? QString::number(keyword.rows) : QStringLiteral("?"));
+        item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+        item->setText(2, keyword.complete ? QStringLiteral("完成") : QStringLiteral("未完成"));
+        if (!keyword.complete) {
+            item->setToolTip(2, QStringLiteral("已保存 %1 / %2 位用户，再次提交即继续采集")
+                                    .arg(keyword.stored)
+                                    .arg(keyword.members));
+        }
+    }
+    connect(stored_list_, &QTreeWidget::itemClicked, this, &SearchWindow::take_stored);
+}
+
+void SearchWindow::take_stored(QTreeWidgetItem* item) {
+    keyword_box_->setText(item->text(0));
+    keyword_box_->setFocus();
 }
 
 void SearchWindow::submit_keyword() {

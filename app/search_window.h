@@ -4,14 +4,23 @@
 // one after the other, while it stays open. Each opening is a new window
 // that has the stored table names read anew. Enter released in the keyword
 // box submits exactly as the button does; Esc and "取消" close it.
+//
+// Below the keyword box it lists the stored keywords with their row counts
+// and whether they are complete, so the user sees what is there already;
+// a click puts one into the keyword box, and typing completes from them.
 
 #include <QDialog>
 
 #include <functional>
+#include <vector>
+
+#include "app/stored_keywords.h"
 
 class QComboBox;
 class QLineEdit;
 class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace qinglan {
 
@@ -20,7 +29,7 @@ class SearchWindow final : public QDialog {
 
 public:
     // `submit` receives the keyword box's whole content, exactly as typed.
-    SearchWindow(QWidget* parent, const std::vector<std::string>& table_names,
+    SearchWindow(QWidget* parent, const std::vector<StoredKeyword>& stored,
                  std::function<void(const QString&)> submit);
 
     static QString caption();
@@ -30,12 +39,16 @@ protected:
 
 private:
     void submit_keyword();
+    void build_stored_list(const std::vector<StoredKeyword>& stored);
+    void take_stored(QTreeWidgetItem* item);
 
     std::function<void(const QString&)> submit_;
     QLineEdit* keyword_box_;
     QPushButton* submit_button_;
     QPushButton* cancel_button_;
     QComboBox* table_names_box_;
+    QTreeWidget* stored_list_ = nullptr;
+    bool enter_pressed_ = false;  // Enter went down in the keyword box
 };
 
 }  // namespace qinglan

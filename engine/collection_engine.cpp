@@ -28,6 +28,11 @@ CollectionEngine::CollectionEngine(RecordStore& store, MarketHosts hosts,
       parallel_(std::max(parallel, 1)),
       pool_(kStepThreads) {}
 
+void CollectionEngine::set_market(MarketHosts hosts, int parallel) {
+    hosts_ = std::move(hosts);
+    parallel_ = std::max(parallel, 1);
+}
+
 CollectionEngine::~CollectionEngine() {
     stop();
 }
@@ -42,7 +47,8 @@ bool CollectionEngine::read_table_names(std::string* error) {
     return true;
 }
 
-SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool again) {
+SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool again,
+                                              MissingTable missing_table) {
     keywords_.push_back(keyword);
     SubmitResult result;
     if (stopping_) {
@@ -53,6 +59,8 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool a
     auto task = std::make_unique<Task>(pool_);
     task->keyword = keyword;
     task->again = again;
+    task->hosts = hosts_;
+    task->parallel = parallel_;
     // A store that cannot say leaves the keyword to the table list.
     if (!store_.read_state(keyword, &task->resumed, nullptr)) {
         task->resumed = CollectionState();
@@ -70,6 +78,12 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool a
     if (again || !task->resumed.tracked) {
         task->resumed = CollectionState();
         result.table_ready = store_.ensure_table(keyword, &result.table_error);
+        if (!result.table_ready && missing_table == MissingTable::kRefuse) {
+            store_.release(keyword);
+            result.kind = SubmitResult::kRefused;
+            result.refusal = result.table_error;
+            return result;
+        }
     } else {
         result.kind = SubmitResult::kResumed;
         long long rows = 0;

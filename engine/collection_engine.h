@@ -48,15 +48,21 @@ struct SubmitResult {
         kReopened,  // the keyword is stored and complete: show it, collect nothing
         kStarted,   // a new collection task runs
         kResumed,   // stored but incomplete: show the stored rows; a task collects the rest
-        kRefused,   // nothing runs: the keyword is being collected elsewhere, or stopping
+        kRefused,   // nothing runs: the keyword is being collected elsewhere, or stopping,
+                    // or its table cannot be made (table_ready false)
     };
     Kind kind = kStarted;
     int task = 0;             // the task's number (kStarted, kResumed)
-    bool table_ready = true;  // false: the table could not be made (kStarted)
+    bool table_ready = true;  // false: the table could not be made (kStarted, kRefused)
     std::string table_error;
     int stored_rows = 0;  // kResumed: rows stored before, which the task's rows follow
     std::string refusal;  // kRefused: why
 };
+
+// What a keyword whose table cannot be made gets: a task that collects and
+// reports its rows without storing them (kCollect), or nothing at all, the
+// refusal saying why (kRefuse).
+enum class MissingTable { kCollect, kRefuse };
 
 class CollectionEngine {
 public:
@@ -77,7 +83,12 @@ public:
     // any other gets its table and a new task. A task's workers are running
     // when this returns. `again` starts the keyword over: its rows are
     // replaced once a new member list has been read.
-    SubmitResult submit_keyword(const std::string& keyword, bool again = false);
+    SubmitResult submit_keyword(const std::string& keyword, bool again = false,
+                                MissingTable missing_table = MissingTable::kCollect);
+
+    // The marketplace and the members in flight of the tasks started from
+    // now on; running tasks keep theirs. On the submissions' thread.
+    void set_market(MarketHosts hosts, int parallel);
 
     // Waits until every task started so far has finished.
     void wait_all();
@@ -122,10 +133,10 @@ private:
     bool stopped(const Task& task) const;
 
     RecordStore& store_;
-    const MarketHosts hosts_;
+    MarketHosts hosts_;
     CollectionObserver& observer_;
     const TextList mobile_prefixes_;
-    const int parallel_;
+    int parallel_;
     std::atomic<bool> stopping_{false};
 
     std::vector<std::string> keywords_;     // every submission, in order

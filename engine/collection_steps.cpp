@@ -88,7 +88,7 @@ void CollectionEngine::begin(Task& task) {
     }
     observer_.task_waiting(task.number, true);
     observer_.status_changed(task.number, kStatePart, "状态：加载数据，请稍等。。。。");
-    const Text url = fill_request_template(hosts_, encode_keyword(task.keyword_gbk), kSearchPage);
+    const Text url = fill_request_template(task.hosts, encode_keyword(task.keyword_gbk), kSearchPage);
     fetch(task, url, [this, &task](Bytes body, FetchInfo info) { search_done(task, body, info); });
 }
 
@@ -158,7 +158,8 @@ void CollectionEngine::start_members(Task& task) {
 // one before it is back.
 void CollectionEngine::launch_members(Task& task) {
     constexpr std::size_t kQueuedAhead = 8;
-    const std::size_t ahead = parallel_ == 1 ? kQueuedAhead : static_cast<std::size_t>(parallel_);
+    const std::size_t ahead =
+        task.parallel == 1 ? kQueuedAhead : static_cast<std::size_t>(task.parallel);
     while (!stopped(task) && task.launched < task.to_collect.size() &&
            task.launched - task.committed < ahead) {
         const std::size_t slot = task.launched++;
@@ -175,10 +176,10 @@ void CollectionEngine::launch_members(Task& task) {
         // the contact page is not asked for and the next member's card goes.
         member.pages_waited = 2;
         TransferLoop::Request card =
-            page_request(task, fill_request_template(hosts_, account, kMemberCard), arrived(true));
+            page_request(task, fill_request_template(task.hosts, account, kMemberCard), arrived(true));
         TransferLoop::Request contact = page_request(
-            task, fill_request_template(hosts_, account, kContactPage), arrived(false));
-        if (parallel_ == 1) {
+            task, fill_request_template(task.hosts, account, kContactPage), arrived(false));
+        if (task.parallel == 1) {
             // The card's answer waits on the loop's thread for the contact
             // page's, which always follows it, and both reach the task in
             // one step.

@@ -31,6 +31,8 @@ struct CollectionEngine::Task {
     Text keyword_gbk;         // for the request
     std::string table_error;  // why the table could not be made (outcome.table_ready false)
     bool again = false;       // the new member list replaces the stored rows
+    MarketHosts hosts;        // where it collects
+    int parallel = 1;         // members in flight at once
     CollectionState resumed;  // what an earlier run left (a resumed task)
     std::atomic<bool> stop_requested{false};  // this task alone is to stop (stop_task)
 

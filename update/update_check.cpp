@@ -7,17 +7,6 @@
 namespace qinglan {
 namespace {
 
-// The text of a file of the update server; empty when there is no server
-// or it does not answer the file with success (an error page is no notice).
-Text fetch_from(const std::string& host, std::string_view path) {
-    if (host.empty()) {
-        return {};
-    }
-    FetchInfo info;
-    const Bytes body = fetch_page(host_address(host) + std::string(path), nullptr, &info);
-    return info.status >= 200 && info.status < 300 ? bytes_to_text(body) : Text();
-}
-
 }  // namespace
 
 Text text_between(std::string_view text, std::string_view left, std::string_view right) {
@@ -39,17 +28,25 @@ UpdateDescriptor parse_update_descriptor(std::string_view descriptor) {
             text_between(descriptor, description, "|"), text_between(descriptor, manual, "|")};
 }
 
-Text fetch_remote_notice(const std::string& host) {
-    return fetch_from(host, "/123.txt");
+std::string notice_address(const std::string& host) {
+    return host.empty() ? std::string() : host_address(host) + "/123.txt";
 }
 
-std::optional<UpdateDescriptor> fetch_update_descriptor(const std::string& host) {
-    const Text descriptor = fetch_from(host, "/up.txt");
-    if (descriptor.empty()) {
+std::string descriptor_address(const std::string& host) {
+    return host.empty() ? std::string() : host_address(host) + "/up.txt";
+}
+
+Text answer_text(const Bytes& body, const FetchInfo& info) {
+    return info.status >= 200 && info.status < 300 ? bytes_to_text(body) : Text();
+}
+
+std::optional<UpdateDescriptor> descriptor_of(const Text& answer) {
+    if (answer.empty()) {
         return std::nullopt;
     }
-    return parse_update_descriptor(descriptor);
+    return parse_update_descriptor(answer);
 }
+
 
 bool announces_update(const UpdateDescriptor& descriptor) {
     return descriptor.version != kBuiltInVersion;

@@ -7,13 +7,14 @@
 // fields are handed to the separate updater through up.ini in the update
 // folder and the updater is started. All texts here are GBK, as served.
 //
-// The windows decide what to show; this library only fetches, parses and
-// writes.
+// The windows fetch the two files, without waiting for them, and decide
+// what to show; this library names, parses and writes.
 
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "services/fetch.h"
 #include "services/text.h"
 
 namespace qinglan {
@@ -36,15 +37,18 @@ struct UpdateDescriptor {
 
 UpdateDescriptor parse_update_descriptor(std::string_view descriptor);
 
-// The notice text of the update server at `host` ("HOST[:PORT]", optionally
-// with "https://"); empty when there is no host or the request fails (an
-// error status included).
-Text fetch_remote_notice(const std::string& host);
+// Where the notice and the descriptor are on the update server at `host`
+// ("HOST[:PORT]", optionally with "https://"); empty when there is no host.
+std::string notice_address(const std::string& host);
+std::string descriptor_address(const std::string& host);
 
-// The update descriptor, or nullopt when there is no host, the request fails
-// (an error status included) or the answer is empty: the program then
-// simply becomes ready.
-std::optional<UpdateDescriptor> fetch_update_descriptor(const std::string& host);
+// The text of an answer of the update server: empty unless it answered the
+// file with success (an error page is no notice and no descriptor).
+Text answer_text(const Bytes& body, const FetchInfo& info);
+
+// The descriptor in an answer's text; nullopt for an empty text (a failed
+// request, or an empty answer): the program then simply becomes ready.
+std::optional<UpdateDescriptor> descriptor_of(const Text& answer);
 
 // True when the descriptor announces a version other than this one.
 bool announces_update(const UpdateDescriptor& descriptor);

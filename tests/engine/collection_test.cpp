@@ -360,6 +360,20 @@ TEST_F(CollectionTest, RefusedRowsAreReported) {
     EXPECT_EQ(outcome.failed_inserts, 1);
     EXPECT_EQ(outcome.stored, 0);
     EXPECT_FALSE(outcome.table_ready);
+
+    // Asked to refuse such a keyword, the engine starts nothing, asks the
+    // marketplace for nothing and lets the keyword go.
+    market_.clear_requests();
+    const SubmitResult refused =
+        engine.submit_keyword("sqlite_x", false, MissingTable::kRefuse);
+    EXPECT_EQ(refused.kind, SubmitResult::kRefused);
+    EXPECT_FALSE(refused.table_ready);
+    EXPECT_EQ(refused.refusal, refused.table_error);
+    EXPECT_EQ(refused.task, 0);
+    engine.wait_all();
+    EXPECT_EQ(engine.task_count(), 1);
+    EXPECT_TRUE(market_.requests().empty());
+    EXPECT_TRUE(store().claim("sqlite_x", nullptr));
 }
 
 TEST_F(CollectionTest, StopEndsTransfersPromptlyAndKeepsStoredRows) {

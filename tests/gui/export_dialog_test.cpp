@@ -13,7 +13,7 @@
 
 namespace qinglan {
 
-class ExportDialogTest : public QObject, protected WindowFixture {
+class ExportDialogTest : public QObject, protected CollectingWindowFixture {
     Q_OBJECT
 
 private:

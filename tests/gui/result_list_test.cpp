@@ -12,7 +12,7 @@
 
 namespace qinglan {
 
-class ResultListTest : public QObject, protected WindowFixture {
+class ResultListTest : public QObject, protected CollectingWindowFixture {
     Q_OBJECT
 
 private:

@@ -7,7 +7,7 @@
 
 namespace qinglan {
 
-class TaskListTest : public QObject, protected WindowFixture {
+class TaskListTest : public QObject, protected CollectingWindowFixture {
     Q_OBJECT
 
 private:

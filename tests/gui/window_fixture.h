@@ -24,7 +24,7 @@
 
 namespace qinglan {
 
-class WindowFixture {
+class CollectingWindowFixture {
 protected:
     std::unique_ptr<TempFolder> folder_;
     std::unique_ptr<SampleMarketplace> market_;
@@ -59,9 +59,7 @@ protected:
             parallel};
         window_ = std::make_unique<MainWindow>(settings, *dialogs_);
         window_->set_end_program([](int) {});
-        if (!window_->run_start_up()) {
-            qFatal("start-up did not become ready");
-        }
+        window_->prepare_database();
         window_->show();
         return *window_;
     }

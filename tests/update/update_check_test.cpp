@@ -69,23 +69,33 @@ TEST_F(UpdateFolder, HandOverFileHoldsTheSevenItemsInOrder) {
     EXPECT_FALSE(write_handover_file(dir_.string(), "qinglan", descriptor));
 }
 
+// What the windows make of the server's answer to `address`.
+Text answer_from(const std::string& address) {
+    FetchInfo info;
+    const Bytes body = fetch_page(address, nullptr, &info);
+    return answer_text(body, info);
+}
+
 TEST(UpdateServer, NoticeAndDescriptor) {
     SampleMarketplace server;
     ASSERT_TRUE(server.start());
     set_fetch_settings({.connect_seconds = 5, .stall_seconds = 5, .retry_base_ms = 10});
     const std::string host = server.search_host();
 
-    EXPECT_EQ(fetch_remote_notice(""), "");
-    EXPECT_FALSE(fetch_update_descriptor(""));
+    // No host: nothing is asked for.
+    EXPECT_EQ(notice_address(""), "");
+    EXPECT_EQ(descriptor_address(""), "");
+    EXPECT_EQ(notice_address(host), "http://" + host + "/123.txt");
+    EXPECT_EQ(descriptor_address("https://" + host), "https://" + host + "/up.txt");
     // Nothing served: the error page is neither a notice nor a descriptor.
-    EXPECT_EQ(fetch_remote_notice(host), "");
-    EXPECT_FALSE(fetch_update_descriptor(host));
+    EXPECT_EQ(answer_from(notice_address(host)), "");
+    EXPECT_FALSE(descriptor_of(answer_from(descriptor_address(host))));
 
     server.set_resource("123.txt", gbk("第一行\r\n第二行"));
     server.set_resource("up.txt", "");
-    EXPECT_EQ(fetch_remote_notice(host), gbk("第一行\r\n第二行"));
-    EXPECT_EQ(fetch_remote_notice("http://" + host), gbk("第一行\r\n第二行"));
-    EXPECT_FALSE(fetch_update_descriptor(host));
+    EXPECT_EQ(answer_from(notice_address(host)), gbk("第一行\r\n第二行"));
+    EXPECT_EQ(answer_from(notice_address("http://" + host)), gbk("第一行\r\n第二行"));
+    EXPECT_FALSE(descriptor_of(answer_from(descriptor_address(host))));
 
     // Ten MiB of labels without a single "|": every value is empty.
     std::string endless;
@@ -93,14 +103,14 @@ TEST(UpdateServer, NoticeAndDescriptor) {
         endless += gbk("版本:v0.1 更新地址:");
     }
     server.set_resource("up.txt", endless);
-    const auto unterminated = fetch_update_descriptor(host);
+    const auto unterminated = descriptor_of(answer_from(descriptor_address(host)));
     ASSERT_TRUE(unterminated);
     EXPECT_EQ(unterminated->version, "");
     EXPECT_EQ(unterminated->update_address, "");
     EXPECT_TRUE(announces_update(*unterminated));
 
     server.set_resource("up.txt", gbk("版本:v0.3|更新地址:http://u/|"));
-    const auto descriptor = fetch_update_descriptor(host);
+    const auto descriptor = descriptor_of(answer_from(descriptor_address(host)));
     ASSERT_TRUE(descriptor);
     EXPECT_TRUE(announces_update(*descriptor));
     EXPECT_EQ(descriptor->update_address, "http://u/");

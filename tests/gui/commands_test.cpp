@@ -1,0 +1,188 @@
+// The toolbar's commands by object name and by keyboard, and the settings
+// dialog: its values checked as the command line checks them, written to
+// qinglan.ini and used by the tasks started after OK.
+
+#include <QAction>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include "app/settings_dialog.h"
+#include "gui_fixture.h"
+#include "services/environment.h"
+
+namespace qinglan {
+
+class CommandsTest : public QObject, public WindowFixture {
+    Q_OBJECT
+
+private:
+    // Runs `act` on the settings dialog once it is open; the dialog is
+    // opened by its command and must be closed by `act`.
+    bool with_settings(const std::function<void(SettingsDialog&)>& act) {
+        bool acted = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog != nullptr);
+            act(*dialog);
+            acted = true;
+            if (dialog->isVisible()) {
+                dialog->reject();
+            }
+        });
+        window_->findChild<QAction*>("command_settings")->trigger();
+        return acted;
+    }
+
+    static void set_field(SettingsDialog& dialog, const char* key, const QString& text) {
+        auto* field = dialog.findChild<QLineEdit*>(key);
+        QVERIFY2(field != nullptr, key);
+        field->setText(text);
+    }
+
+    static void press_ok(SettingsDialog& dialog) {
+        auto* buttons = dialog.findChild<QDialogButtonBox*>("settings_buttons");
+        QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    }
+
+    std::string ini_value(const char* section, const char* key) {
+        return read_ini_value(folder_->str() + "/qinglan.ini", section, key).value_or("(none)");
+    }
+
+private slots:
+    void init() { init_fixture(); }
+    void cleanup() { cleanup_fixture(); }
+
+    void commandsHaveNamesAndKeys() {
+        MainWindow& window = open_window();
+        const std::pair<const char*, QString> named[] = {
+            {"command_search", "Ctrl+F"}, {"command_export", "Ctrl+E"}, {"command_help", "F1"},
+            {"command_about", ""},        {"command_settings", ""},     {"command_quit", "Ctrl+Q"},
+        };
+        QList<QAction*> actions = window.findChild<QToolBar*>("工具条_顶部")->actions();
+        QCOMPARE(actions.size(), 6);
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(actions[i]->objectName(), QString(named[i].first));
+            QCOMPARE(actions[i]->shortcut().toString(), named[i].second);
+        }
+        // The caption is only what is shown.
+        actions[2]->setText("Help");
+        actions[2]->trigger();
+        QCOMPARE(dialogs_->messages.size(), size_t(1));
+        QCOMPARE(dialogs_->messages[0].text, QString("详细看软件起始页说明！"));
+
+        // Keys reach the window whatever has the focus in it.
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        tabs()->setFocus();
+        QTest::keyClick(&window, Qt::Key_F1);
+        QCOMPARE(dialogs_->messages.size(), size_t(2));
+        QTest::keyClick(&window, Qt::Key_E, Qt::ControlModifier);
+        QCOMPARE(dialogs_->messages.size(), size_t(3));
+        QVERIFY(dialogs_->messages[2].text.startsWith("请先选中"));
+        bool searched = false;
+        QTimer::singleShot(0, [&] {
+            auto* search = qobject_cast<SearchWindow*>(QApplication::activeModalWidget());
+            QVERIFY(search != nullptr);
+            searched = true;
+            QTest::keyClick(search, Qt::Key_Escape);
+        });
+        QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(searched);
+        QVERIFY(ended_.empty());
+        window.activateWindow();  // as the window manager does once the search window is gone
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(ended_, std::vector<int>{0});
+    }
+
+    void settingsAreCheckedWrittenAndUsed() {
+        SampleMarketplace other;
+        QVERIFY(other.start());
+        serve_members(other, "换", "o", 2);
+        open_window();
+        // Keys of the file that the dialog does not show stay.
+        write_ini_value(folder_->str() + "/qinglan.ini", "network", "proxy_user", "someone");
+
+        const bool acted = with_settings([&](SettingsDialog& dialog) {
+            QCOMPARE(dialog.windowTitle(), QString("设置"));
+            QCOMPARE(dialog.findChild<QLineEdit*>("search_host")->text(),
+                     QString::fromStdString(market_->search_host()));
+            QCOMPARE(dialog.findChild<QLineEdit*>("parallel")->text(), QString("8"));
+            // A bad number, then a bad proxy, then an empty host: each is
+            // refused with the reason, and the dialog stays.
+            set_field(dialog, "parallel", "0");
+            press_ok(dialog);
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(dialogs_->messages.size(), size_t(1));
+            QCOMPARE(
+                dialogs_->messages[0].text,
+                QString("「每个关键字同时采集的用户数」的值不能使用：须为 1 到 64 之间的整数。"));
+            QCOMPARE(dialogs_->messages[0].details,
+                     QString("parallel takes a number of members from 1 to 64"));
+            set_field(dialog, "parallel", "1");
+            set_field(dialog, "proxy", "ftp://proxy.localhost:1");
+            press_ok(dialog);
+            QCOMPARE(dialogs_->messages.size(), size_t(2));
+            QVERIFY(dialogs_->messages[1].text.startsWith("「代理」的值不能使用"));
+            set_field(dialog, "proxy", "");
+            set_field(dialog, "member_host", " ");
+            press_ok(dialog);
+            QCOMPARE(dialogs_->messages.size(), size_t(3));
+            QCOMPARE(dialogs_->messages[2].text, QString("「会员主机」的值不能使用：不能为空。"));
+            QVERIFY(!std::filesystem::exists(folder_->path() / "qinglan.ini") ||
+                    ini_value("network", "parallel") == "(none)");
+            // A cookies file that cannot be read.
+            set_field(dialog, "member_host", QString::fromStdString(other.member_host()));
+            set_field(dialog, "cookies", QString::fromStdString(folder_->str() + "/none.txt"));
+            press_ok(dialog);
+            QCOMPARE(dialogs_->messages.size(), size_t(4));
+            QCOMPARE(dialogs_->messages[3].text, QString("无法读取 Cookie 文件。"));
+
+            set_field(dialog, "cookies", "");
+            set_field(dialog, "search_host", QString::fromStdString(other.search_host()));
+            set_field(dialog, "contact_domain", QString::fromStdString(other.contact_domain()));
+            set_field(dialog, "delay", "20");
+            set_field(dialog, "stall_timeout", "7");
+            press_ok(dialog);
+            QVERIFY(!dialog.isVisible());
+        });
+        QVERIFY(acted);
+        QCOMPARE(dialogs_->messages.size(), size_t(4));
+
+        // Written to the file, in their sections; other keys kept.
+        QCOMPARE(ini_value("hosts", "search_host"), other.search_host());
+        QCOMPARE(ini_value("network", "parallel"), std::string("1"));
+        QCOMPARE(ini_value("network", "delay"), std::string("20"));
+        QCOMPARE(ini_value("network", "proxy"), std::string(""));
+        QCOMPARE(ini_value("network", "proxy_user"), std::string("someone"));
+        // Used from now on: the limits by every transfer, the hosts and the
+        // members in flight by the next task.
+        QCOMPARE(fetch_settings().delay_ms, 20L);
+        QCOMPARE(fetch_settings().stall_seconds, 7L);
+        QCOMPARE(fetch_settings().proxy_user, std::string("someone"));
+        market_->clear_requests();
+        submit_by_button("换");
+        QTRY_COMPARE(window_->result_model(1)->rowCount(), 2);
+        QVERIFY(market_->requests().empty());
+        QCOMPARE(other.requests().size(), size_t(5));  // search, card and contact page twice
+        QTRY_COMPARE(window_->status_text(1), QString("2位用户信息分析完成可以导出"));
+
+        // The dialog opens again with what was saved; Cancel changes nothing.
+        QVERIFY(with_settings([&](SettingsDialog& dialog) {
+            QCOMPARE(dialog.findChild<QLineEdit*>("parallel")->text(), QString("1"));
+            set_field(dialog, "parallel", "3");
+            dialog.reject();
+        }));
+        QCOMPARE(ini_value("network", "parallel"), std::string("1"));
+    }
+};
+
+}  // namespace qinglan
+
+int main(int argc, char** argv) {
+    return qinglan::run_window_test<qinglan::CommandsTest>(argc, argv);
+}
+
+#include "commands_test.moc"

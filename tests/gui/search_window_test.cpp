@@ -1,0 +1,173 @@
+// The search window with real message boxes and real key events: Enter on
+// a box never submits the keyword again, and a refused keyword runs
+// nothing. The stored keywords it lists, and completes from.
+
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QMessageBox>
+#include <QTreeWidget>
+
+#include "gui_fixture.h"
+#include "storage/sqlite_store.h"
+
+namespace qinglan {
+
+// Real message boxes, each closed by Enter pressed on it as a user does; the
+// key's release follows once the box is gone, to whatever then has the focus.
+class EnterClosesBoxes final : public Dialogs {
+public:
+    void message(QWidget* parent, const QString& text, Icon icon, const QString& caption,
+                 const QString& details) override {
+        texts.push_back(text);
+        const bool first = texts.size() == 1;
+        QTimer::singleShot(0, [first] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            if (first) {
+                QVERIFY(QTest::qWaitForWindowActive(box));
+                QVERIFY(box->focusWidget() != nullptr);
+                QTest::keyPress(box->focusWidget(), Qt::Key_Return);
+            } else {
+                box->accept();  // a repeat: end it without another loop
+            }
+        });
+        boxes_.message(parent, text, icon, caption, details);
+        if (first) {
+            // The window manager gives the focus back to the search window.
+            QWidget* search = QApplication::activeModalWidget();
+            QVERIFY(search != nullptr);
+            search->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(search));
+            focus_at_release = QApplication::focusWidget();
+            QVERIFY(focus_at_release != nullptr);
+            QTest::keyRelease(focus_at_release, Qt::Key_Return);
+        }
+    }
+    QString save_file_name(QWidget*, const QString&, const QString&, const QString&) override {
+        return {};
+    }
+
+    std::vector<QString> texts;
+    QWidget* focus_at_release = nullptr;
+
+private:
+    QtDialogs boxes_;
+};
+
+class SearchWindowTest : public QObject, public WindowFixture {
+    Q_OBJECT
+
+private:
+    // Stores `rows` of `members` accounts of the keyword's member list.
+    void store_keyword(const std::string& keyword, int members, int rows) {
+        std::string error;
+        auto store = SqliteStore::open(folder_->str(), &error);
+        QVERIFY2(store, error.c_str());
+        QVERIFY2(store->ensure_table(keyword, &error), error.c_str());
+        std::vector<std::string> accounts;
+        for (int i = 0; i < members; ++i) {
+            accounts.push_back(keyword + std::to_string(i));
+        }
+        QVERIFY2(store->save_member_list(keyword, accounts, false, &error), error.c_str());
+        for (int i = 0; i < rows; ++i) {
+            ContactRecord record;
+            record[kAccount] = accounts[static_cast<std::size_t>(i)];
+            QVERIFY2(store->insert_record(keyword, record, i, &error), error.c_str());
+        }
+    }
+
+private slots:
+    void init() { init_fixture(); }
+    void cleanup() { cleanup_fixture(); }
+
+    void enterOnTheFailureBoxSubmitsNothing() {
+        EnterClosesBoxes boxes;
+        MainWindow window(settings(), boxes);
+        window.prepare_database();
+        window.show();
+        // A name the database keeps for itself: its table cannot be made.
+        serve_members(*market_, "sqlite_x", "q", 2);
+        market_->clear_requests();
+        QLineEdit* box = nullptr;
+        QTimer::singleShot(0, [&] {
+            auto* search = qobject_cast<SearchWindow*>(QApplication::activeModalWidget());
+            QVERIFY(search != nullptr);
+            box = search->findChild<QLineEdit*>("编辑框1");
+            box->setText("sqlite_x");
+            QTest::keyClick(box, Qt::Key_Return);
+            QTest::keyClick(search, Qt::Key_Escape);
+        });
+        window.open_search_window();
+        QCOMPARE(boxes.texts, std::vector<QString>{"失败"});
+        // The release really reached the keyword box, and did nothing there.
+        QCOMPARE(boxes.focus_at_release, static_cast<QWidget*>(box));
+        // No task, no tab, not a single request.
+        QCOMPARE(window.findChild<QTabWidget*>("选择夹1")->count(), 1);
+        QCOMPARE(window.findChild<QTreeWidget*>("超级列表框1")->topLevelItemCount(), 0);
+        QTest::qWait(50);
+        QVERIFY(market_->requests().empty());
+    }
+
+    void storedKeywordsAreListedAndCompleted() {
+        store_keyword("甲", 3, 3);
+        store_keyword("乙", 4, 1);
+        store_keyword("phone", 2, 2);
+        store_keyword("phonebook", 1, 1);
+        open_window();
+        with_search_window([&](SearchWindow& search) {
+            auto* list = search.findChild<QTreeWidget*>("已存关键字");
+            QVERIFY(list != nullptr);
+            QVERIFY(list->isVisible());
+            QStringList rows;
+            for (int i = 0; i < list->topLevelItemCount(); ++i) {
+                const QTreeWidgetItem* item = list->topLevelItem(i);
+                rows << item->text(0) + "|" + item->text(1) + "|" + item->text(2);
+            }
+            QCOMPARE(rows, QStringList({"123|0|完成", "甲|3|完成", "乙|1|未完成", "phone|2|完成",
+                                        "phonebook|1|完成"}));
+            QCOMPARE(list->topLevelItem(2)->toolTip(2),
+                     QString("已保存 1 / 4 位用户，再次提交即继续采集"));
+            // The list sits below the keyword box and the buttons, inside the window.
+            auto* box = search.findChild<QLineEdit*>("编辑框1");
+            QVERIFY(list->geometry().top() >
+                    search.findChild<QWidget*>("an1")->geometry().bottom());
+            QVERIFY(search.rect().contains(list->geometry()));
+
+            // A click puts the keyword into the box, and submits nothing.
+            const QRect second = list->visualItemRect(list->topLevelItem(2));
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
+            QCOMPARE(box->text(), QString("乙"));
+            QCOMPARE(tabs()->count(), 1);
+
+            // Typing offers the stored keywords holding it; Enter takes the
+            // offer without submitting, the next Enter submits.
+            box->clear();
+            search.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&search));
+            box->setFocus();
+            QTest::keyClicks(box, "HON");
+            QCompleter* completer = box->completer();
+            QTRY_VERIFY(completer->popup()->isVisible());
+            QCOMPARE(completer->completionCount(), 2);
+            QTest::keyClick(completer->popup(), Qt::Key_Down);
+            // The popup closes on the press; the release reaches the box.
+            QTest::keyPress(completer->popup(), Qt::Key_Return);
+            QTest::keyRelease(box, Qt::Key_Return);
+            QCOMPARE(box->text(), QString("phone"));
+            QCOMPARE(tabs()->count(), 1);
+            QTest::keyClick(box, Qt::Key_Return);
+            QCOMPARE(tabs()->count(), 2);
+            QCOMPARE(tabs()->tabText(1), QString("phone"));
+        });
+        QTRY_COMPARE(window_->result_model(1)->rowCount(), 2);
+        QVERIFY(dialogs_->messages.empty());
+    }
+};
+
+}  // namespace qinglan
+
+int main(int argc, char** argv) {
+    return qinglan::run_window_test<qinglan::SearchWindowTest>(argc, argv);
+}
+
+#include "search_window_test.moc"
