@@ -124,7 +124,7 @@ std::unique_ptr<MainWindow> started_window(const std::string& folder, MarketHost
     auto window = std::make_unique<MainWindow>(
         GuiSettings{folder, std::move(hosts), {}, folder, "qinglan", parallel}, dialogs);
     window->set_end_program([](int) {});
-    window->run_start_up();
+    window->prepare_database();
     window->show();
     // The search window reads the table list; close it at once.
     QTimer::singleShot(0, [] {

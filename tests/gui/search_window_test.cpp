@@ -46,6 +46,8 @@ public:
     QString save_file_name(QWidget*, const QString&, const QString&, const QString&) override {
         return {};
     }
+    bool confirm(QWidget*, const QString&) override { return false; }
+    bool choose_export(QWidget*, const ExportOffer&, ExportChoice*) override { return false; }
 
     std::vector<QString> texts;
     QWidget* focus_at_release = nullptr;

@@ -38,12 +38,11 @@ private:
             folder_->str(),
             "qinglan",
             8,
+            {},
             url};
         auto window = std::make_unique<MainWindow>(settings, dialogs_);
         window->set_end_program([this](int status) { ended_.push_back(status); });
-        if (!window->run_start_up()) {
-            qFatal("start-up did not become ready");
-        }
+        window->prepare_database();
         return window;
     }
 
