@@ -28,6 +28,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -152,6 +153,8 @@ private:
     void warn_not_stored(int task, const QString& keyword);
 
     GuiSettings settings_;  // as the settings dialog last left them
+    // The database the dialog last chose, used from the next start on.
+    std::optional<std::string> next_database_url_;
     Dialogs& dialogs_;
     std::function<void(int)> end_program_;
 

@@ -15,6 +15,7 @@ void MainWindow::open_settings() {
     current.fetch = fetch_settings();
     current.parallel = settings_.parallel;
     current.cookies = settings_.cookies;
+    current.database_url = next_database_url_.value_or(settings_.database_url);
     SettingsDialog dialog(this, dialogs_, std::move(current));
     if (dialog.exec() != QDialog::Accepted) {
         return;
@@ -30,7 +31,11 @@ void MainWindow::open_settings() {
     if (engine_) {
         engine_->set_market(settings_.hosts, settings_.parallel);
     }
-    set_status(1, QStringLiteral("设置已保存"));
+    // The database stays the one opened at start, with its tasks and tabs.
+    next_database_url_ = chosen.database_url;
+    set_status(1, chosen.database_url == settings_.database_url
+                      ? QStringLiteral("设置已保存")
+                      : QStringLiteral("设置已保存，数据库在重新启动后更换"));
 }
 
 }  // namespace qinglan

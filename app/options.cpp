@@ -411,6 +411,7 @@ std::map<std::string, std::string> setting_texts(const Options& options) {
         {"delay", std::to_string(fetch.delay_ms)},
         {"proxy", fetch.proxy},
         {"cookies", options.cookies},
+        {"url", options.database_url},
     };
     return {std::begin(texts), std::end(texts)};
 }

@@ -37,6 +37,7 @@ const Group kGroups[] = {
       {"contact_domain", "联系页域名"},
       {"update_host", "更新主机"}}},
     {"代理和 Cookie", {{"proxy", "代理"}, {"cookies", "Cookie 文件"}}},
+    {"数据库", {{"url", "PostgreSQL 服务器（重新启动后生效）"}}},
     {"同时进行",
      {{"parallel", "每个关键字同时采集的用户数"},
       {"connections", "总连接数"},
@@ -70,6 +71,10 @@ QString rule_of(const std::string& key) {
         return QStringLiteral(
             "须为空（使用环境变量中的代理），或以 http://、https://、socks5://、socks5h:// "
             "开头，后接代理的主机和端口。");
+    }
+    if (key == "url") {
+        return QStringLiteral(
+            "须为空（使用本机的数据库文件），或以 postgresql:// 或 postgres:// 开头。");
     }
     if (key == "update_host") {
         return QStringLiteral("须为空（不检查更新），或为主机[:端口]。");
