@@ -18,6 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "storage/sql_name.h"
+
 namespace qinglan::postgres {
 
 // A result that clears itself.
@@ -32,7 +34,7 @@ struct Param {
     bool binary = false;
 };
 
-std::string quote_name(std::string_view name);
+using qinglan::quote_name;
 
 // The URL with its password, if any, replaced by "***": for every message
 // that names the database.

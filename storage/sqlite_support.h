@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "services/failure.h"
+#include "storage/sql_name.h"
 
 namespace qinglan::sqlite {
 
@@ -15,17 +16,7 @@ namespace qinglan::sqlite {
 inline constexpr const char* kCollections = "MSysCollections";
 inline constexpr const char* kMembers = "MSysCollectionMembers";
 
-inline std::string quote_name(std::string_view name) {
-    std::string quoted = "\"";
-    for (const char c : name) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    quoted += '"';
-    return quoted;
-}
+using qinglan::quote_name;
 
 inline bool fail_sqlite(std::string* error, sqlite3* db, const std::string& doing) {
     return fail(error, doing + ": " + sqlite3_errmsg(db));

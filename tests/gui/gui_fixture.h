@@ -67,6 +67,21 @@ public:
     bool export_chosen = true;
 };
 
+// Opens the window's search window and runs `act` on it while it is open;
+// the search window is closed with Esc afterwards.
+inline void with_search_window(MainWindow& window, const std::function<void(SearchWindow&)>& act) {
+    bool acted = false;
+    QTimer::singleShot(0, [&] {
+        auto* search = qobject_cast<SearchWindow*>(QApplication::activeModalWidget());
+        QVERIFY(search != nullptr);
+        act(*search);
+        acted = true;
+        QTest::keyClick(search, Qt::Key_Escape);
+    });
+    window.open_search_window();
+    QVERIFY(acted);
+}
+
 // A data folder, a sample marketplace, answering message boxes and the main
 // window over them, made afresh for each test function (init/cleanup).
 class WindowFixture {
@@ -104,19 +119,8 @@ protected:
         return *window_;
     }
 
-    // Opens the search window and runs `act` on it while it is open; the
-    // window is closed with Esc afterwards.
     void with_search_window(const std::function<void(SearchWindow&)>& act) {
-        bool acted = false;
-        QTimer::singleShot(0, [&] {
-            auto* search = qobject_cast<SearchWindow*>(QApplication::activeModalWidget());
-            QVERIFY(search != nullptr);
-            act(*search);
-            acted = true;
-            QTest::keyClick(search, Qt::Key_Escape);
-        });
-        window_->open_search_window();
-        QVERIFY(acted);
+        qinglan::with_search_window(*window_, act);
     }
 
     // Submits the keyword with the search window's button, then closes it.

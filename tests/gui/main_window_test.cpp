@@ -66,19 +66,8 @@ private:
         return window;
     }
 
-    // Opens the search window and runs `act` on it while it is open; the
-    // window is closed with Esc afterwards.
     void with_search_window(const std::function<void(SearchWindow&)>& act) {
-        bool acted = false;
-        QTimer::singleShot(0, [&] {
-            auto* search = qobject_cast<SearchWindow*>(QApplication::activeModalWidget());
-            QVERIFY(search != nullptr);
-            act(*search);
-            acted = true;
-            QTest::keyClick(search, Qt::Key_Escape);
-        });
-        window_->open_search_window();
-        QVERIFY(acted);
+        qinglan::with_search_window(*window_, act);
     }
 
     // Submits each keyword by Enter in the search window, then closes it.
@@ -634,14 +623,7 @@ private slots:
 }  // namespace qinglan
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    for (const char* name :
-         {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-        qunsetenv(name);
-    }
-    QApplication application(argc, argv);
-    qinglan::MainWindowTest test;
-    return QTest::qExec(&test, argc, argv);
+    return qinglan::run_window_test<qinglan::MainWindowTest>(argc, argv);
 }
 
 #include "main_window_test.moc"

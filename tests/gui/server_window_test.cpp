@@ -127,14 +127,7 @@ private slots:
 }  // namespace qinglan
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    for (const char* name :
-         {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-        qunsetenv(name);
-    }
-    QApplication application(argc, argv);
-    qinglan::ServerWindowTest test;
-    return QTest::qExec(&test, argc, argv);
+    return qinglan::run_window_test<qinglan::ServerWindowTest>(argc, argv);
 }
 
 #include "server_window_test.moc"

@@ -163,16 +163,9 @@ protected:
 };
 
 // The test program of one window test class `Test`.
-#define QINGLAN_WINDOW_TEST_MAIN(Test)                                                   \
-    int main(int argc, char** argv) {                                                    \
-        qputenv("QT_QPA_PLATFORM", "offscreen");                                         \
-        for (const char* name :                                                          \
-             {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {   \
-            qunsetenv(name);                                                             \
-        }                                                                                \
-        QApplication application(argc, argv);                                            \
-        Test test;                                                                       \
-        return QTest::qExec(&test, argc, argv);                                          \
+#define QINGLAN_WINDOW_TEST_MAIN(Test)                    \
+    int main(int argc, char** argv) {                     \
+        return qinglan::run_window_test<Test>(argc, argv); \
     }
 
 }  // namespace qinglan
