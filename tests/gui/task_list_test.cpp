@@ -24,7 +24,7 @@ private slots:
         // one's slow search page holds the only connection.
         set_up("states", {.connections = 1});
         serve_members(*market_, "慢", "s", 2);
-        serve_slow_search("慢", 600);
+        serve_slow_search("慢", 2000);  // long enough for a slow (sanitizer) build
         serve_members(*market_, "等", "w", 3);
         market_->set_behaviour("card/w1", {.status = 503});
         serve_members(*market_, "断", "x", 1);
