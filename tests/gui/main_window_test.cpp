@@ -37,37 +37,15 @@
 
 namespace qinglan {
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, public WindowFixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TempFolder> folder_;
-    std::unique_ptr<SampleMarketplace> market_;
-    std::unique_ptr<RecordingDialogs> dialogs_;
-    std::unique_ptr<MainWindow> window_;
-    std::vector<int> ended_;
-
+    // The window, its database not yet opened.
     MainWindow& make_window(const std::string& update_host = {}) {
-        GuiSettings settings{
-            folder_->str(),
-            {market_->search_host(), market_->member_host(), market_->contact_domain()},
-            update_host,
-            folder_->str(),
-            "qinglan"};
-        window_ = std::make_unique<MainWindow>(settings, *dialogs_);
+        window_ = std::make_unique<MainWindow>(settings(update_host), *dialogs_);
         window_->set_end_program([this](int status) { ended_.push_back(status); });
         return *window_;
-    }
-
-    MainWindow& started_window() {
-        MainWindow& window = make_window();
-        window.prepare_database();
-        window.show();
-        return window;
-    }
-
-    void with_search_window(const std::function<void(SearchWindow&)>& act) {
-        qinglan::with_search_window(*window_, act);
     }
 
     // Submits each keyword by Enter in the search window, then closes it.
@@ -131,12 +109,11 @@ private:
     void collect_with_failing_card() {
         serve_members(*market_, "坏", "b", 3);
         market_->set_behaviour("card/b1", {.status = 503});
-        started_window();
+        open_window();
         submit_by_enter({"坏"});
         QTRY_COMPARE(window_->status_text(0), kOneMemberFailed);
     }
 
-    QTabWidget* tabs() { return window_->findChild<QTabWidget*>("选择夹1"); }
     QTreeWidget* task_list() { return window_->findChild<QTreeWidget*>("超级列表框1"); }
 
     // True once every task row shows its task ended.
@@ -155,24 +132,11 @@ private:
     }
 
 private slots:
-    void init() {
-        folder_ = std::make_unique<TempFolder>(QTest::currentTestFunction());
-        market_ = std::make_unique<SampleMarketplace>();
-        QVERIFY(market_->start());
-        dialogs_ = std::make_unique<RecordingDialogs>();
-        ended_.clear();
-        set_fetch_settings({.connect_seconds = 5, .stall_seconds = 5, .retry_base_ms = 10});
-    }
-
-    void cleanup() {
-        window_.reset();
-        market_.reset();
-        folder_.reset();
-        set_fetch_settings({});
-    }
+    void init() { init_fixture(); }
+    void cleanup() { cleanup_fixture(); }
 
     void startUpLaysOutTheWindow() {
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         QCOMPARE(window.windowTitle(), QString("青岚用户采集器（阿里巴巴）V01"));
         QCOMPARE(window.size(), QSize(867, 544));
         QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -214,7 +178,7 @@ private slots:
     void submitsByButtonAndByEnterOnce() {
         // Slow cards keep the first task running while the keyword comes again.
         serve_members(*market_, "甲", "a", 3, 100);
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         with_search_window([&](SearchWindow& search) {
             QCOMPARE(search.windowTitle(), QString("              公司信息搜索"));
             QCOMPARE(search.width(), 392);
@@ -269,7 +233,7 @@ private slots:
             records.push_back(record);
         }
         store_collected("乙", records);
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         market_->clear_requests();
         with_search_window([&](SearchWindow& search) {
             search.findChild<QLineEdit*>("编辑框1")->insert("乙");
@@ -290,7 +254,7 @@ private slots:
     void onlyTheSelectedTabShowsItsList() {
         serve_members(*market_, "一", "x", 2);
         serve_members(*market_, "二", "y", 4);
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         submit_by_enter({"一", "二"});
         QTRY_VERIFY(tasks_done(2));
         // Each task filled only its own list.
@@ -322,7 +286,7 @@ private slots:
     }
 
     void helpAboutAndExit() {
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         window.on_toolbar_click(2);
         window.on_toolbar_click(3);
         QCOMPARE(dialogs_->messages.size(), size_t(2));
@@ -341,7 +305,7 @@ private slots:
     }
 
     void exportAsksForAResultTabFirst() {
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         window.on_toolbar_click(1);
         QCOMPARE(dialogs_->messages.size(), size_t(1));
         QVERIFY(dialogs_->messages[0].text.startsWith("请先选中"));
@@ -350,7 +314,7 @@ private slots:
 
     void exportWritesTheSelectedList() {
         serve_members(*market_, "导", "e", 3);
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         submit_by_enter({"导"});
         QTRY_VERIFY(tasks_done(1));
         QTRY_COMPARE(window.result_model(1)->rowCount(), 3);
@@ -394,7 +358,7 @@ private slots:
     // goes, the file under the chosen name stays as it was, nothing is said.
     void closingDuringAnExportLeavesNoFile() {
         serve_members(*market_, "大", "d", 1);
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         submit_by_enter({"大"});
         QTRY_VERIFY(tasks_done(1));
         std::vector<ContactRecord> records(100000, ContactRecord{});
@@ -434,7 +398,7 @@ private slots:
     void hostileKeywordsThroughTheSearchWindow() {
         store_collected("Phone", {ContactRecord{}});
         serve_members(*market_, "phone", "p", 2);
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         const QStringList keywords = {QString(10000, QChar(0x952E)),   "a\tb\x01c",     "   ",  "😀",
                                       "x'); DROP TABLE \"Phone\"; --", "sqlite_master", "phone"};
         with_search_window([&](SearchWindow& search) {
@@ -463,7 +427,7 @@ private slots:
 
     void refusedRowsAreReported() {
         serve_members(*market_, "删", "d", 40, 20);
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         submit_by_enter({"删"});
         QTRY_VERIFY(window.result_model(1)->rowCount() >= 3);
         // The keyword's table goes away under the running task.
@@ -484,7 +448,7 @@ private slots:
     }
 
     void aFailedSearchPageShowsInTheTaskList() {
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         market_->stop();
         submit_by_enter({"断"});
         // The row shows while the task waits for its turn; the failure follows.
@@ -568,7 +532,7 @@ private slots:
         QVERIFY2(other, error.c_str());
         QVERIFY2(other->claim("丙", &error), error.c_str());
         serve_members(*market_, "丙", "c", 2);
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         market_->clear_requests();
         submit_by_enter({"丙"});
         QCOMPARE(tabs()->count(), 1);
@@ -589,7 +553,7 @@ private slots:
 
     void escapeWhileTasksRunEndsCleanly() {
         serve_members(*market_, "慢", "s", 50, 100);
-        MainWindow& window = started_window();
+        MainWindow& window = open_window();
         submit_by_enter({"慢"});
         QTRY_VERIFY(window.result_model(1)->rowCount() >= 2);
         const auto start = std::chrono::steady_clock::now();
