@@ -88,6 +88,7 @@ struct TransferLoop::State {
     Clock::duration sleep_time(Clock::time_point now) const;
     void complete(std::unique_ptr<Job> job, Bytes body, FetchInfo info);
     void pass_turn(const void* key);
+    bool ended_unsent(std::unique_ptr<Job>& job);
     static std::unique_ptr<Job> job_of(Request request);
 
     std::atomic<int> running_count{0};
@@ -229,10 +230,7 @@ void TransferLoop::State::pass_turn(const void* key) {
     while (!waiting.empty()) {
         std::unique_ptr<Job> job = std::move(waiting.front());
         waiting.pop_front();
-        if (job->request.url.empty() || job->cancelled()) {
-            FetchInfo info;
-            info.error = job->request.url.empty() ? FetchError::kBadAddress : FetchError::kStopped;
-            complete(std::move(job), {}, std::move(info));
+        if (ended_unsent(job)) {
             continue;
         }
         job->has_turn = true;
@@ -242,11 +240,19 @@ void TransferLoop::State::pass_turn(const void* key) {
     sequences.erase(found);
 }
 
+// Ends a request that cannot go out, having no address or being stopped.
+bool TransferLoop::State::ended_unsent(std::unique_ptr<Job>& job) {
+    if (!job->request.url.empty() && !job->cancelled()) {
+        return false;
+    }
+    FetchInfo info;
+    info.error = job->request.url.empty() ? FetchError::kBadAddress : FetchError::kStopped;
+    complete(std::move(job), {}, std::move(info));
+    return true;
+}
+
 void TransferLoop::State::take(std::unique_ptr<Job> job, Clock::time_point now) {
-    if (job->request.url.empty() || job->cancelled()) {
-        FetchInfo info;
-        info.error = job->request.url.empty() ? FetchError::kBadAddress : FetchError::kStopped;
-        complete(std::move(job), {}, std::move(info));
+    if (ended_unsent(job)) {
         return;
     }
     if (const void* key = job->request.sequence; key != nullptr && !job->has_turn) {
