@@ -153,6 +153,11 @@ bool CollectionEngine::stopped(const Task& task) const {
 }
 
 void CollectionEngine::finish(Task& task) {
+    // Rows still on their way to the store are answered before the task
+    // counts them and gives up its claim on the keyword.
+    std::vector<QueuedRow> settled;
+    store_.settle_rows(task.keyword, &settled);
+    take_stored(task, settled);
     task.outcome.stopped = stopped(task);
     store_.release(task.keyword);
     observer_.task_finished(task.number, task.outcome);

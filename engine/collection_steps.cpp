@@ -277,18 +277,28 @@ void CollectionEngine::commit_member(Task& task, Member& member) {
 
     // Without its own table a task's rows are not written anywhere: a name
     // the database reads as another table's must not reach that table.
-    std::string error = task.table_error;
-    if (outcome.table_ready && store_.insert_record(task.keyword, record, member.index, &error)) {
-        ++outcome.stored;
-    } else if (stopped(task)) {
-        // A wait for a busy database cut short by the stop: the row is not
-        // stored, like any member the stop caught, and a later run collects it.
-        return;
-    } else {
+    if (outcome.table_ready) {
+        std::vector<QueuedRow> settled;
+        store_.queue_record(task.keyword, record, member.index, &settled);
+        take_stored(task, settled);
+    } else if (!stopped(task)) {
         ++outcome.failed_inserts;
-        observer_.storage_failed(task.number, error);
+        observer_.storage_failed(task.number, task.table_error);
     }
     observer_.member_done(task.number, outcome.stored_before + outcome.handled);
+}
+
+void CollectionEngine::take_stored(Task& task, std::vector<QueuedRow>& settled) {
+    for (QueuedRow& row : settled) {
+        if (row.stored) {
+            ++task.outcome.stored;
+        } else if (!stopped(task)) {
+            ++task.outcome.failed_inserts;
+            observer_.storage_failed(task.number, row.error);
+        }
+        // A wait for a busy database cut short by the stop: the row is not
+        // stored, like any member the stop caught, and a later run collects it.
+    }
 }
 
 }  // namespace qinglan

@@ -33,13 +33,17 @@ std::string insert_sql(const std::string& quoted) {
     return sql + ") VALUES ($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12)";
 }
 
-std::vector<Param> record_params(const ContactRecord& record) {
+}  // namespace
+
+std::vector<Param> PostgresStore::record_values(const ContactRecord& record) {
     std::vector<Param> params;
     for (const std::string& value : record) {
         params.push_back({value});
     }
     return params;
 }
+
+namespace {
 
 // An array literal of the accounts in hex: accounts are page bytes (GBK),
 // and hex digits need no escaping inside the literal.
@@ -76,6 +80,7 @@ bool PostgresStore::retake_claims(Connection& connection, std::string* error) {
 
 bool PostgresStore::claim(std::string_view table, std::string* error) {
     std::lock_guard lock(write_mutex_);
+    drain_rows();
     if (claimed_.count(table) != 0) {
         return fail(error, "it is being collected by another task of this collector");
     }
@@ -95,6 +100,7 @@ bool PostgresStore::claim(std::string_view table, std::string* error) {
 
 void PostgresStore::release(std::string_view table) {
     std::lock_guard lock(write_mutex_);
+    drain_rows();
     const auto found = claimed_.find(table);
     if (found == claimed_.end()) {
         return;
@@ -107,28 +113,38 @@ void PostgresStore::release(std::string_view table) {
     }
 }
 
+bool PostgresStore::row_statement(std::string_view table, int member, std::vector<Param>* params,
+                                  std::string* sql, std::string* error) {
+    std::string quoted;
+    if (!table_name(writer_, table, &quoted, error)) {
+        return false;
+    }
+    if (lost_claims_.count(table) != 0) {
+        return fail(error,
+                    "the connection to the server was lost, and another collector has taken the "
+                    "keyword since");
+    }
+    *sql = insert_sql(quoted);
+    if (member >= 0) {
+        // One statement, so the row and its member's mark are one transaction.
+        *sql = "WITH stored_row AS (" + *sql +
+               ") UPDATE \"MSysCollectionMembers\" SET stored = true "
+               "WHERE keyword = $13 AND position = $14";
+        params->push_back({std::string(table)});
+        params->push_back({std::to_string(member)});
+    }
+    return true;
+}
+
 bool PostgresStore::insert_record(std::string_view table, const ContactRecord& record, int member,
                                   std::string* error) {
     std::lock_guard lock(write_mutex_);
+    drain_rows();
     const std::string doing = "cannot store a row into " + quote_name(table) + ": ";
-    std::string quoted, reason;
-    if (!writer_.ensure(&reason) || !table_name(writer_, table, &quoted, &reason)) {
+    std::string sql, reason;
+    std::vector<Param> params = record_values(record);
+    if (!writer_.ensure(&reason) || !row_statement(table, member, &params, &sql, &reason)) {
         return fail(error, doing + reason);
-    }
-    if (lost_claims_.count(table) != 0) {
-        return fail(error, doing +
-                               "the connection to the server was lost, and another collector "
-                               "has taken the keyword since");
-    }
-    std::vector<Param> params = record_params(record);
-    std::string sql = insert_sql(quoted);
-    if (member >= 0) {
-        // One statement, so the row and its member's mark are one transaction.
-        sql = "WITH stored_row AS (" + sql +
-              ") UPDATE \"MSysCollectionMembers\" SET stored = true "
-              "WHERE keyword = $13 AND position = $14";
-        params.push_back({std::string(table)});
-        params.push_back({std::to_string(member)});
     }
     if (!writer_.exec_prepared(sql, params, &reason)) {
         forget_mapping(table);
@@ -141,7 +157,8 @@ bool PostgresStore::save_members(std::string_view table, const std::vector<std::
                                  const std::vector<bool>& stored, std::string* error) {
     std::string flags = "{";
     for (std::size_t i = 0; i < members.size(); ++i) {
-        flags += (i == 0 ? "" : ",") + std::string(i < stored.size() && stored[i] ? "t" : "f");
+        flags += i == 0 ? "" : ",";
+        flags += i < stored.size() && stored[i] ? "t" : "f";
     }
     flags += "}";
     const std::string keyword(table);
@@ -159,6 +176,7 @@ bool PostgresStore::save_member_list(std::string_view table,
                                      const std::vector<std::string>& members, bool replace_rows,
                                      std::string* error) {
     std::lock_guard lock(write_mutex_);
+    drain_rows();
     const std::string doing = "cannot save the member list of " + quote_name(table) + ": ";
     std::string quoted, reason;
     Transaction transaction(writer_);
@@ -222,6 +240,7 @@ bool PostgresStore::read_state(std::string_view table, CollectionState* state, s
 
 bool PostgresStore::forget(const std::vector<std::string>& tables, std::string* error) {
     std::lock_guard lock(write_mutex_);
+    drain_rows();
     std::string reason;
     Transaction transaction(writer_);
     bool done = transaction.begin(&reason) && writer_.run(kLockSchema, &reason);
@@ -260,6 +279,7 @@ bool PostgresStore::import_table(std::string_view table, const std::vector<Conta
         return false;
     }
     std::lock_guard lock(write_mutex_);
+    drain_rows();
     const std::string doing = "cannot copy into " + quote_name(table) + ": ";
     const std::string keyword(table);
     std::string quoted, reason;
@@ -278,7 +298,7 @@ bool PostgresStore::import_table(std::string_view table, const std::vector<Conta
     }
     const std::string insert = insert_sql(quoted);
     for (const ContactRecord& record : rows) {
-        if (!writer_.exec(insert, record_params(record), &reason)) {
+        if (!writer_.exec(insert, record_values(record), &reason)) {
             forget_mapping(table);
             return fail(error, doing + reason);
         }

@@ -5,11 +5,9 @@
 #include "services/failure.h"
 
 namespace qinglan::postgres {
-namespace {
 
-// libpq's messages run over several lines ("server closed the connection
-// unexpectedly\n\tThis probably means ..."): one line reads better after
-// "cannot store a row into ...: ".
+// "server closed the connection unexpectedly\n\tThis probably means ...":
+// one line reads better after "cannot store a row into ...: ".
 std::string one_line(const char* message) {
     std::string text;
     bool blank = false;
@@ -26,8 +24,6 @@ std::string one_line(const char* message) {
     }
     return text.empty() ? "unknown failure" : text;
 }
-
-}  // namespace
 
 std::string masked_url(std::string_view url) {
     std::string masked(url);
@@ -173,31 +169,51 @@ Result Connection::exec(const std::string& sql, const std::vector<Param>& params
         conn_, error);
 }
 
-Result Connection::exec_prepared(const std::string& sql, const std::vector<Param>& params,
-                                 std::string* error) {
-    if (!ensure(error)) {
-        return nullptr;
-    }
+bool Connection::prepare(const std::string& sql, int params, std::string* name,
+                         std::string* error) {
     auto found = prepared_.find(sql);
     if (found == prepared_.end()) {
-        const std::string name = "q" + std::to_string(++statements_);
-        if (!checked(Result(PQprepare(conn_, name.c_str(), sql.c_str(),
-                                      static_cast<int>(params.size()), nullptr)),
-                     conn_, error)) {
-            return nullptr;
+        std::string next = "q";  // appended, not added: GCC 12 misreads the sum (-Wrestrict)
+        next += std::to_string(++statements_);
+        if (!checked(Result(PQprepare(conn_, next.c_str(), sql.c_str(), params, nullptr)), conn_,
+                     error)) {
+            return false;
         }
-        found = prepared_.emplace(sql, name).first;
+        found = prepared_.emplace(sql, next).first;
     }
-    const Values values(params);
-    Result result =
-        checked(Result(PQexecPrepared(conn_, found->second.c_str(), static_cast<int>(params.size()),
-                                      values.values.data(), values.lengths.data(),
-                                      values.formats.data(), 0)),
-                conn_, error);
-    if (!result) {
-        // A statement whose table went away is prepared anew next time.
+    *name = found->second;
+    return true;
+}
+
+void Connection::forget_prepared(const std::string& sql) {
+    const auto found = prepared_.find(sql);
+    if (found != prepared_.end()) {
         PQclear(PQexec(conn_, ("DEALLOCATE " + found->second).c_str()));
         prepared_.erase(found);
+    }
+}
+
+bool Connection::send_prepared(const std::string& name, const std::vector<Param>& params) {
+    const Values values(params);
+    return PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(params.size()),
+                               values.values.data(), values.lengths.data(), values.formats.data(),
+                               0) == 1;
+}
+
+Result Connection::exec_prepared(const std::string& sql, const std::vector<Param>& params,
+                                 std::string* error) {
+    std::string name;
+    if (!ensure(error) || !prepare(sql, static_cast<int>(params.size()), &name, error)) {
+        return nullptr;
+    }
+    const Values values(params);
+    Result result = checked(
+        Result(PQexecPrepared(conn_, name.c_str(), static_cast<int>(params.size()),
+                              values.values.data(), values.lengths.data(), values.formats.data(), 0)),
+        conn_, error);
+    if (!result) {
+        // A statement whose table went away is prepared anew next time.
+        forget_prepared(sql);
     }
     return result;
 }

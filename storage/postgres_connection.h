@@ -36,6 +36,9 @@ struct Param {
 
 using qinglan::quote_name;
 
+// A message of libpq's or the server's, which run over several lines, on one.
+std::string one_line(const char* message);
+
 // The URL with its password, if any, replaced by "***": for every message
 // that names the database.
 std::string masked_url(std::string_view url);
@@ -59,6 +62,15 @@ public:
     Result exec_prepared(const std::string& sql, const std::vector<Param>& params,
                          std::string* error);
     bool run(const std::string& sql, std::string* error) { return exec(sql, {}, error) != nullptr; }
+
+    // The name of the statement prepared for `sql` in this session,
+    // preparing it now unless done before; the session is made and idle.
+    bool prepare(const std::string& sql, int params, std::string* name, std::string* error);
+    // Drops the statement prepared for `sql`: its table may have gone.
+    void forget_prepared(const std::string& sql);
+    // Sends a prepared statement without waiting for its answer (in
+    // pipeline mode); false when it could not be sent.
+    bool send_prepared(const std::string& name, const std::vector<Param>& params);
 
     // Sends a query whose rows then come one at a time from next_row(); the
     // caller reads to the end (next_row() false) before the next statement.

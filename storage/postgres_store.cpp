@@ -32,9 +32,11 @@ PostgresStore::PostgresStore(std::string url)
       }) {}
 
 PostgresStore::~PostgresStore() {
+    stop_sender();
     // The server drops a closed session's locks only once it has noticed
     // the close; said outright, the claims are free when this returns.
     std::lock_guard lock(write_mutex_);
+    drain_rows();
     if (!claimed_.empty() && PQstatus(writer_.raw()) == CONNECTION_OK) {
         writer_.run("SELECT pg_advisory_unlock_all()", nullptr);
     }
@@ -45,12 +47,14 @@ std::string PostgresStore::location() const {
 }
 
 void PostgresStore::interrupt() {
+    interrupted_ = true;
     writer_.cancel();
     reader_.cancel();
 }
 
 bool PostgresStore::execute(const std::string& sql, std::string* error) {
     std::lock_guard lock(write_mutex_);
+    drain_rows();
     return writer_.run(sql, error);
 }
 
@@ -189,6 +193,7 @@ bool PostgresStore::ensure_table(std::string_view table, std::string* error) {
         return false;
     }
     std::lock_guard lock(write_mutex_);
+    drain_rows();
     std::string reason;
     Transaction transaction(writer_);
     bool created = false;

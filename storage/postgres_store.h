@@ -18,7 +18,9 @@
 //
 // The collection state lives in "MSysCollections" and
 // "MSysCollectionMembers", as in the file; a row and its member's mark are
-// one statement, so one transaction. A claim on a keyword is a session
+// one statement, so one transaction. Queued rows go to the server in
+// batches (see RowBatches) while the collector goes on; every other write
+// first waits until the rows handed over before it are answered. A claim on a keyword is a session
 // advisory lock held by the writing session, the one that writes the rows:
 // when that session is lost the server drops the claims with it, and the
 // writes fail with it. The next statement connects again and takes the
@@ -28,14 +30,20 @@
 // The password comes from the URL, PGPASSWORD or ~/.pgpass, as libpq finds
 // it; messages name the database with the password masked.
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include "storage/postgres_connection.h"
+#include "storage/postgres_row_batches.h"
 #include "storage/record_store.h"
 
 namespace qinglan {
@@ -56,6 +64,9 @@ public:
                           bool replace_rows, std::string* error) override;
     bool insert_record(std::string_view table, const ContactRecord& record, int member,
                        std::string* error) override;
+    void queue_record(std::string_view table, const ContactRecord& record, int member,
+                      std::vector<QueuedRow>* settled) override;
+    void settle_rows(std::string_view table, std::vector<QueuedRow>* settled) override;
     bool read_state(std::string_view table, CollectionState* state, std::string* error) override;
     bool forget(const std::vector<std::string>& tables, std::string* error) override;
     bool claim(std::string_view table, std::string* error) override;
@@ -90,6 +101,25 @@ private:
                       const std::vector<bool>& stored, std::string* error);
     void forget_mapping(std::string_view table);
 
+    // The row's statement (with its member's mark) into the keyword's table,
+    // its values in `params`; false with the reason when it cannot go.
+    bool row_statement(std::string_view table, int member, std::vector<postgres::Param>* params,
+                       std::string* sql, std::string* error);
+    static std::vector<postgres::Param> record_values(const ContactRecord& record);
+    // Reads what came back of the batch on the way, waiting with `wait` or
+    // when a whole batch is waiting behind it; sends the waiting rows once
+    // nothing is on the way and enough of them wait, or the first long
+    // enough. Under write_mutex_, as all below but stop_sender.
+    void pump(bool wait);
+    void wait_in_line(postgres::RowBatches::Row row, bool first);
+    void send_late_rows();
+    void stop_sender();
+    void send_waiting();
+    void answer(postgres::RowBatches::Row row, bool stored, const std::string& reason);
+    // Sends every waiting row and waits for every answer.
+    void drain_rows();
+    void take_answers(std::string_view table, std::vector<QueuedRow>* settled);
+
     const std::string url_;
     std::size_t name_limit_ = 63;  // the server's longest name, in bytes
 
@@ -99,6 +129,17 @@ private:
     // taken by another collector since; under write_mutex_.
     std::set<std::string, std::less<>> claimed_;
     std::set<std::string, std::less<>> lost_claims_;
+    // Rows go out once this many wait, or once the first has waited this long.
+    static constexpr std::size_t kFullBatch = 16;
+    static constexpr std::chrono::milliseconds kLongestWait{50};
+    postgres::RowBatches batches_{writer_};
+    std::deque<postgres::RowBatches::Row> waiting_;  // queued, not sent yet
+    std::chrono::steady_clock::time_point first_waiting_;
+    std::thread sender_;  // sends the rows that waited long; from the first queued row on
+    std::condition_variable sender_wake_;
+    bool closing_ = false;
+    std::unordered_map<std::string, std::vector<QueuedRow>> answers_;  // by table, not taken yet
+    std::atomic<bool> interrupted_{false};
 
     std::mutex read_mutex_;
     postgres::Connection reader_;

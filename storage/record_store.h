@@ -19,6 +19,13 @@
 
 namespace qinglan {
 
+// What became of a row handed to queue_record.
+struct QueuedRow {
+    int member = -1;     // as given
+    bool stored = false;
+    std::string error;   // why not, when not stored
+};
+
 class RecordStore {
 public:
     virtual ~RecordStore() = default;
@@ -44,6 +51,24 @@ public:
     // nor the other way round.
     virtual bool insert_record(std::string_view table, const ContactRecord& record, int member,
                                std::string* error) = 0;
+
+    // Hands one record over as insert_record does, but the store may send it
+    // on while the caller goes on: rows are stored in the order given, each
+    // with its member's mark in a transaction of its own, and each row's
+    // answer comes back once, in `settled` of this call or of a later
+    // queue_record or settle_rows of the same table. Stores at once unless
+    // the store overrides it.
+    virtual void queue_record(std::string_view table, const ContactRecord& record, int member,
+                              std::vector<QueuedRow>* settled) {
+        QueuedRow row;
+        row.member = member;
+        row.stored = insert_record(table, record, member, &row.error);
+        settled->push_back(std::move(row));
+    }
+
+    // Waits until every row queued for the table has its answer, and hands
+    // over the answers not handed over yet.
+    virtual void settle_rows(std::string_view, std::vector<QueuedRow>*) {}
 
     // The keyword's collection state; untracked when none is kept.
     virtual bool read_state(std::string_view table, CollectionState* state, std::string* error) = 0;

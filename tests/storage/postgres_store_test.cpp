@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "storage/postgres_connection.h"
 #include "storage/store_factory.h"
@@ -211,6 +215,90 @@ TEST_F(PostgresStoreTest, AClaimTakenByAnotherWhileTheSessionWasLostRefusesRows)
     EXPECT_FALSE(store->insert_record("k", record_of("a"), -1, &error));
     EXPECT_NE(error.find("another collector has taken the keyword"), std::string::npos) << error;
     EXPECT_TRUE(rows_of(*other, "k").empty());
+}
+
+// A row handed over alone, with none after it, is still stored soon, with
+// no one asking for its answer.
+TEST_F(PostgresStoreTest, AQueuedRowGoesOutWithoutCompany) {
+    auto store = open_store(url_);
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->ensure_table("k", nullptr));
+    std::vector<QueuedRow> answers;
+    store->queue_record("k", record_of("a"), -1, &answers);
+    const std::string database = url_.substr(url_.rfind('/') + 1);
+    std::vector<std::string> counted;
+    for (int tries = 0; tries < 100; ++tries) {
+        counted = query("SELECT count(*) FROM \"k\"");
+        if (counted == std::vector<std::string>{"1"}) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(counted, std::vector<std::string>{"1"});
+    store->settle_rows("k", &answers);
+    ASSERT_EQ(answers.size(), 1U);
+    EXPECT_TRUE(answers[0].stored) << answers[0].error;
+}
+
+// Sessions ended while rows are on their way: every row is answered once,
+// a row and its mark stay together whatever its answer, and handing the
+// unmarked members over again stores each member exactly once.
+TEST_F(PostgresStoreTest, RowsOnTheirWayWhenTheSessionEndsAreNeverStoredTwice) {
+    auto store = open_store(url_);
+    ASSERT_TRUE(store);
+    constexpr int kRows = 200;
+    std::vector<std::string> members;
+    for (int i = 0; i < kRows; ++i) {
+        members.push_back("m" + std::to_string(i));
+    }
+    ASSERT_TRUE(store->ensure_table("k", nullptr));
+    ASSERT_TRUE(store->save_member_list("k", members, false, nullptr));
+    const std::string database = url_.substr(url_.rfind('/') + 1);
+    std::vector<QueuedRow> answers;
+    for (int i = 0; i < kRows; ++i) {
+        if (i % 50 == 25) {
+            ASSERT_TRUE(PgServer::shared().admin(
+                "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name "
+                "= 'qinglan' AND datname = current_database()",
+                database));
+        }
+        store->queue_record("k", record_of(members[static_cast<std::size_t>(i)]), i, &answers);
+    }
+    store->settle_rows("k", &answers);
+    ASSERT_EQ(answers.size(), static_cast<std::size_t>(kRows));
+    int stored = 0;
+    for (int i = 0; i < kRows; ++i) {
+        const QueuedRow& answer = answers[static_cast<std::size_t>(i)];
+        EXPECT_EQ(answer.member, i);
+        stored += answer.stored ? 1 : 0;
+        if (!answer.stored) {
+            EXPECT_NE(answer.error.find("cannot store a row into \"k\""), std::string::npos)
+                << answer.error;
+        }
+    }
+    EXPECT_GT(stored, 0);
+    // A row whose answer was lost may be stored: its mark says so.
+    CollectionState state = state_of(*store, "k");
+    const auto marked = std::count(state.stored.begin(), state.stored.end(), true);
+    EXPECT_GE(marked, stored);
+    EXPECT_EQ(static_cast<long>(rows_of(*store, "k").size()), marked);
+
+    answers.clear();
+    for (int i = 0; i < kRows; ++i) {
+        if (!state.stored[static_cast<std::size_t>(i)]) {
+            store->queue_record("k", record_of(members[static_cast<std::size_t>(i)]), i, &answers);
+        }
+    }
+    store->settle_rows("k", &answers);
+    for (const QueuedRow& answer : answers) {
+        EXPECT_TRUE(answer.stored) << answer.error;
+    }
+    std::set<std::string> accounts;
+    for (const ContactRecord& row : rows_of(*store, "k")) {
+        EXPECT_TRUE(accounts.insert(row[0]).second) << row[0] << " is stored twice";
+    }
+    EXPECT_EQ(accounts.size(), static_cast<std::size_t>(kRows));
+    EXPECT_TRUE(state_of(*store, "k").complete());
 }
 
 }  // namespace

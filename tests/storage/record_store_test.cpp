@@ -186,6 +186,70 @@ TEST_P(StoreTest, ARowAndItsMemberAreStoredTogetherOrNotAtAll) {
     EXPECT_TRUE(rows_of(*store, "t").empty());
 }
 
+// Rows handed over while the store goes on are answered once each and
+// stored in the order given, two tables' rows mixed; a refused row takes no
+// other row with it, nor its member's mark.
+TEST_P(StoreTest, QueuedRowsAreAnsweredOnceInOrderAndAloneWhenRefused) {
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    constexpr int kRows = 40;
+    constexpr int kRefused = 7;
+    std::vector<std::string> members;
+    for (int i = 0; i < kRows; ++i) {
+        members.push_back("m" + std::to_string(i));
+    }
+    for (const char* table : {"a", "b"}) {
+        ASSERT_TRUE(store->ensure_table(table, nullptr));
+        ASSERT_TRUE(store->save_member_list(table, members, false, nullptr));
+    }
+    // "b" refuses the row whose 公司名称 is "bad0".
+    ASSERT_TRUE(execute(
+        *store, postgres()
+                    ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                      "$$BEGIN IF NEW.\"公司名称\" = 'bad0' THEN RAISE EXCEPTION 'refused'; END IF; "
+                      "RETURN NEW; END$$;"
+                      "CREATE TRIGGER refuse BEFORE INSERT ON \"b\" FOR EACH ROW "
+                      "EXECUTE FUNCTION refuse()"
+                    : "CREATE TRIGGER refuse BEFORE INSERT ON \"b\" WHEN NEW.\"公司名称\" = 'bad0' "
+                      "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    std::vector<ContactRecord> rows_a, rows_b;
+    std::vector<QueuedRow> answers_a, answers_b;
+    for (int i = 0; i < kRows; ++i) {
+        rows_a.push_back(record_of("a" + std::to_string(i) + "-"));
+        rows_b.push_back(record_of(i == kRefused ? "bad" : "b" + std::to_string(i) + "-"));
+        store->queue_record("a", rows_a.back(), i, &answers_a);
+        store->queue_record("b", rows_b.back(), i, &answers_b);
+    }
+    store->settle_rows("a", &answers_a);
+    store->settle_rows("b", &answers_b);
+
+    ASSERT_EQ(answers_a.size(), static_cast<std::size_t>(kRows));
+    ASSERT_EQ(answers_b.size(), static_cast<std::size_t>(kRows));
+    for (int i = 0; i < kRows; ++i) {
+        const QueuedRow& a = answers_a[static_cast<std::size_t>(i)];
+        const QueuedRow& b = answers_b[static_cast<std::size_t>(i)];
+        EXPECT_EQ(a.member, i);
+        EXPECT_TRUE(a.stored) << a.error;
+        EXPECT_EQ(b.member, i);
+        EXPECT_EQ(b.stored, i != kRefused) << b.error;
+    }
+    EXPECT_NE(answers_b[kRefused].error.find("cannot store a row into \"b\""), std::string::npos)
+        << answers_b[kRefused].error;
+    EXPECT_NE(answers_b[kRefused].error.find("refused"), std::string::npos);
+
+    EXPECT_EQ(rows_of(*store, "a"), rows_a);
+    rows_b.erase(rows_b.begin() + kRefused);
+    EXPECT_EQ(rows_of(*store, "b"), rows_b);
+    std::vector<bool> marks(kRows, true);
+    EXPECT_EQ(state_of(*store, "a").stored, marks);
+    marks[kRefused] = false;
+    EXPECT_EQ(state_of(*store, "b").stored, marks);
+    // Nothing is left to answer.
+    std::vector<QueuedRow> more;
+    store->settle_rows("b", &more);
+    EXPECT_TRUE(more.empty());
+}
+
 TEST_P(StoreTest, ANewMemberListCanReplaceTheRows) {
     auto store = open_store();
     ASSERT_TRUE(store);
