@@ -35,7 +35,7 @@ private:
     }
 
 private slots:
-    void cleanup() { tear_down(); }
+    void cleanup() { cleanup_fixture(); }
 
     void theDialogOffersKeywordsRowsAndMerging() {
         ExportOffer offer;
@@ -86,7 +86,7 @@ private slots:
     }
 
     void theWindowWritesWhatWasChosen() {
-        set_up("export_choice");
+        init_fixture();
         store_collected("甲", {row("甲一", "a1"), row("共同", "both"), row("甲三", "a3")});
         store_collected("乙", {row("共同乙", "both"), row("乙二", "b2")});
         store_collected("空", {});

@@ -86,13 +86,17 @@ inline void with_search_window(MainWindow& window, const std::function<void(Sear
 // window over them, made afresh for each test function (init/cleanup).
 class WindowFixture {
 protected:
-    void init_fixture() {
+    // `fetch` as the test wants it, with short time-outs and retries.
+    void init_fixture(FetchSettings fetch = {}) {
         folder_ = std::make_unique<TempFolder>(QTest::currentTestFunction());
         market_ = std::make_unique<SampleMarketplace>();
         QVERIFY(market_->start());
         dialogs_ = std::make_unique<RecordingDialogs>();
         ended_.clear();
-        set_fetch_settings({.connect_seconds = 5, .stall_seconds = 5, .retry_base_ms = 10});
+        fetch.connect_seconds = 5;
+        fetch.stall_seconds = 5;
+        fetch.retry_base_ms = 10;
+        set_fetch_settings(fetch);
     }
 
     void cleanup_fixture() {
@@ -102,17 +106,18 @@ protected:
         set_fetch_settings({});
     }
 
-    GuiSettings settings(const std::string& update_host = {}) const {
+    GuiSettings settings(const std::string& update_host = {}, int parallel = 8) const {
         return {folder_->str(),
                 {market_->search_host(), market_->member_host(), market_->contact_domain()},
                 update_host,
                 folder_->str(),
-                "qinglan"};
+                "qinglan",
+                parallel};
     }
 
     // The window, its database open; the program's end is only recorded.
-    MainWindow& open_window(const std::string& update_host = {}) {
-        window_ = std::make_unique<MainWindow>(settings(update_host), *dialogs_);
+    MainWindow& open_window(const std::string& update_host = {}, int parallel = 8) {
+        window_ = std::make_unique<MainWindow>(settings(update_host, parallel), *dialogs_);
         window_->set_end_program([this](int status) { ended_.push_back(status); });
         window_->prepare_database();
         window_->show();

@@ -38,10 +38,10 @@ private:
     }
 
 private slots:
-    void cleanup() { tear_down(); }
+    void cleanup() { cleanup_fixture(); }
 
     void tabsOfOneKeywordAreNumberedAndClose() {
-        set_up("tab_titles");
+        init_fixture();
         store_collected("崩溃", {row("甲", "a", ""), row("乙", "b", ""), row("丙", "c", "")});
         MainWindow& window = started_window();
         for (int i = 0; i < 3; ++i) {
@@ -78,7 +78,7 @@ private slots:
     }
 
     void deleteAndCollectAgainFromTheTabMenu() {
-        set_up("forget");
+        init_fixture();
         serve_members(*market_, "丙", "p", 2);
         MainWindow& window = started_window();
         window.submit_keyword("丙");
@@ -128,7 +128,7 @@ private slots:
     }
 
     void sortFilterAndCopy() {
-        set_up("sort_filter");
+        init_fixture();
         store_collected("表", {row("乙公司", "b", "0571-2"), row("甲公司", "a", ""),
                               row("丙公司", "C", "0571-1", "上海\n浦东"),
                               row("丁公司", "d", "0571-3\t分机")});
@@ -187,7 +187,7 @@ private slots:
     }
 
     void columnsFitTheirContent() {
-        set_up("fit");
+        init_fixture();
         const std::string phone = "0571-88886666 / 0571-88886667 转 8001";
         store_collected("宽", {row("杭州青岚贸易有限公司", "alpha", phone)});
         MainWindow& window = started_window();

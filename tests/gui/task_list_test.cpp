@@ -17,12 +17,12 @@ private:
     }
 
 private slots:
-    void cleanup() { tear_down(); }
+    void cleanup() { cleanup_fixture(); }
 
     void eachTaskShowsItsState() {
         // One transfer at a time: the second task waits while the first
         // one's slow search page holds the only connection.
-        set_up("states", {.connections = 1});
+        init_fixture({.connections = 1});
         serve_members(*market_, "慢", "s", 2);
         serve_slow_search("慢", 2000);  // long enough for a slow (sanitizer) build
         serve_members(*market_, "等", "w", 3);
@@ -65,7 +65,7 @@ private slots:
     }
 
     void stoppingOneTaskOfThree() {
-        set_up("stop_one");
+        init_fixture();
         for (const char* prefix : {"a", "b", "c"}) {
             serve_members(*market_, std::string("停") + prefix, prefix, 6, 150);
         }
@@ -108,7 +108,7 @@ private slots:
     }
 
     void fiveRowsShowAndTheSplitterMoves() {
-        set_up("five_rows");
+        init_fixture();
         MainWindow& window = started_window();
         // Search pages that are not served list no members: each task ends at once.
         for (int i = 0; i < 5; ++i) {

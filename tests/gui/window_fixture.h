@@ -1,8 +1,8 @@
 #pragma once
 
-// A started main window over a fresh data folder and a sample marketplace,
-// for the window tests that drive tasks and result tabs; and the pick of an
-// entry from a context menu, which runs its own event loop.
+// The window tests that drive tasks and result tabs: the stored rows behind
+// the window, what its lists show, and the pick of an entry from a context
+// menu, which runs its own event loop.
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -24,45 +24,11 @@
 
 namespace qinglan {
 
-class CollectingWindowFixture {
+// The shared window fixture, with what the tests of tasks and result tabs
+// ask of the window and its database.
+class CollectingWindowFixture : public WindowFixture {
 protected:
-    std::unique_ptr<TempFolder> folder_;
-    std::unique_ptr<SampleMarketplace> market_;
-    std::unique_ptr<RecordingDialogs> dialogs_;
-    std::unique_ptr<MainWindow> window_;
-
-    void set_up(const char* name, FetchSettings fetch = {}) {
-        folder_ = std::make_unique<TempFolder>(name);
-        market_ = std::make_unique<SampleMarketplace>();
-        QVERIFY(market_->start());
-        dialogs_ = std::make_unique<RecordingDialogs>();
-        fetch.connect_seconds = 5;
-        fetch.stall_seconds = 5;
-        fetch.retry_base_ms = 10;
-        set_fetch_settings(fetch);
-    }
-
-    void tear_down() {
-        window_.reset();
-        market_.reset();
-        folder_.reset();
-        set_fetch_settings({});
-    }
-
-    MainWindow& started_window(int parallel = 8) {
-        GuiSettings settings{
-            folder_->str(),
-            {market_->search_host(), market_->member_host(), market_->contact_domain()},
-            {},
-            folder_->str(),
-            "qinglan",
-            parallel};
-        window_ = std::make_unique<MainWindow>(settings, *dialogs_);
-        window_->set_end_program([](int) {});
-        window_->prepare_database();
-        window_->show();
-        return *window_;
-    }
+    MainWindow& started_window(int parallel = 8) { return open_window({}, parallel); }
 
     std::unique_ptr<SqliteStore> open_store() {
         std::string error;
@@ -96,7 +62,6 @@ protected:
         return rows;
     }
 
-    QTabWidget* tabs() { return window_->findChild<QTabWidget*>("选择夹1"); }
     TaskList* task_list() { return window_->findChild<TaskList*>("超级列表框1"); }
 
     QString state_of(int task) { return task_list()->row(task)->text(TaskList::kState); }
