@@ -115,8 +115,8 @@ void LoopbackServer::accept_loop(int listen_fd, int wake_fd) {
             }
             continue;
         }
-        // Relayed bytes go on as they come; small ones must not wait for
-        // the acknowledgement of earlier ones.
+        // Bytes go on as they come (a head before a paced body, relayed
+        // pieces); small ones must not wait for earlier ones' acknowledgement.
         const int one = 1;
         setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         reap_workers(false);

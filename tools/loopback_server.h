@@ -1,8 +1,9 @@
 #pragma once
 
 // A listening socket on 127.0.0.1 with one thread accepting and one thread
-// per accepted connection, for the test servers that need nothing more of a
-// server than to serve each connection on its own.
+// per accepted connection, for the sample marketplace and the test proxy,
+// which need nothing more of a server than to serve each connection on its
+// own.
 //
 // The serve function gets the connection's socket, which it owns and must
 // close, and the server's wake descriptor, which becomes readable for good

@@ -13,17 +13,15 @@
 //
 // Every member is safe to call from any thread, also while serving.
 
-#include <atomic>
 #include <cstdint>
-#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
+#include "tools/loopback_server.h"
 #include "tools/received_request.h"
 
 namespace qinglan {
@@ -127,18 +125,11 @@ private:
 
     class Answering;
 
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-
-    void accept_loop(int listen_fd, int wake_fd);
     void serve(int fd, int wake_fd);
     void answer(Connection& connection, ReceivedRequest request);
     Reply compose_reply(const MarketplaceRoute& route, const Behaviour& behaviour) const;
     void log(const ReceivedRequest& request);
     std::shared_ptr<const Resource> find_resource(const std::string& key) const;
-    void reap_workers(bool all);
 
     mutable std::mutex data_mutex_;  // guards the members up to most_at_once_by_host_
     std::map<std::string, std::shared_ptr<const Resource>> resources_;
@@ -152,15 +143,7 @@ private:
     std::map<std::string, int> at_once_by_host_;
     std::map<std::string, int> most_at_once_by_host_;
 
-    std::mutex lifecycle_mutex_;  // serialises start() and stop()
-    std::thread acceptor_;
-    int listen_fd_ = -1;
-    int wake_read_fd_ = -1;
-    int wake_write_fd_ = -1;
-    std::atomic<std::uint16_t> port_{0};
-
-    std::mutex workers_mutex_;
-    std::list<Worker> workers_;
+    LoopbackServer server_;
 };
 
 }  // namespace qinglan
