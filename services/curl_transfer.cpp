@@ -322,7 +322,9 @@ void configure(CURL* curl, const Client& client, const std::string& url, Transfe
     const FetchSettings& limits = transfer.limits;
     if (!limits.proxy.empty()) {
         curl_easy_setopt(curl, CURLOPT_PROXY, limits.proxy.c_str());
-        if (!limits.proxy_user.empty()) {
+        // A password alone is a login with an empty user name, as some
+        // proxies take a token.
+        if (!limits.proxy_user.empty() || !limits.proxy_password.empty()) {
             curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, limits.proxy_user.c_str());
             curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, limits.proxy_password.c_str());
         }

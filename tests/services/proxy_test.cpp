@@ -167,6 +167,16 @@ TEST_F(ProxyTest, LogsInWithTheSettingsOrTheLoginInTheAddress) {
         }
     }
     EXPECT_EQ(market_.requests().size(), 12U);
+
+    // A password without a user name is sent, not left out.
+    TestProxy proxy(ProxyMode::kHttp);
+    proxy.require_login("", kPassword);
+    ASSERT_TRUE(proxy.start());
+    use(proxy.url(), "", kPassword);
+    fetch_both();
+    for (const ProxiedRequest& request : proxy.requests()) {
+        EXPECT_TRUE(request.authenticated);
+    }
 }
 
 TEST_F(ProxyTest, AProxyThatRefusesTheLoginFailsTheFetchWithoutRetries) {
