@@ -228,10 +228,16 @@ bool PostgresStore::read_rows(std::string_view table,
     std::lock_guard lock(read_mutex_);
     const std::string doing = "cannot read " + quote_name(table) + ": ";
     std::string quoted, reason;
-    // Rows come in the order they were stored: only ever appended, or all
-    // emptied at once by TRUNCATE, so the heap order is the storing order.
+    // The heap's order is not the storing order: an insert takes any page
+    // with room for its row, an earlier one too. Every row is written by a
+    // transaction of its own, or by a command of its own in a copied
+    // keyword's one transaction, so those numbers give the order. (Raw
+    // transaction numbers wrap once in four billion transactions: only a
+    // keyword stored across that moment would come back out of order.)
     if (!table_name(reader_, table, &quoted, &reason) ||
-        !reader_.send_single_rows("SELECT * FROM " + quoted + " ORDER BY ctid", {}, &reason)) {
+        !reader_.send_single_rows("SELECT * FROM " + quoted +
+                                      " ORDER BY xmin::text::bigint, cmin::text::bigint, ctid",
+                                  {}, &reason)) {
         return fail(error, doing + reason);
     }
     std::array<int, kRecordFields> source{};
