@@ -86,10 +86,14 @@ TEST_F(LimitsTest, RequestsToOneHostKeepTheirDistance) {
     }
     ASSERT_EQ(to_marketplace.size(), 7U);  // the search page and six cards
     std::sort(to_marketplace.begin(), to_marketplace.end());
+    // Requests start at least 50 ms apart (100 ms less half of it for the
+    // jitter), but they are timed where they arrive: on a busy machine one
+    // may arrive late and the next on time. Unspaced, the cards would all
+    // arrive within a few milliseconds of each other.
     for (std::size_t i = 1; i < to_marketplace.size(); ++i) {
-        // 100 ms less half of it for the jitter, less a little for the clocks.
-        EXPECT_GE(to_marketplace[i] - to_marketplace[i - 1], 45ms) << i;
+        EXPECT_GE(to_marketplace[i] - to_marketplace[i - 1], 10ms) << i;
     }
+    EXPECT_GE(to_marketplace.back() - to_marketplace.front(), 6 * 50ms - 50ms);
 }
 
 }  // namespace
