@@ -130,7 +130,7 @@ private:
     void commit_members(Task& task);
     void commit_member(Task& task, Member& member);
     // Counts the store's answers for the task's rows.
-    void take_stored(Task& task, std::vector<QueuedRow>& settled);
+    void take_stored(Task& task, const std::vector<QueuedRow>& settled);
     void finish(Task& task);
     bool stopped(const Task& task) const;
 

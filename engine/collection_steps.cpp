@@ -288,8 +288,8 @@ void CollectionEngine::commit_member(Task& task, Member& member) {
     observer_.member_done(task.number, outcome.stored_before + outcome.handled);
 }
 
-void CollectionEngine::take_stored(Task& task, std::vector<QueuedRow>& settled) {
-    for (QueuedRow& row : settled) {
+void CollectionEngine::take_stored(Task& task, const std::vector<QueuedRow>& settled) {
+    for (const QueuedRow& row : settled) {
         if (row.stored) {
             ++task.outcome.stored;
         } else if (!stopped(task)) {

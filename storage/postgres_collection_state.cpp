@@ -79,8 +79,7 @@ bool PostgresStore::retake_claims(Connection& connection, std::string* error) {
 }
 
 bool PostgresStore::claim(std::string_view table, std::string* error) {
-    std::lock_guard lock(write_mutex_);
-    drain_rows();
+    const auto lock = lock_writer();
     if (claimed_.count(table) != 0) {
         return fail(error, "it is being collected by another task of this collector");
     }
@@ -99,8 +98,7 @@ bool PostgresStore::claim(std::string_view table, std::string* error) {
 }
 
 void PostgresStore::release(std::string_view table) {
-    std::lock_guard lock(write_mutex_);
-    drain_rows();
+    const auto lock = lock_writer();
     const auto found = claimed_.find(table);
     if (found == claimed_.end()) {
         return;
@@ -138,8 +136,7 @@ bool PostgresStore::row_statement(std::string_view table, int member, std::vecto
 
 bool PostgresStore::insert_record(std::string_view table, const ContactRecord& record, int member,
                                   std::string* error) {
-    std::lock_guard lock(write_mutex_);
-    drain_rows();
+    const auto lock = lock_writer();
     const std::string doing = "cannot store a row into " + quote_name(table) + ": ";
     std::string sql, reason;
     std::vector<Param> params = record_values(record);
@@ -175,8 +172,7 @@ bool PostgresStore::save_members(std::string_view table, const std::vector<std::
 bool PostgresStore::save_member_list(std::string_view table,
                                      const std::vector<std::string>& members, bool replace_rows,
                                      std::string* error) {
-    std::lock_guard lock(write_mutex_);
-    drain_rows();
+    const auto lock = lock_writer();
     const std::string doing = "cannot save the member list of " + quote_name(table) + ": ";
     std::string quoted, reason;
     Transaction transaction(writer_);
@@ -239,8 +235,7 @@ bool PostgresStore::read_state(std::string_view table, CollectionState* state, s
 }
 
 bool PostgresStore::forget(const std::vector<std::string>& tables, std::string* error) {
-    std::lock_guard lock(write_mutex_);
-    drain_rows();
+    const auto lock = lock_writer();
     std::string reason;
     Transaction transaction(writer_);
     bool done = transaction.begin(&reason) && writer_.run(kLockSchema, &reason);
@@ -278,8 +273,7 @@ bool PostgresStore::import_table(std::string_view table, const std::vector<Conta
     if (refuse_reserved(table, error)) {
         return false;
     }
-    std::lock_guard lock(write_mutex_);
-    drain_rows();
+    const auto lock = lock_writer();
     const std::string doing = "cannot copy into " + quote_name(table) + ": ";
     const std::string keyword(table);
     std::string quoted, reason;

@@ -58,8 +58,7 @@ void PostgresStore::stop_sender() {
 }
 
 void PostgresStore::settle_rows(std::string_view table, std::vector<QueuedRow>* settled) {
-    std::lock_guard lock(write_mutex_);
-    drain_rows();
+    const auto lock = lock_writer();
     take_answers(table, settled);
 }
 
@@ -138,6 +137,12 @@ void PostgresStore::send_waiting() {
     for (RowBatches::Answer& answered : refused) {
         answer(std::move(answered.row), false, answered.error);
     }
+}
+
+std::unique_lock<std::mutex> PostgresStore::lock_writer() {
+    std::unique_lock lock(write_mutex_);
+    drain_rows();
+    return lock;
 }
 
 void PostgresStore::drain_rows() {

@@ -35,8 +35,7 @@ PostgresStore::~PostgresStore() {
     stop_sender();
     // The server drops a closed session's locks only once it has noticed
     // the close; said outright, the claims are free when this returns.
-    std::lock_guard lock(write_mutex_);
-    drain_rows();
+    const auto lock = lock_writer();
     if (!claimed_.empty() && PQstatus(writer_.raw()) == CONNECTION_OK) {
         writer_.run("SELECT pg_advisory_unlock_all()", nullptr);
     }
@@ -53,8 +52,7 @@ void PostgresStore::interrupt() {
 }
 
 bool PostgresStore::execute(const std::string& sql, std::string* error) {
-    std::lock_guard lock(write_mutex_);
-    drain_rows();
+    const auto lock = lock_writer();
     return writer_.run(sql, error);
 }
 
@@ -192,8 +190,7 @@ bool PostgresStore::ensure_table(std::string_view table, std::string* error) {
     if (refuse_reserved(table, error)) {
         return false;
     }
-    std::lock_guard lock(write_mutex_);
-    drain_rows();
+    const auto lock = lock_writer();
     std::string reason;
     Transaction transaction(writer_);
     bool created = false;

@@ -106,10 +106,14 @@ private:
     bool row_statement(std::string_view table, int member, std::vector<postgres::Param>* params,
                        std::string* sql, std::string* error);
     static std::vector<postgres::Param> record_values(const ContactRecord& record);
+    // The writing session for the caller alone, once every row handed over
+    // before is answered: what every write but a queued row starts with.
+    [[nodiscard]] std::unique_lock<std::mutex> lock_writer();
     // Reads what came back of the batch on the way, waiting with `wait` or
     // when a whole batch is waiting behind it; sends the waiting rows once
     // nothing is on the way and enough of them wait, or the first long
-    // enough. Under write_mutex_, as all below but stop_sender.
+    // enough. Under write_mutex_, as all below but send_late_rows and
+    // stop_sender, which take it.
     void pump(bool wait);
     void wait_in_line(postgres::RowBatches::Row row, bool first);
     void send_late_rows();
