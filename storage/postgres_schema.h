@@ -67,10 +67,6 @@ inline constexpr const char* kCountTables =
     "SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
     "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p')";
 
-inline constexpr const char* kFindTable =
-    "SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
-    "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') AND c.relname = $1";
-
 inline constexpr const char* kCreateStateTables =
     "CREATE TABLE IF NOT EXISTS \"MSysCollections\" "
     "(keyword text PRIMARY KEY, listed boolean NOT NULL);"

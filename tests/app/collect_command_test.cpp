@@ -147,9 +147,9 @@ TEST_F(CollectCommandTest, HostileKeywordsAreOnlyNames) {
 
     Child tables(command("tables", {}));
     ASSERT_EQ(tables.wait(), 0);
-    for (const std::string& keyword : {long_keyword, std::string("a\tb\x01c"), std::string("   "),
-                                       std::string("x'); DROP TABLE \"Phone\"; --"),
-                                       std::string("sqlite_master")}) {
+    for (const std::string& keyword :
+         {long_keyword, std::string("a\tb\x01c"), std::string("   "),
+          std::string("x'); DROP TABLE \"Phone\"; --"), std::string("sqlite_master")}) {
         EXPECT_NE(tables.output().find(escape_controls(keyword) + "\t0\t0\tcomplete\n"),
                   std::string::npos)
             << keyword;

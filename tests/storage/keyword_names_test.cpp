@@ -12,11 +12,22 @@ namespace {
 
 // The collector's own names, SQLite's and PostgreSQL's, another letter case
 // of one, a catalog view's, and ordinary ones between them.
-const std::vector<std::string> kOddKeywords = {
-    "MSysFoo",     "手机",           "MSysCollections", "MSysCollectionMembers",
-    "MSysKeywordTables", "MSysKeyword1", "msyscollections", "sqlite_x",
-    "SQLITE_MASTER", "sqlite_sequence", "pg_class",    "pg_roles",
-    "pg_settings", "tables",         "PG_x",            "电脑"};
+const std::vector<std::string> kOddKeywords = {"MSysFoo",
+                                               "手机",
+                                               "MSysCollections",
+                                               "MSysCollectionMembers",
+                                               "MSysKeywordTables",
+                                               "MSysKeyword1",
+                                               "msyscollections",
+                                               "sqlite_x",
+                                               "SQLITE_MASTER",
+                                               "sqlite_sequence",
+                                               "pg_class",
+                                               "pg_roles",
+                                               "pg_settings",
+                                               "tables",
+                                               "PG_x",
+                                               "电脑"};
 
 void store_keyword(RecordStore& store, const std::string& keyword, const std::string& seed) {
     std::string error;
@@ -116,8 +127,8 @@ TEST(KeywordCopyTest, OddNamesCopyBetweenTheFileAndTheServerAndBack) {
     };
     copy(*file, *server);
     copy(*server, *back);
-    for (RecordStore* store : {static_cast<RecordStore*>(server.get()),
-                               static_cast<RecordStore*>(back.get())}) {
+    for (RecordStore* store :
+         {static_cast<RecordStore*>(server.get()), static_cast<RecordStore*>(back.get())}) {
         std::vector<std::string> names;
         ASSERT_TRUE(store->read_table_names(&names, nullptr));
         std::vector<std::string> expected = {"123"};

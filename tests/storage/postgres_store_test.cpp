@@ -130,13 +130,13 @@ TEST_F(PostgresStoreTest, TablesNotTheCollectorsAreNeverListedReadOrDropped) {
     auto store = open_store(url_);
     ASSERT_TRUE(store);
     const std::string database = url_.substr(url_.rfind('/') + 1);
-    ASSERT_TRUE(PgServer::shared().admin(
-        "CREATE TABLE customers (id integer, name text);"
-        "INSERT INTO customers VALUES (1, 'theirs'), (2, 'theirs too');"
-        "CREATE VIEW recent AS SELECT * FROM customers;"
-        "CREATE TABLE public.pg_roles (LIKE \"123\");"
-        "INSERT INTO public.pg_roles (\"公司名称\") VALUES ('ours')",
-        database))
+    ASSERT_TRUE(
+        PgServer::shared().admin("CREATE TABLE customers (id integer, name text);"
+                                 "INSERT INTO customers VALUES (1, 'theirs'), (2, 'theirs too');"
+                                 "CREATE VIEW recent AS SELECT * FROM customers;"
+                                 "CREATE TABLE public.pg_roles (LIKE \"123\");"
+                                 "INSERT INTO public.pg_roles (\"公司名称\") VALUES ('ours')",
+                                 database))
         << PgServer::shared().failure();
     std::vector<std::string> names;
     ASSERT_TRUE(store->read_table_names(&names, nullptr));
@@ -167,8 +167,8 @@ TEST_F(PostgresStoreTest, TablesNotTheCollectorsAreNeverListedReadOrDropped) {
         EXPECT_EQ(count, 1) << keyword;
     }
     ASSERT_TRUE(store->read_table_names(&names, nullptr));
-    EXPECT_EQ(names, (std::vector<std::string>{"123", "pg_roles", "customers", "recent",
-                                               "pg_class", "pg_settings"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", "pg_roles", "customers", "recent", "pg_class",
+                                               "pg_settings"}));
     EXPECT_EQ(query("SELECT count(*) FROM pg_tables WHERE schemaname = 'public' "
                     "AND tablename IN ('pg_class', 'pg_settings')"),
               std::vector<std::string>{"0"});

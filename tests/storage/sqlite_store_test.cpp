@@ -114,18 +114,17 @@ TEST_F(SqliteStoreTest, AnEarlierVersionsFileIsReadWithoutWriteAccess) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     const std::string columns = sqlite::kCreateColumns;
-    ASSERT_EQ(sqlite3_exec(db,
-                           ("PRAGMA journal_mode=WAL; CREATE TABLE \"123\" " + columns +
-                            "; CREATE TABLE \"手机\" " + columns +
-                            "; CREATE TABLE \"msysfoo\" " + columns +
-                            "; INSERT INTO \"手机\" (\"公司名称\") VALUES ('ab'), ('cde');"
-                            "INSERT INTO \"msysfoo\" (\"公司名称\") VALUES ('f')")
-                               .c_str(),
-                           nullptr, nullptr, nullptr),
+    ASSERT_EQ(sqlite3_exec(
+                  db,
+                  ("PRAGMA journal_mode=WAL; CREATE TABLE \"123\" " + columns +
+                   "; CREATE TABLE \"手机\" " + columns + "; CREATE TABLE \"msysfoo\" " + columns +
+                   "; INSERT INTO \"手机\" (\"公司名称\") VALUES ('ab'), ('cde');"
+                   "INSERT INTO \"msysfoo\" (\"公司名称\") VALUES ('f')")
+                      .c_str(),
+                  nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
-    const std::string expected =
-        "123 0 0 complete\n手机 2 5 complete\nmsysfoo 1 1 complete\n";
+    const std::string expected = "123 0 0 complete\n手机 2 5 complete\nmsysfoo 1 1 complete\n";
     {
         ReadOnlyFolder read_only(dir_ / "date");
         const std::string bytes = file_contents(path);
