@@ -126,13 +126,22 @@ bool SqliteStore::connect(std::string* error) {
 
 // Opens the reading connection only, writing nothing: no journal mode is
 // set, no table made. Read-only, SQLite still makes a WAL database's shared
-// index beside it, which a folder it cannot write refuses; there the file
-// is read as immutable, as it is while nobody may write it. A database
-// another program holds is waited for, not read as immutable.
+// index and log beside it when they are missing: a folder it cannot write
+// refuses them, and in one it can they would belong to this user, and their
+// owner could no longer write the database. So a database whose index and
+// log are there (a writer has it open) is read through them, and any other
+// is read as immutable: as it is, nobody writing it. A database another
+// program holds is waited for, not read as immutable.
 bool SqliteStore::connect_read_only(std::string* error) {
     read_only_ = true;
     std::string first_reason;
+    std::error_code ignored;
+    const bool shared = std::filesystem::exists(path_ + "-wal", ignored) &&
+                        std::filesystem::exists(path_ + "-shm", ignored);
     for (const char* mode : {"mode=ro", "immutable=1"}) {
+        if (!shared && std::string_view(mode) == "mode=ro") {
+            continue;
+        }
         std::string reason;
         reader_ = open_connection(file_uri(path_, mode), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
                                   path_, &reason);

@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -160,10 +161,34 @@ TEST_F(SqliteStoreTest, ItsOwnFileIsReadWithoutWriteAccess) {
         ASSERT_TRUE(store->insert_record("手机", record_of("ab"), 0, nullptr));
         ASSERT_TRUE(store->ensure_table("sqlite_x", nullptr));
     }
+    const std::string expected =
+        "123 0 0 complete\n手机 1 3 incomplete\nsqlite_x 0 0 incomplete\n"
+        "refused: read-only\nrefused: read-only\nrefused: read-only\n";
     ReadOnlyFolder read_only(dir_ / "date");
-    EXPECT_EQ(read_as_reader([&] { return read_store(dir_); }),
-              "123 0 0 complete\n手机 1 3 incomplete\nsqlite_x 0 0 incomplete\n"
-              "refused: read-only\nrefused: read-only\nrefused: read-only\n");
+    EXPECT_EQ(read_as_reader([&] { return read_store(dir_); }), expected);
+    // A folder anyone may write, the file this user may not: the reader
+    // leaves no index or log there that its owner could not write.
+    fs::permissions(dir_ / "date", fs::perms::all);
+    EXPECT_EQ(read_as_reader([&] { return read_store(dir_); }), expected);
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir_ / "date")) {
+        files.push_back(entry.path().filename().string());
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, std::vector<std::string>{"lingshishuj.db"});
+}
+
+// While a collector writes the file, a reader that may not write it reads
+// through the collector's index and log: the rows not yet in the file too.
+TEST_F(SqliteStoreTest, AFileBeingWrittenIsReadWithItsLatestRows) {
+    auto writer = open_store();
+    ASSERT_TRUE(writer);
+    ASSERT_TRUE(writer->ensure_table("手机", nullptr));
+    ASSERT_TRUE(writer->insert_record("手机", record_of("ab"), -1, nullptr));
+    ReadOnlyFolder read_only(dir_ / "date");
+    ASSERT_TRUE(writer->insert_record("手机", record_of("cd"), -1, nullptr));
+    const std::string seen = read_as_reader([&] { return read_store(dir_); });
+    EXPECT_EQ(seen.substr(0, seen.find("refused")), "123 0 0 complete\n手机 2 6 incomplete\n");
 }
 
 TEST_F(SqliteStoreTest, AnEmptyFileLeftByAKilledStartIsMadeNew) {
