@@ -47,11 +47,13 @@ inline const std::string kFindKeywordTable =
     "AND left($1::text, 4) <> 'MSys' AND " +
     kKeywordColumns + ") found ORDER BY rank LIMIT 1";
 
-// Whether a table, view, index or type of any schema (the catalogs' too)
-// is named $1: such a name is no keyword's table of its own.
+// Whether a table, view or index of any schema (the catalogs' too) is named
+// $1, or a type of the current schema, which a table's own type would meet:
+// such a name is no keyword's table of its own.
 inline constexpr const char* kNameTaken =
     "SELECT EXISTS (SELECT 1 FROM pg_class WHERE relname::text = $1::text) "
-    "OR EXISTS (SELECT 1 FROM pg_type WHERE typname::text = $1::text)";
+    "OR EXISTS (SELECT 1 FROM pg_type t JOIN pg_namespace n ON n.oid = t.typnamespace "
+    "WHERE n.nspname = current_schema() AND t.typname::text = $1::text)";
 
 // Held by whoever creates or drops a table, for the rest of its transaction:
 // two collectors never make one keyword's table or mapping at once. (The

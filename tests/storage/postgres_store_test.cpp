@@ -134,6 +134,7 @@ TEST_F(PostgresStoreTest, TablesNotTheCollectorsAreNeverListedReadOrDropped) {
         PgServer::shared().admin("CREATE TABLE customers (id integer, name text);"
                                  "INSERT INTO customers VALUES (1, 'theirs'), (2, 'theirs too');"
                                  "CREATE VIEW recent AS SELECT * FROM customers;"
+                                 "CREATE TYPE mood AS ENUM ('calm');"
                                  "CREATE TABLE public.pg_roles (LIKE \"123\");"
                                  "INSERT INTO public.pg_roles (\"公司名称\") VALUES ('ours')",
                                  database))
@@ -158,7 +159,7 @@ TEST_F(PostgresStoreTest, TablesNotTheCollectorsAreNeverListedReadOrDropped) {
     EXPECT_EQ(query("SELECT count(*) FROM customers"), std::vector<std::string>{"2"});
     EXPECT_EQ(query("SELECT count(*) FROM recent"), std::vector<std::string>{"2"});
 
-    for (const char* keyword : {"customers", "recent", "pg_class", "pg_settings"}) {
+    for (const char* keyword : {"customers", "recent", "pg_class", "pg_settings", "mood"}) {
         ASSERT_TRUE(store->ensure_table(keyword, &error)) << keyword << ": " << error;
         ASSERT_TRUE(store->insert_record(keyword, record_of(keyword), -1, &error)) << error;
         EXPECT_EQ(rows_of(*store, keyword), std::vector<ContactRecord>{record_of(keyword)})
@@ -168,7 +169,7 @@ TEST_F(PostgresStoreTest, TablesNotTheCollectorsAreNeverListedReadOrDropped) {
     }
     ASSERT_TRUE(store->read_table_names(&names, nullptr));
     EXPECT_EQ(names, (std::vector<std::string>{"123", "pg_roles", "customers", "recent", "pg_class",
-                                               "pg_settings"}));
+                                               "pg_settings", "mood"}));
     EXPECT_EQ(query("SELECT count(*) FROM pg_tables WHERE schemaname = 'public' "
                     "AND tablename IN ('pg_class', 'pg_settings')"),
               std::vector<std::string>{"0"});
@@ -178,7 +179,7 @@ TEST_F(PostgresStoreTest, TablesNotTheCollectorsAreNeverListedReadOrDropped) {
     EXPECT_EQ(query("SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname = 'qinglan'"),
               std::vector<std::string>{"1"});
     ASSERT_TRUE(store->read_table_names(&names, nullptr));
-    EXPECT_EQ(names, (std::vector<std::string>{"123", "pg_settings"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", "pg_settings", "mood"}));
 }
 
 TEST_F(PostgresStoreTest, PasswordsComeFromTheUrlTheEnvironmentOrAPasswordFile) {
