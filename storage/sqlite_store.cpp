@@ -127,8 +127,10 @@ bool SqliteStore::create_schema(std::string* error) {
             return fail(error, sqlite3_errmsg(writer_));
         }
         Finalizer finalizer{count};
+        // A file that cannot be written is read as it is: without the
+        // column, no claim of it needs one, as nothing is stored.
         if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 2 &&
-            sqlite3_column_int(count, 2) == 1) {
+            (sqlite3_column_int(count, 2) == 1 || sqlite3_db_readonly(writer_, "main") == 1)) {
             return true;
         }
         with_first_table = sqlite3_column_int(count, 1) == 0;
