@@ -244,9 +244,6 @@ bool PostgresStore::claim_stands(std::string_view table, std::string* error) {
     if (!claim_numbers_.held(table)) {
         return true;
     }
-    if (claim_numbers_.lost(table)) {
-        return fail(error, kClaimTaken);
-    }
     Result in_state = writer_.exec("SELECT " + state_claim("$1"), {{std::string(table)}}, error);
     return in_state &&
            claim_numbers_.stands(table, std::atoll(PQgetvalue(in_state.get(), 0, 0)), error);

@@ -405,11 +405,14 @@ TEST_P(StoreTest, AClaimTakenOverAndReleasedMeanwhileStoresNothingMore) {
     EXPECT_EQ(rows_of(*first, "k"), finished);
     EXPECT_EQ(state_of(*first, "k").stored, (std::vector<bool>{true, true, true}));
 
-    // Claimed anew, the keyword is the first collector's again.
+    // Claimed anew, the keyword is the first collector's again, and others
+    // are refused it.
     first->release("k");
     ASSERT_TRUE(first->claim("k", &error)) << error;
     EXPECT_TRUE(first->insert_record("k", record_of("d"), -1, &error)) << error;
     EXPECT_EQ(rows_of(*first, "k").size(), 4U);
+    EXPECT_FALSE(open_store()->claim("k", &error));
+    EXPECT_EQ(error, "it is being collected by another collector");
 }
 
 // A database from before claims left their numbers in the state: opened, it
