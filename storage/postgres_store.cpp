@@ -36,7 +36,7 @@ PostgresStore::~PostgresStore() {
     // The server drops a closed session's locks only once it has noticed
     // the close; said outright, the claims are free when this returns.
     const auto lock = lock_writer();
-    if (!claimed_.empty() && PQstatus(writer_.raw()) == CONNECTION_OK) {
+    if (!claim_numbers_.numbers().empty() && PQstatus(writer_.raw()) == CONNECTION_OK) {
         writer_.run("SELECT pg_advisory_unlock_all()", nullptr);
     }
 }
@@ -71,11 +71,14 @@ bool PostgresStore::create_schema(std::string* error) {
     } else {
         return fail(error, doing + reason);
     }
-    Result found = writer_.exec(kCountStateTables, {}, &reason);
+    Result found =
+        writer_.exec("SELECT (" + std::string(kCountStateTables) + "), (" + kCountClaimColumn + ")",
+                     {}, &reason);
     if (!found) {
         return fail(error, doing + reason);
     }
-    if (std::atoi(PQgetvalue(found.get(), 0, 0)) == kStateTables) {
+    if (std::atoi(PQgetvalue(found.get(), 0, 0)) == kStateTables &&
+        std::atoi(PQgetvalue(found.get(), 0, 1)) == 1) {
         return true;
     }
     Transaction transaction(writer_);
@@ -90,7 +93,8 @@ bool PostgresStore::create_schema(std::string* error) {
     if ((new_database &&
          !writer_.run("CREATE TABLE IF NOT EXISTS \"123\" " + std::string(kCreateColumns),
                       &reason)) ||
-        !writer_.run(kCreateStateTables, &reason) || !transaction.commit(&reason)) {
+        !writer_.run(kCreateStateTables, &reason) || !writer_.run(kAddClaimColumn, &reason) ||
+        !transaction.commit(&reason)) {
         return fail(error, doing + reason);
     }
     return true;
@@ -165,13 +169,14 @@ bool PostgresStore::create_table(std::string_view table, bool* created, std::str
         quoted = quote_name(std::string(kMappedPrefix) + PQgetvalue(number.get(), 0, 0));
     }
     // The table and its state in one step, as in the file.
-    *created = writer_.run("CREATE TABLE " + quoted + " " + kCreateColumns, error) &&
-               writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1", {{keyword}},
-                            error) &&
-               writer_.exec(
-                   "INSERT INTO \"MSysCollections\" (keyword, listed) VALUES ($1, false) "
-                   "ON CONFLICT (keyword) DO UPDATE SET listed = false",
-                   {{keyword}}, error);
+    *created =
+        writer_.run("CREATE TABLE " + quoted + " " + kCreateColumns, error) &&
+        writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1", {{keyword}},
+                     error) &&
+        writer_.exec(
+            "INSERT INTO \"MSysCollections\" (keyword, listed, claim) VALUES ($1, false, $2) "
+            "ON CONFLICT (keyword) DO UPDATE SET listed = false, claim = $2",
+            {{keyword}, {std::to_string(claim_numbers_.number_for(table))}}, error);
     return *created;
 }
 
@@ -197,6 +202,9 @@ bool PostgresStore::ensure_table(std::string_view table, std::string* error) {
     if (!transaction.begin(&reason) || !writer_.run(kLockSchema, &reason) ||
         !create_table(table, &created, &reason) || !transaction.commit(&reason)) {
         return fail(error, "cannot create the table " + quote_name(table) + ": " + reason);
+    }
+    if (created) {
+        claim_numbers_.state_written(table, true);
     }
     return true;
 }
@@ -232,9 +240,9 @@ bool PostgresStore::read_rows(std::string_view table,
     // transaction numbers wrap once in four billion transactions: only a
     // keyword stored across that moment would come back out of order.)
     if (!table_name(reader_, table, &quoted, &reason) ||
-        !reader_.send_single_rows("SELECT * FROM " + quoted +
-                                      " ORDER BY xmin::text::bigint, cmin::text::bigint, ctid",
-                                  {}, &reason)) {
+        !reader_.send_single_rows(
+            "SELECT * FROM " + quoted + " ORDER BY xmin::text::bigint, cmin::text::bigint, ctid",
+            {}, &reason)) {
         return fail(error, doing + reason);
     }
     std::array<int, kRecordFields> source{};

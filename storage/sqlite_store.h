@@ -23,7 +23,14 @@
 // up the collectors. Waits for a database held by another program last at
 // most ten seconds, and give up at once after interrupt().
 //
-// Claims of keywords go through date/lingshishuj.claims (see KeywordClaims).
+// Claims of keywords go through date/lingshishuj.claims (see KeywordClaims),
+// and each claim leaves its number in the column "claim" of
+// MSysCollections, which a file from before claims left numbers gets on its
+// first open. Two collectors on one data folder share the claims file, so
+// one of them refuses a keyword the other holds; but a claims file deleted
+// or replaced under a running collector lets a second one claim the keyword
+// as well. Then the first finds another number in the state in the
+// transaction of its next row, and stores nothing more of the keyword.
 
 #include <atomic>
 #include <memory>
@@ -64,6 +71,7 @@ public:
     bool forget(const std::vector<std::string>& tables, std::string* error) override;
     bool claim(std::string_view table, std::string* error) override;
     void release(std::string_view table) override;
+    bool claim_lost(std::string_view table) override;
     void interrupt() override;
     bool read_table_names(std::vector<std::string>* names, std::string* error) override;
     bool read_rows(std::string_view table, const std::function<bool(ContactRecord&&)>& sink,
@@ -81,6 +89,7 @@ private:
     bool connect(std::string* error);
     static int busy_wait(void* store, int count);
     bool create_schema(std::string* error);
+    bool add_claim_column(std::string* error);
     // False with the reason for a name the database keeps for itself.
     static bool check_name(std::string_view table, std::string* error);
     // Under write_mutex_ in a write transaction: makes the table and its
@@ -91,6 +100,11 @@ private:
     sqlite3_stmt* insert_statement(std::string_view table, std::string* error);
     void drop_statements(std::string_view table);
 
+    // Under write_mutex_ inside a write transaction: true when the keyword
+    // is not claimed here or its claim stands; false with the reason, the
+    // claim then counting as lost, when another collector claimed it since.
+    bool claim_stands(std::string_view table, std::string* error);
+
     const std::string path_;
     std::atomic<bool> interrupted_{false};
     KeywordClaims claims_;
@@ -98,6 +112,7 @@ private:
     sqlite3* writer_ = nullptr;
     std::unordered_map<std::string, sqlite3_stmt*> statements_;  // by SQL, under write_mutex_
     std::unordered_map<std::string, sqlite3_stmt*> inserts_;     // by table, under write_mutex_
+    ClaimNumbers claim_numbers_;                                 // under write_mutex_
     std::mutex read_mutex_;
     sqlite3* reader_ = nullptr;
 };

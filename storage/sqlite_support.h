@@ -16,6 +16,11 @@ namespace qinglan::sqlite {
 inline constexpr const char* kCollections = "MSysCollections";
 inline constexpr const char* kMembers = "MSysCollectionMembers";
 
+// 1 when the state has the column of the claims' numbers, 0 in a file from
+// before claims left numbers there.
+inline constexpr const char* kCountClaimColumn =
+    "SELECT count(*) FROM pragma_table_info('MSysCollections') WHERE name = 'claim'";
+
 using qinglan::quote_name;
 
 inline bool fail_sqlite(std::string* error, sqlite3* db, const std::string& doing) {
