@@ -16,6 +16,8 @@ void MainWindow::open_settings() {
     current.parallel = settings_.parallel;
     current.cookies = settings_.cookies;
     current.database_url = next_database_url_.value_or(settings_.database_url);
+    // The logins live only in the file: shown as it holds them now.
+    read_login_settings(&current);
     SettingsDialog dialog(this, dialogs_, std::move(current));
     if (dialog.exec() != QDialog::Accepted) {
         return;
