@@ -198,7 +198,6 @@ private slots:
         const std::string ini = folder_->str() + "/qinglan.ini";
         // A file written before, readable by everyone and without a password.
         write_ini_value(ini, "network", "proxy_user", "someone");
-        write_ini_value(ini, "database", "url", "postgresql://team@db.localhost:5432/qinglan");
         ::chmod(ini.c_str(), 0644);
         QVERIFY(with_settings([&](SettingsDialog& dialog) {
             QCOMPARE(dialog.findChild<QLineEdit*>("proxy_user")->text(), QString("someone"));
@@ -209,6 +208,7 @@ private slots:
                 QCOMPARE(dialog.findChild<QLineEdit*>(key)->echoMode(), QLineEdit::Normal);
             }
             set_field(dialog, "proxy_password", "pr:xy@pw");
+            set_field(dialog, "url", "postgresql://db.localhost:5432/qinglan");
             set_field(dialog, "user", "team");
             set_field(dialog, "password", "db pass");
             press_ok(dialog);
@@ -219,7 +219,7 @@ private slots:
         QCOMPARE(ini_value("database", "user"), std::string("team"));
         QCOMPARE(ini_value("database", "password"), std::string("db pass"));
         QCOMPARE(ini_value("database", "url"),
-                 std::string("postgresql://team@db.localhost:5432/qinglan"));
+                 std::string("postgresql://db.localhost:5432/qinglan"));
         QCOMPARE(fetch_settings().proxy_password, std::string("pr:xy@pw"));
         struct stat info {};
         QCOMPARE(::stat(ini.c_str(), &info), 0);
