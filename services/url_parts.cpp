@@ -79,7 +79,7 @@ bool port_valid(std::string_view port) {
         }
         value = value * 10 + (c - '0');
     }
-    return value >= 1 && value <= 65535;
+    return value <= 65535;
 }
 
 bool host_name_valid(std::string_view host) {

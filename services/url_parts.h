@@ -36,8 +36,9 @@ bool split_url_login(std::string_view url, UrlLogin* login, std::string* error);
 
 // True when `text` is HOST[:PORT] and nothing else, optionally after
 // "http://" or "https://": a host name (letters, digits, "-", "_", ".", or
-// UTF-8 beyond ASCII) or an IPv6 address in brackets, and a port from 1 to
-// 65535. A path, a query, user-info, a blank or an empty host are refused.
+// UTF-8 beyond ASCII) or an IPv6 address in brackets, and a port number up
+// to 65535. A path, a query, user-info, a blank or an empty host are
+// refused.
 bool host_setting_valid(std::string_view text);
 
 }  // namespace qinglan
