@@ -3,6 +3,7 @@
 
 #include "app/main_window.h"
 #include "app/settings_dialog.h"
+#include "app/settings_logins.h"
 #include "services/fetch.h"
 
 namespace qinglan {

@@ -1,9 +1,6 @@
 #include "app/options.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/settings_logins.h"
 #include "services/environment.h"
 #include "services/url_parts.h"
 #include "services/utf8.h"
@@ -393,37 +391,6 @@ bool check_keywords(const Options& options, std::string* error) {
     return true;
 }
 
-// qinglan.ini may hold passwords: a new file is created readable by its
-// owner only, and an old one is made so before a password goes into it (or
-// when it holds one already), so that no password is ever readable by
-// others, not even for a moment.
-bool make_private_if_secret(const std::string& ini,
-                            const std::map<std::string, std::string>& texts) {
-    const int created = ::open(ini.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (created >= 0) {
-        ::close(created);
-        return true;
-    }
-    // The text about to be written, else the file's.
-    auto value = [&](const char* section, const char* key) {
-        const auto text = texts.find(key);
-        return text != texts.end() ? text->second : read_ini_value(ini, section, key).value_or("");
-    };
-    UrlLogin proxy_login;
-    UrlLogin database_login;
-    const bool secret = !value("network", "proxy_password").empty() ||
-                        !value("database", "password").empty() ||
-                        (split_url_login(value("network", "proxy"), &proxy_login, nullptr) &&
-                         !proxy_login.password.empty()) ||
-                        (split_url_login(value("database", "url"), &database_login, nullptr) &&
-                         !database_login.password.empty());
-    struct stat info {};
-    if (!secret || ::stat(ini.c_str(), &info) != 0 || (info.st_mode & 077) == 0) {
-        return true;
-    }
-    return ::chmod(ini.c_str(), 0600) == 0;
-}
-
 }  // namespace
 
 bool parse_options(int argc, char** argv, Options* options, std::string* error) {
@@ -451,24 +418,6 @@ std::span<const FileSetting> file_settings() {
         return list;
     }();
     return settings;
-}
-
-std::span<const FileSetting> login_settings() {
-    static constexpr FileSetting kLogins[] = {{"network", "proxy_user", ""},
-                                              {"network", "proxy_password", ""},
-                                              {"database", "user", ""},
-                                              {"database", "password", ""}};
-    return kLogins;
-}
-
-void read_login_settings(Options* options) {
-    const std::string ini = options->data_dir + "/qinglan.ini";
-    std::string* const targets[] = {&options->fetch.proxy_user, &options->fetch.proxy_password,
-                                    &options->database_user, &options->database_password};
-    for (std::size_t i = 0; i < std::size(targets); ++i) {
-        const FileSetting& login = login_settings()[i];
-        *targets[i] = read_ini_value(ini, login.section, login.key).value_or("");
-    }
 }
 
 std::optional<std::pair<long, long>> setting_range(std::string_view key) {
@@ -537,15 +486,7 @@ bool apply_setting_texts(const std::map<std::string, std::string>& texts, Option
         *error = reason;
         return false;
     }
-    // The logins are taken as they are: any text will do.
-    std::string* const logins[] = {&changed.fetch.proxy_user, &changed.fetch.proxy_password,
-                                   &changed.database_user, &changed.database_password};
-    for (std::size_t i = 0; i < std::size(logins); ++i) {
-        const auto text = texts.find(std::string(login_settings()[i].key));
-        if (text != texts.end()) {
-            *logins[i] = text->second;
-        }
-    }
+    apply_login_texts(texts, &changed);
     *options = std::move(changed);
     return true;
 }
@@ -553,7 +494,7 @@ bool apply_setting_texts(const std::map<std::string, std::string>& texts, Option
 bool write_setting_texts(const std::string& data_dir,
                          const std::map<std::string, std::string>& texts, std::string* error) {
     const std::string ini = data_dir + "/qinglan.ini";
-    if (!make_private_if_secret(ini, texts)) {
+    if (!protect_settings_file(ini, texts)) {
         *error = "cannot make " + ini + " readable by its owner only";
         return false;
     }

@@ -60,14 +60,6 @@ struct FileSetting {
 // Every setting qinglan.ini may hold but the logins, in the usage's order.
 std::span<const FileSetting> file_settings();
 
-// The logins, which only qinglan.ini holds (no option: the process list
-// would show them): proxy_user, proxy_password, user and password.
-std::span<const FileSetting> login_settings();
-
-// Takes the logins from <data dir>/qinglan.ini into `options`, as the file
-// has them now.
-void read_login_settings(Options* options);
-
 // The lowest and highest value of a numeric setting ("parallel": 1 and 64);
 // nullopt for a setting that is not a number.
 std::optional<std::pair<long, long>> setting_range(std::string_view key);
