@@ -193,6 +193,20 @@ private slots:
         QCOMPARE(ini_value("network", "parallel"), std::string("1"));
     }
 
+    void aHostWithAPathIsRefused() {
+        open_window();
+        QVERIFY(with_settings([&](SettingsDialog& dialog) {
+            set_field(dialog, "search_host", "h:1/../x");
+            press_ok(dialog);
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(dialogs_->messages.size(), size_t(1));
+            QVERIFY(
+                dialogs_->messages[0].text.startsWith("「搜索主机」的值不能使用：须为主机[:端口]"));
+            QVERIFY(dialogs_->messages[0].details.startsWith("search_host takes HOST[:PORT]"));
+        }));
+        QVERIFY(!std::filesystem::exists(folder_->path() / "qinglan.ini"));
+    }
+
     void loginsAreMaskedAndKeptInAPrivateFile() {
         open_window();
         const std::string ini = folder_->str() + "/qinglan.ini";
