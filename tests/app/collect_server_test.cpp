@@ -234,5 +234,33 @@ TEST_F(CollectServerTest, TheServerMayBeSetInTheIniFileAndItsPasswordIsNeverShow
     EXPECT_EQ(unknown.errors().find("hunter2"), std::string::npos) << unknown.errors();
 }
 
+// The login may stay out of the URL, in the [database] section of
+// qinglan.ini; the URL's own password, when it has one, still works.
+TEST_F(CollectServerTest, TheLoginMayComeFromTheIniFile) {
+    const std::string host = "127.0.0.1:" + std::to_string(PgServer::shared().port());
+    unsetenv("PGPASSWORD");
+    // The exit status of `tables` with `ini` as qinglan.ini, and its errors.
+    auto tables_with = [&](const std::string& ini) {
+        std::ofstream(dir_ / "qinglan.ini") << ini;
+        Child child({QINGLAN_PROGRAM, "tables", "--data-dir", dir_.string()});
+        const int status = child.wait();
+        return std::pair(status, child.errors());
+    };
+    const auto [by_ini, by_ini_errors] =
+        tables_with("[database]\nurl=postgresql://" + host + "/" + database_ +
+                    "\nuser=secret\npassword=pa:ss@w0rd\n");
+    EXPECT_EQ(by_ini, 0) << by_ini_errors;
+    const auto [by_url, by_url_errors] =
+        tables_with("[database]\nurl=postgresql://secret:pa:ss@w0rd@" + host + "/" + database_ +
+                    "\npassword=wrong-one\n");
+    EXPECT_EQ(by_url, 0) << by_url_errors;
+    const auto [wrong, wrong_errors] = tables_with("[database]\nurl=postgresql://secret@" + host +
+                                                   "/" + database_ + "\npassword=hunter2\n");
+    EXPECT_EQ(wrong, 1);
+    EXPECT_NE(wrong_errors.find("password authentication failed"), std::string::npos)
+        << wrong_errors;
+    EXPECT_EQ(wrong_errors.find("hunter2"), std::string::npos) << wrong_errors;
+}
+
 }  // namespace
 }  // namespace qinglan
