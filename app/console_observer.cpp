@@ -7,13 +7,15 @@ namespace qinglan {
 
 std::string task_summary(const std::string& keyword, const TaskOutcome& outcome,
                          const std::string& first_failure) {
-    std::string line = escape_controls(keyword) + ": ";
+    // Escaped once, as a whole, like the other lines of the command: the
+    // keyword and whatever a page or a server said.
+    std::string line = keyword + ": ";
     if (!outcome.failure.empty()) {
-        return line + "failed: " + outcome.failure;
+        return escape_controls(line + "failed: " + outcome.failure);
     }
     if (outcome.completed && outcome.members == 0) {
-        return line + "0 members: the search page held no member accounts (" + outcome.empty_page +
-               ")";
+        return escape_controls(line + "0 members: the search page held no member accounts (" +
+                               outcome.empty_page + ")");
     }
     line += (outcome.completed ? "collected " : "stopped after ") +
             std::to_string(outcome.stored_before + outcome.handled) + " of " +

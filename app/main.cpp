@@ -6,6 +6,7 @@
 #include "app/cli_export.h"
 #include "app/gui_app.h"
 #include "app/options.h"
+#include "storage/database_login.h"
 #include "tools/demo_pages.h"
 #include "tools/sample_marketplace.h"
 
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qinglan: %s\n%s", error.c_str(), qinglan::kUsage);
         return 2;
     }
+    // Every server this process connects to without a login in its URL.
+    qinglan::set_database_login({options.database_user, options.database_password});
     if (options.help) {
         std::fputs(qinglan::kUsage, stdout);
         return 0;

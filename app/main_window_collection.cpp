@@ -24,9 +24,9 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
     }
     // A keyword whose table the database refuses is refused; without any
     // database every keyword is collected and only shown.
-    const SubmitResult result = engine_->submit_keyword(
-        keyword.toStdString(), again,
-        database_open_ ? MissingTable::kRefuse : MissingTable::kCollect);
+    const SubmitResult result =
+        engine_->submit_keyword(keyword.toStdString(), again,
+                                database_open_ ? MissingTable::kRefuse : MissingTable::kCollect);
     switch (result.kind) {
         case SubmitResult::kReopened:
             load_stored_rows(page_for(keyword, page), StoredRowsLoader::kAllRows);
@@ -84,9 +84,9 @@ void MainWindow::start_task(int task, const QString& keyword, ResultPage* page) 
 void MainWindow::load_stored_rows(ResultPage* page, int row_limit) {
     const QString keyword = page->keyword();
     page->load(*store_, row_limit, [this, keyword](const QString& reason) {
-        dialogs_.message(nullptr,
-                         QStringLiteral("无法读取关键字「") + keyword + QStringLiteral("」的数据。"),
-                         Dialogs::Icon::kWarning, QString(), reason);
+        dialogs_.message(
+            nullptr, QStringLiteral("无法读取关键字「") + keyword + QStringLiteral("」的数据。"),
+            Dialogs::Icon::kWarning, QString(), reason);
     });
 }
 
@@ -156,6 +156,13 @@ void MainWindow::show_task_end(int task, const TaskOutcome& outcome) {
     task_list_->set_ended(task, outcome);
     if (outcome.table_ready) {
         count_stored_rows(task_keywords_[task]);
+    }
+    // A keyword started over whose new search page failed keeps its rows:
+    // its list, emptied for the new ones, shows them again.
+    const auto page = task_pages_.find(task);
+    if (!outcome.failure.empty() && outcome.handled == 0 && outcome.table_ready &&
+        page != task_pages_.end() && page->second && page->second->model()->rowCount() == 0) {
+        load_stored_rows(page->second.data(), StoredRowsLoader::kAllRows);
     }
     if (outcome.failure.empty() && outcome.failed_members > 0) {
         // Those members are not stored, so submitting the keyword again

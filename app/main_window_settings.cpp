@@ -3,6 +3,7 @@
 
 #include "app/main_window.h"
 #include "app/settings_dialog.h"
+#include "app/settings_logins.h"
 #include "services/fetch.h"
 
 namespace qinglan {
@@ -16,6 +17,8 @@ void MainWindow::open_settings() {
     current.parallel = settings_.parallel;
     current.cookies = settings_.cookies;
     current.database_url = next_database_url_.value_or(settings_.database_url);
+    // The logins live only in the file: shown as it holds them now.
+    read_login_settings(&current);
     SettingsDialog dialog(this, dialogs_, std::move(current));
     if (dialog.exec() != QDialog::Accepted) {
         return;

@@ -12,7 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/settings_logins.h"
 #include "services/environment.h"
+#include "services/url_parts.h"
 #include "services/utf8.h"
 #include "storage/store_factory.h"
 
@@ -34,7 +36,7 @@ const char* const kUsage =
     "folder)\n"
     "  --database URL              store into a PostgreSQL server instead of the file:\n"
     "                              postgresql://USER@HOST:PORT/DB (the password from the URL,\n"
-    "                              PGPASSWORD or ~/.pgpass)\n"
+    "                              qinglan.ini, PGPASSWORD or ~/.pgpass)\n"
     "  --search-host HOST[:PORT]   marketplace search host (default s.1688.com)\n"
     "  --member-host HOST[:PORT]   marketplace member host (default member.1688.com)\n"
     "  --contact-domain DOMAIN[:PORT]  domain of the contact pages (default cn.alibaba.com)\n"
@@ -59,12 +61,13 @@ const char* const kUsage =
     "  --demo                      collect from a built-in sample marketplace on 127.0.0.1\n"
     "  --version, --help\n"
     "\n"
+    "A host is HOST[:PORT] and nothing else (no path, query or login).\n"
     "A host may start with https:// to use https. The hosts can also be set in\n"
     "<data dir>/qinglan.ini, section [hosts], keys search_host, member_host,\n"
     "contact_domain and update_host; the network settings in section [network],\n"
     "keys stall_timeout, slow_timeout, page_timeout, max_page_size, retries,\n"
     "parallel, connections, per_host, delay, proxy, proxy_user, proxy_password\n"
-    "and cookies; the server in section [database], key url.\n"
+    "and cookies; the server in section [database], keys url, user and password.\n"
     "Options win over the file. \"--\" ends the options.\n";
 
 namespace {
@@ -263,10 +266,10 @@ bool proxy_address_valid(const std::string& proxy) {
     if (url == nullptr) {
         return false;
     }
-    bool valid = curl_url_set(url, CURLUPART_URL, proxy.c_str(), CURLU_NON_SUPPORT_SCHEME) ==
-                 CURLUE_OK;
-    for (const CURLUPart part : {CURLUPART_HOST, CURLUPART_PATH, CURLUPART_QUERY,
-                                 CURLUPART_FRAGMENT}) {
+    bool valid =
+        curl_url_set(url, CURLUPART_URL, proxy.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
+    for (const CURLUPart part :
+         {CURLUPART_HOST, CURLUPART_PATH, CURLUPART_QUERY, CURLUPART_FRAGMENT}) {
         char* value = nullptr;
         const bool present = valid && curl_url_get(url, part, &value, 0) == CURLUE_OK;
         const std::string_view text = present && value != nullptr ? value : "";
@@ -286,6 +289,12 @@ bool resolve_network(const std::map<std::string_view, std::string>& values, cons
     std::string where;
     FetchSettings& fetch = options->fetch;
     if (auto proxy = setting_text(values, ini, "--proxy", &where)) {
+        UrlLogin login;
+        std::string reason;
+        if (!proxy->empty() && !split_url_login(*proxy, &login, &reason)) {
+            *error = where + " is not a usable proxy address: " + reason;
+            return false;
+        }
         if (!proxy->empty() && !proxy_address_valid(*proxy)) {
             *error = where +
                      " takes http://, https://, socks5:// or socks5h:// and the proxy's "
@@ -296,6 +305,8 @@ bool resolve_network(const std::map<std::string_view, std::string>& values, cons
     }
     fetch.proxy_user = read_ini_value(ini, "network", "proxy_user").value_or("");
     fetch.proxy_password = read_ini_value(ini, "network", "proxy_password").value_or("");
+    options->database_user = read_ini_value(ini, "database", "user").value_or("");
+    options->database_password = read_ini_value(ini, "database", "password").value_or("");
     options->cookies = setting_text(values, ini, "--cookies", &where).value_or("");
     return true;
 }
@@ -304,9 +315,9 @@ bool resolve_network(const std::map<std::string_view, std::string>& values, cons
 // ini file, else as `options` has it.
 bool resolve_settings(const std::map<std::string_view, std::string>& values, const std::string& ini,
                       Options* options, std::string* error) {
+    std::map<std::string_view, std::string> wheres;
     auto resolve = [&](std::string_view name, std::string* target) {
-        std::string where;
-        if (auto text = setting_text(values, ini, name, &where)) {
+        if (auto text = setting_text(values, ini, name, &wheres[name])) {
             *target = *text;
         }
     };
@@ -322,10 +333,35 @@ bool resolve_settings(const std::map<std::string_view, std::string>& values, con
         *error = "the database URL must begin with postgresql:// or postgres://";
         return false;
     }
+    // A URL no parser may see: libpq would quote it, password and all.
+    for (const std::string* url :
+         {&options->database_url, &options->copy_from, &options->copy_to}) {
+        UrlLogin login;
+        std::string reason;
+        if (is_database_url(*url) && !split_url_login(*url, &login, &reason)) {
+            *error = "the database URL is not usable: " + reason;
+            return false;
+        }
+    }
     for (const std::string* host : {&options->hosts.search_host, &options->hosts.member_host,
                                     &options->hosts.contact_domain}) {
         if (host->empty()) {
             *error = "a marketplace host is empty";
+            return false;
+        }
+    }
+    // A host is only a host: a path, a query or a login in it would change
+    // every request's address.
+    const std::pair<std::string_view, const std::string*> hosts[] = {
+        {"--search-host", &options->hosts.search_host},
+        {"--member-host", &options->hosts.member_host},
+        {"--contact-domain", &options->hosts.contact_domain},
+        {"--update-host", &options->update_host}};
+    for (const auto& [name, host] : hosts) {
+        if (!(name == "--update-host" && host->empty()) && !host_setting_valid(*host)) {
+            *error = wheres[name] +
+                     " takes HOST[:PORT], optionally after http:// or https://, "
+                     "and nothing else";
             return false;
         }
     }
@@ -412,6 +448,10 @@ std::map<std::string, std::string> setting_texts(const Options& options) {
         {"proxy", fetch.proxy},
         {"cookies", options.cookies},
         {"url", options.database_url},
+        {"proxy_user", fetch.proxy_user},
+        {"proxy_password", fetch.proxy_password},
+        {"user", options.database_user},
+        {"password", options.database_password},
     };
     return {std::begin(texts), std::end(texts)};
 }
@@ -446,6 +486,7 @@ bool apply_setting_texts(const std::map<std::string, std::string>& texts, Option
         *error = reason;
         return false;
     }
+    apply_login_texts(texts, &changed);
     *options = std::move(changed);
     return true;
 }
@@ -453,12 +494,18 @@ bool apply_setting_texts(const std::map<std::string, std::string>& texts, Option
 bool write_setting_texts(const std::string& data_dir,
                          const std::map<std::string, std::string>& texts, std::string* error) {
     const std::string ini = data_dir + "/qinglan.ini";
-    for (const FileSetting& setting : file_settings()) {
-        const auto text = texts.find(std::string(setting.key));
-        if (text != texts.end() &&
-            !write_ini_value(ini, setting.section, setting.key, text->second)) {
-            *error = "cannot write " + ini;
-            return false;
+    if (!protect_settings_file(ini, texts)) {
+        *error = "cannot make " + ini + " readable by its owner only";
+        return false;
+    }
+    for (const auto& settings : {file_settings(), login_settings()}) {
+        for (const FileSetting& setting : settings) {
+            const auto text = texts.find(std::string(setting.key));
+            if (text != texts.end() &&
+                !write_ini_value(ini, setting.section, setting.key, text->second)) {
+                *error = "cannot write " + ini;
+                return false;
+            }
         }
     }
     return true;

@@ -20,8 +20,10 @@ namespace qinglan {
 struct Options {
     std::string command;  // empty (the windows), "collect", "export", "tables", "forget" or "copy"
     std::string data_dir;
-    std::string database_url;  // a PostgreSQL server's URL; empty: the file in the data dir
-    std::string copy_from;     // copy: a data dir or a URL
+    std::string database_url;       // a PostgreSQL server's URL; empty: the file in the data dir
+    std::string database_user;      // [database] user: for a URL without one of its own
+    std::string database_password;  // [database] password: likewise; never printed
+    std::string copy_from;          // copy: a data dir or a URL
     std::string copy_to;
     MarketHosts hosts;
     std::string update_host;  // empty: no notice and no update check
@@ -55,7 +57,7 @@ struct FileSetting {
     std::string_view option;
 };
 
-// Every setting qinglan.ini may hold but the proxy's login, in the usage's order.
+// Every setting qinglan.ini may hold but the logins, in the usage's order.
 std::span<const FileSetting> file_settings();
 
 // The lowest and highest value of a numeric setting ("parallel": 1 and 64);
@@ -74,7 +76,9 @@ bool apply_setting_texts(const std::map<std::string, std::string>& texts, Option
                          std::string* error);
 
 // Writes setting texts by key into <data dir>/qinglan.ini, each in its
-// section; other lines of the file stay. False with the reason.
+// section; other lines of the file stay. The file is made readable by its
+// owner only when it is created, and whenever it holds a password. False
+// with the reason.
 bool write_setting_texts(const std::string& data_dir,
                          const std::map<std::string, std::string>& texts, std::string* error);
 

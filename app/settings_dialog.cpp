@@ -23,6 +23,7 @@ namespace {
 struct Field {
     const char* key;  // of qinglan.ini
     const char* label;
+    bool secret = false;  // shown as dots, never as text
 };
 
 struct Group {
@@ -36,8 +37,15 @@ const Group kGroups[] = {
       {"member_host", "会员主机"},
       {"contact_domain", "联系页域名"},
       {"update_host", "更新主机"}}},
-    {"代理和 Cookie", {{"proxy", "代理"}, {"cookies", "Cookie 文件"}}},
-    {"数据库", {{"url", "PostgreSQL 服务器（重新启动后生效）"}}},
+    {"代理和 Cookie",
+     {{"proxy", "代理"},
+      {"proxy_user", "代理用户名"},
+      {"proxy_password", "代理密码", true},
+      {"cookies", "Cookie 文件"}}},
+    {"数据库",
+     {{"url", "PostgreSQL 服务器（重新启动后生效）"},
+      {"user", "数据库用户名"},
+      {"password", "数据库密码", true}}},
     {"同时进行",
      {{"parallel", "每个关键字同时采集的用户数"},
       {"connections", "总连接数"},
@@ -63,7 +71,7 @@ const Field* find_field(const std::string& key) {
 }
 
 // What a value of `key` must be, in the user's words.
-QString rule_of(const std::string& key) {
+QString rule_of(const std::string& key, const std::string& text) {
     if (const auto range = setting_range(key)) {
         return QStringLiteral("须为 %1 到 %2 之间的整数。").arg(range->first).arg(range->second);
     }
@@ -78,6 +86,10 @@ QString rule_of(const std::string& key) {
     }
     if (key == "update_host") {
         return QStringLiteral("须为空（不检查更新），或为主机[:端口]。");
+    }
+    if (!text.empty()) {
+        return QStringLiteral(
+            "须为主机[:端口]（可以 http:// 或 https:// 开头），不能带路径、查询或用户名。");
     }
     return QStringLiteral("不能为空。");
 }
@@ -106,6 +118,9 @@ SettingsDialog::SettingsDialog(QWidget* parent, Dialogs& dialogs, Options curren
             auto* edit = new QLineEdit(from_utf8(values.at(field.key)), box);
             edit->setObjectName(QString::fromLatin1(field.key));
             edit->setMinimumWidth(180);
+            if (field.secret) {
+                edit->setEchoMode(QLineEdit::Password);
+            }
             fields_[field.key] = edit;
             if (std::string(field.key) == "cookies") {
                 auto* row = new QHBoxLayout;
@@ -155,7 +170,7 @@ bool SettingsDialog::check(const std::string& key, const std::string& text) {
     const Field* field = find_field(key);
     dialogs_.message(this,
                      QStringLiteral("「") + QString::fromUtf8(field->label) +
-                         QStringLiteral("」的值不能使用：") + rule_of(key),
+                         QStringLiteral("」的值不能使用：") + rule_of(key, text),
                      Dialogs::Icon::kWarning, QString(), from_utf8(error));
     fields_.at(key)->setFocus();
     fields_.at(key)->selectAll();

@@ -158,7 +158,7 @@ void CollectionEngine::finish(Task& task) {
     std::vector<QueuedRow> settled;
     store_.settle_rows(task.keyword, &settled);
     take_stored(task, settled);
-    task.outcome.stopped = stopped(task);
+    task.outcome.stopped = stopped(task) && !task.claim_lost;
     store_.release(task.keyword);
     observer_.task_finished(task.number, task.outcome);
     std::lock_guard lock(tasks_mutex_);

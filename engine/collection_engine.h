@@ -131,6 +131,7 @@ private:
     void commit_member(Task& task, Member& member);
     // Counts the store's answers for the task's rows.
     void take_stored(Task& task, const std::vector<QueuedRow>& settled);
+    void give_up_keyword(Task& task, const std::string& reason);
     void finish(Task& task);
     bool stopped(const Task& task) const;
 

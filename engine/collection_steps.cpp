@@ -88,7 +88,8 @@ void CollectionEngine::begin(Task& task) {
     }
     observer_.task_waiting(task.number, true);
     observer_.status_changed(task.number, kStatePart, "状态：加载数据，请稍等。。。。");
-    const Text url = fill_request_template(task.hosts, encode_keyword(task.keyword_gbk), kSearchPage);
+    const Text url =
+        fill_request_template(task.hosts, encode_keyword(task.keyword_gbk), kSearchPage);
     fetch(task, url, [this, &task](Bytes body, FetchInfo info) { search_done(task, body, info); });
 }
 
@@ -115,6 +116,18 @@ void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInf
         const std::string size = std::to_string((body.size() + 512) / 1024) + " KB";
         outcome.empty_page = "title \"" + title + "\", " + size;
         outcome.empty_page_chinese = "标题“" + title + "”，" + size;
+        if (task.again) {
+            // A page without accounts (a login or verification page, most
+            // likely) is no new member list: the stored rows and their
+            // state stay as they were.
+            outcome.failure = "the search page lists no member account (" + outcome.empty_page +
+                              "); the stored rows are kept";
+            outcome.failure_chinese =
+                "搜索页中没有会员账号（" + outcome.empty_page_chinese + "），已保存的数据保持不变";
+            observer_.status_changed(task.number, kStatePart, "失败：" + outcome.failure_chinese);
+            finish(task);
+            return;
+        }
     }
     std::string error;
     if (outcome.table_ready &&
@@ -175,8 +188,8 @@ void CollectionEngine::launch_members(Task& task) {
         // goes first and the contact page follows it; when the card fails,
         // the contact page is not asked for and the next member's card goes.
         member.pages_waited = 2;
-        TransferLoop::Request card =
-            page_request(task, fill_request_template(task.hosts, account, kMemberCard), arrived(true));
+        TransferLoop::Request card = page_request(
+            task, fill_request_template(task.hosts, account, kMemberCard), arrived(true));
         TransferLoop::Request contact = page_request(
             task, fill_request_template(task.hosts, account, kContactPage), arrived(false));
         if (task.parallel == 1) {
@@ -295,10 +308,25 @@ void CollectionEngine::take_stored(Task& task, const std::vector<QueuedRow>& set
         } else if (!stopped(task)) {
             ++task.outcome.failed_inserts;
             observer_.storage_failed(task.number, row.error);
+            if (row.claim_lost) {
+                give_up_keyword(task, row.error);
+            }
         }
         // A wait for a busy database cut short by the stop: the row is not
         // stored, like any member the stop caught, and a later run collects it.
     }
+}
+
+// Another collector has taken the keyword since this task claimed it, and
+// may have collected it meanwhile: nothing more of it is stored, so nothing
+// more is asked for. The task fails with the store's reason.
+void CollectionEngine::give_up_keyword(Task& task, const std::string& reason) {
+    task.claim_lost = true;
+    task.outcome.failure = reason;
+    task.outcome.failure_chinese = "关键字已由其他采集器接手，本任务不再保存（" + reason + "）";
+    observer_.status_changed(task.number, kStatePart, "失败：" + task.outcome.failure_chinese);
+    task.stop_requested = true;
+    TransferLoop::shared().wake();
 }
 
 }  // namespace qinglan

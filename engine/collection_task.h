@@ -38,13 +38,14 @@ struct CollectionEngine::Task {
 
     Strand strand;
     TextList members;
-    std::vector<int> to_collect;  // indexes of the members not stored yet, in page order
+    std::vector<int> to_collect;   // indexes of the members not stored yet, in page order
     std::deque<Member> in_flight;  // to_collect[committed ...] whose pages are asked for
     std::size_t launched = 0;      // of to_collect
     std::size_t committed = 0;     // of to_collect
     int transfers = 0;             // asked for and not back
     bool announced = false;        // the first transfer started
     int rows = 0;                  // rows of the task's result list so far
+    bool claim_lost = false;       // another collector took the keyword: stopped, and failed
     TaskOutcome outcome;
 };
 

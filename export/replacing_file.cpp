@@ -11,6 +11,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "export/temporary_files.h"
@@ -19,8 +22,11 @@
 namespace qinglan {
 namespace {
 
-// Room left in a file name for ".", ".XXXXXX.tmp" and some slack.
-constexpr std::size_t kMaxBaseNameBytes = 255 - 16;
+// Room left in a file name for ".", ".PID.XXXXXX.tmp" and some slack.
+constexpr std::size_t kMaxBaseNameBytes = 255 - 28;
+
+// As the kernel, which gives up on a path after 40 links.
+constexpr int kMaxLinks = 40;
 
 bool fail_errno(std::string* error, const std::string& what, int code) {
     return fail(error, what + ": " + std::strerror(code));
@@ -53,6 +59,63 @@ std::string shortened(std::string name) {
     return name;
 }
 
+// The file a path names once its symbolic links are followed: a link is
+// written through, to its target, and stays a link. nullopt for a loop.
+std::optional<std::filesystem::path> followed_links(const std::filesystem::path& path) {
+    std::filesystem::path current = path;
+    for (int links = 0; links <= kMaxLinks; ++links) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(current, error)) {
+            return current;
+        }
+        const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+        if (error) {
+            return current;
+        }
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return std::nullopt;
+}
+
+// ".NAME.PID.XXXXXX.tmp" of a process that no longer runs: an export that
+// was killed before it could remove its file. Names of other forms, and of
+// processes that still run (or may: another user's), are left alone.
+bool abandoned_temporary(std::string_view name) {
+    static constexpr std::string_view kEnd = ".tmp";
+    constexpr std::size_t kUnique = 7;  // ".XXXXXX"
+    if (name.size() < 1 + kEnd.size() + kUnique || name.front() != '.' ||
+        name.substr(name.size() - kEnd.size()) != kEnd) {
+        return false;
+    }
+    name.remove_suffix(kEnd.size() + kUnique);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || name.size() - dot - 1 > 9) {
+        return false;
+    }
+    long pid = 0;
+    for (const char c : name.substr(dot + 1)) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        pid = pid * 10 + (c - '0');
+    }
+    return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// Removes what killed exports left in `folder`; failures change nothing
+// for the export at hand.
+void remove_abandoned_temporaries(const std::string& folder) {
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (entry->is_regular_file(error) && !entry->is_symlink(error) &&
+            abandoned_temporary(name)) {
+            ::unlink(entry->path().c_str());
+        }
+    }
+}
+
 }  // namespace
 
 ReplacingFile::ReplacingFile(std::string path) : path_(std::move(path)) {}
@@ -76,20 +139,32 @@ void ReplacingFile::remove_temporary() {
 
 bool ReplacingFile::create(std::string* error) {
     remove_temporary();
-    const std::filesystem::path target(path_);
-    const std::string name = target.filename().string();
-    if (path_.empty() || name.empty() || name == "." || name == "..") {
+    const std::string given_name = std::filesystem::path(path_).filename().string();
+    if (path_.empty() || given_name.empty() || given_name == "." || given_name == "..") {
         return fail(error, "'" + path_ + "' does not name a file");
     }
+    const std::optional<std::filesystem::path> target = followed_links(path_);
+    if (!target) {
+        return fail(error, "cannot write " + path_ + ": " + std::strerror(ELOOP));
+    }
+    target_ = target->string();
+    const std::string name = target->filename().string();
     struct stat existing {};
-    if (::stat(path_.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+    const bool exists = ::stat(target_.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) {
         return fail(error, "cannot write " + path_ + ": it is a folder");
     }
-    folder_ = target.has_parent_path() ? target.parent_path().string() : ".";
+    // The file replaced keeps its permissions (a private file stays
+    // private); a new one gets those of any new file.
+    const mode_t mode = exists ? existing.st_mode & 07777 : 0666 & ~current_umask();
+    folder_ = target->has_parent_path() ? target->parent_path().string() : ".";
+    remove_abandoned_temporaries(folder_);
 
+    // The process in the name tells a later export whether the file was
+    // left behind by one that was killed.
     std::string hidden_name = ".";
     hidden_name += shortened(name);
-    hidden_name += ".XXXXXX.tmp";
+    hidden_name += "." + std::to_string(::getpid()) + ".XXXXXX.tmp";
     const std::string pattern = (std::filesystem::path(folder_) / hidden_name).string();
     std::vector<char> writable(pattern.begin(), pattern.end());
     writable.push_back('\0');
@@ -109,8 +184,8 @@ bool ReplacingFile::create(std::string* error) {
     if (descriptor < 0) {
         return fail_errno(error, "cannot create a file in the folder " + folder_, creation_errno);
     }
-    // mkostemps makes the file private; the result should be like any new file.
-    if (::fchmod(descriptor_, 0666 & ~current_umask()) != 0) {
+    // mkostemps makes the file private.
+    if (::fchmod(descriptor_, mode) != 0) {
         const int code = errno;
         remove_temporary();
         return fail_errno(error, "cannot set the permissions of a new file in " + folder_, code);
@@ -133,7 +208,7 @@ bool ReplacingFile::commit(std::string* error) {
     if (::close(descriptor) != 0) {
         return fail_errno(error, "cannot write " + path_, errno);
     }
-    if (::rename(temporary_path_.c_str(), path_.c_str()) != 0) {
+    if (::rename(temporary_path_.c_str(), target_.c_str()) != 0) {
         return fail_errno(error, "cannot save " + path_, errno);
     }
     committed_ = true;

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "services/url_parts.h"
+
 namespace qinglan::curl {
 namespace {
 
@@ -218,6 +220,15 @@ void hide_proxy_passwords(std::string& detail, const FetchSettings& limits) {
             }
         }
     }
+    // libcurl may quote a password decoded as well as escaped.
+    std::vector<std::string> decoded;
+    for (std::string_view password : passwords) {
+        UrlLogin login;
+        if (split_url_login("//:" + std::string(password) + "@", &login, nullptr)) {
+            decoded.push_back(login.password);
+        }
+    }
+    passwords.insert(passwords.end(), decoded.begin(), decoded.end());
     for (std::string_view password : passwords) {
         if (password.empty()) {
             continue;
@@ -227,6 +238,8 @@ void hide_proxy_passwords(std::string& detail, const FetchSettings& limits) {
             detail.replace(at, password.size(), "***");
         }
     }
+    // And any address with a login it quotes, whatever its form.
+    detail = mask_user_info(detail);
 }
 
 // What a libcurl result means for the caller; callbacks that ended the

@@ -76,13 +76,23 @@ bool file_exists(std::string_view path) {
 std::optional<std::string> read_ini_value(const std::string& path, std::string_view section,
                                           std::string_view key) {
     std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return read_ini_text(text.str(), section, key);
+}
+
+std::optional<std::string> read_ini_text(std::string_view text, std::string_view section,
+                                         std::string_view key) {
     bool in_section = false;
-    for (std::string line; std::getline(in, line);) {
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         std::string_view name;
         if (is_section_line(line, &name)) {
             in_section = name == section;
         } else if (in_section && is_key_line(line, key)) {
-            return std::string(trim_blanks(std::string_view(line).substr(line.find('=') + 1)));
+            return std::string(trim_blanks(line.substr(line.find('=') + 1)));
         }
     }
     return std::nullopt;

@@ -35,6 +35,10 @@ bool write_ini_value(const std::string& path, std::string_view section,
 std::optional<std::string> read_ini_value(const std::string& path, std::string_view section,
                                           std::string_view key);
 
+// The same for the text of an ini file.
+std::optional<std::string> read_ini_text(std::string_view text, std::string_view section,
+                                         std::string_view key);
+
 // Starts the program at `path`, with no arguments, in the current directory
 // and environment. The path is the whole command: it is not split on blanks.
 // With `wait`, returns when the program has ended. True when it was started.

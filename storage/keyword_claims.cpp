@@ -1,11 +1,13 @@
 #include "storage/keyword_claims.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <random>
 
 #include "services/failure.h"
 
@@ -35,6 +37,56 @@ bool lock_byte(int fd, off_t offset, short type) {
 
 }  // namespace
 
+long long new_claim_number() {
+    // The system's random source each time: claims are few, and numbers of
+    // two processes must not follow from one seed.
+    std::random_device source;
+    const std::uint64_t bits = (std::uint64_t{source()} << 32) ^ source();
+    // Never 0, which states from before claims left numbers hold.
+    return static_cast<long long>(bits & 0x3FFFFFFFFFFFFFFFull) | 1;
+}
+
+void ClaimNumbers::claimed(std::string_view keyword, long long number, bool in_state) {
+    numbers_[std::string(keyword)] = number;
+    in_state_[std::string(keyword)] = in_state ? number : -1;
+    lost_.erase(std::string(keyword));
+}
+
+void ClaimNumbers::released(std::string_view keyword) {
+    numbers_.erase(std::string(keyword));
+    in_state_.erase(std::string(keyword));
+    lost_.erase(std::string(keyword));
+}
+
+long long ClaimNumbers::number_for(std::string_view keyword) const {
+    const auto found = numbers_.find(keyword);
+    return found != numbers_.end() ? found->second : new_claim_number();
+}
+
+long long ClaimNumbers::expected(std::string_view keyword) const {
+    const auto found = in_state_.find(keyword);
+    return found != in_state_.end() ? found->second : -1;
+}
+
+void ClaimNumbers::state_written(std::string_view keyword, bool has_state) {
+    const auto found = in_state_.find(keyword);
+    if (found != in_state_.end()) {
+        found->second = has_state ? numbers_.find(keyword)->second : -1;
+    }
+}
+
+bool ClaimNumbers::stands(std::string_view keyword, long long in_state, std::string* error) {
+    const auto found = in_state_.find(keyword);
+    if (found == in_state_.end()) {
+        return true;
+    }
+    if (lost(keyword) || in_state != found->second) {
+        lose(keyword);
+        return fail(error, kClaimTaken);
+    }
+    return true;
+}
+
 KeywordClaims::KeywordClaims(std::string path) : path_(std::move(path)) {}
 
 KeywordClaims::~KeywordClaims() {
@@ -52,6 +104,13 @@ bool KeywordClaims::claim(std::string_view keyword, std::string* error) {
         held_.emplace(keyword);
         return true;
     }
+    if (fd_ >= 0 && held_.empty() && replaced()) {
+        // Deleted or replaced under this process: the other collectors lock
+        // the file now at the path. (Claims held on the old one stay there;
+        // the numbers in the state guard those.)
+        close(fd_);
+        fd_ = -1;
+    }
     if (fd_ < 0) {
         fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd_ < 0) {
@@ -66,6 +125,13 @@ bool KeywordClaims::claim(std::string_view keyword, std::string* error) {
     }
     held_.emplace(keyword);
     return true;
+}
+
+bool KeywordClaims::replaced() const {
+    struct stat held {};
+    struct stat named {};
+    return fstat(fd_, &held) != 0 || stat(path_.c_str(), &named) != 0 ||
+           held.st_dev != named.st_dev || held.st_ino != named.st_ino;
 }
 
 void KeywordClaims::release(std::string_view keyword) {

@@ -33,6 +33,17 @@ std::string insert_sql(const std::string& quoted) {
     return sql + ") VALUES ($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12)";
 }
 
+// The same insert as a query, to be given a condition.
+std::string insert_select_sql(const std::string& quoted) {
+    std::string sql = insert_sql(quoted);
+    sql.resize(sql.find(" VALUES ("));
+    sql += " SELECT ";
+    for (int i = 1; i <= kRecordFields; ++i) {
+        sql += (i == 1 ? "$" : ",$") + std::to_string(i) + "::text";
+    }
+    return sql;
+}
+
 }  // namespace
 
 std::vector<Param> PostgresStore::record_values(const ContactRecord& record) {
@@ -64,15 +75,16 @@ std::string hex_array(const std::vector<std::string>& members) {
 }  // namespace
 
 bool PostgresStore::retake_claims(Connection& connection, std::string* error) {
-    // A new session holds none of the claims the lost one held.
-    for (const std::string& keyword : claimed_) {
+    // A new session holds none of the claims the lost one held. A claim
+    // taken again still stands only while the state holds its number.
+    for (const auto& [keyword, number] : claim_numbers_.numbers()) {
         Result taken = connection.exec("SELECT pg_try_advisory_lock($1::bigint)",
                                        {{claim_key(keyword)}}, error);
         if (!taken) {
             return false;
         }
         if (std::string_view(PQgetvalue(taken.get(), 0, 0)) != "t") {
-            lost_claims_.insert(keyword);
+            claim_numbers_.lose(keyword);
         }
     }
     return true;
@@ -80,49 +92,77 @@ bool PostgresStore::retake_claims(Connection& connection, std::string* error) {
 
 bool PostgresStore::claim(std::string_view table, std::string* error) {
     const auto lock = lock_writer();
-    if (claimed_.count(table) != 0) {
+    if (claim_numbers_.held(table)) {
         return fail(error, "it is being collected by another task of this collector");
     }
+    const long long number = new_claim_number();
     std::string reason;
-    Result taken =
-        writer_.exec("SELECT pg_try_advisory_lock($1::bigint)", {{claim_key(table)}}, &reason);
+    // The lock and the number in one statement, so in one session: a
+    // session lost in between cannot leave the number without the lock.
+    Result taken = writer_.exec(
+        "WITH taken AS (SELECT pg_try_advisory_lock($1::bigint) AS taken), "
+        "marked AS (UPDATE \"MSysCollections\" SET claim = $3 WHERE keyword = $2 "
+        "AND (SELECT taken FROM taken) RETURNING 1) "
+        "SELECT (SELECT taken FROM taken), (SELECT count(*) FROM marked)",
+        {{claim_key(table)}, {std::string(table)}, {std::to_string(number)}}, &reason);
     if (!taken) {
         return fail(error, "cannot claim it on " + location() + ": " + reason);
     }
     if (std::string_view(PQgetvalue(taken.get(), 0, 0)) != "t") {
         return fail(error, "it is being collected by another collector");
     }
-    claimed_.emplace(table);
-    lost_claims_.erase(std::string(table));
+    claim_numbers_.claimed(table, number, std::string_view(PQgetvalue(taken.get(), 0, 1)) != "0");
     return true;
 }
 
 void PostgresStore::release(std::string_view table) {
     const auto lock = lock_writer();
-    const auto found = claimed_.find(table);
-    if (found == claimed_.end()) {
+    if (!claim_numbers_.held(table)) {
         return;
     }
-    claimed_.erase(found);
-    const bool lost = lost_claims_.erase(std::string(table)) > 0;
-    // A lost session took the claim with it; a new one does not hold it.
-    if (!lost && PQstatus(writer_.raw()) == CONNECTION_OK) {
+    claim_numbers_.released(table);
+    // A session that took the claim again after it was lost may or may not
+    // hold its lock; unlocking one not held only draws a warning.
+    if (PQstatus(writer_.raw()) == CONNECTION_OK) {
         writer_.exec("SELECT pg_advisory_unlock($1::bigint)", {{claim_key(table)}}, nullptr);
     }
 }
 
+bool PostgresStore::claim_lost(std::string_view table) {
+    std::lock_guard lock(write_mutex_);
+    return claim_numbers_.lost(table);
+}
+
 bool PostgresStore::row_statement(std::string_view table, int member, std::vector<Param>* params,
-                                  std::string* sql, std::string* error) {
+                                  std::string* sql, std::string* error, std::string* unheld) {
     std::string quoted;
     if (!table_name(writer_, table, &quoted, error)) {
         return false;
     }
-    if (lost_claims_.count(table) != 0) {
+    if (claim_numbers_.lost(table)) {
         return fail(error,
                     "the connection to the server was lost, and another collector has taken the "
                     "keyword since");
     }
     *sql = insert_sql(quoted);
+    if (claim_numbers_.held(table)) {
+        // Stored only while the state holds the claim's number: otherwise
+        // the statement stores nothing, which its caller takes as refused.
+        *unheld = kClaimTaken;
+        params->push_back({std::string(table)});
+        params->push_back({std::to_string(claim_numbers_.expected(table))});
+        std::string guarded =
+            "WITH held AS (SELECT WHERE " + state_claim("$13") + " = $14::bigint)";
+        if (member >= 0) {
+            guarded +=
+                ", marked AS (UPDATE \"MSysCollectionMembers\" SET stored = true "
+                "WHERE keyword = $13 AND position = $15::integer AND EXISTS (SELECT FROM "
+                "held))";
+            params->push_back({std::to_string(member)});
+        }
+        *sql = guarded + " " + insert_select_sql(quoted) + " WHERE EXISTS (SELECT FROM held)";
+        return true;
+    }
     if (member >= 0) {
         // One statement, so the row and its member's mark are one transaction.
         *sql = "WITH stored_row AS (" + *sql +
@@ -138,14 +178,20 @@ bool PostgresStore::insert_record(std::string_view table, const ContactRecord& r
                                   std::string* error) {
     const auto lock = lock_writer();
     const std::string doing = "cannot store a row into " + quote_name(table) + ": ";
-    std::string sql, reason;
+    std::string sql, reason, unheld;
     std::vector<Param> params = record_values(record);
-    if (!writer_.ensure(&reason) || !row_statement(table, member, &params, &sql, &reason)) {
+    if (!writer_.ensure(&reason) ||
+        !row_statement(table, member, &params, &sql, &reason, &unheld)) {
         return fail(error, doing + reason);
     }
-    if (!writer_.exec_prepared(sql, params, &reason)) {
+    Result inserted = writer_.exec_prepared(sql, params, &reason);
+    if (!inserted) {
         forget_mapping(table);
         return fail(error, doing + reason);
+    }
+    if (!unheld.empty() && std::string_view(PQcmdTuples(inserted.get())) == "0") {
+        claim_numbers_.lose(table);
+        return fail(error, doing + unheld);
     }
     return true;
 }
@@ -178,15 +224,29 @@ bool PostgresStore::save_member_list(std::string_view table,
     Transaction transaction(writer_);
     // TRUNCATE, not DELETE: the table starts empty, so its rows keep coming
     // back in the order they are stored.
-    const bool saved = transaction.begin(&reason) &&
+    const std::string number = std::to_string(claim_numbers_.number_for(table));
+    const bool saved = transaction.begin(&reason) && claim_stands(table, &reason) &&
                        (!replace_rows || (table_name(writer_, table, &quoted, &reason) &&
                                           writer_.run("TRUNCATE " + quoted, &reason))) &&
                        writer_.exec(
-                           "INSERT INTO \"MSysCollections\" (keyword, listed) VALUES ($1, true) "
-                           "ON CONFLICT (keyword) DO UPDATE SET listed = true",
-                           {{std::string(table)}}, &reason) &&
+                           "INSERT INTO \"MSysCollections\" (keyword, listed, claim) "
+                           "VALUES ($1, true, $2) "
+                           "ON CONFLICT (keyword) DO UPDATE SET listed = true, claim = $2",
+                           {{std::string(table)}, {number}}, &reason) &&
                        save_members(table, members, {}, &reason) && transaction.commit(&reason);
+    if (saved) {
+        claim_numbers_.state_written(table, true);
+    }
     return saved || fail(error, doing + reason);
+}
+
+bool PostgresStore::claim_stands(std::string_view table, std::string* error) {
+    if (!claim_numbers_.held(table)) {
+        return true;
+    }
+    Result in_state = writer_.exec("SELECT " + state_claim("$1"), {{std::string(table)}}, error);
+    return in_state &&
+           claim_numbers_.stands(table, std::atoll(PQgetvalue(in_state.get(), 0, 0)), error);
 }
 
 bool PostgresStore::read_state(std::string_view table, CollectionState* state, std::string* error) {
@@ -257,6 +317,9 @@ bool PostgresStore::forget(const std::vector<std::string>& tables, std::string* 
     done = done && transaction.commit(&reason);
     for (const std::string& table : tables) {
         forget_mapping(table);
+        if (done) {
+            claim_numbers_.state_written(table, false);
+        }
     }
     return done || fail(error, "cannot delete the keywords: " + reason);
 }
@@ -298,6 +361,7 @@ bool PostgresStore::import_table(std::string_view table, const std::vector<Conta
         forget_mapping(table);
         return fail(error, doing + reason);
     }
+    claim_numbers_.state_written(table, state.tracked);
     return true;
 }
 

@@ -14,7 +14,7 @@ void PostgresStore::queue_record(std::string_view table, const ContactRecord& re
     if (!sender_.joinable()) {
         sender_ = std::thread([this] { send_late_rows(); });
     }
-    wait_in_line({std::string(table), member, std::string(), record_values(record)}, false);
+    wait_in_line({std::string(table), member, std::string(), record_values(record), {}}, false);
     pump(false);
     take_answers(table, settled);
 }
@@ -73,13 +73,18 @@ void PostgresStore::take_answers(std::string_view table, std::vector<QueuedRow>*
     answers_.erase(found);
 }
 
-void PostgresStore::answer(RowBatches::Row row, bool stored, const std::string& reason) {
+void PostgresStore::answer(RowBatches::Row row, bool stored, const std::string& reason,
+                           bool unheld) {
     QueuedRow answered;
     answered.member = row.member;
     answered.stored = stored;
     if (!stored) {
         answered.error = "cannot store a row into " + quote_name(row.table) + ": " + reason;
         forget_mapping(row.table);
+        if (unheld) {
+            claim_numbers_.lose(row.table);
+        }
+        answered.claim_lost = claim_numbers_.lost(row.table);
     }
     answers_[row.table].push_back(std::move(answered));
 }
@@ -92,7 +97,7 @@ void PostgresStore::pump(bool wait) {
             return;
         }
         for (RowBatches::Answer& answered : answers) {
-            answer(std::move(answered.row), answered.stored, answered.error);
+            answer(std::move(answered.row), answered.stored, answered.error, answered.unheld);
         }
         // Skipped behind a failed row: first in line again, in their order.
         // A stopping collector does not try again, as it would not wait.
@@ -126,7 +131,7 @@ void PostgresStore::send_waiting() {
         waiting_.pop_front();
         // A row skipped once already has its statement.
         if (row.sql.empty() &&
-            !row_statement(row.table, row.member, &row.params, &row.sql, &reason)) {
+            !row_statement(row.table, row.member, &row.params, &row.sql, &reason, &row.unheld)) {
             answer(std::move(row), false, reason);
             continue;
         }

@@ -1,5 +1,7 @@
 #include "storage/postgres_row_batches.h"
 
+#include <string_view>
+
 #include "services/failure.h"
 
 namespace qinglan::postgres {
@@ -39,6 +41,7 @@ void RowBatches::send(std::vector<Row> rows, std::vector<Answer>* answers) {
     errors_.assign(sent_.size(), std::string());
     committed_.assign(sent_.size(), false);
     aborted_.assign(sent_.size(), false);
+    unheld_.assign(sent_.size(), false);
     statement_ = 0;
     statements_ = 0;
     // A statement that cannot be sent means a lost session: reading finds
@@ -58,8 +61,13 @@ void RowBatches::note(PGresult* result) {
     const std::size_t row = statement_ / kStatementsPerRow;
     const ExecStatusType status = PQresultStatus(result);
     if (status == PGRES_COMMAND_OK) {
-        if (statement_ % kStatementsPerRow == kStatementsPerRow - 1) {
+        const std::size_t step = statement_ % kStatementsPerRow;
+        if (step == kStatementsPerRow - 1) {
             committed_[row] = true;
+        } else if (step == 1 && !sent_[row].unheld.empty() &&
+                   std::string_view(PQcmdTuples(result)) == "0") {
+            // Its COMMIT then ends a transaction that wrote nothing.
+            unheld_[row] = true;
         }
     } else if (status == PGRES_PIPELINE_ABORTED) {
         aborted_[row] = true;
@@ -71,8 +79,7 @@ void RowBatches::note(PGresult* result) {
 bool RowBatches::read(bool wait, std::vector<Answer>* answers, std::vector<Row>* skipped) {
     PGconn* conn = connection_.raw();
     for (;;) {
-        if (PQstatus(conn) == CONNECTION_BAD ||
-            (!wait && PQconsumeInput(conn) == 0)) {
+        if (PQstatus(conn) == CONNECTION_BAD || (!wait && PQconsumeInput(conn) == 0)) {
             end(answers, skipped, one_line(PQerrorMessage(conn)));
             return true;
         }
@@ -109,7 +116,10 @@ void RowBatches::end(std::vector<Answer>* answers, std::vector<Row>* skipped,
     const std::size_t first = answers->size();
     bool failed = false;
     for (std::size_t i = 0; i < sent_.size(); ++i) {
-        if (committed_[i]) {
+        if (unheld_[i]) {
+            std::string reason = sent_[i].unheld;
+            answers->push_back({std::move(sent_[i]), false, std::move(reason), true});
+        } else if (committed_[i]) {
             answers->push_back({std::move(sent_[i]), true, std::string()});
         } else if (!errors_[i].empty()) {
             failed = true;
@@ -119,8 +129,8 @@ void RowBatches::end(std::vector<Answer>* answers, std::vector<Row>* skipped,
         } else {
             // Without an answer the row may or may not be stored: never sent
             // again, so never stored twice. Its mark tells a later run.
-            answers->push_back({std::move(sent_[i]), false,
-                                lost.empty() ? "the server did not answer" : lost});
+            answers->push_back(
+                {std::move(sent_[i]), false, lost.empty() ? "the server did not answer" : lost});
         }
     }
     sent_.clear();

@@ -31,11 +31,15 @@ public:
         int member = -1;
         std::string sql;
         std::vector<Param> params;
+        // When set, a statement that stores nothing refuses the row with
+        // this reason: the condition it was stored under no longer holds.
+        std::string unheld;
     };
     struct Answer {
         Row row;
         bool stored = false;
         std::string error;
+        bool unheld = false;  // refused with the row's `unheld` reason
     };
 
     // The most rows in one batch: their answers must fit the socket's
@@ -67,11 +71,12 @@ private:
 
     Connection& connection_;
     std::vector<Row> sent_;
-    std::vector<std::string> errors_;     // per row: the first failure
-    std::vector<bool> committed_;         // per row
-    std::vector<bool> aborted_;           // per row: skipped by the server
-    std::size_t statement_ = 0;           // whose results are read now
-    std::size_t statements_ = 0;          // sent in this batch
+    std::vector<std::string> errors_;  // per row: the first failure
+    std::vector<bool> committed_;      // per row
+    std::vector<bool> aborted_;        // per row: skipped by the server
+    std::vector<bool> unheld_;         // per row: its statement stored nothing
+    std::size_t statement_ = 0;        // whose results are read now
+    std::size_t statements_ = 0;       // sent in this batch
 };
 
 }  // namespace qinglan::postgres

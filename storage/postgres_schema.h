@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include <string>
+
 namespace qinglan::postgres {
 
 // Waits for a lock held elsewhere last as long as the file's busy timeout.
@@ -71,12 +73,29 @@ inline constexpr const char* kCountTables =
 
 inline constexpr const char* kCreateStateTables =
     "CREATE TABLE IF NOT EXISTS \"MSysCollections\" "
-    "(keyword text PRIMARY KEY, listed boolean NOT NULL);"
+    "(keyword text PRIMARY KEY, listed boolean NOT NULL, claim bigint NOT NULL DEFAULT 0);"
     "CREATE TABLE IF NOT EXISTS \"MSysCollectionMembers\" "
     "(keyword text NOT NULL, position integer NOT NULL, account bytea NOT NULL, "
     "stored boolean NOT NULL, PRIMARY KEY (keyword, position));"
     "CREATE TABLE IF NOT EXISTS \"MSysKeywordTables\" "
     "(number bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY, keyword text NOT NULL UNIQUE)";
+
+// 1 when the state has the column of the claims' numbers (see KeywordClaims),
+// 0 in a database from before claims left numbers there.
+inline constexpr const char* kCountClaimColumn =
+    "SELECT count(*) FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid "
+    "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = current_schema() "
+    "AND c.relname = 'MSysCollections' AND a.attname = 'claim' AND NOT a.attisdropped";
+
+// Collectors of then go on using such a database: they never name the column.
+inline constexpr const char* kAddClaimColumn =
+    "ALTER TABLE \"MSysCollections\" ADD COLUMN IF NOT EXISTS claim bigint NOT NULL DEFAULT 0";
+
+// What the state of the keyword in parameter `keyword` ("$1") holds of its
+// claims: the last claim's number, or -1 when the keyword has no state.
+inline std::string state_claim(const std::string& keyword) {
+    return "coalesce((SELECT claim FROM \"MSysCollections\" WHERE keyword = " + keyword + "), -1)";
+}
 
 // The keyword tables in the order of their creation, each with the keyword
 // it holds when it is a numbered one.

@@ -35,7 +35,7 @@ PostgresStore::~PostgresStore() {
     // The server drops a closed session's locks only once it has noticed
     // the close; said outright, the claims are free when this returns.
     const auto lock = lock_writer();
-    if (!claimed_.empty() && PQstatus(writer_.raw()) == CONNECTION_OK) {
+    if (!claim_numbers_.numbers().empty() && PQstatus(writer_.raw()) == CONNECTION_OK) {
         writer_.run("SELECT pg_advisory_unlock_all()", nullptr);
     }
 }
@@ -75,11 +75,14 @@ bool PostgresStore::create_schema(std::string* error) {
     } else {
         return fail(error, doing + reason);
     }
-    Result found = writer_.exec(kCountStateTables, {}, &reason);
+    Result found =
+        writer_.exec("SELECT (" + std::string(kCountStateTables) + "), (" + kCountClaimColumn + ")",
+                     {}, &reason);
     if (!found) {
         return fail(error, doing + reason);
     }
-    if (std::atoi(PQgetvalue(found.get(), 0, 0)) == kStateTables) {
+    if (std::atoi(PQgetvalue(found.get(), 0, 0)) == kStateTables &&
+        std::atoi(PQgetvalue(found.get(), 0, 1)) == 1) {
         return true;
     }
     Transaction transaction(writer_);
@@ -94,7 +97,8 @@ bool PostgresStore::create_schema(std::string* error) {
     if ((new_database &&
          !writer_.run("CREATE TABLE IF NOT EXISTS \"123\" " + std::string(kCreateColumns),
                       &reason)) ||
-        !writer_.run(kCreateStateTables, &reason) || !transaction.commit(&reason)) {
+        !writer_.run(kCreateStateTables, &reason) || !writer_.run(kAddClaimColumn, &reason) ||
+        !transaction.commit(&reason)) {
         return fail(error, doing + reason);
     }
     return true;
@@ -179,9 +183,9 @@ bool PostgresStore::create_table(std::string_view table, bool* created, std::str
         writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1", {{keyword}},
                      error) &&
         writer_.exec(
-            "INSERT INTO \"MSysCollections\" (keyword, listed) VALUES ($1, false) "
-            "ON CONFLICT (keyword) DO UPDATE SET listed = false",
-            {{keyword}}, error);
+            "INSERT INTO \"MSysCollections\" (keyword, listed, claim) VALUES ($1, false, $2) "
+            "ON CONFLICT (keyword) DO UPDATE SET listed = false, claim = $2",
+            {{keyword}, {std::to_string(claim_numbers_.number_for(table))}}, error);
     return *created;
 }
 
@@ -193,6 +197,9 @@ bool PostgresStore::ensure_table(std::string_view table, std::string* error) {
     if (!transaction.begin(&reason) || !writer_.run(kLockSchema, &reason) ||
         !create_table(table, &created, &reason) || !transaction.commit(&reason)) {
         return fail(error, "cannot create the table " + quote_name(table) + ": " + reason);
+    }
+    if (created) {
+        claim_numbers_.state_written(table, true);
     }
     return true;
 }

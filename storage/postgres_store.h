@@ -29,8 +29,11 @@
 // advisory lock held by the writing session, the one that writes the rows:
 // when that session is lost the server drops the claims with it, and the
 // writes fail with it. The next statement connects again and takes the
-// claims again; a keyword another collector took in between refuses further
-// rows.
+// claims again. A keyword that another collector holds by then, or that
+// another collector claimed in between (its number in MSysCollections is no
+// longer this claim's, see KeywordClaims), refuses further rows: each row
+// is stored only while the state holds this claim's number, checked in the
+// row's own statement.
 //
 // The password comes from the URL, PGPASSWORD or ~/.pgpass, as libpq finds
 // it; messages name the database with the password masked.
@@ -41,12 +44,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
 
+#include "storage/keyword_claims.h"
 #include "storage/postgres_connection.h"
 #include "storage/postgres_row_batches.h"
 #include "storage/record_store.h"
@@ -76,6 +79,7 @@ public:
     bool forget(const std::vector<std::string>& tables, std::string* error) override;
     bool claim(std::string_view table, std::string* error) override;
     void release(std::string_view table) override;
+    bool claim_lost(std::string_view table) override;
     void interrupt() override;
     bool read_table_names(std::vector<std::string>* names, std::string* error) override;
     bool read_rows(std::string_view table, const std::function<bool(ContactRecord&&)>& sink,
@@ -103,14 +107,19 @@ private:
     // Makes the keyword's table and its state, unless it exists, inside a
     // transaction of the writing session that holds the schema lock.
     bool create_table(std::string_view table, bool* created, std::string* error);
+    // Inside a transaction of the writing session: true when the keyword is
+    // not claimed here or its claim stands; false with the reason otherwise.
+    bool claim_stands(std::string_view table, std::string* error);
     bool save_members(std::string_view table, const std::vector<std::string>& members,
                       const std::vector<bool>& stored, std::string* error);
     void forget_mapping(std::string_view table);
 
     // The row's statement (with its member's mark) into the keyword's table,
-    // its values in `params`; false with the reason when it cannot go.
+    // its values in `params`; false with the reason when it cannot go. A row
+    // of a claimed keyword gets the reason in `unheld` with which it is
+    // refused when its statement stores nothing.
     bool row_statement(std::string_view table, int member, std::vector<postgres::Param>* params,
-                       std::string* sql, std::string* error);
+                       std::string* sql, std::string* error, std::string* unheld);
     static std::vector<postgres::Param> record_values(const ContactRecord& record);
     // The writing session for the caller alone, once every row handed over
     // before is answered: what every write but a queued row starts with.
@@ -125,7 +134,8 @@ private:
     void send_late_rows();
     void stop_sender();
     void send_waiting();
-    void answer(postgres::RowBatches::Row row, bool stored, const std::string& reason);
+    void answer(postgres::RowBatches::Row row, bool stored, const std::string& reason,
+                bool unheld = false);
     // Sends every waiting row and waits for every answer.
     void drain_rows();
     void take_answers(std::string_view table, std::vector<QueuedRow>* settled);
@@ -136,10 +146,8 @@ private:
 
     std::mutex write_mutex_;
     postgres::Connection writer_;
-    // Claims held by this collector, and those lost with a session and
-    // taken by another collector since; under write_mutex_.
-    std::set<std::string, std::less<>> claimed_;
-    std::set<std::string, std::less<>> lost_claims_;
+    // Claims held by this collector, and those lost since; under write_mutex_.
+    ClaimNumbers claim_numbers_;
     // Rows go out once this many wait, or once the first has waited this long.
     static constexpr std::size_t kFullBatch = 16;
     static constexpr std::chrono::milliseconds kLongestWait{50};

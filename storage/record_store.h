@@ -22,9 +22,12 @@ namespace qinglan {
 
 // What became of a row handed to queue_record.
 struct QueuedRow {
-    int member = -1;     // as given
+    int member = -1;  // as given
     bool stored = false;
-    std::string error;   // why not, when not stored
+    std::string error;  // why not, when not stored
+    // Refused because another collector has claimed the keyword since this
+    // one did: no later row of it will be stored either.
+    bool claim_lost = false;
 };
 
 class RecordStore {
@@ -64,6 +67,7 @@ public:
         QueuedRow row;
         row.member = member;
         row.stored = insert_record(table, record, member, &row.error);
+        row.claim_lost = !row.stored && claim_lost(table);
         settled->push_back(std::move(row));
     }
 
@@ -79,9 +83,18 @@ public:
 
     // Claims the keyword for this collector: false, with the reason, while
     // another task or process holds it. A claim ends with release() or
-    // with the process.
+    // with the process. While a keyword is claimed, its member list and rows
+    // are stored only as long as no other collector has claimed it since
+    // (see KeywordClaims); writes of a keyword not claimed are not checked.
     virtual bool claim(std::string_view table, std::string* error) = 0;
     virtual void release(std::string_view table) = 0;
+
+    // True once a write of the claimed keyword found it claimed by another
+    // collector since: nothing more of it is stored until it is claimed anew.
+    virtual bool claim_lost(std::string_view table) {
+        (void)table;
+        return false;
+    }
 
     // Makes every wait for a database held by someone else give up at once,
     // from now on: the program is stopping. Safe from any thread.

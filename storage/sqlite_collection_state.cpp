@@ -56,7 +56,7 @@ bool SqliteStore::insert_record(std::string_view table, const ContactRecord& rec
     if (insert == nullptr) {
         return false;
     }
-    if (!transaction.begin(&reason)) {
+    if (!transaction.begin(&reason) || !claim_stands(table, &reason)) {
         return fail(error, doing + ": " + reason);
     }
     bool inserted;
@@ -101,7 +101,7 @@ bool SqliteStore::save_member_list(std::string_view table, const std::vector<std
     }
     std::string reason, quoted;
     WriteTransaction transaction(writer_);
-    if (!transaction.begin(&reason) ||
+    if (!transaction.begin(&reason) || !claim_stands(table, &reason) ||
         (replace_rows && (!table_name(writer_, table, &quoted, &reason) ||
                           (!quoted.empty() && !run(writer_, "DELETE FROM " + quoted, &reason))))) {
         return fail(error, doing + ": " + reason);
@@ -112,9 +112,9 @@ bool SqliteStore::save_member_list(std::string_view table, const std::vector<std
         statement("INSERT INTO " + quote_name(kMembers) +
                       " (keyword, position, account, stored) VALUES (?1, ?2, ?3, 0)",
                   &reason);
-    sqlite3_stmt* listed = statement(
-        "INSERT OR REPLACE INTO " + quote_name(kCollections) + " (keyword, listed) VALUES (?1, 1)",
-        &reason);
+    sqlite3_stmt* listed = statement("INSERT OR REPLACE INTO " + quote_name(kCollections) +
+                                         " (keyword, listed, claim) VALUES (?1, 1, ?2)",
+                                     &reason);
     if (clear == nullptr || add == nullptr || listed == nullptr) {
         return fail(error, doing + ": " + reason);
     }
@@ -124,7 +124,10 @@ bool SqliteStore::save_member_list(std::string_view table, const std::vector<std
         bind(statement);
         return sqlite3_step(statement) == SQLITE_DONE;
     };
-    bool saved = step(clear, [](sqlite3_stmt*) {}) && step(listed, [](sqlite3_stmt*) {});
+    const long long number = claim_numbers_.number_for(table);
+    bool saved = step(clear, [](sqlite3_stmt*) {}) && step(listed, [&](sqlite3_stmt* statement) {
+                     sqlite3_bind_int64(statement, 2, number);
+                 });
     for (std::size_t i = 0; saved && i < members.size(); ++i) {
         saved = step(add, [&](sqlite3_stmt* statement) {
             sqlite3_bind_int(statement, 2, static_cast<int>(i));
@@ -138,6 +141,7 @@ bool SqliteStore::save_member_list(std::string_view table, const std::vector<std
     if (!transaction.commit(&reason)) {
         return fail(error, doing + ": " + reason);
     }
+    claim_numbers_.state_written(table, true);
     return true;
 }
 
@@ -230,15 +234,79 @@ bool SqliteStore::forget(const std::vector<std::string>& tables, std::string* er
     if (!done || !transaction.commit(&reason)) {
         return fail(error, "cannot delete the keywords: " + reason);
     }
+    for (const std::string& table : tables) {
+        claim_numbers_.state_written(table, false);
+    }
     return true;
 }
 
 bool SqliteStore::claim(std::string_view table, std::string* error) {
-    return (read_only_ ? reading_claims_ : claims_).claim(table, error);
+    if (!(read_only_ ? reading_claims_ : claims_).claim(table, error)) {
+        return false;
+    }
+    std::lock_guard lock(write_mutex_);
+    const long long number = new_claim_number();
+    if (read_only_ || sqlite3_db_readonly(writer_, "main") == 1) {
+        // Nothing can be written through this store, so none of its writes
+        // needs the number; reading needs no write access.
+        claim_numbers_.claimed(table, number, false);
+        return true;
+    }
+    std::string reason;
+    WriteTransaction transaction(writer_);
+    sqlite3_stmt* mark = nullptr;
+    bool marked = transaction.begin(&reason) &&
+                  (mark = statement(
+                       "UPDATE " + quote_name(kCollections) + " SET claim = ?2 WHERE keyword = ?1",
+                       &reason)) != nullptr;
+    bool in_state = false;
+    if (marked) {
+        Resetter resetter{mark};
+        bind_text(mark, 1, table);
+        sqlite3_bind_int64(mark, 2, number);
+        marked = sqlite3_step(mark) == SQLITE_DONE;
+        if (!marked) {
+            reason = sqlite3_errmsg(writer_);
+        }
+        in_state = sqlite3_changes(writer_) > 0;
+    }
+    if (!marked || !transaction.commit(&reason)) {
+        claims_.release(table);
+        return fail(error, "cannot claim it in " + path_ + ": " + reason);
+    }
+    claim_numbers_.claimed(table, number, in_state);
+    return true;
 }
 
 void SqliteStore::release(std::string_view table) {
+    {
+        std::lock_guard lock(write_mutex_);
+        claim_numbers_.released(table);
+    }
     (read_only_ ? reading_claims_ : claims_).release(table);
+}
+
+bool SqliteStore::claim_lost(std::string_view table) {
+    std::lock_guard lock(write_mutex_);
+    return claim_numbers_.lost(table);
+}
+
+bool SqliteStore::claim_stands(std::string_view table, std::string* error) {
+    if (!claim_numbers_.held(table)) {
+        return true;
+    }
+    sqlite3_stmt* read = statement("SELECT coalesce((SELECT claim FROM " +
+                                       quote_name(kCollections) + " WHERE keyword = ?1), -1)",
+                                   error);
+    if (read == nullptr) {
+        return false;
+    }
+    Resetter resetter{read};
+    bind_text(read, 1, table);
+    if (sqlite3_step(read) != SQLITE_ROW) {
+        return fail_sqlite(error, writer_, "cannot read the keyword's claim");
+    }
+    return claim_numbers_.stands(table, sqlite3_column_int64(read, 0), error);
 }
 
 bool SqliteStore::import_table(std::string_view table, const std::vector<ContactRecord>& rows,
@@ -309,6 +377,7 @@ bool SqliteStore::import_table(std::string_view table, const std::vector<Contact
     if (!transaction.commit(&reason)) {
         return fail(error, doing + reason);
     }
+    claim_numbers_.state_written(table, state.tracked);
     return true;
 }
 

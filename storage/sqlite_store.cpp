@@ -197,15 +197,18 @@ bool SqliteStore::create_schema(std::string* error) {
         // Finished before the transaction begins: a read still open would
         // make the write wait on itself when another collector wrote first.
         sqlite3_stmt* count = nullptr;
-        if (sqlite3_prepare_v2(
-                writer_,
-                ("SELECT count(name IN (" + names + ") OR NULL), count(*) FROM sqlite_master")
-                    .c_str(),
-                -1, &count, nullptr) != SQLITE_OK) {
+        if (sqlite3_prepare_v2(writer_,
+                               ("SELECT count(name IN (" + names + ") OR NULL), count(*), (" +
+                                kCountClaimColumn + ") FROM sqlite_master")
+                                   .c_str(),
+                               -1, &count, nullptr) != SQLITE_OK) {
             return fail(error, sqlite3_errmsg(writer_));
         }
         Finalizer finalizer{count};
-        if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 3) {
+        // A file that cannot be written is read as it is: without the
+        // column, no claim of it needs one, as nothing is stored.
+        if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 3 &&
+            (sqlite3_column_int(count, 2) == 1 || sqlite3_db_readonly(writer_, "main") == 1)) {
             return true;
         }
         with_first_table = sqlite3_column_int(count, 1) == 0;
@@ -217,7 +220,8 @@ bool SqliteStore::create_schema(std::string* error) {
                 error)) &&
            run(writer_,
                "CREATE TABLE IF NOT EXISTS " + quote_name(kCollections) +
-                   " (keyword TEXT PRIMARY KEY, listed INTEGER NOT NULL);"
+                   " (keyword TEXT PRIMARY KEY, listed INTEGER NOT NULL,"
+                   " claim INTEGER NOT NULL DEFAULT 0);"
                    "CREATE TABLE IF NOT EXISTS " +
                    quote_name(kMembers) +
                    " (keyword TEXT NOT NULL, position INTEGER NOT NULL, account BLOB NOT NULL,"
@@ -226,7 +230,25 @@ bool SqliteStore::create_schema(std::string* error) {
                    quote_name(kKeywordTables) +
                    " (number INTEGER PRIMARY KEY AUTOINCREMENT, keyword TEXT NOT NULL UNIQUE)",
                error) &&
-           transaction.commit(error);
+           add_claim_column(error) && transaction.commit(error);
+}
+
+// A file from before claims left numbers in the state gets their column;
+// the programs of then go on using the file, as they never name it.
+bool SqliteStore::add_claim_column(std::string* error) {
+    sqlite3_stmt* count = nullptr;
+    if (sqlite3_prepare_v2(writer_, kCountClaimColumn, -1, &count, nullptr) != SQLITE_OK) {
+        return fail(error, sqlite3_errmsg(writer_));
+    }
+    Finalizer finalizer{count};
+    if (sqlite3_step(count) != SQLITE_ROW) {
+        return fail(error, sqlite3_errmsg(writer_));
+    }
+    return sqlite3_column_int(count, 0) == 1 ||
+           run(writer_,
+               "ALTER TABLE " + quote_name(kCollections) +
+                   " ADD COLUMN claim INTEGER NOT NULL DEFAULT 0",
+               error);
 }
 
 bool SqliteStore::execute(const std::string& sql, std::string* error) {

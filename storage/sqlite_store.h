@@ -33,7 +33,14 @@
 // read-only. A WAL database whose folder cannot be written is read as
 // immutable, since SQLite cannot make its shared index there.
 //
-// Claims of keywords go through date/lingshishuj.claims (see KeywordClaims).
+// Claims of keywords go through date/lingshishuj.claims (see KeywordClaims),
+// and each claim leaves its number in the column "claim" of
+// MSysCollections, which a file from before claims left numbers gets on its
+// first open. Two collectors on one data folder share the claims file, so
+// one of them refuses a keyword the other holds; but a claims file deleted
+// or replaced under a running collector lets a second one claim the keyword
+// as well. Then the first finds another number in the state in the
+// transaction of its next row, and stores nothing more of the keyword.
 
 #include <atomic>
 #include <memory>
@@ -74,6 +81,7 @@ public:
     bool forget(const std::vector<std::string>& tables, std::string* error) override;
     bool claim(std::string_view table, std::string* error) override;
     void release(std::string_view table) override;
+    bool claim_lost(std::string_view table) override;
     void interrupt() override;
     bool read_table_names(std::vector<std::string>* names, std::string* error) override;
     bool read_rows(std::string_view table, const std::function<bool(ContactRecord&&)>& sink,
@@ -92,6 +100,7 @@ private:
     bool connect_read_only(std::string* error);
     static int busy_wait(void* store, int count);
     bool create_schema(std::string* error);
+    bool add_claim_column(std::string* error);
     // False, saying so, when the file is open for reading only.
     bool writable(const std::string& doing, std::string* error) const;
     // The keyword's table on `db` (under its mutex), quoted; empty when
@@ -110,6 +119,11 @@ private:
     sqlite3_stmt* insert_statement(std::string_view table, std::string* error);
     void drop_statements(std::string_view table);
 
+    // Under write_mutex_ inside a write transaction: true when the keyword
+    // is not claimed here or its claim stands; false with the reason, the
+    // claim then counting as lost, when another collector claimed it since.
+    bool claim_stands(std::string_view table, std::string* error);
+
     const std::string path_;
     bool read_only_ = false;
     std::atomic<bool> interrupted_{false};
@@ -122,6 +136,7 @@ private:
     sqlite3* writer_ = nullptr;
     std::unordered_map<std::string, sqlite3_stmt*> statements_;  // by SQL, under write_mutex_
     std::unordered_map<std::string, sqlite3_stmt*> inserts_;     // by table, under write_mutex_
+    ClaimNumbers claim_numbers_;                                 // under write_mutex_
     std::mutex read_mutex_;
     sqlite3* reader_ = nullptr;
 };

@@ -16,6 +16,11 @@ namespace qinglan::sqlite {
 inline constexpr const char* kCollections = "MSysCollections";
 inline constexpr const char* kMembers = "MSysCollectionMembers";
 
+// 1 when the state has the column of the claims' numbers, 0 in a file from
+// before claims left numbers there.
+inline constexpr const char* kCountClaimColumn =
+    "SELECT count(*) FROM pragma_table_info('MSysCollections') WHERE name = 'claim'";
+
 // The table columns in their stored order; 编号 comes first and stays empty.
 inline constexpr const char* kCreateColumns =
     "(\"编号\" TEXT, \"地址\" TEXT, \"公司名称\" TEXT, \"用户账号\" TEXT, \"电话\" TEXT, "

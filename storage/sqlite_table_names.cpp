@@ -120,12 +120,13 @@ bool SqliteStore::create_table(std::string_view table, bool* created, std::strin
     sqlite3_stmt* state = nullptr;
     if (!run(writer_, "CREATE TABLE " + quote_name(name) + " " + kCreateColumns, error) ||
         (state = statement("INSERT OR REPLACE INTO " + quote_name(kCollections) +
-                               " (keyword, listed) VALUES (?1, 0)",
+                               " (keyword, listed, claim) VALUES (?1, 0, ?2)",
                            error)) == nullptr) {
         return false;
     }
     Resetter resetter{state};
     bind_text(state, 1, table);
+    sqlite3_bind_int64(state, 2, claim_numbers_.number_for(table));
     *created =
         sqlite3_step(state) == SQLITE_DONE || fail_sqlite(error, writer_, "cannot keep its state");
     return *created;
@@ -156,6 +157,9 @@ bool SqliteStore::ensure_table(std::string_view table, std::string* error) {
     if (!transaction.begin(&reason) || !create_table(table, &created, &reason) ||
         (created && !transaction.commit(&reason))) {
         return fail(error, doing + ": " + reason);
+    }
+    if (created) {
+        claim_numbers_.state_written(table, true);
     }
     return true;
 }

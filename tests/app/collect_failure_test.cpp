@@ -209,5 +209,32 @@ TEST_F(CollectFailureTest, AgainStartsOver) {
     EXPECT_EQ(count_rows("再"), 3);
 }
 
+// A verification page in place of the results lists no account: starting
+// over against it keeps the stored rows and their state, and says why.
+TEST_F(CollectFailureTest, AgainAgainstAPageWithoutAccountsKeepsEverything) {
+    serve_members("留", 3);
+    ASSERT_EQ(Child(command("collect", {"留"})).wait(), 0);
+    Child before(command("tables", {}));
+    ASSERT_EQ(before.wait(), 0) << before.errors();
+    ASSERT_NE(before.output().find("留\t3\t3\tcomplete\n"), std::string::npos) << before.output();
+
+    market_.set_resource(
+        "search/" + encode_keyword(utf8_to_gbk("留")),
+        utf8_to_gbk("<html><head><title>安全验证</title></head><body>请拖动滑块</body></html>"));
+    Child again(command("collect", {"--again", "留"}));
+    EXPECT_EQ(again.wait(), 1) << again.errors();
+    EXPECT_EQ(again.output(),
+              "留: failed: the search page lists no member account (title \"安全验证\", 0 KB); "
+              "the stored rows are kept\n");
+    EXPECT_EQ(count_rows("留"), 3);
+    Child after(command("tables", {}));
+    ASSERT_EQ(after.wait(), 0) << after.errors();
+    EXPECT_EQ(after.output(), before.output());
+    // Still complete: submitted without --again it is only shown.
+    Child shown(command("collect", {"留"}));
+    EXPECT_EQ(shown.wait(), 0) << shown.errors();
+    EXPECT_EQ(shown.output(), "留: already stored with 3 rows, not collected again\n");
+}
+
 }  // namespace
 }  // namespace qinglan

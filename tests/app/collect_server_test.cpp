@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -114,6 +115,43 @@ TEST_F(CollectServerTest, AServerStoppedMidRunLosesNothingAndTheNextRunCompletes
     EXPECT_EQ(resumed.output(), "断: collected 40 of 40 members, 40 rows stored (" +
                                     std::to_string(kept) + " by an earlier run)\n");
     EXPECT_EQ(rows_and_companies("断"), "40 40");
+}
+
+// A collector stopped (SIGSTOP) while its sessions are ended on the server,
+// and the keyword finished and released by a second collector meanwhile:
+// running again, the first stores nothing more and fails saying why.
+TEST_F(CollectServerTest, ACollectorThatLostItsClaimStoresNothingMore) {
+    serve_members("停", 240, 5);
+    Child first(on_server("collect", {"--parallel", "1", "停"}));
+    const std::string count = "SELECT count(*) FROM \"停\"";
+    for (int i = 0; i < 1000 && std::atoi(server_value(count).c_str()) < 17; ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    first.send_signal(SIGSTOP);
+    // Waits until the sessions are gone, so what they committed is known.
+    ASSERT_TRUE(PgServer::shared().admin(
+        "SELECT pg_terminate_backend(pid, 10000) FROM pg_stat_activity "
+        "WHERE application_name = 'qinglan' AND datname = current_database()",
+        database_));
+    const int kept = std::atoi(server_value(count).c_str());
+    ASSERT_GE(kept, 17);
+    ASSERT_LT(kept, 200);
+
+    Child second(on_server("collect", {"--parallel", "8", "停"}));
+    EXPECT_EQ(second.wait(), 0) << second.errors();
+    EXPECT_EQ(second.output(), "停: collected 240 of 240 members, 240 rows stored (" +
+                                   std::to_string(kept) + " by an earlier run)\n");
+
+    first.send_signal(SIGCONT);
+    EXPECT_EQ(first.wait(), 1);
+    EXPECT_EQ(first.output().rfind("停: failed: ", 0), 0U) << first.output();
+    EXPECT_NE(first.output().find("another collector has taken the keyword"), std::string::npos)
+        << first.output();
+    EXPECT_EQ(rows_and_companies("停"), "240 240");
+    Child tables(on_server("tables", {}));
+    ASSERT_EQ(tables.wait(), 0) << tables.errors();
+    EXPECT_NE(tables.output().find("停\t240\t240\tcomplete\n"), std::string::npos)
+        << tables.output();
 }
 
 TEST_F(CollectServerTest, CopiesGoBetweenFolderAndServerAndNeverTwice) {
@@ -235,6 +273,34 @@ TEST_F(CollectServerTest, TheServerMayBeSetInTheIniFileAndItsPasswordIsNeverShow
     Child unknown(command("tables", {"--database", "mysql://secret:hunter2@db/x"}));
     EXPECT_EQ(unknown.wait(), 2);
     EXPECT_EQ(unknown.errors().find("hunter2"), std::string::npos) << unknown.errors();
+}
+
+// The login may stay out of the URL, in the [database] section of
+// qinglan.ini; the URL's own password, when it has one, still works.
+TEST_F(CollectServerTest, TheLoginMayComeFromTheIniFile) {
+    const std::string host = "127.0.0.1:" + std::to_string(PgServer::shared().port());
+    unsetenv("PGPASSWORD");
+    // The exit status of `tables` with `ini` as qinglan.ini, and its errors.
+    auto tables_with = [&](const std::string& ini) {
+        std::ofstream(dir_ / "qinglan.ini") << ini;
+        Child child({QINGLAN_PROGRAM, "tables", "--data-dir", dir_.string()});
+        const int status = child.wait();
+        return std::pair(status, child.errors());
+    };
+    const auto [by_ini, by_ini_errors] =
+        tables_with("[database]\nurl=postgresql://" + host + "/" + database_ +
+                    "\nuser=secret\npassword=pa:ss@w0rd\n");
+    EXPECT_EQ(by_ini, 0) << by_ini_errors;
+    const auto [by_url, by_url_errors] =
+        tables_with("[database]\nurl=postgresql://secret:pa:ss@w0rd@" + host + "/" + database_ +
+                    "\npassword=wrong-one\n");
+    EXPECT_EQ(by_url, 0) << by_url_errors;
+    const auto [wrong, wrong_errors] = tables_with("[database]\nurl=postgresql://secret@" + host +
+                                                   "/" + database_ + "\npassword=hunter2\n");
+    EXPECT_EQ(wrong, 1);
+    EXPECT_NE(wrong_errors.find("password authentication failed"), std::string::npos)
+        << wrong_errors;
+    EXPECT_EQ(wrong_errors.find("hunter2"), std::string::npos) << wrong_errors;
 }
 
 }  // namespace

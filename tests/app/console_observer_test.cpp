@@ -44,6 +44,28 @@ TEST(TerminalLabel, NeverPassesControlsOrBrokenBytesToTheTerminal) {
     EXPECT_EQ(terminal_label("😀a", 4), "😀a ");             // an emoji is two columns
 }
 
+// A summary line escapes its keyword once, as `tables` does, whatever
+// the line says after it.
+TEST(TaskSummary, EscapesTheKeywordOnce) {
+    TaskOutcome collected;
+    collected.members = 2;
+    collected.handled = 2;
+    collected.stored = 2;
+    collected.completed = true;
+    EXPECT_EQ(task_summary("a\r\nb\\", collected, ""),
+              "a\\r\\nb\\\\: collected 2 of 2 members, 2 rows stored");
+    TaskOutcome failed;
+    failed.failure = "search page: cannot connect (x\ty)";
+    EXPECT_EQ(task_summary("a\r\nb", failed, ""),
+              "a\\r\\nb: failed: search page: cannot connect (x\\ty)");
+    TaskOutcome empty;
+    empty.completed = true;
+    empty.empty_page = "title \"\x1b[2J\", 1 KB";
+    EXPECT_EQ(task_summary("a\tb", empty, ""),
+              "a\\tb: 0 members: the search page held no member accounts (title "
+              "\"\\x1b[2J\", 1 KB)");
+}
+
 // The live view draws one line per task under the log lines and moves up
 // over exactly those lines before it draws again.
 TEST(ConsoleObserver, LiveProgressKeepsOneLinePerTask) {

@@ -164,6 +164,43 @@ TEST_F(ResumeTest, AgainReplacesTheRowsOnlyOnceANewListIsRead) {
     EXPECT_EQ(stored_accounts("再"), (std::vector<std::string>{"b0", "b1", "b2"}));
 }
 
+// A search page that lists no account (a verification page, a login page)
+// is no new member list: the rows and the state stay exactly as they were,
+// and the task fails saying what the page was.
+TEST_F(ResumeTest, AgainKeepsEverythingWhenTheNewPageListsNoAccount) {
+    serve_members(market_, "验", "v", 3);
+    market_.set_behaviour("card/v1", {.fail_times = 1000});
+    collect("验");
+    market_.clear_behaviours();
+    CollectionState before;
+    ASSERT_TRUE(store().read_state("验", &before, nullptr));
+    ASSERT_EQ(before.stored, (std::vector<bool>{true, false, true}));
+
+    market_.set_resource(search_key("验"),
+                         gbk("<html><head><title>验证码</title></head><body></body></html>"));
+    EXPECT_EQ(collect("验", true).kind, SubmitResult::kStarted);
+    const TaskOutcome outcome = observer_->outcome(1);
+    EXPECT_FALSE(outcome.succeeded());
+    EXPECT_EQ(outcome.failure,
+              "the search page lists no member account (title \"验证码\", 0 KB); the stored "
+              "rows are kept");
+    EXPECT_EQ(outcome.failure_chinese,
+              "搜索页中没有会员账号（标题“验证码”，0 KB），已保存的数据保持不变");
+    EXPECT_EQ(stored_accounts("验"), (std::vector<std::string>{"v0", "v2"}));
+    CollectionState after;
+    ASSERT_TRUE(store().read_state("验", &after, nullptr));
+    EXPECT_EQ(after.members, before.members);
+    EXPECT_EQ(after.stored, before.stored);
+    EXPECT_TRUE(after.listed);
+
+    // Not started over, so still resumed where it was.
+    market_.clear_requests();
+    EXPECT_EQ(collect("验").kind, SubmitResult::kResumed);
+    EXPECT_TRUE(observer_->outcome(1).succeeded());
+    EXPECT_EQ(stored_accounts("验"), (std::vector<std::string>{"v0", "v2", "v1"}));
+    EXPECT_EQ(requests_with("company_search"), 0);
+}
+
 TEST_F(ResumeTest, AKeywordBeingCollectedElsewhereIsRefusedAndNothingFetched) {
     serve_members(market_, "占", "o", 2);
     std::string error;

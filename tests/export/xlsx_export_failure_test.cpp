@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -207,21 +208,87 @@ TEST_F(XlsxExportFailureTest, AWorkbookCutShortWhileClosingIsCaught) {
     EXPECT_TRUE(file_contents(path("out.xlsx")) == "old contents");
 }
 
-TEST_F(XlsxExportFailureTest, ASuccessfulExportReplacesTheOldFileAsANewFile) {
-    write_old_file("out.xlsx");
-    chmod(path("out.xlsx").c_str(), 0600);
+TEST_F(XlsxExportFailureTest, ASuccessfulExportReplacesTheOldFileKeepingItsPermissions) {
     const mode_t mask = umask(022);
     umask(mask);
     VectorSource source(some_rows(2));
     std::string error;
+    // A new file is as any new file; a private one replaced stays private.
+    ASSERT_TRUE(export_one(path("new.xlsx"), source, {}, &error)) << error;
+    write_old_file("out.xlsx");
+    chmod(path("out.xlsx").c_str(), 0600);
     ASSERT_TRUE(export_one(path("out.xlsx"), source, {}, &error)) << error;
-    EXPECT_EQ(names_in(dir_), std::vector<std::string>{"out.xlsx"});
+    EXPECT_EQ(names_in(dir_), (std::vector<std::string>{"new.xlsx", "out.xlsx"}));
     WorkbookReader book;
     ASSERT_TRUE(book.read(path("out.xlsx"), &error)) << error;
     EXPECT_EQ(book.last_row(), 3);
     struct stat info {};
-    ASSERT_EQ(stat(path("out.xlsx").c_str(), &info), 0);
+    ASSERT_EQ(stat(path("new.xlsx").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+    ASSERT_EQ(stat(path("out.xlsx").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_F(XlsxExportFailureTest, ASymbolicLinkIsWrittenThroughAndStaysALink) {
+    fs::create_directories(dir_ / "real");
+    write_old_file("real/target.xlsx");
+    chmod(path("real/target.xlsx").c_str(), 0640);
+    fs::create_symlink("real/target.xlsx", dir_ / "link.xlsx");
+    fs::create_symlink("link.xlsx", dir_ / "chain.xlsx");
+    VectorSource source(some_rows(2));
+    std::string error;
+    ASSERT_TRUE(export_one(path("chain.xlsx"), source, {}, &error)) << error;
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.xlsx"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "chain.xlsx"));
+    EXPECT_EQ(names_in(dir_ / "real"), std::vector<std::string>{"target.xlsx"});
+    WorkbookReader book;
+    ASSERT_TRUE(book.read(path("real/target.xlsx"), &error)) << error;
+    EXPECT_EQ(book.last_row(), 3);
+    struct stat info {};
+    ASSERT_EQ(stat(path("real/target.xlsx").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+
+    // A loop of links is refused, and left as it was.
+    fs::create_symlink("loop-b.xlsx", dir_ / "loop-a.xlsx");
+    fs::create_symlink("loop-a.xlsx", dir_ / "loop-b.xlsx");
+    EXPECT_FALSE(export_one(path("loop-a.xlsx"), source, {}, &error));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "loop-a.xlsx"));
+}
+
+TEST_F(XlsxExportFailureTest, TheNextExportRemovesWhatAKilledOneLeft) {
+    // A process that has ended, as one killed with SIGKILL has.
+    const pid_t ended = fork();
+    if (ended == 0) {
+        _exit(0);
+    }
+    ASSERT_GT(ended, 0);
+    waitpid(ended, nullptr, 0);
+    const std::string dead = std::to_string(ended);
+    const std::string alive = std::to_string(getpid());
+    const std::vector<std::string> left = {
+        ".out.xlsx." + dead + ".aB3xYz.tmp",   // of this name
+        ".other.csv." + dead + ".Q1w2E3.tmp",  // of another export in the folder
+    };
+    const std::vector<std::string> kept = {
+        ".running.xlsx." + alive + ".aB3xYz.tmp",  // a process that still runs
+        ".old.xlsx.aB3xYz.tmp",                    // no process in the name
+        "notes." + dead + ".aB3xYz.tmp",           // not hidden: not an export's
+        ".x." + dead + ".tmp",                     // not of the pattern
+    };
+    for (const auto& names : {left, kept}) {
+        for (const std::string& name : names) {
+            std::ofstream(path(name)) << "half a workbook";
+        }
+    }
+    VectorSource source(some_rows(1));
+    std::string error;
+    ASSERT_TRUE(export_one(path("out.xlsx"), source, {}, &error)) << error;
+    std::vector<std::string> expected = kept;
+    expected.push_back("out.xlsx");
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::string> names = names_in(dir_);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, expected);
 }
 
 TEST_F(XlsxExportFailureTest, ARelativePathIsWrittenInTheCurrentFolder) {

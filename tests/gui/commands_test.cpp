@@ -2,6 +2,8 @@
 // dialog: its values checked as the command line checks them, written to
 // qinglan.ini and used by the tasks started after OK.
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -146,7 +148,8 @@ private slots:
             set_field(dialog, "url", "mysql://db.localhost/team");
             press_ok(dialog);
             QCOMPARE(dialogs_->messages.size(), size_t(5));
-            QVERIFY(dialogs_->messages[4].text.startsWith("「PostgreSQL 服务器（重新启动后生效）」"));
+            QVERIFY(
+                dialogs_->messages[4].text.startsWith("「PostgreSQL 服务器（重新启动后生效）」"));
             set_field(dialog, "url", "postgresql://team@db.localhost:5432/qinglan");
             set_field(dialog, "search_host", QString::fromStdString(other.search_host()));
             set_field(dialog, "contact_domain", QString::fromStdString(other.contact_domain()));
@@ -188,6 +191,62 @@ private slots:
             dialog.reject();
         }));
         QCOMPARE(ini_value("network", "parallel"), std::string("1"));
+    }
+
+    void aHostWithAPathIsRefused() {
+        open_window();
+        QVERIFY(with_settings([&](SettingsDialog& dialog) {
+            set_field(dialog, "search_host", "h:1/../x");
+            press_ok(dialog);
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(dialogs_->messages.size(), size_t(1));
+            QVERIFY(
+                dialogs_->messages[0].text.startsWith("「搜索主机」的值不能使用：须为主机[:端口]"));
+            QVERIFY(dialogs_->messages[0].details.startsWith("search_host takes HOST[:PORT]"));
+        }));
+        QVERIFY(!std::filesystem::exists(folder_->path() / "qinglan.ini"));
+    }
+
+    void loginsAreMaskedAndKeptInAPrivateFile() {
+        open_window();
+        const std::string ini = folder_->str() + "/qinglan.ini";
+        // A file written before, readable by everyone and without a password.
+        write_ini_value(ini, "network", "proxy_user", "someone");
+        ::chmod(ini.c_str(), 0644);
+        QVERIFY(with_settings([&](SettingsDialog& dialog) {
+            QCOMPARE(dialog.findChild<QLineEdit*>("proxy_user")->text(), QString("someone"));
+            for (const char* key : {"proxy_password", "password"}) {
+                QCOMPARE(dialog.findChild<QLineEdit*>(key)->echoMode(), QLineEdit::Password);
+            }
+            for (const char* key : {"proxy_user", "user"}) {
+                QCOMPARE(dialog.findChild<QLineEdit*>(key)->echoMode(), QLineEdit::Normal);
+            }
+            set_field(dialog, "proxy_password", "pr:xy@pw");
+            set_field(dialog, "url", "postgresql://db.localhost:5432/qinglan");
+            set_field(dialog, "user", "team");
+            set_field(dialog, "password", "db pass");
+            press_ok(dialog);
+            QVERIFY(!dialog.isVisible());
+        }));
+        QCOMPARE(ini_value("network", "proxy_user"), std::string("someone"));
+        QCOMPARE(ini_value("network", "proxy_password"), std::string("pr:xy@pw"));
+        QCOMPARE(ini_value("database", "user"), std::string("team"));
+        QCOMPARE(ini_value("database", "password"), std::string("db pass"));
+        QCOMPARE(ini_value("database", "url"),
+                 std::string("postgresql://db.localhost:5432/qinglan"));
+        QCOMPARE(fetch_settings().proxy_password, std::string("pr:xy@pw"));
+        struct stat info {};
+        QCOMPARE(::stat(ini.c_str(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0600));
+
+        // A file the dialog creates is private from the start.
+        std::filesystem::remove(ini);
+        QVERIFY(with_settings([&](SettingsDialog& dialog) {
+            QCOMPARE(dialog.findChild<QLineEdit*>("proxy_user")->text(), QString());
+            press_ok(dialog);
+        }));
+        QCOMPARE(::stat(ini.c_str(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0600));
     }
 };
 

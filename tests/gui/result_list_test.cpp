@@ -127,11 +127,34 @@ private slots:
         QCOMPARE(tabs()->tabToolTip(1), QString("已保存 3 行"));
     }
 
+    // A verification page in place of the results lists no account: the
+    // stored rows stay, the tab shows them again, and the task says why.
+    void collectAgainAgainstAPageWithoutAccountsKeepsTheRows() {
+        init_fixture();
+        serve_members(*market_, "验", "v", 2);
+        MainWindow& window = started_window();
+        window.submit_keyword("验");
+        QTRY_VERIFY(ended(1));
+        QTRY_COMPARE(shown_accounts(1), QStringList({"v0", "v1"}));
+
+        market_->set_resource("search/" + encode_keyword(utf8_to_gbk("验")),
+                              gbk("<html><head><title>安全验证</title></head></html>"));
+        dialogs_->confirm_answer = true;
+        QVERIFY(pick_for_tab(1, "tab_collect_again"));
+        QTRY_VERIFY(ended(2));
+        QCOMPARE(state_of(2), QString("失败"));
+        QCOMPARE(task_list()->row(2)->toolTip(TaskList::kState),
+                 QString("搜索页中没有会员账号（标题“安全验证”，0 KB），已保存的数据保持不变"));
+        QCOMPARE(stored_count("验"), 2);
+        QTRY_COMPARE(shown_accounts(1), QStringList({"v0", "v1"}));
+        QCOMPARE(tabs()->tabToolTip(1), QString("已保存 2 行"));
+    }
+
     void sortFilterAndCopy() {
         init_fixture();
-        store_collected("表", {row("乙公司", "b", "0571-2"), row("甲公司", "a", ""),
-                              row("丙公司", "C", "0571-1", "上海\n浦东"),
-                              row("丁公司", "d", "0571-3\t分机")});
+        store_collected(
+            "表", {row("乙公司", "b", "0571-2"), row("甲公司", "a", ""),
+                   row("丙公司", "C", "0571-1", "上海\n浦东"), row("丁公司", "d", "0571-3\t分机")});
         MainWindow& window = started_window();
         window.submit_keyword("表");
         QTRY_COMPARE(window.result_model(1)->rowCount(), 4);

@@ -206,14 +206,14 @@ TEST_P(StoreTest, QueuedRowsAreAnsweredOnceInOrderAndAloneWhenRefused) {
     }
     // "b" refuses the row whose 公司名称 is "bad0".
     ASSERT_TRUE(execute(
-        *store, postgres()
-                    ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
-                      "$$BEGIN IF NEW.\"公司名称\" = 'bad0' THEN RAISE EXCEPTION 'refused'; END IF; "
-                      "RETURN NEW; END$$;"
-                      "CREATE TRIGGER refuse BEFORE INSERT ON \"b\" FOR EACH ROW "
-                      "EXECUTE FUNCTION refuse()"
-                    : "CREATE TRIGGER refuse BEFORE INSERT ON \"b\" WHEN NEW.\"公司名称\" = 'bad0' "
-                      "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+        *store,
+        postgres() ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                     "$$BEGIN IF NEW.\"公司名称\" = 'bad0' THEN RAISE EXCEPTION 'refused'; END IF; "
+                     "RETURN NEW; END$$;"
+                     "CREATE TRIGGER refuse BEFORE INSERT ON \"b\" FOR EACH ROW "
+                     "EXECUTE FUNCTION refuse()"
+                   : "CREATE TRIGGER refuse BEFORE INSERT ON \"b\" WHEN NEW.\"公司名称\" = 'bad0' "
+                     "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
     std::vector<ContactRecord> rows_a, rows_b;
     std::vector<QueuedRow> answers_a, answers_b;
     for (int i = 0; i < kRows; ++i) {
@@ -346,6 +346,88 @@ TEST_P(StoreTest, AKeywordIsClaimedByOneCollectorAtATime) {
     second.reset();
     EXPECT_TRUE(first->claim("k", &error)) << error;
     EXPECT_TRUE(first->claim("other", &error)) << error;
+}
+
+// A collector loses its claim without knowing: its session ended on the
+// server, or the claims file deleted under it. Another collector then
+// claims the keyword, finishes it and releases it; the first one's rows
+// and member lists are refused from then on, until it claims anew.
+TEST_P(StoreTest, AClaimTakenOverAndReleasedMeanwhileStoresNothingMore) {
+    auto first = open_store();
+    ASSERT_TRUE(first);
+    std::string error;
+    ASSERT_TRUE(first->claim("k", &error)) << error;
+    ASSERT_TRUE(first->ensure_table("k", &error)) << error;
+    ASSERT_TRUE(first->save_member_list("k", {"m0", "m1", "m2"}, false, &error)) << error;
+    ASSERT_TRUE(first->insert_record("k", record_of("a"), 0, &error)) << error;
+
+    if (postgres()) {
+        ASSERT_TRUE(PgServer::shared().admin(
+            "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+            "'qinglan' AND pid <> pg_backend_pid() AND datname = current_database()",
+            url_.substr(url_.rfind('/') + 1)));
+    } else {
+        std::filesystem::remove(dir_ / "date" / "lingshishuj.claims");
+    }
+    {
+        auto second = open_store();
+        ASSERT_TRUE(second);
+        ASSERT_TRUE(second->claim("k", &error)) << error;
+        ASSERT_TRUE(second->insert_record("k", record_of("b"), 1, &error)) << error;
+        ASSERT_TRUE(second->insert_record("k", record_of("c"), 2, &error)) << error;
+        second->release("k");
+    }
+
+    EXPECT_FALSE(first->claim_lost("k"));
+    EXPECT_FALSE(first->insert_record("k", record_of("b"), 1, &error));
+    EXPECT_NE(error.find("another collector has taken the keyword"), std::string::npos) << error;
+    EXPECT_TRUE(first->claim_lost("k"));
+    std::vector<QueuedRow> answers;
+    first->queue_record("k", record_of("c"), 2, &answers);
+    first->settle_rows("k", &answers);
+    ASSERT_EQ(answers.size(), 1U);
+    EXPECT_FALSE(answers[0].stored);
+    EXPECT_TRUE(answers[0].claim_lost);
+    EXPECT_FALSE(first->save_member_list("k", {"x"}, true, &error));
+    EXPECT_NE(error.find("another collector has taken the keyword"), std::string::npos) << error;
+
+    const std::vector<ContactRecord> finished = {record_of("a"), record_of("b"), record_of("c")};
+    EXPECT_EQ(rows_of(*first, "k"), finished);
+    EXPECT_EQ(state_of(*first, "k").stored, (std::vector<bool>{true, true, true}));
+
+    // Claimed anew, the keyword is the first collector's again, and others
+    // are refused it.
+    first->release("k");
+    ASSERT_TRUE(first->claim("k", &error)) << error;
+    EXPECT_TRUE(first->insert_record("k", record_of("d"), -1, &error)) << error;
+    EXPECT_EQ(rows_of(*first, "k").size(), 4U);
+    EXPECT_FALSE(open_store()->claim("k", &error));
+    EXPECT_EQ(error, "it is being collected by another collector");
+}
+
+// A database from before claims left their numbers in the state: opened, it
+// gets their column, and its keywords are claimed and written as any other.
+TEST_P(StoreTest, AStateFromBeforeClaimNumbersKeepsWorking) {
+    {
+        auto old = open_store();
+        ASSERT_TRUE(old);
+        ASSERT_TRUE(old->ensure_table("k", nullptr));
+        ASSERT_TRUE(old->save_member_list("k", {"m0", "m1"}, false, nullptr));
+        ASSERT_TRUE(old->insert_record("k", record_of("a"), 0, nullptr));
+        ASSERT_TRUE(execute(*old, "ALTER TABLE \"MSysCollections\" DROP COLUMN claim"));
+    }
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(state_of(*store, "k").stored, (std::vector<bool>{true, false}));
+    std::string error;
+    ASSERT_TRUE(store->claim("k", &error)) << error;
+    EXPECT_TRUE(store->insert_record("k", record_of("b"), 1, &error)) << error;
+    EXPECT_TRUE(state_of(*store, "k").complete());
+    ASSERT_TRUE(store->claim("new", &error)) << error;
+    ASSERT_TRUE(store->ensure_table("new", &error)) << error;
+    EXPECT_TRUE(store->save_member_list("new", {"m0"}, false, &error)) << error;
+    EXPECT_TRUE(store->insert_record("new", record_of("c"), 0, &error)) << error;
+    EXPECT_EQ(rows_of(*store, "new").size(), 1U);
 }
 
 TEST_P(StoreTest, CollectorsOpeningANewDatabaseAtOnceAllSucceed) {
