@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "services/charset.h"
 #include "services/environment.h"
 #include "services/utf8.h"
 #include "storage/store_factory.h"
@@ -263,10 +264,10 @@ bool proxy_address_valid(const std::string& proxy) {
     if (url == nullptr) {
         return false;
     }
-    bool valid = curl_url_set(url, CURLUPART_URL, proxy.c_str(), CURLU_NON_SUPPORT_SCHEME) ==
-                 CURLUE_OK;
-    for (const CURLUPart part : {CURLUPART_HOST, CURLUPART_PATH, CURLUPART_QUERY,
-                                 CURLUPART_FRAGMENT}) {
+    bool valid =
+        curl_url_set(url, CURLUPART_URL, proxy.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
+    for (const CURLUPart part :
+         {CURLUPART_HOST, CURLUPART_PATH, CURLUPART_QUERY, CURLUPART_FRAGMENT}) {
         char* value = nullptr;
         const bool present = valid && curl_url_get(url, part, &value, 0) == CURLUE_OK;
         const std::string_view text = present && value != nullptr ? value : "";
@@ -333,7 +334,9 @@ bool resolve_settings(const std::map<std::string_view, std::string>& values, con
            resolve_network(values, ini, options, error);
 }
 
-// Keywords arrive as UTF-8; anything else would be searched as "?"s.
+// Keywords arrive as UTF-8; anything else would be searched as "?"s. A
+// keyword to collect must also have GBK bytes, the only ones it can be
+// searched with.
 bool check_keywords(const Options& options, std::string* error) {
     std::size_t keywords = options.arguments.size();
     if (options.command == "export" && keywords > 0) {
@@ -350,6 +353,14 @@ bool check_keywords(const Options& options, std::string* error) {
                 return false;
             }
             at += length;
+        }
+        // Only a collected keyword is searched; a stored one may be exported
+        // or forgotten whatever it holds.
+        Text gbk;
+        std::string refusal;
+        if (options.command == "collect" && !keyword_to_gbk(keyword, &gbk, &refusal)) {
+            *error = "keyword " + std::to_string(k + 1) + ": " + refusal;
+            return false;
         }
     }
     return true;
