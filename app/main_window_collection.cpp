@@ -34,9 +34,9 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
     }
     // A keyword whose table the database refuses is refused; without any
     // database every keyword is collected and only shown.
-    const SubmitResult result =
-        engine_->submit_keyword(keyword.toStdString(), again,
-                                database_open_ ? MissingTable::kRefuse : MissingTable::kCollect);
+    const SubmitResult result = engine_->submit_keyword(
+        keyword.toStdString(), again,
+        database_open_ ? MissingTable::kRefuse : MissingTable::kCollect);
     switch (result.kind) {
         case SubmitResult::kReopened:
             load_stored_rows(page_for(keyword, page), StoredRowsLoader::kAllRows);
@@ -94,9 +94,9 @@ void MainWindow::start_task(int task, const QString& keyword, ResultPage* page) 
 void MainWindow::load_stored_rows(ResultPage* page, int row_limit) {
     const QString keyword = page->keyword();
     page->load(*store_, row_limit, [this, keyword](const QString& reason) {
-        dialogs_.message(
-            nullptr, QStringLiteral("无法读取关键字「") + keyword + QStringLiteral("」的数据。"),
-            Dialogs::Icon::kWarning, QString(), reason);
+        dialogs_.message(nullptr,
+                         QStringLiteral("无法读取关键字「") + keyword + QStringLiteral("」的数据。"),
+                         Dialogs::Icon::kWarning, QString(), reason);
     });
 }
 

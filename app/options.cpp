@@ -264,10 +264,10 @@ bool proxy_address_valid(const std::string& proxy) {
     if (url == nullptr) {
         return false;
     }
-    bool valid =
-        curl_url_set(url, CURLUPART_URL, proxy.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
-    for (const CURLUPart part :
-         {CURLUPART_HOST, CURLUPART_PATH, CURLUPART_QUERY, CURLUPART_FRAGMENT}) {
+    bool valid = curl_url_set(url, CURLUPART_URL, proxy.c_str(), CURLU_NON_SUPPORT_SCHEME) ==
+                 CURLUE_OK;
+    for (const CURLUPart part : {CURLUPART_HOST, CURLUPART_PATH, CURLUPART_QUERY,
+                                 CURLUPART_FRAGMENT}) {
         char* value = nullptr;
         const bool present = valid && curl_url_get(url, part, &value, 0) == CURLUE_OK;
         const std::string_view text = present && value != nullptr ? value : "";

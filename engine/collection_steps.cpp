@@ -88,8 +88,7 @@ void CollectionEngine::begin(Task& task) {
     }
     observer_.task_waiting(task.number, true);
     observer_.status_changed(task.number, kStatePart, "状态：加载数据，请稍等。。。。");
-    const Text url =
-        fill_request_template(task.hosts, encode_keyword(task.keyword_gbk), kSearchPage);
+    const Text url = fill_request_template(task.hosts, encode_keyword(task.keyword_gbk), kSearchPage);
     fetch(task, url, [this, &task](Bytes body, FetchInfo info) { search_done(task, body, info); });
 }
 
@@ -181,8 +180,8 @@ void CollectionEngine::launch_members(Task& task) {
         // goes first and the contact page follows it; when the card fails,
         // the contact page is not asked for and the next member's card goes.
         member.pages_waited = 2;
-        TransferLoop::Request card = page_request(
-            task, fill_request_template(task.hosts, account, kMemberCard), arrived(true));
+        TransferLoop::Request card =
+            page_request(task, fill_request_template(task.hosts, account, kMemberCard), arrived(true));
         TransferLoop::Request contact = page_request(
             task, fill_request_template(task.hosts, account, kContactPage), arrived(false));
         if (task.parallel == 1) {

@@ -378,7 +378,8 @@ TEST_F(CollectionTest, RefusedRowsAreReported) {
     // Asked to refuse such a keyword, the engine starts nothing, asks the
     // marketplace for nothing and lets the keyword go.
     market_.clear_requests();
-    const SubmitResult refused = engine.submit_keyword("sqlite_x", false, MissingTable::kRefuse);
+    const SubmitResult refused =
+        engine.submit_keyword("sqlite_x", false, MissingTable::kRefuse);
     EXPECT_EQ(refused.kind, SubmitResult::kRefused);
     EXPECT_FALSE(refused.table_ready);
     EXPECT_EQ(refused.refusal, refused.table_error);
