@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/settings_logins.h"
+#include "services/charset.h"
 #include "services/environment.h"
 #include "services/url_parts.h"
 #include "services/utf8.h"
@@ -369,7 +370,9 @@ bool resolve_settings(const std::map<std::string_view, std::string>& values, con
            resolve_network(values, ini, options, error);
 }
 
-// Keywords arrive as UTF-8; anything else would be searched as "?"s.
+// Keywords arrive as UTF-8; anything else would be searched as "?"s. A
+// keyword to collect must also have GBK bytes, the only ones it can be
+// searched with.
 bool check_keywords(const Options& options, std::string* error) {
     std::size_t keywords = options.arguments.size();
     if (options.command == "export" && keywords > 0) {
@@ -386,6 +389,14 @@ bool check_keywords(const Options& options, std::string* error) {
                 return false;
             }
             at += length;
+        }
+        // Only a collected keyword is searched; a stored one may be exported
+        // or forgotten whatever it holds.
+        Text gbk;
+        std::string refusal;
+        if (options.command == "collect" && !keyword_to_gbk(keyword, &gbk, &refusal)) {
+            *error = "keyword " + std::to_string(k + 1) + ": " + refusal;
+            return false;
         }
     }
     return true;

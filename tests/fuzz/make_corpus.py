@@ -48,6 +48,9 @@ def result_pages():
     write("fuzz_result_page_scan", "edges",
           b'companyId="first" companyId=companyId="x" \xb0companyId="\xb0"y" companyId="' +
           b"z" * 60 + b'" companyId="')
+    # Zero bytes between members and inside an account end neither.
+    write("fuzz_result_page_scan", "zero-bytes",
+          b'<p> companyId="z0"\0 companyId="z\0' + b'1" companyId="\0"')
 
 
 def member_cards():
@@ -60,6 +63,12 @@ def member_cards():
         contact = DATA / "marketplace" / "contact" / (card.stem + ".html")
         write("fuzz_member_card", "marketplace-" + card.stem,
               marketplace_page(card) + b"\0" + marketplace_page(contact))
+    # A card with zero bytes inside and between its values; the last zero
+    # byte still starts the contact page.
+    card = collect_page(DATA / "collect" / "card" / "alpha.json")
+    write("fuzz_member_card", "zero-bytes",
+          card.replace(b'"zipCode"', b'\x00"zipCode"').replace(b"0571-", b"05\x0071-") + b"\0" +
+          collect_page(DATA / "collect" / "contact" / "alpha.html"))
 
 
 def primitive(flags, start, count, sought, text):
