@@ -48,6 +48,7 @@ const Group kGroups[] = {
       {"slow_timeout", "低速超时（秒）"},
       {"page_timeout", "页面超时（秒）"},
       {"max_page_size", "页面大小上限（MiB）"},
+      {"page_budget", "全部页面的内存上限（MiB）"},
       {"retries", "失败后重试次数"}}},
 };
 
@@ -64,6 +65,9 @@ const Field* find_field(const std::string& key) {
 
 // What a value of `key` must be, in the user's words.
 QString rule_of(const std::string& key) {
+    if (key == "page_budget") {
+        return QStringLiteral("须为不小于页面大小上限、不大于 65536 的整数。");
+    }
     if (const auto range = setting_range(key)) {
         return QStringLiteral("须为 %1 到 %2 之间的整数。").arg(range->first).arg(range->second);
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <new>
 #include <random>
 #include <string_view>
@@ -282,6 +283,29 @@ FetchError classify(CURL* curl, CURLcode code, const Transfer& transfer, long st
     }
 }
 
+// The client's headers, with a Cookie header of the cookies files' cookies
+// for `url` when any matches. libcurl sends such a header to the host of
+// `url` only, never to another that a redirect leads to.
+curl_slist* request_headers(const Client& client, const std::string& url, Transfer& transfer) {
+    const std::string cookies = client.file_cookies.header_for(url, std::time(nullptr));
+    if (cookies.empty()) {
+        return client.headers;
+    }
+    std::vector<std::string> lines;
+    for (const curl_slist* header = client.headers; header != nullptr; header = header->next) {
+        lines.emplace_back(header->data);
+    }
+    lines.push_back("Cookie: " + cookies);
+    for (const std::string& line : lines) {
+        curl_slist* longer = curl_slist_append(transfer.headers, line.c_str());
+        if (longer == nullptr) {
+            return client.headers;  // out of memory: the request goes without them
+        }
+        transfer.headers = longer;
+    }
+    return transfer.headers;
+}
+
 }  // namespace
 
 Client* client() {
@@ -305,7 +329,7 @@ void configure(CURL* curl, const Client& client, const std::string& url, Transfe
     curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
     // Replaces libcurl's own Accept line, so the header is sent exactly once.
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, client.headers);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, request_headers(client, url, transfer));
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, kNameCacheSeconds);

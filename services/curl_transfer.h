@@ -17,6 +17,7 @@
 #include <string>
 #include <utility>
 
+#include "services/cookie_jar.h"
 #include "services/fetch.h"
 
 namespace qinglan::curl {
@@ -24,7 +25,8 @@ namespace qinglan::curl {
 using Clock = std::chrono::steady_clock;
 
 // What every transfer shares: the cookie store and the TLS sessions, behind
-// one lock per kind of shared data. Created once and kept to process exit.
+// one lock per kind of shared data, and the cookies of cookies files. Created
+// once and kept to process exit.
 //
 // Host names are not shared: every member's contact page has a host of its
 // own, and libcurl walks the whole shared name cache on every lookup, so a
@@ -33,6 +35,7 @@ struct Client {
     CURLSH* share = nullptr;
     curl_slist* headers = nullptr;
     std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+    CookieJar file_cookies;
 };
 
 // Null when libcurl could not be set up; every transfer then fails.
@@ -53,12 +56,21 @@ struct Transfer {
     FetchError error = FetchError::kNone;  // set where a callback ends the transfer
     std::string content_type;
     char error_buffer[CURL_ERROR_SIZE] = {};
+    // The request's own headers when it carries the cookies of a cookies
+    // file; null when it sends the client's.
+    curl_slist* headers = nullptr;
+
+    Transfer() = default;
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+    ~Transfer() { curl_slist_free_all(headers); }
 
     bool cancelled() const;
 };
 
 // Sets up `curl` to fetch `url` into `transfer`, with the limits and proxy
-// of transfer.limits. `url` must outlive the transfer.
+// of transfer.limits and the cookies files' cookies for `url`. `url` and
+// `transfer` must outlive the easy handle's use.
 void configure(CURL* curl, const Client& client, const std::string& url, Transfer& transfer);
 
 // What the finished transfer gives the caller: the body and FetchInfo.
