@@ -152,8 +152,13 @@ std::map<std::string, std::string> SettingsDialog::texts() const {
 
 bool SettingsDialog::check(const std::string& key, const std::string& text) {
     Options tried = options_;
+    std::map<std::string, std::string> texts = {{key, text}};
+    if (key == "page_budget") {
+        // Held against the page cap chosen with it, which was checked first.
+        texts["max_page_size"] = fields_.at("max_page_size")->text().trimmed().toStdString();
+    }
     std::string error;
-    if (apply_setting_texts({{key, text}}, &tried, &error)) {
+    if (apply_setting_texts(texts, &tried, &error)) {
         return true;
     }
     const Field* field = find_field(key);

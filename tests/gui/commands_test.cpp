@@ -146,7 +146,8 @@ private slots:
             set_field(dialog, "url", "mysql://db.localhost/team");
             press_ok(dialog);
             QCOMPARE(dialogs_->messages.size(), size_t(5));
-            QVERIFY(dialogs_->messages[4].text.startsWith("「PostgreSQL 服务器（重新启动后生效）」"));
+            QVERIFY(
+                dialogs_->messages[4].text.startsWith("「PostgreSQL 服务器（重新启动后生效）」"));
             set_field(dialog, "url", "postgresql://team@db.localhost:5432/qinglan");
             set_field(dialog, "search_host", QString::fromStdString(other.search_host()));
             set_field(dialog, "contact_domain", QString::fromStdString(other.contact_domain()));
@@ -188,6 +189,29 @@ private slots:
             dialog.reject();
         }));
         QCOMPARE(ini_value("network", "parallel"), std::string("1"));
+    }
+
+    void aPageBudgetBelowThePageCapIsRefused() {
+        open_window();
+        const bool acted = with_settings([&](SettingsDialog& dialog) {
+            QCOMPARE(dialog.findChild<QLineEdit*>("page_budget")->text(), QString("256"));
+            set_field(dialog, "max_page_size", "32");
+            set_field(dialog, "page_budget", "16");
+            press_ok(dialog);
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(dialogs_->messages.size(), size_t(1));
+            QCOMPARE(dialogs_->messages[0].text,
+                     QString("「全部页面的内存上限（MiB）」的值不能使用："
+                             "须为不小于页面大小上限、不大于 65536 的整数。"));
+            QCOMPARE(dialogs_->messages[0].details,
+                     QString("page_budget takes a number of MiB from max_page_size (32) to 65536"));
+            set_field(dialog, "page_budget", "64");
+            press_ok(dialog);
+            QVERIFY(!dialog.isVisible());
+        });
+        QVERIFY(acted);
+        QCOMPARE(ini_value("network", "page_budget"), std::string("64"));
+        QCOMPARE(fetch_settings().page_budget_bytes, std::size_t{64} << 20);
     }
 };
 
