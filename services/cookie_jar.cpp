@@ -91,7 +91,8 @@ bool parse_line(std::string_view line, Cookie* cookie, std::string* why) {
     cookie->subdomains = !domain.empty() && domain[0] == '.';
     domain.remove_prefix(cookie->subdomains ? 1 : 0);
     bool subdomains = false;
-    if (domain.empty() || !clean(domain, " /;,")) {
+    if (domain.empty() || domain[0] == '.' || domain.find("..") != std::string_view::npos ||
+        !clean(domain, " /;,")) {
         *why = "the domain is empty or not a host name";
     } else if (!parse_flag(fields[1], &subdomains) || !parse_flag(fields[3], &cookie->secure)) {
         *why = "the second and the fourth field must be TRUE or FALSE";
