@@ -283,27 +283,21 @@ FetchError classify(CURL* curl, CURLcode code, const Transfer& transfer, long st
     }
 }
 
-// The client's headers, with a Cookie header of the cookies files' cookies
-// for `url` when any matches. libcurl sends such a header to the host of
-// `url` only, never to another that a redirect leads to.
-curl_slist* request_headers(const Client& client, const std::string& url, Transfer& transfer) {
-    const std::string cookies = client.file_cookies.header_for(url, std::time(nullptr));
-    if (cookies.empty()) {
-        return client.headers;
-    }
-    std::vector<std::string> lines;
-    for (const curl_slist* header = client.headers; header != nullptr; header = header->next) {
-        lines.emplace_back(header->data);
-    }
-    lines.push_back("Cookie: " + cookies);
-    for (const std::string& line : lines) {
-        curl_slist* longer = curl_slist_append(transfer.headers, line.c_str());
-        if (longer == nullptr) {
-            return client.headers;  // out of memory: the request goes without them
+// With cookies of a cookies file the transfer loop follows redirects
+// itself, one transfer per address, so that each request carries the
+// file's cookies of its own host and path: libcurl would send the first
+// request's cookies to every host a redirect leads to. libcurl puts them in
+// one Cookie header with the cookies servers set.
+void set_cookies(CURL* curl, const Client& client, const std::string& url, Transfer& transfer) {
+    transfer.own_redirects = client.file_cookies.size() > 0;
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, transfer.own_redirects ? 0L : 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+    if (transfer.own_redirects) {
+        const std::string cookies = client.file_cookies.header_for(url, std::time(nullptr));
+        if (!cookies.empty()) {
+            curl_easy_setopt(curl, CURLOPT_COOKIE, cookies.c_str());  // copied by libcurl
         }
-        transfer.headers = longer;
     }
-    return transfer.headers;
 }
 
 }  // namespace
@@ -329,9 +323,7 @@ void configure(CURL* curl, const Client& client, const std::string& url, Transfe
     curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
     // Replaces libcurl's own Accept line, so the header is sent exactly once.
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, request_headers(client, url, transfer));
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, client.headers);
     curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, kNameCacheSeconds);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, transfer.error_buffer);
@@ -340,6 +332,7 @@ void configure(CURL* curl, const Client& client, const std::string& url, Transfe
     // on, or the handle would start a private cookie store of its own.
     curl_easy_setopt(curl, CURLOPT_SHARE, client.share);
     curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
+    set_cookies(curl, client, url, transfer);
 
     // Without a proxy of its own the program follows http_proxy, https_proxy
     // and no_proxy, which libcurl reads from the environment.
@@ -384,6 +377,22 @@ void conclude(CURL* curl, CURLcode code, Transfer& transfer, FetchInfo* info) {
         }
         hide_proxy_passwords(info->detail, transfer.limits);
     }
+}
+
+std::string redirect_target(CURL* curl, const Transfer& transfer, int redirects, FetchInfo* info) {
+    char* location = nullptr;
+    if (!transfer.own_redirects || info->error != FetchError::kNone || info->status < 300 ||
+        info->status > 399 ||
+        curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
+        location == nullptr) {
+        return {};
+    }
+    if (redirects >= kMaxRedirects) {
+        info->error = FetchError::kRedirects;
+        info->detail = "Maximum (" + std::to_string(kMaxRedirects) + ") redirects followed";
+        return {};
+    }
+    return location;
 }
 
 bool worth_another_try(const FetchInfo& info) {

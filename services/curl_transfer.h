@@ -56,25 +56,25 @@ struct Transfer {
     FetchError error = FetchError::kNone;  // set where a callback ends the transfer
     std::string content_type;
     char error_buffer[CURL_ERROR_SIZE] = {};
-    // The request's own headers when it carries the cookies of a cookies
-    // file; null when it sends the client's.
-    curl_slist* headers = nullptr;
-
-    Transfer() = default;
-    Transfer(const Transfer&) = delete;
-    Transfer& operator=(const Transfer&) = delete;
-    ~Transfer() { curl_slist_free_all(headers); }
+    // Redirects are the transfer loop's to follow (see redirect_target).
+    bool own_redirects = false;
 
     bool cancelled() const;
 };
 
 // Sets up `curl` to fetch `url` into `transfer`, with the limits and proxy
-// of transfer.limits and the cookies files' cookies for `url`. `url` and
-// `transfer` must outlive the easy handle's use.
+// of transfer.limits and the cookies files' cookies for `url`. `url` must
+// outlive the transfer.
 void configure(CURL* curl, const Client& client, const std::string& url, Transfer& transfer);
 
 // What the finished transfer gives the caller: the body and FetchInfo.
 void conclude(CURL* curl, CURLcode code, Transfer& transfer, FetchInfo* info);
+
+// The address a concluded transfer's answer redirects to, when the loop
+// follows redirects itself (Transfer::own_redirects), `redirects` having
+// been followed so far; empty when there is none to follow. Past the most
+// redirects libcurl would follow, `info` says kRedirects instead.
+std::string redirect_target(CURL* curl, const Transfer& transfer, int redirects, FetchInfo* info);
 
 // True when a failed fetch is worth another try: the answer was 429 or 5xx,
 // or the transfer failed in a way the next try may not.

@@ -57,6 +57,12 @@ struct TransferLoop::Job {
     int tries = 0;
     bool has_turn = false;     // its sequence's turn is this job's
     std::size_t reserved = 0;  // of the page budget, while it runs
+    // Where the running try is, when the loop follows its redirects itself
+    // (curl::redirect_target), how many it followed, and when the try
+    // started: its page deadline counts from there.
+    std::string address;
+    int redirects = 0;
+    Clock::time_point try_start{};
     std::unique_ptr<curl::Transfer> transfer;
     CURL* easy = nullptr;
 
@@ -84,6 +90,7 @@ struct TransferLoop::State {
     void refresh(const std::string& name, Clock::time_point now);
     void admit(Clock::time_point now);
     void start(std::unique_ptr<Job> job, Clock::time_point now);
+    void launch(std::unique_ptr<Job> job, Clock::time_point now);
     void end_run(Job& job, Clock::time_point now);
     void finish(CURL* easy, CURLcode code, Clock::time_point now);
     void stop_cancelled(Clock::time_point now);
@@ -325,10 +332,20 @@ void TransferLoop::State::start(std::unique_ptr<Job> job, Clock::time_point now)
         job->request.started();
     }
     job->reserved = page_budget.reserve(settings.max_page_bytes);
+    job->address = job->request.url;
+    job->redirects = 0;
+    job->try_start = now;
+    launch(std::move(job), now);
+}
+
+// Starts the transfer of the job's address, the first of a try or one
+// that follows a redirect.
+void TransferLoop::State::launch(std::unique_ptr<Job> job, Clock::time_point now) {
     job->transfer = std::make_unique<curl::Transfer>();
     job->transfer->limits = settings;
     job->transfer->cancel = job->request.cancel;
-    job->transfer->start = job->transfer->last_arrival = now;
+    job->transfer->start = job->try_start;
+    job->transfer->last_arrival = now;
     const curl::Client* client = curl::client();
     job->easy = client != nullptr ? curl_easy_init() : nullptr;
     if (job->easy == nullptr) {
@@ -339,7 +356,7 @@ void TransferLoop::State::start(std::unique_ptr<Job> job, Clock::time_point now)
         complete(std::move(job), {}, std::move(info));
         return;
     }
-    curl::configure(job->easy, *client, job->request.url, *job->transfer);
+    curl::configure(job->easy, *client, job->address, *job->transfer);
     curl_multi_add_handle(multi, job->easy);
     CURL* easy = job->easy;
     running.emplace(easy, std::move(job));
@@ -359,11 +376,24 @@ void TransferLoop::State::finish(CURL* easy, CURLcode code, Clock::time_point no
     --running_count;
     FetchInfo info;
     curl::conclude(easy, code, *job->transfer, &info);
+    std::string next = curl::redirect_target(easy, *job->transfer, job->redirects, &info);
     Bytes body = std::move(job->transfer->body);
     curl_multi_remove_handle(multi, easy);
     curl_easy_cleanup(easy);
     job->easy = nullptr;
     job->transfer.reset();
+    if (info.error == FetchError::kRedirects) {
+        body.clear();  // as when libcurl gives up: no page came
+    }
+    if (!next.empty() && job->cancelled()) {
+        info.error = FetchError::kStopped;  // the answer was only a way to the page
+    } else if (!next.empty()) {
+        // The same try goes on, in its place among the running ones.
+        job->address = std::move(next);
+        ++job->redirects;
+        launch(std::move(job), now);
+        return;
+    }
     end_run(*job, now);
 
     if (job->request.retry && job->tries <= settings.retries && !job->cancelled() &&

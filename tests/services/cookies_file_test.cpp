@@ -150,22 +150,48 @@ TEST_F(CookiesFileTest, LoadsEightMegabytesOfOneDomainsCookiesInLinearTime) {
     EXPECT_LE(sent.size(), 8190U);
 }
 
-// The file's cookies go with a request to their host, never to another host
-// that a redirect leads to.
-TEST_F(CookiesFileTest, ARedirectToAnotherHostCarriesNoneOfTheFilesCookies) {
-    const std::string path = write_file(
-        "redirect.txt", "127.0.0.1\tFALSE\t/cookies-redirect\tFALSE\t0\tqinglan_redirect\tr\n");
+// Every request of a redirect carries the file's cookies of its own host,
+// none of another's, in one Cookie header with those servers set.
+TEST_F(CookiesFileTest, EachRequestOfARedirectCarriesTheCookiesOfItsOwnHost) {
+    const std::string there_host = "x." + market_.contact_domain();
+    const std::string path =
+        write_file("redirect.txt",
+                   "127.0.0.1\tFALSE\t/cookies-redirect\tFALSE\t0\tqinglan_here\th\n"
+                   ".localhost\tTRUE\t/cookies-redirect\tFALSE\t0\tqinglan_there\tt\n");
     ASSERT_TRUE(load_cookies_file(path, nullptr));
     market_.set_resource("cookies-redirect/there", "there");
-    const std::string there = "http://x." + market_.contact_domain() + "/cookies-redirect/there";
-    market_.set_behaviour("cookies-redirect/here", {.location = there});
+    market_.set_behaviour("cookies-redirect/here",
+                          {.location = "http://" + there_host + "/cookies-redirect/there",
+                           .extra_headers = {"Set-Cookie: qinglan_set=s; Path=/cookies-redirect"}});
 
     market_.clear_requests();
-    EXPECT_EQ(fetch_page("http://" + market_.search_host() + "/cookies-redirect/here"), "there");
-    const auto requests = market_.requests();
+    FetchInfo info;
+    EXPECT_EQ(
+        fetch_page("http://" + market_.search_host() + "/cookies-redirect/here", nullptr, &info),
+        "there");
+    EXPECT_EQ(info.status, 200);
+    auto requests = market_.requests();
     ASSERT_EQ(requests.size(), 2U);
-    EXPECT_EQ(requests[0].header("Cookie"), "qinglan_redirect=r");
-    EXPECT_EQ(requests[1].header("Cookie"), "");
+    EXPECT_EQ(requests[0].header("Cookie"), "qinglan_here=h");
+    EXPECT_EQ(requests[1].host, there_host);
+    EXPECT_EQ(requests[1].header("Cookie"), "qinglan_there=t");
+
+    // The server's cookie and the file's, in one header.
+    market_.clear_requests();
+    fetch_page("http://" + market_.search_host() + "/cookies-redirect/here");
+    requests = market_.requests();
+    ASSERT_FALSE(requests.empty());
+    int headers = 0;
+    for (const auto& [name, value] : requests[0].headers) {
+        headers += name == "Cookie" ? 1 : 0;
+    }
+    EXPECT_EQ(headers, 1);
+    EXPECT_EQ(requests[0].header("Cookie"), "qinglan_set=s; qinglan_here=h");
+
+    // A redirect loop still ends.
+    market_.set_behaviour("cookies-redirect/loop", {.location = "/cookies-redirect/loop"});
+    fetch_page("http://" + market_.search_host() + "/cookies-redirect/loop", nullptr, &info);
+    EXPECT_EQ(info.error, FetchError::kRedirects);
 }
 
 }  // namespace
