@@ -196,11 +196,40 @@ void CookieJar::add(std::vector<Cookie> cookies) {
         const auto [found, added] = by_key_.try_emplace(std::move(key), cookies_.size());
         if (!added) {
             cookies_[found->second] = std::move(cookie);
+            gone_[found->second] = false;
             continue;
         }
         by_domain_[cookie.domain].push_back(cookies_.size());
         cookies_.push_back(std::move(cookie));
+        gone_.push_back(false);
     }
+}
+
+template <typename Visit>
+void CookieJar::for_host(std::string_view host, Visit visit) const {
+    // The host itself, then each domain it lies in.
+    for (std::size_t at = 0; at != std::string::npos;) {
+        if (const auto found = by_domain_.find(std::string(host.substr(at)));
+            found != by_domain_.end()) {
+            for (const std::size_t i : found->second) {
+                if (!gone_[i] && (at == 0 || cookies_[i].subdomains)) {
+                    visit(i);
+                }
+            }
+        }
+        const auto dot = is_address(host) ? std::string_view::npos : host.find('.', at);
+        at = dot == std::string_view::npos ? dot : dot + 1;
+    }
+}
+
+void CookieJar::forget(std::string_view url, std::string_view name) {
+    const Target target = target_of(url);
+    std::lock_guard lock(mutex_);
+    for_host(target.host, [this, name](std::size_t i) {
+        if (cookies_[i].name == name) {
+            gone_[i] = true;
+        }
+    });
 }
 
 std::string CookieJar::header_for(std::string_view url, std::int64_t now) const {
@@ -210,22 +239,13 @@ std::string CookieJar::header_for(std::string_view url, std::int64_t now) const 
         return {};
     }
     std::vector<std::size_t> matching;
-    // The host itself, then each domain it lies in.
-    for (std::size_t at = 0; at != std::string::npos;) {
-        const std::string_view domain = std::string_view(target.host).substr(at);
-        if (const auto found = by_domain_.find(std::string(domain)); found != by_domain_.end()) {
-            for (const std::size_t i : found->second) {
-                const Cookie& cookie = cookies_[i];
-                if ((at == 0 || cookie.subdomains) && (!cookie.secure || target.secure) &&
-                    (cookie.expires == 0 || cookie.expires > now) &&
-                    path_matches(cookie.path, target.path)) {
-                    matching.push_back(i);
-                }
-            }
+    for_host(target.host, [&](std::size_t i) {
+        const Cookie& cookie = cookies_[i];
+        if ((!cookie.secure || target.secure) && (cookie.expires == 0 || cookie.expires > now) &&
+            path_matches(cookie.path, target.path)) {
+            matching.push_back(i);
         }
-        const auto dot = is_address(target.host) ? std::string::npos : target.host.find('.', at);
-        at = dot == std::string::npos ? dot : dot + 1;
-    }
+    });
     std::stable_sort(matching.begin(), matching.end(), [this](std::size_t a, std::size_t b) {
         return cookies_[a].path.size() > cookies_[b].path.size() ||
                (cookies_[a].path.size() == cookies_[b].path.size() && a < b);

@@ -7,9 +7,10 @@
 // adding is linear, and each request gets one Cookie header built from the
 // cookies that match its host, path and scheme and have not expired.
 //
-// The cookies servers set stay with libcurl, for the whole run. A header of
-// the file's cookies is only ever sent to the host a request was made for:
-// libcurl leaves such a header out when a redirect leads to another host.
+// The cookies servers set stay with libcurl, for the whole run; libcurl
+// puts both kinds in one header. The file's cookies are worked out for one
+// address, so with them the transfer loop follows redirects itself, each
+// address with its own cookies.
 //
 // Safe to use from many threads at once.
 
@@ -56,11 +57,23 @@ public:
     // in the order they came. Empty when none matches.
     std::string header_for(std::string_view url, std::int64_t now) const;
 
+    // A server set a cookie `name` in its answer to `url`: the kept cookies
+    // of that name that a request of `url` would carry are stale and are
+    // sent no more, as a server's cookie replaces a file's in libcurl's
+    // store. A later add of the same cookie brings it back.
+    void forget(std::string_view url, std::string_view name);
+
     std::size_t size() const;
 
 private:
+    // Calls `visit` with the index of every kept cookie of `host` or of a
+    // domain it lies in that reaches it.
+    template <typename Visit>
+    void for_host(std::string_view host, Visit visit) const;
+
     mutable std::mutex mutex_;
     std::vector<Cookie> cookies_;
+    std::vector<bool> gone_;  // by index: forgotten
     std::unordered_map<std::string, std::vector<std::size_t>> by_domain_;
     std::unordered_map<std::string, std::size_t> by_key_;  // domain, path and name
 };

@@ -122,6 +122,15 @@ size_t receive_header(char* data, size_t size, size_t count, void* context) {
             transfer.error = FetchError::kOther;
             return 0;  // out of memory: ends the transfer
         }
+    } else if (transfer.own_redirects && starts_without_case(line, "set-cookie:")) {
+        const std::string_view cookie = line.substr(11);
+        try {
+            client()->file_cookies.forget(
+                transfer.address, trim_blanks(cookie.substr(0, cookie.find_first_of("=;"))));
+        } catch (...) {
+            transfer.error = FetchError::kOther;
+            return 0;
+        }
     }
     return length;
 }
@@ -290,6 +299,7 @@ FetchError classify(CURL* curl, CURLcode code, const Transfer& transfer, long st
 // one Cookie header with the cookies servers set.
 void set_cookies(CURL* curl, const Client& client, const std::string& url, Transfer& transfer) {
     transfer.own_redirects = client.file_cookies.size() > 0;
+    transfer.address = url;
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, transfer.own_redirects ? 0L : 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
     if (transfer.own_redirects) {

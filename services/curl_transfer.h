@@ -56,8 +56,10 @@ struct Transfer {
     FetchError error = FetchError::kNone;  // set where a callback ends the transfer
     std::string content_type;
     char error_buffer[CURL_ERROR_SIZE] = {};
-    // Redirects are the transfer loop's to follow (see redirect_target).
+    // Redirects are the transfer loop's to follow (see redirect_target),
+    // and `address` is where this transfer goes.
     bool own_redirects = false;
+    std::string_view address;
 
     bool cancelled() const;
 };

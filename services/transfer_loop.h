@@ -16,6 +16,10 @@
 // no thread waiting meanwhile; a cancel flag that turns true ends a request
 // wherever it is within about 100 ms.
 //
+// Redirects are followed by libcurl, or, once a cookies file's cookies are
+// loaded, by the loop itself, so that each address gets its own (see
+// curl::redirect_target); either way a redirect is part of its try.
+//
 // Requests of one sequence (Request::sequence) take turns: the next starts
 // only when the one before it, with its follow-up, has ended.
 //

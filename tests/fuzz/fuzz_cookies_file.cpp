@@ -58,5 +58,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(!has_control(header));
         check(header.size() <= 8190);
     }
+    // A server's cookie of a name the file gave: the file's no longer goes.
+    // (A nameless cookie is sent as its value alone, which may look like any
+    // name's.)
+    bool named = !cookies.empty();
+    for (const qinglan::Cookie& cookie : cookies) {
+        named = named && !cookie.name.empty();
+    }
+    if (named) {
+        const std::string name = cookies.front().name;
+        jar.forget(url, name);
+        const std::string header = jar.header_for(url, 0);
+        check(header.rfind(name + "=", 0) != 0 &&
+              header.find("; " + name + "=") == std::string::npos);
+    }
     return 0;
 }

@@ -194,5 +194,25 @@ TEST_F(CookiesFileTest, EachRequestOfARedirectCarriesTheCookiesOfItsOwnHost) {
     EXPECT_EQ(info.error, FetchError::kRedirects);
 }
 
+// A server that sets a cookie of a name the file gave makes the file's
+// value stale: only the server's is sent from then on.
+TEST_F(CookiesFileTest, AServersCookieReplacesTheFilesOfItsName) {
+    const std::string path =
+        write_file("replaced.txt",
+                   "127.0.0.1\tFALSE\t/cookies-replaced\tFALSE\t0\tqinglan_token\told\n"
+                   "127.0.0.1\tFALSE\t/cookies-replaced\tFALSE\t0\tqinglan_other\tkept\n");
+    ASSERT_TRUE(load_cookies_file(path, nullptr));
+    market_.set_resource("cookies-replaced/login", "in");
+    market_.set_behaviour(
+        "cookies-replaced/login",
+        {.extra_headers = {"Set-Cookie: qinglan_token=new; Path=/cookies-replaced"}});
+    market_.set_resource("cookies-replaced/page", "page");
+
+    EXPECT_EQ(cookie_sent(market_.search_host(), "/cookies-replaced/login"),
+              "qinglan_token=old; qinglan_other=kept");
+    EXPECT_EQ(cookie_sent(market_.search_host(), "/cookies-replaced/page"),
+              "qinglan_token=new; qinglan_other=kept");
+}
+
 }  // namespace
 }  // namespace qinglan
