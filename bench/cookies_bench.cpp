@@ -51,8 +51,8 @@ void BM_load_cookies_file(benchmark::State& state) {
         std::string error;
         outcome = qinglan::load_cookies_file(path, &error)
                       ? "loaded " + std::to_string(count) + " cookies"
-                      : "refused (" + std::to_string(count) + " cookies): " +
-                            error.substr(error.find(", ") + 2);
+                      : "refused (" + std::to_string(count) +
+                            " cookies): " + error.substr(error.find(", ") + 2);
     }
     state.SetLabel(outcome);
     fs::remove_all(folder);
