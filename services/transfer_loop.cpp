@@ -382,11 +382,11 @@ void TransferLoop::State::finish(CURL* easy, CURLcode code, Clock::time_point no
     curl_easy_cleanup(easy);
     job->easy = nullptr;
     job->transfer.reset();
-    if (info.error == FetchError::kRedirects) {
-        body.clear();  // as when libcurl gives up: no page came
-    }
-    if (!next.empty() && job->cancelled()) {
-        info.error = FetchError::kStopped;  // the answer was only a way to the page
+    if (info.error == FetchError::kRedirects || (!next.empty() && job->cancelled())) {
+        // As when libcurl gives up on a redirect: the answer was only a way
+        // to the page, and no page came.
+        body.clear();
+        info.error = next.empty() ? info.error : FetchError::kStopped;
     } else if (!next.empty()) {
         // The same try goes on, in its place among the running ones.
         job->address = std::move(next);
