@@ -51,6 +51,8 @@ const char* const kUsage =
     "  --slow-timeout SECONDS      give up on a transfer below 1 KiB/s this long (default 30)\n"
     "  --page-timeout SECONDS      give up on a page that takes longer in all (default 120)\n"
     "  --max-page-size MIB         give up on a page larger than this (default 16)\n"
+    "  --page-budget MIB           pages held at once by all transfers; a transfer\n"
+    "                              starts when one at the page cap fits (default 256)\n"
     "  --retries N                 tries after the first of a failed page (default 3)\n"
     "  --parallel N                members of a keyword in flight at once (default 8)\n"
     "  --connections N             transfers at once in all (default 16)\n"
@@ -66,9 +68,10 @@ const char* const kUsage =
     "A host may start with https:// to use https. The hosts can also be set in\n"
     "<data dir>/qinglan.ini, section [hosts], keys search_host, member_host,\n"
     "contact_domain and update_host; the network settings in section [network],\n"
-    "keys stall_timeout, slow_timeout, page_timeout, max_page_size, retries,\n"
-    "parallel, connections, per_host, delay, proxy, proxy_user, proxy_password\n"
-    "and cookies; the server in section [database], keys url, user and password.\n"
+    "keys stall_timeout, slow_timeout, page_timeout, max_page_size, page_budget,\n"
+    "retries, parallel, connections, per_host, delay, proxy, proxy_user,\n"
+    "proxy_password and cookies; the server in section [database], keys url, user\n"
+    "and password.\n"
     "Options win over the file. \"--\" ends the options.\n";
 
 namespace {
@@ -93,6 +96,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--slow-timeout", "network", "slow_timeout"},
     {"--page-timeout", "network", "page_timeout"},
     {"--max-page-size", "network", "max_page_size"},
+    {"--page-budget", "network", "page_budget"},
     {"--retries", "network", "retries"},
     {"--parallel", "network", "parallel"},
     {"--connections", "network", "connections"},
@@ -210,6 +214,7 @@ constexpr NumberSetting kNumberSettings[] = {
     {"--slow-timeout", 1, 86400, "a number of seconds from 1 to 86400"},
     {"--page-timeout", 1, 86400, "a number of seconds from 1 to 86400"},
     {"--max-page-size", 1, 4096, "a number of MiB from 1 to 4096"},
+    {"--page-budget", 1, 65536, "a number of MiB from max_page_size to 65536"},
     {"--retries", 0, 10, "a number of tries from 0 to 10"},
     {"--parallel", 1, 64, "a number of members from 1 to 64"},
     {"--connections", 1, 256, "a number of transfers from 1 to 256"},
@@ -223,6 +228,7 @@ bool resolve_limits(const std::map<std::string_view, std::string>& values, const
                     Options* options, std::string* error) {
     FetchSettings fetch = options->fetch;
     long max_page_mib = static_cast<long>(fetch.max_page_bytes >> 20);
+    long budget_mib = static_cast<long>(fetch.page_budget_bytes >> 20);
     long retries = fetch.retries, parallel = options->parallel, connections = fetch.connections,
          per_host = fetch.per_host;
     long* const targets[std::size(kNumberSettings)] = {
@@ -230,12 +236,14 @@ bool resolve_limits(const std::map<std::string_view, std::string>& values, const
         &fetch.slow_seconds,
         &fetch.page_seconds,
         &max_page_mib,
+        &budget_mib,
         &retries,
         &parallel,
         &connections,
         &per_host,
         &fetch.delay_ms,
     };
+    std::string budget_where;  // empty: the budget is set nowhere
     for (std::size_t i = 0; i < std::size(kNumberSettings); ++i) {
         const NumberSetting& limit = kNumberSettings[i];
         std::string where;
@@ -244,7 +252,21 @@ bool resolve_limits(const std::map<std::string_view, std::string>& values, const
             *error = where + " takes " + limit.meaning;
             return false;
         }
+        if (text && targets[i] == &budget_mib) {
+            budget_where = where;
+        }
     }
+    // A budget below the cap could never hold a whole page. One set nowhere
+    // grows with a larger cap, so that a cap set alone keeps working.
+    if (budget_mib < max_page_mib) {
+        if (!budget_where.empty()) {
+            *error = budget_where + " takes a number of MiB from max_page_size (" +
+                     std::to_string(max_page_mib) + ") to 65536";
+            return false;
+        }
+        budget_mib = max_page_mib;
+    }
+    fetch.page_budget_bytes = static_cast<std::size_t>(budget_mib) << 20;
     fetch.max_page_bytes = static_cast<std::size_t>(max_page_mib) << 20;
     fetch.retries = static_cast<int>(retries);
     fetch.connections = static_cast<int>(connections);
@@ -451,6 +473,7 @@ std::map<std::string, std::string> setting_texts(const Options& options) {
         {"slow_timeout", std::to_string(fetch.slow_seconds)},
         {"page_timeout", std::to_string(fetch.page_seconds)},
         {"max_page_size", std::to_string(fetch.max_page_bytes >> 20)},
+        {"page_budget", std::to_string(fetch.page_budget_bytes >> 20)},
         {"retries", std::to_string(fetch.retries)},
         {"parallel", std::to_string(options.parallel)},
         {"connections", std::to_string(fetch.connections)},

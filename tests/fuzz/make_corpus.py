@@ -175,6 +175,23 @@ def settings():
         write("fuzz_settings", name, data)
 
 
+def cookies_files():
+    def seed(url, text):
+        return bytes([len(url)]) + url + text.encode("utf-8")
+
+    seeds = {
+        "browser": seed(b"http://shop.example.com/cart/1",
+                        "\ufeff# Netscape HTTP Cookie File\n"
+                        ".example.com\tTRUE\t/\tFALSE\t0\twide\t1\n"
+                        "shop.example.com\tFALSE\t/cart\tTRUE\t1999999999\tcart\t3\n"
+                        "#HttpOnly_example.com\tFALSE\t/\tFALSE\t0\ttoken\tdef\r\n"),
+        "local": seed(b"https://127.0.0.1:8443/a?b#c", "127.0.0.1\tFALSE\t/\tTRUE\t0\tsession\tabc\n"),
+        "refused": seed(b"http://example.com/", "example.com\tFALSE\t/\tFALSE\tsoon\tname\tvalue\n"),
+    }
+    for name, data in seeds.items():
+        write("fuzz_cookies_file", name, data)
+
+
 def main():
     if CORPUS.exists():
         shutil.rmtree(CORPUS)
@@ -185,6 +202,7 @@ def main():
     update_descriptors()
     page_texts()
     settings()
+    cookies_files()
 
 
 if __name__ == "__main__":
