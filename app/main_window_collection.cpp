@@ -11,6 +11,7 @@
 #include "app/result_page.h"
 #include "app/stored_rows_loader.h"
 #include "app/task_list.h"
+#include "services/charset.h"
 
 namespace qinglan {
 
@@ -20,6 +21,15 @@ void MainWindow::submit_keyword(const QString& keyword) {
 
 void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
     if (!engine_) {
+        return;
+    }
+    // A keyword GBK cannot encode cannot be searched: refused like one whose
+    // table cannot be made, before anything runs.
+    Text keyword_gbk;
+    std::string refusal;
+    if (!keyword_to_gbk(keyword.toStdString(), &keyword_gbk, &refusal)) {
+        dialogs_.message(nullptr, QStringLiteral("失败"), Dialogs::Icon::kNone, QString(),
+                         from_utf8(refusal));
         return;
     }
     // A keyword whose table the database refuses is refused; without any

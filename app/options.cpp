@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/settings_logins.h"
+#include "services/charset.h"
 #include "services/environment.h"
 #include "services/url_parts.h"
 #include "services/utf8.h"
@@ -50,6 +51,8 @@ const char* const kUsage =
     "  --slow-timeout SECONDS      give up on a transfer below 1 KiB/s this long (default 30)\n"
     "  --page-timeout SECONDS      give up on a page that takes longer in all (default 120)\n"
     "  --max-page-size MIB         give up on a page larger than this (default 16)\n"
+    "  --page-budget MIB           pages held at once by all transfers; a transfer\n"
+    "                              starts when one at the page cap fits (default 256)\n"
     "  --retries N                 tries after the first of a failed page (default 3)\n"
     "  --parallel N                members of a keyword in flight at once (default 8)\n"
     "  --connections N             transfers at once in all (default 16)\n"
@@ -65,9 +68,10 @@ const char* const kUsage =
     "A host may start with https:// to use https. The hosts can also be set in\n"
     "<data dir>/qinglan.ini, section [hosts], keys search_host, member_host,\n"
     "contact_domain and update_host; the network settings in section [network],\n"
-    "keys stall_timeout, slow_timeout, page_timeout, max_page_size, retries,\n"
-    "parallel, connections, per_host, delay, proxy, proxy_user, proxy_password\n"
-    "and cookies; the server in section [database], keys url, user and password.\n"
+    "keys stall_timeout, slow_timeout, page_timeout, max_page_size, page_budget,\n"
+    "retries, parallel, connections, per_host, delay, proxy, proxy_user,\n"
+    "proxy_password and cookies; the server in section [database], keys url, user\n"
+    "and password.\n"
     "Options win over the file. \"--\" ends the options.\n";
 
 namespace {
@@ -92,6 +96,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--slow-timeout", "network", "slow_timeout"},
     {"--page-timeout", "network", "page_timeout"},
     {"--max-page-size", "network", "max_page_size"},
+    {"--page-budget", "network", "page_budget"},
     {"--retries", "network", "retries"},
     {"--parallel", "network", "parallel"},
     {"--connections", "network", "connections"},
@@ -209,6 +214,7 @@ constexpr NumberSetting kNumberSettings[] = {
     {"--slow-timeout", 1, 86400, "a number of seconds from 1 to 86400"},
     {"--page-timeout", 1, 86400, "a number of seconds from 1 to 86400"},
     {"--max-page-size", 1, 4096, "a number of MiB from 1 to 4096"},
+    {"--page-budget", 1, 65536, "a number of MiB from max_page_size to 65536"},
     {"--retries", 0, 10, "a number of tries from 0 to 10"},
     {"--parallel", 1, 64, "a number of members from 1 to 64"},
     {"--connections", 1, 256, "a number of transfers from 1 to 256"},
@@ -222,6 +228,7 @@ bool resolve_limits(const std::map<std::string_view, std::string>& values, const
                     Options* options, std::string* error) {
     FetchSettings fetch = options->fetch;
     long max_page_mib = static_cast<long>(fetch.max_page_bytes >> 20);
+    long budget_mib = static_cast<long>(fetch.page_budget_bytes >> 20);
     long retries = fetch.retries, parallel = options->parallel, connections = fetch.connections,
          per_host = fetch.per_host;
     long* const targets[std::size(kNumberSettings)] = {
@@ -229,12 +236,14 @@ bool resolve_limits(const std::map<std::string_view, std::string>& values, const
         &fetch.slow_seconds,
         &fetch.page_seconds,
         &max_page_mib,
+        &budget_mib,
         &retries,
         &parallel,
         &connections,
         &per_host,
         &fetch.delay_ms,
     };
+    std::string budget_where;  // empty: the budget is set nowhere
     for (std::size_t i = 0; i < std::size(kNumberSettings); ++i) {
         const NumberSetting& limit = kNumberSettings[i];
         std::string where;
@@ -243,7 +252,21 @@ bool resolve_limits(const std::map<std::string_view, std::string>& values, const
             *error = where + " takes " + limit.meaning;
             return false;
         }
+        if (text && targets[i] == &budget_mib) {
+            budget_where = where;
+        }
     }
+    // A budget below the cap could never hold a whole page. One set nowhere
+    // grows with a larger cap, so that a cap set alone keeps working.
+    if (budget_mib < max_page_mib) {
+        if (!budget_where.empty()) {
+            *error = budget_where + " takes a number of MiB from max_page_size (" +
+                     std::to_string(max_page_mib) + ") to 65536";
+            return false;
+        }
+        budget_mib = max_page_mib;
+    }
+    fetch.page_budget_bytes = static_cast<std::size_t>(budget_mib) << 20;
     fetch.max_page_bytes = static_cast<std::size_t>(max_page_mib) << 20;
     fetch.retries = static_cast<int>(retries);
     fetch.connections = static_cast<int>(connections);
@@ -369,7 +392,9 @@ bool resolve_settings(const std::map<std::string_view, std::string>& values, con
            resolve_network(values, ini, options, error);
 }
 
-// Keywords arrive as UTF-8; anything else would be searched as "?"s.
+// Keywords arrive as UTF-8; anything else would be searched as "?"s. A
+// keyword to collect must also have GBK bytes, the only ones it can be
+// searched with.
 bool check_keywords(const Options& options, std::string* error) {
     std::size_t keywords = options.arguments.size();
     if (options.command == "export" && keywords > 0) {
@@ -386,6 +411,14 @@ bool check_keywords(const Options& options, std::string* error) {
                 return false;
             }
             at += length;
+        }
+        // Only a collected keyword is searched; a stored one may be exported
+        // or forgotten whatever it holds.
+        Text gbk;
+        std::string refusal;
+        if (options.command == "collect" && !keyword_to_gbk(keyword, &gbk, &refusal)) {
+            *error = "keyword " + std::to_string(k + 1) + ": " + refusal;
+            return false;
         }
     }
     return true;
@@ -440,6 +473,7 @@ std::map<std::string, std::string> setting_texts(const Options& options) {
         {"slow_timeout", std::to_string(fetch.slow_seconds)},
         {"page_timeout", std::to_string(fetch.page_seconds)},
         {"max_page_size", std::to_string(fetch.max_page_bytes >> 20)},
+        {"page_budget", std::to_string(fetch.page_budget_bytes >> 20)},
         {"retries", std::to_string(fetch.retries)},
         {"parallel", std::to_string(options.parallel)},
         {"connections", std::to_string(fetch.connections)},

@@ -46,7 +46,8 @@ inline const std::string& store_place(const Options& options) {
 }
 
 // False with a message in `error` for bad usage, a bad setting in the ini
-// file, or a keyword that is not UTF-8.
+// file, a keyword that is not UTF-8, or a keyword to collect that GBK
+// cannot encode.
 bool parse_options(int argc, char** argv, Options* options, std::string* error);
 
 // One setting of qinglan.ini: its section and key, and the option that

@@ -56,6 +56,7 @@ const Group kGroups[] = {
       {"slow_timeout", "低速超时（秒）"},
       {"page_timeout", "页面超时（秒）"},
       {"max_page_size", "页面大小上限（MiB）"},
+      {"page_budget", "全部页面的内存上限（MiB）"},
       {"retries", "失败后重试次数"}}},
 };
 
@@ -72,6 +73,9 @@ const Field* find_field(const std::string& key) {
 
 // What a value of `key` must be, in the user's words.
 QString rule_of(const std::string& key, const std::string& text) {
+    if (key == "page_budget") {
+        return QStringLiteral("须为不小于页面大小上限、不大于 65536 的整数。");
+    }
     if (const auto range = setting_range(key)) {
         return QStringLiteral("须为 %1 到 %2 之间的整数。").arg(range->first).arg(range->second);
     }
@@ -163,8 +167,13 @@ std::map<std::string, std::string> SettingsDialog::texts() const {
 
 bool SettingsDialog::check(const std::string& key, const std::string& text) {
     Options tried = options_;
+    std::map<std::string, std::string> texts = {{key, text}};
+    if (key == "page_budget") {
+        // Held against the page cap chosen with it, which was checked first.
+        texts["max_page_size"] = fields_.at("max_page_size")->text().trimmed().toStdString();
+    }
     std::string error;
-    if (apply_setting_texts({{key, text}}, &tried, &error)) {
+    if (apply_setting_texts(texts, &tried, &error)) {
         return true;
     }
     const Field* field = find_field(key);

@@ -195,10 +195,16 @@ def extract_contact_record(card, contact_page):
 
 
 def encode_keyword(keyword):
-    try:
-        data = keyword.encode("gb2312")
-    except UnicodeEncodeError:
-        return ""
+    """Every byte of the keyword's GBK (code page 936) form as %XX; a keyword
+    with a character GBK lacks cannot be searched, as in the collector."""
+    data = b""
+    for c in keyword:
+        try:
+            # Python's gbk lacks the euro sign that code page 936 has as 0x80.
+            data += b"\x80" if c == "\u20ac" else c.encode("gbk")
+        except UnicodeEncodeError:
+            raise SystemExit("U+%04X is not a GBK character: the keyword cannot be searched"
+                             % ord(c))
     return "".join("%%%02X" % b for b in data)
 
 

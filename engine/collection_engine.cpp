@@ -57,6 +57,12 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool a
         return result;
     }
     auto task = std::make_unique<Task>(pool_);
+    // Refused before anything is read or asked for: no other text may be
+    // searched in its place.
+    if (!keyword_to_gbk(keyword, &task->keyword_gbk, &result.refusal)) {
+        result.kind = SubmitResult::kRefused;
+        return result;
+    }
     task->keyword = keyword;
     task->again = again;
     task->hosts = hosts_;
@@ -97,7 +103,6 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool a
 }
 
 SubmitResult CollectionEngine::start_task(std::unique_ptr<Task> task, SubmitResult result) {
-    task->keyword_gbk = utf8_to_gbk(task->keyword);
     Task& started = *task;
     {
         std::lock_guard lock(tasks_mutex_);

@@ -179,6 +179,11 @@ void CollectionEngine::launch_members(Task& task) {
         Member& member = task.in_flight.emplace_back();
         member.index = task.to_collect[slot];
         const Text& account = task.members[static_cast<std::size_t>(member.index)];
+        if (!account_requestable(account)) {
+            member.failure = "card of " + gbk_to_utf8(account) +
+                             ": the account holds a character that cannot be requested";
+            continue;
+        }
         auto arrived = [this, &task, slot](bool card) {
             return [this, &task, slot, card](Bytes body, FetchInfo info) {
                 page_done(task, slot, card, body, info);

@@ -68,7 +68,7 @@ Text first_group(const Pattern& pattern, std::string_view pattern_text, std::str
     if (!can_match(pattern_text, text)) {
         return {};
     }
-    return submatch_text(regex_search(pattern, text), text, 1);
+    return drop_zero_bytes(submatch_text(regex_search(pattern, text), text, 1));
 }
 
 bool all_ascii_digits(std::string_view text) {
@@ -108,7 +108,7 @@ Text extract_website(std::string_view card) {
         return {};
     }
     const Text window = mid_text(card, key + 12, 200);
-    return left_text(window, find_text(window, "]") - 1);
+    return drop_zero_bytes(left_text(window, find_text(window, "]") - 1));
 }
 
 Text form_of_address(std::string_view sex) {

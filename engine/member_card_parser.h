@@ -4,6 +4,9 @@
 // never parsed as JSON: each field is cut out with a pattern) and from the
 // title of the member's contact page. Escapes inside values stay as they
 // stand. Missing keys, and empty or failed documents, give empty fields.
+// Documents are read to their end, zero bytes and all; a value (the title
+// the mobile number is cut from included) leaves its zero bytes out, and
+// keeps every other byte as the document has it.
 
 #include <functional>
 #include <string_view>

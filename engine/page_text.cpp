@@ -60,11 +60,10 @@ bool declares_utf8(std::string_view body, std::string_view content_type) {
 }
 
 Text page_text(std::string_view body, std::string_view content_type) {
-    const Text text = bytes_to_text(body);
-    if (!declares_utf8(text, content_type)) {
-        return text;
+    if (!declares_utf8(body, content_type)) {
+        return Text(body);
     }
-    return utf8_to_gbk(text);
+    return utf8_to_gbk(body);
 }
 
 Text page_title(std::string_view text) {
@@ -81,7 +80,7 @@ Text page_title(std::string_view text) {
         return {};
     }
     title = title.substr(first, title.find_last_not_of(" \t\r\n") - first + 1);
-    return Text(title);
+    return drop_zero_bytes(title);
 }
 
 }  // namespace qinglan

@@ -4,7 +4,9 @@
 // that declares UTF-8 (its Content-Type, or a <meta> near its start when the
 // Content-Type names no charset) is converted to GB18030, so that it yields
 // the same accounts and records as the same page sent in GBK. Every other
-// page is used as the bytes that arrived. The text ends at the first zero byte.
+// page is used as the bytes that arrived. A zero byte ends neither the page
+// nor a value in it: the text is the whole body, and the values cut from it
+// leave their zero bytes out.
 
 #include <string_view>
 

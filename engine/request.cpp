@@ -1,6 +1,5 @@
 #include "engine/request.h"
 
-#include "services/charset.h"
 #include "services/fetch.h"
 
 namespace qinglan {
@@ -24,12 +23,9 @@ Text request_template(const MarketHosts& hosts, int kind) {
 }  // namespace
 
 Text encode_keyword(std::string_view keyword_gbk) {
-    // Converting GB2312 to itself keeps ASCII and GB2312 text as it is and
-    // rejects, as a whole, a keyword with any character GB2312 lacks.
-    const Bytes checked = convert_charset(keyword_gbk, "GB2312", "GB2312");
     Text encoded;
-    encoded.reserve(checked.size() * 3);
-    for (const char byte : checked) {
+    encoded.reserve(keyword_gbk.size() * 3);
+    for (const char byte : keyword_gbk) {
         const Text digits = hex_text(static_cast<unsigned char>(byte));
         encoded += '%';
         if (digits.size() < 2) {
@@ -38,6 +34,17 @@ Text encode_keyword(std::string_view keyword_gbk) {
         encoded += digits;
     }
     return encoded;
+}
+
+bool account_requestable(std::string_view account) {
+    constexpr std::string_view kSteering = "/?#@:\\% ";
+    for (const char c : account) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || kSteering.find(c) != std::string_view::npos) {
+            return false;
+        }
+    }
+    return true;
 }
 
 Text fill_request_template(const MarketHosts& hosts, std::string_view value, int kind) {

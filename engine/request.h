@@ -25,9 +25,15 @@ enum RequestKind : int {
     kSearchPage = 3,
 };
 
-// Every byte of the keyword's GBK form as "%XX" with upper-case digits. A
-// keyword holding a character outside GB2312 encodes to the empty text.
+// Every byte of the keyword's GBK form (keyword_to_gbk) as "%XX" with
+// upper-case digits; only the empty keyword encodes to the empty text.
 Text encode_keyword(std::string_view keyword_gbk);
+
+// Whether an account cut from a page may be put into the requests as it is.
+// An account holding "/ ? # @ : \ %", a blank or a control character would
+// change where a request goes (another host, port, path or user), so it is
+// not requested at all; every other account, GBK bytes included, is.
+bool account_requestable(std::string_view account);
 
 // The request address of `kind` with `value` put in place of every "*" of its
 // template, inserted exactly as passed. Any other kind gives the empty text.

@@ -19,7 +19,7 @@ TextList scan_member_accounts(std::string_view page_text) {
         }
         const Text window = mid_text(page_text, mark + kAccountOffset, kAccountWindow);
         const int quote = find_text(window, "\"");
-        Text account = left_text(window, quote - 1);
+        Text account = drop_zero_bytes(left_text(window, quote - 1));
         if (!account.empty()) {
             accounts.push_back(std::move(account));
         }

@@ -13,6 +13,8 @@ namespace qinglan {
 // first double quote within 50 bytes; a mark without such a quote, or with
 // the quote first, gives no account. The first search starts at byte 2 and
 // each next one a byte after the previous mark, so overlapping marks count.
+// The page is read to its end, zero bytes and all; an account leaves its
+// zero bytes out.
 TextList scan_member_accounts(std::string_view page_text);
 
 }  // namespace qinglan

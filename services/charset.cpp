@@ -3,6 +3,9 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdio>
+
+#include "services/utf8.h"
 
 namespace qinglan {
 namespace {
@@ -36,7 +39,7 @@ constexpr int kMaxAttempts = 12;
 void keep_code_pages_loaded() {
     static const Converter decoder("GB18030", "UTF-8");
     static const Converter encoder("UTF-8", "GB18030");
-    static const Converter checker("GB2312", "GB2312");
+    static const Converter keywords("UTF-8", "GBK");
 }
 
 // The edge conversions run for every field of every member: each thread
@@ -126,6 +129,44 @@ std::string gbk_to_utf8(std::string_view gbk) {
 
 Text utf8_to_gbk(std::string_view utf8) {
     return convert_lenient(utf8, thread_converter(false), "?");
+}
+
+bool keyword_to_gbk(std::string_view utf8, Text* gbk, std::string* refusal) {
+    keep_code_pages_loaded();
+    thread_local Converter strict("UTF-8", "GBK");
+    if (!strict.ok()) {
+        *refusal = "the system has no GBK conversion";
+        return false;
+    }
+    iconv(strict.get(), nullptr, nullptr, nullptr, nullptr);
+    Text out;
+    char buffer[256];
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t in_left = utf8.size();
+    while (in_left > 0) {
+        char* dest = buffer;
+        std::size_t dest_left = sizeof buffer;
+        const std::size_t rc = iconv(strict.get(), &in, &in_left, &dest, &dest_left);
+        out.append(buffer, static_cast<std::size_t>(dest - buffer));
+        if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) {
+            continue;
+        }
+        // Stopped before a character it cannot write, or bytes it cannot read.
+        const auto at = static_cast<std::size_t>(in - utf8.data());
+        char32_t c = kIllFormedUtf8;
+        decode_utf8(utf8, at, &c);
+        if (c == kIllFormedUtf8) {
+            *refusal = "the keyword is not UTF-8 text (byte " + std::to_string(at + 1) + ")";
+        } else {
+            char name[16];
+            std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(c));
+            *refusal =
+                std::string(name) + " is not a GBK character: the keyword cannot be searched";
+        }
+        return false;
+    }
+    *gbk = std::move(out);
+    return true;
 }
 
 Text gbk(std::string_view utf8) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <new>
 #include <random>
 #include <string_view>
@@ -122,6 +123,15 @@ size_t receive_header(char* data, size_t size, size_t count, void* context) {
         } catch (...) {
             transfer.error = FetchError::kOther;
             return 0;  // out of memory: ends the transfer
+        }
+    } else if (transfer.own_redirects && starts_without_case(line, "set-cookie:")) {
+        const std::string_view cookie = line.substr(11);
+        try {
+            client()->file_cookies.forget(
+                transfer.address, trim_blanks(cookie.substr(0, cookie.find_first_of("=;"))));
+        } catch (...) {
+            transfer.error = FetchError::kOther;
+            return 0;
         }
     }
     return length;
@@ -295,6 +305,24 @@ FetchError classify(CURL* curl, CURLcode code, const Transfer& transfer, long st
     }
 }
 
+// With cookies of a cookies file the transfer loop follows redirects
+// itself, one transfer per address, so that each request carries the
+// file's cookies of its own host and path: libcurl would send the first
+// request's cookies to every host a redirect leads to. libcurl puts them in
+// one Cookie header with the cookies servers set.
+void set_cookies(CURL* curl, const Client& client, const std::string& url, Transfer& transfer) {
+    transfer.own_redirects = client.file_cookies.size() > 0;
+    transfer.address = url;
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, transfer.own_redirects ? 0L : 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+    if (transfer.own_redirects) {
+        const std::string cookies = client.file_cookies.header_for(url, std::time(nullptr));
+        if (!cookies.empty()) {
+            curl_easy_setopt(curl, CURLOPT_COOKIE, cookies.c_str());  // copied by libcurl
+        }
+    }
+}
+
 }  // namespace
 
 Client* client() {
@@ -319,8 +347,6 @@ void configure(CURL* curl, const Client& client, const std::string& url, Transfe
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
     // Replaces libcurl's own Accept line, so the header is sent exactly once.
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, client.headers);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, kNameCacheSeconds);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, transfer.error_buffer);
@@ -329,6 +355,7 @@ void configure(CURL* curl, const Client& client, const std::string& url, Transfe
     // on, or the handle would start a private cookie store of its own.
     curl_easy_setopt(curl, CURLOPT_SHARE, client.share);
     curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
+    set_cookies(curl, client, url, transfer);
 
     // Without a proxy of its own the program follows http_proxy, https_proxy
     // and no_proxy, which libcurl reads from the environment.
@@ -373,6 +400,22 @@ void conclude(CURL* curl, CURLcode code, Transfer& transfer, FetchInfo* info) {
         }
         hide_proxy_passwords(info->detail, transfer.limits);
     }
+}
+
+std::string redirect_target(CURL* curl, const Transfer& transfer, int redirects, FetchInfo* info) {
+    char* location = nullptr;
+    if (!transfer.own_redirects || info->error != FetchError::kNone || info->status < 300 ||
+        info->status > 399 ||
+        curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
+        location == nullptr) {
+        return {};
+    }
+    if (redirects >= kMaxRedirects) {
+        info->error = FetchError::kRedirects;
+        info->detail = "Maximum (" + std::to_string(kMaxRedirects) + ") redirects followed";
+        return {};
+    }
+    return location;
 }
 
 bool worth_another_try(const FetchInfo& info) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <utility>
 
+#include "services/cookie_jar.h"
 #include "services/fetch.h"
 
 namespace qinglan::curl {
@@ -24,7 +25,8 @@ namespace qinglan::curl {
 using Clock = std::chrono::steady_clock;
 
 // What every transfer shares: the cookie store and the TLS sessions, behind
-// one lock per kind of shared data. Created once and kept to process exit.
+// one lock per kind of shared data, and the cookies of cookies files. Created
+// once and kept to process exit.
 //
 // Host names are not shared: every member's contact page has a host of its
 // own, and libcurl walks the whole shared name cache on every lookup, so a
@@ -33,6 +35,7 @@ struct Client {
     CURLSH* share = nullptr;
     curl_slist* headers = nullptr;
     std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+    CookieJar file_cookies;
 };
 
 // Null when libcurl could not be set up; every transfer then fails.
@@ -53,16 +56,27 @@ struct Transfer {
     FetchError error = FetchError::kNone;  // set where a callback ends the transfer
     std::string content_type;
     char error_buffer[CURL_ERROR_SIZE] = {};
+    // Redirects are the transfer loop's to follow (see redirect_target),
+    // and `address` is where this transfer goes.
+    bool own_redirects = false;
+    std::string_view address;
 
     bool cancelled() const;
 };
 
 // Sets up `curl` to fetch `url` into `transfer`, with the limits and proxy
-// of transfer.limits. `url` must outlive the transfer.
+// of transfer.limits and the cookies files' cookies for `url`. `url` must
+// outlive the transfer.
 void configure(CURL* curl, const Client& client, const std::string& url, Transfer& transfer);
 
 // What the finished transfer gives the caller: the body and FetchInfo.
 void conclude(CURL* curl, CURLcode code, Transfer& transfer, FetchInfo* info);
+
+// The address a concluded transfer's answer redirects to, when the loop
+// follows redirects itself (Transfer::own_redirects), `redirects` having
+// been followed so far; empty when there is none to follow. Past the most
+// redirects libcurl would follow, `info` says kRedirects instead.
+std::string redirect_target(CURL* curl, const Transfer& transfer, int redirects, FetchInfo* info);
 
 // True when a failed fetch is worth another try: the answer was 429 or 5xx,
 // or the transfer failed in a way the next try may not.

@@ -1,13 +1,21 @@
 #include "services/fetch.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <future>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "services/cookie_jar.h"
 #include "services/curl_transfer.h"
 #include "services/failure.h"
 #include "services/transfer_loop.h"
@@ -24,6 +32,85 @@ struct SettingsStore {
 SettingsStore& settings_store() {
     static auto* store = new SettingsStore;
     return *store;
+}
+
+// What a file's kind is called when it is not a regular file.
+const char* kind_of(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a pipe";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return "a device";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    return "not a regular file";
+}
+
+std::string too_large_text() {
+    return "it is larger than " + std::to_string(kMaxCookiesFileBytes >> 20) +
+           " MiB, the most a cookies file may be";
+}
+
+// Why the open file `fd` is no cookies file to read; empty when it may be.
+std::string refusal_of(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return std::strerror(errno);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return std::string("it is ") + kind_of(status.st_mode) + ", not a file";
+    }
+    if (static_cast<std::uintmax_t>(status.st_size) > kMaxCookiesFileBytes) {
+        return too_large_text();
+    }
+    return {};
+}
+
+// Reads `fd` to its end into `text`; why not, when it cannot, or when it
+// grew past the limit meanwhile.
+std::string read_all(int fd, Bytes* text) {
+    std::vector<char> chunk(std::size_t{1} << 16);
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return std::strerror(errno);
+        }
+        if (n == 0) {
+            return {};
+        }
+        if (text->size() + static_cast<std::size_t>(n) > kMaxCookiesFileBytes) {
+            return too_large_text();
+        }
+        text->append(chunk.data(), static_cast<std::size_t>(n));
+    }
+}
+
+// The bytes of a cookies file. Only a regular file of at most
+// kMaxCookiesFileBytes is read: a pipe would hold the program up for ever
+// and a device such as /dev/zero would fill its memory. Opened without
+// blocking, so that not even the open waits for a pipe's writer.
+bool read_cookies_file(const std::string& path, Bytes* text, std::string* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return fail(error, "cannot read the cookies file " + path + ": " + std::strerror(errno));
+    }
+    std::string why = refusal_of(fd);
+    if (why.empty()) {
+        why = read_all(fd, text);
+    }
+    ::close(fd);
+    if (!why.empty()) {
+        return fail(error, "cannot read the cookies file " + path + ": " + why);
+    }
+    return true;
 }
 
 // Runs one request on the transfer loop and waits for it.
@@ -113,40 +200,20 @@ Bytes fetch_with_retries(std::string_view url, const std::atomic<bool>* cancel, 
 }
 
 bool load_cookies_file(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return fail(error, "cannot read the cookies file " + path);
+    Bytes text;
+    if (!read_cookies_file(path, &text, error)) {
+        return false;
     }
-    std::vector<std::string> cookies;
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        // "#HttpOnly_" marks a cookie, not a comment.
-        if (line.empty() || (line[0] == '#' && line.rfind("#HttpOnly_", 0) != 0)) {
-            continue;
-        }
-        if (std::count(line.begin(), line.end(), '\t') != 6) {
-            return fail(error, path + ", line " + std::to_string(number) +
-                                   ": not a cookie of the Netscape format (seven fields "
-                                   "separated by tabs)");
-        }
-        cookies.push_back(line);
+    std::vector<Cookie> cookies;
+    std::string why;
+    if (!parse_cookies(text, &cookies, &why)) {
+        return fail(error, path + ", " + why);
     }
     curl::Client* client = curl::client();
-    CURL* easy = client != nullptr ? curl_easy_init() : nullptr;
-    if (easy == nullptr) {
+    if (client == nullptr) {
         return fail(error, "the HTTP library could not be set up");
     }
-    // A handle of the shared store takes each line into it; no cookie jar
-    // is set, so nothing is ever written back to the file.
-    curl_easy_setopt(easy, CURLOPT_SHARE, client->share);
-    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
-    for (const std::string& cookie : cookies) {
-        curl_easy_setopt(easy, CURLOPT_COOKIELIST, cookie.c_str());
-    }
-    curl_easy_cleanup(easy);
+    client->file_cookies.add(std::move(cookies));
     return true;
 }
 

@@ -53,6 +53,11 @@ struct FetchSettings {
     long slow_bytes_per_second = 1024;
     long page_seconds = 120;                // no page takes longer in all
     std::size_t max_page_bytes = 16 << 20;  // a larger body fails without being held
+    // The bytes of pages that all running transfers may hold at once: a
+    // transfer starts only when a page at the cap still fits, so endless
+    // bodies on every connection cost the budget, not the cap per transfer.
+    // The wait counts toward none of the time limits above.
+    std::size_t page_budget_bytes = std::size_t{256} << 20;
     // Tries after the first of a failed transfer or a 429 or 5xx answer
     // (fetch_with_retries), waiting retry_base_ms, then twice, four times
     // that, with jitter; a Retry-After of the server is honoured up to
@@ -79,8 +84,10 @@ FetchSettings fetch_settings();
 
 // Adds the cookies of a cookies file in the Netscape format that browsers
 // and their extensions export to the cookies every later fetch sends. The
-// file is only read. False, with the reason, when it cannot be read or a
-// line is not a cookie; nothing is added then.
+// file is only read. False, with the reason, when it cannot be read, is not
+// a regular file, is over kMaxCookiesFileBytes, holds over kMaxCookies
+// cookies, or has a line that is not a cookie (named by its number);
+// nothing is added then. Time and memory grow linearly with the file.
 bool load_cookies_file(const std::string& path, std::string* error);
 
 // What is known of the response the body came from (the last one, after

@@ -169,6 +169,12 @@ Text bytes_to_text(std::string_view bytes) {
     return Text(bytes.substr(0, std::min(bytes.find('\0'), bytes.size())));
 }
 
+Text drop_zero_bytes(std::string_view bytes) {
+    Text text(bytes);
+    std::erase(text, '\0');
+    return text;
+}
+
 Bytes to_bytes(std::string_view text) {
     return Bytes(text);
 }

@@ -71,6 +71,9 @@ Text to_text(bool value);
 // The bytes up to the first zero byte; no code-page conversion.
 Text bytes_to_text(std::string_view bytes);
 Bytes to_bytes(std::string_view text);
+// The bytes without their zero bytes, every other byte as it is: a value cut
+// from a page, which may hold any byte, as a text.
+Text drop_zero_bytes(std::string_view bytes);
 int bytes_length(std::string_view bytes);
 
 // Upper-case hexadecimal digits without leading zeros, as printf "%X".

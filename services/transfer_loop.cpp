@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "services/curl_transfer.h"
+#include "services/page_budget.h"
 
 namespace qinglan {
 namespace {
@@ -54,7 +55,14 @@ struct TransferLoop::Job {
     std::string host;
     std::uint64_t order = 0;  // place in the queue
     int tries = 0;
-    bool has_turn = false;  // its sequence's turn is this job's
+    bool has_turn = false;     // its sequence's turn is this job's
+    std::size_t reserved = 0;  // of the page budget, while it runs
+    // Where the running try is, when the loop follows its redirects itself
+    // (curl::redirect_target), how many it followed, and when the try
+    // started: its page deadline counts from there.
+    std::string address;
+    int redirects = 0;
+    Clock::time_point try_start{};
     std::unique_ptr<curl::Transfer> transfer;
     CURL* easy = nullptr;
 
@@ -82,6 +90,8 @@ struct TransferLoop::State {
     void refresh(const std::string& name, Clock::time_point now);
     void admit(Clock::time_point now);
     void start(std::unique_ptr<Job> job, Clock::time_point now);
+    void launch(std::unique_ptr<Job> job, Clock::time_point now);
+    void end_run(Job& job, Clock::time_point now);
     void finish(CURL* easy, CURLcode code, Clock::time_point now);
     void stop_cancelled(Clock::time_point now);
     void wake_due(Clock::time_point now);
@@ -102,6 +112,7 @@ struct TransferLoop::State {
     std::multimap<Clock::time_point, std::string> paused_hosts;  // by when their delay ends
     std::multimap<Clock::time_point, std::unique_ptr<Job>> retries;
     std::unordered_map<CURL*, std::unique_ptr<Job>> running;
+    PageBudget page_budget;
     std::unordered_map<const void*, Sequence> sequences;  // those with a request in turn
     Clock::time_point last_scan{};
 };
@@ -300,7 +311,8 @@ void TransferLoop::State::refresh(const std::string& name, Clock::time_point now
 }
 
 void TransferLoop::State::admit(Clock::time_point now) {
-    while (!ready.empty() && static_cast<int>(running.size()) < std::max(settings.connections, 1)) {
+    while (!ready.empty() && static_cast<int>(running.size()) < std::max(settings.connections, 1) &&
+           page_budget.has_room(settings.max_page_bytes, settings.page_budget_bytes)) {
         const std::string name = ready.begin()->second;
         Host& host = hosts[name];
         std::unique_ptr<Job> job = std::move(host.waiting.front());
@@ -319,22 +331,32 @@ void TransferLoop::State::start(std::unique_ptr<Job> job, Clock::time_point now)
     if (job->tries == 1 && job->request.started) {
         job->request.started();
     }
+    job->reserved = page_budget.reserve(settings.max_page_bytes);
+    job->address = job->request.url;
+    job->redirects = 0;
+    job->try_start = now;
+    launch(std::move(job), now);
+}
+
+// Starts the transfer of the job's address, the first of a try or one
+// that follows a redirect.
+void TransferLoop::State::launch(std::unique_ptr<Job> job, Clock::time_point now) {
     job->transfer = std::make_unique<curl::Transfer>();
     job->transfer->limits = settings;
     job->transfer->cancel = job->request.cancel;
-    job->transfer->start = job->transfer->last_arrival = now;
+    job->transfer->start = job->try_start;
+    job->transfer->last_arrival = now;
     const curl::Client* client = curl::client();
     job->easy = client != nullptr ? curl_easy_init() : nullptr;
     if (job->easy == nullptr) {
-        --hosts[job->host].running;
-        refresh(job->host, now);
+        end_run(*job, now);
         FetchInfo info;
         info.error = FetchError::kOther;
         info.detail = "the HTTP library could not be set up";
         complete(std::move(job), {}, std::move(info));
         return;
     }
-    curl::configure(job->easy, *client, job->request.url, *job->transfer);
+    curl::configure(job->easy, *client, job->address, *job->transfer);
     curl_multi_add_handle(multi, job->easy);
     CURL* easy = job->easy;
     running.emplace(easy, std::move(job));
@@ -354,13 +376,25 @@ void TransferLoop::State::finish(CURL* easy, CURLcode code, Clock::time_point no
     --running_count;
     FetchInfo info;
     curl::conclude(easy, code, *job->transfer, &info);
+    std::string next = curl::redirect_target(easy, *job->transfer, job->redirects, &info);
     Bytes body = std::move(job->transfer->body);
     curl_multi_remove_handle(multi, easy);
     curl_easy_cleanup(easy);
     job->easy = nullptr;
     job->transfer.reset();
-    --hosts[job->host].running;
-    refresh(job->host, now);
+    if (info.error == FetchError::kRedirects || (!next.empty() && job->cancelled())) {
+        // As when libcurl gives up on a redirect: the answer was only a way
+        // to the page, and no page came.
+        body.clear();
+        info.error = next.empty() ? info.error : FetchError::kStopped;
+    } else if (!next.empty()) {
+        // The same try goes on, in its place among the running ones.
+        job->address = std::move(next);
+        ++job->redirects;
+        launch(std::move(job), now);
+        return;
+    }
+    end_run(*job, now);
 
     if (job->request.retry && job->tries <= settings.retries && !job->cancelled() &&
         curl::worth_another_try(info)) {
@@ -369,6 +403,15 @@ void TransferLoop::State::finish(CURL* easy, CURLcode code, Clock::time_point no
         return;
     }
     complete(std::move(job), std::move(body), std::move(info));
+}
+
+// The job's transfer is over and its body out of the loop's hands: its host
+// and the page budget have room again.
+void TransferLoop::State::end_run(Job& job, Clock::time_point now) {
+    page_budget.release(job.reserved);
+    job.reserved = 0;
+    --hosts[job.host].running;
+    refresh(job.host, now);
 }
 
 void TransferLoop::State::wake_due(Clock::time_point now) {

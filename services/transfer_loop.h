@@ -7,10 +7,18 @@
 // than FetchSettings::connections transfers run in all and fewer than
 // per_host run to their host (name and port); with delay_ms, two starts to
 // one host are at least that far apart (±50%). A host at its limit never
-// holds up requests to other hosts. A failed transfer, or an answer of 429
+// holds up requests to other hosts. Each running transfer also holds a page
+// at the cap (max_page_bytes) of the process's page budget
+// (page_budget_bytes) until its body is handed over: a request starts only
+// when the budget has room for one more, and its time limits count from its
+// start, not from its wait. A failed transfer, or an answer of 429
 // or 5xx, is queued again after its back-off (see fetch_with_retries), with
 // no thread waiting meanwhile; a cancel flag that turns true ends a request
 // wherever it is within about 100 ms.
+//
+// Redirects are followed by libcurl, or, once a cookies file's cookies are
+// loaded, by the loop itself, so that each address gets its own (see
+// curl::redirect_target); either way a redirect is part of its try.
 //
 // Requests of one sequence (Request::sequence) take turns: the next starts
 // only when the one before it, with its follow-up, has ended.

@@ -161,9 +161,9 @@ TEST_F(CollectCommandTest, HostileKeywordsAreOnlyNames) {
     for (int i = 0; i < 10000; ++i) {
         long_keyword += "键";
     }
-    const std::vector<std::string> keywords = {
-        long_keyword,    "a\tb\x01c", "   ", "\xF0\x9F\x98\x80", "x'); DROP TABLE \"Phone\"; --",
-        "sqlite_master", "phone"};
+    const std::vector<std::string> keywords = {long_keyword,    "a\tb\x01c",
+                                               "   ",           "x'); DROP TABLE \"Phone\"; --",
+                                               "sqlite_master", "phone"};
     Child child(command("collect", keywords));
     EXPECT_EQ(child.wait(), 1) << child.errors();
 
@@ -235,6 +235,34 @@ TEST_F(CollectCommandTest, ReadingNeedsNoWriteAccess) {
     EXPECT_EQ(forgot.wait(), 1);
     EXPECT_NE(forgot.errors().find("read-only"), std::string::npos) << forgot.errors();
     EXPECT_EQ(file_contents(path), bytes);
+}
+
+TEST_F(CollectCommandTest, KeywordsAreSearchedAsTypedOrRefused) {
+    serve_members("手機", 2);
+    // One keyword GBK cannot encode refuses the whole command, before any
+    // request, naming the character.
+    Child refused(command("collect", {"手機", "a\xE2\x80\xAE\xF0\x9F\x98\x80"}));
+    EXPECT_EQ(refused.wait(), 2);
+    EXPECT_NE(refused.errors().find(
+                  "keyword 2: U+202E is not a GBK character: the keyword cannot be searched"),
+              std::string::npos)
+        << refused.errors();
+    EXPECT_EQ(refused.errors().find("\xE2\x80\xAE"), std::string::npos);
+    EXPECT_TRUE(refused.output().empty());
+    EXPECT_TRUE(market_.requests().empty());
+
+    // A keyword of GBK characters outside GB2312 is searched as itself.
+    Child child(command("collect", {"手機"}));
+    ASSERT_EQ(child.wait(), 0) << child.errors();
+    EXPECT_EQ(child.output(), "手機: collected 2 of 2 members, 2 rows stored\n");
+    ASSERT_FALSE(market_.requests().empty());
+    EXPECT_EQ(market_.requests().front().target,
+              "/company/company_search.htm?keywords=%CA%D6%99%43&n=y");
+
+    // Only a keyword to search is refused: one stored by an earlier version
+    // can still be named to the other commands.
+    Child forget(command("forget", {"\xF0\x9F\x98\x80"}));
+    EXPECT_EQ(forget.wait(), 1) << forget.errors();
 }
 
 TEST_F(CollectCommandTest, FullDiskIsReported) {

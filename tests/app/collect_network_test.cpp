@@ -4,6 +4,7 @@
 // browser's cookies file.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -312,6 +313,53 @@ TEST_F(CollectNetworkTest, SendsTheCookiesFileToItsHostAndLeavesTheFileAsItWas) 
     EXPECT_NE(refused.errors().find(path.string() + ", line 4: "), std::string::npos)
         << refused.errors();
     EXPECT_TRUE(market_.requests().empty());
+}
+
+// What cannot be a cookies file is refused at once, before anything is
+// asked for: neither a pipe nor a device holds the program up or fills its
+// memory.
+TEST_F(CollectNetworkTest, RefusesACookiesFileThatIsNoFileAtOnce) {
+    const fs::path fifo = dir_ / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path bad = dir_ / "bad.txt";
+    std::ofstream(bad, std::ios::binary) << "\xEF\xBB\xBF"
+                                            "127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\tabc\n"
+                                            "127.0.0.1\tFALSE\t/\tFALSE\tnever\ttoken\tdef\n";
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {dir_.string(), "it is a folder, not a file"},
+        {fifo.string(), "it is a pipe, not a file"},
+        {"/dev/zero", "it is a device, not a file"},
+        {bad.string(), bad.string() + ", line 2: the expiry must be"},
+    };
+    for (const auto& [path, why] : files) {
+        const auto start = std::chrono::steady_clock::now();
+        Child child(command("collect", {"--cookies", path, "饼干"}));
+        EXPECT_EQ(child.wait(), 2) << path;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << path;
+        EXPECT_NE(child.errors().find(why), std::string::npos) << child.errors();
+    }
+    EXPECT_TRUE(market_.requests().empty());
+}
+
+// The page budget must hold a page at the cap; one set nowhere grows with
+// the cap.
+TEST_F(CollectNetworkTest, APageBudgetBelowThePageCapIsRefused) {
+    Child low(command("collect", {"--max-page-size", "32", "--page-budget", "16", "x"}));
+    EXPECT_EQ(low.wait(), 2);
+    EXPECT_NE(low.errors().find("--page-budget takes a number of MiB from max_page_size (32)"),
+              std::string::npos)
+        << low.errors();
+
+    write_ini("max_page_size = 8\npage_budget = 4\n");
+    Child in_file(command("collect", {"x"}));
+    EXPECT_EQ(in_file.wait(), 2);
+    EXPECT_NE(in_file.errors().find("page_budget in "), std::string::npos) << in_file.errors();
+    EXPECT_TRUE(market_.requests().empty());
+
+    write_ini("");
+    serve_members("预算", kMembers);
+    Child grown(command("collect", {"--max-page-size", "512", "预算"}));
+    EXPECT_EQ(grown.wait(), 0) << grown.errors();
 }
 
 }  // namespace

@@ -317,17 +317,31 @@ TEST_F(CollectionTest, KeywordsAreOnlyNames) {
     EXPECT_EQ(names, (std::vector<std::string>{"123", hostile, quoted}));
 }
 
-TEST_F(CollectionTest, KeywordOutsideGb2312SearchesWithAnEmptyKeyword) {
-    // 丂 exists only in GBK; the emoji not even there.
-    for (const std::string keyword : {"手机丂", "手机\xF0\x9F\x98\x80"}) {
-        CollectionEngine engine(store(), hosts(), observer_);
-        engine.submit_keyword(keyword);
-        engine.wait_all();
+TEST_F(CollectionTest, KeywordIsSearchedAsTypedOrRefused) {
+    // 丂 exists only in GBK, not in GB2312; the emoji not even in GBK.
+    market_.set_resource("search/%CA%D6%BB%FA%81%40", "<p> companyId=\"alpha\"");
+    market_.set_resource("card/alpha", saved_page("card/alpha.json"));
+    CollectionEngine engine(store(), hosts(), observer_);
+    ASSERT_TRUE(engine.read_table_names(nullptr));
+    EXPECT_EQ(engine.submit_keyword("手机丂").kind, SubmitResult::kStarted);
+    engine.wait_all();
+    EXPECT_EQ(targets_with("keywords=%CA%D6%BB%FA%81%40&n=y").size(), 1U);
+    EXPECT_EQ(stored_rows("手机丂").size(), 1U);
+
+    // Refused before anything is asked for or made, even when started over.
+    market_.clear_requests();
+    for (const bool again : {false, true}) {
+        const SubmitResult refused = engine.submit_keyword("手机\xF0\x9F\x98\x80", again);
+        EXPECT_EQ(refused.kind, SubmitResult::kRefused);
+        EXPECT_EQ(refused.task, 0);
+        EXPECT_EQ(refused.refusal,
+                  "U+1F600 is not a GBK character: the keyword cannot be searched");
     }
-    EXPECT_EQ(targets_with("keywords=&n=y").size(), 2U);
+    EXPECT_EQ(engine.task_count(), 1);
+    EXPECT_TRUE(market_.requests().empty());
     std::vector<std::string> names;
     ASSERT_TRUE(store().read_table_names(&names, nullptr));
-    EXPECT_EQ(names, (std::vector<std::string>{"123", "手机丂", "手机\xF0\x9F\x98\x80"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", "手机丂"}));
 }
 
 TEST_F(CollectionTest, SameKeywordTwiceIsCollectedOnce) {

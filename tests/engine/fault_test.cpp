@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/collection_engine.h"
 #include "marketplace_fixture.h"
@@ -140,6 +142,107 @@ TEST_F(FaultTest, HugeAndHostileDocuments) {
     capped.wait_all();
     EXPECT_EQ(observer_.outcome(1).failure.substr(0, 27), "search page: page too large");
     EXPECT_EQ(market_.requests().size(), 1U);
+}
+
+TEST_F(FaultTest, ZeroBytesEndNeitherAPageNorAValue) {
+    const std::string zero(1, '\0');
+    // A zero byte between two members, and one inside the second's account.
+    market_.set_resource(search_key("零"),
+                         "<p> companyId=\"z0\"" + zero + " companyId=\"z" + zero + "1\"");
+    // Zero bytes inside values and between them, before the fields they
+    // used to blank.
+    market_.set_resource("card/z0", R"({"name":"Qing)" + zero + R"(Lan","memberId":"z0","x":2,)" +
+                                        zero + R"("telephone":"0571)" + zero +
+                                        R"(-1","sex":"m","address":"Addr","zipCode":"310000",)" +
+                                        R"("homePage":"[http://q)" + zero + R"(.cn]","x":1})");
+    market_.set_resource("contact/z0", zero + "<title>Qing 139" + zero + "55556666</title>");
+    market_.set_resource("card/z1", R"({"name":"Second","memberId":"z1","x":1})");
+
+    CollectionEngine engine(store(), hosts(), observer_);
+    engine.submit_keyword("零");
+    engine.wait_all();
+    EXPECT_TRUE(observer_.outcome(1).succeeded());
+    const auto rows = stored_rows("零");
+    ASSERT_EQ(rows.size(), 2U);
+    EXPECT_EQ(rows[0][kCompanyName], "QingLan");
+    EXPECT_EQ(rows[0][kAccount], "z0");
+    EXPECT_EQ(rows[0][kTelephone], "0571-1");
+    EXPECT_EQ(rows[0][kFormOfAddress], "先生");
+    EXPECT_EQ(rows[0][kMobile], "13955556666");
+    EXPECT_EQ(rows[0][kAddress], "Addr");
+    EXPECT_EQ(rows[0][kPostalCode], "310000");
+    EXPECT_EQ(rows[0][kWebsite], "http://q.cn");
+    EXPECT_EQ(rows[1][kCompanyName], "Second");
+    for (const ContactRecord& row : rows) {
+        for (const std::string& value : row) {
+            EXPECT_EQ(value.find('\0'), std::string::npos);
+        }
+    }
+    // Nor does the member list kept for a later run hold one.
+    CollectionState state;
+    ASSERT_TRUE(store().read_state("零", &state, nullptr));
+    EXPECT_EQ(state.members, (std::vector<std::string>{"z0", "z1"}));
+}
+
+TEST_F(FaultTest, AccountsThatWouldSteerARequestAreNotRequested) {
+    // Another server on the loopback, which no request may reach.
+    SampleMarketplace other;
+    ASSERT_TRUE(other.start());
+    const std::string steal = "127.0.0.1:" + std::to_string(other.port()) + "/steal?";
+    const std::vector<std::string> steering = {steal, "x@y",   "p%41",  "q#r",  "b\\s",
+                                               "a b", "t\tab", "c\x7F", "n\x01"};
+    std::string page = "<p> companyId=\"ok0\"";
+    for (const std::string& account : steering) {
+        page += " companyId=\"" + account + "\"";
+    }
+    page += " companyId=\"a-b_c.d\"";
+    market_.set_resource(search_key("偷"), page);
+    const std::vector<std::string> plain = {"ok0", "a-b_c.d"};
+    for (const std::string& account : plain) {
+        market_.set_resource("card/" + account,
+                             R"({"name":"Co","memberId":")" + account + R"(","x":1})");
+    }
+
+    CollectionEngine engine(store(), hosts(), observer_);
+    engine.submit_keyword("偷");
+    engine.wait_all();
+    other.stop();
+    EXPECT_TRUE(other.requests().empty());
+    // The search page, then each plain account's card and contact page on
+    // their own hosts; nothing else.
+    std::vector<std::string> asked;
+    for (const ReceivedRequest& request : market_.requests()) {
+        asked.push_back(request.host + request.target);
+    }
+    std::vector<std::string> expected = {market_.search_host() +
+                                         "/company/company_search.htm?keywords=%CD%B5&n=y"};
+    for (const std::string& account : plain) {
+        expected.push_back(market_.member_host() +
+                           "/member/ajax/memberCardJson.htm?callback="
+                           "jQuery16405435396444518119_1324703458289&loginId=" +
+                           account + "&checkLogin=y");
+        expected.push_back(account + "." + market_.contact_domain() + "/athena/contact/" + account +
+                           ".html");
+    }
+    std::sort(asked.begin(), asked.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(asked, expected);
+
+    // Each steering account is a failed member: not stored, the keyword
+    // left incomplete.
+    const auto rows = stored_rows("偷");
+    ASSERT_EQ(rows.size(), 2U);
+    EXPECT_EQ(rows[0][kAccount], "ok0");
+    EXPECT_EQ(rows[1][kAccount], "a-b_c.d");
+    const TaskOutcome outcome = observer_.outcome(1);
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_FALSE(outcome.succeeded());
+    EXPECT_EQ(outcome.failed_members, static_cast<int>(steering.size()));
+    EXPECT_EQ(outcome.member_failure,
+              "card of " + steal + ": the account holds a character that cannot be requested");
+    CollectionState state;
+    ASSERT_TRUE(store().read_state("偷", &state, nullptr));
+    EXPECT_FALSE(state.complete());
 }
 
 }  // namespace

@@ -115,7 +115,23 @@ TEST(PageText, Utf8IsRecognisedByHeaderOrMeta) {
 
     EXPECT_EQ(page_text("\xE6\x89\x8B\xE6\x9C\xBA", "text/plain; charset=utf-8"), gbk("手机"));
     EXPECT_EQ(page_text("\xCA\xD6\xBB\xFA", "text/plain"), "\xCA\xD6\xBB\xFA");
-    EXPECT_EQ(page_text(std::string("ab\0cd", 5), ""), "ab");
+    // A zero byte ends nothing: the page is the whole body.
+    EXPECT_EQ(page_text(std::string("ab\0cd", 5), ""), std::string("ab\0cd", 5));
+}
+
+TEST(ZeroBytes, LeftOutOfValuesAndEndNone) {
+    const std::string zero(1, '\0');
+    const std::string card = R"({"name":"Qing)" + zero + R"(Lan","x":1,)" + zero + R"("sex":"m)" +
+                             zero + R"(","address":"A","homePage":"[http://q)" + zero +
+                             R"(.cn]","x":1})";
+    const std::string contact = zero + "<title>139" + zero + "55556666</title>";
+    const ContactRecord record = extract_contact_record(card, contact, kPrefixes);
+    EXPECT_EQ(record[kCompanyName], "QingLan");
+    EXPECT_EQ(record[kFormOfAddress], gbk("先生"));
+    EXPECT_EQ(record[kAddress], "A");
+    EXPECT_EQ(record[kWebsite], "http://q.cn");
+    EXPECT_EQ(record[kMobile], "13955556666");
+    EXPECT_EQ(page_title(std::string("<title>a\0b</title>", 18)), "ab");
 }
 
 }  // namespace

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "services/charset.h"
+
 namespace qinglan {
 namespace {
 
@@ -15,11 +20,41 @@ TEST(EncodeKeyword, EscapesEveryByteInUpperCase) {
     EXPECT_EQ(encode_keyword("a+b/c?"), "%61%2B%62%2F%63%3F");
 }
 
-TEST(EncodeKeyword, CharacterOutsideGb2312EncodesToNothing) {
-    EXPECT_EQ(encode_keyword("ab\x81\x40"), "");
-    EXPECT_EQ(encode_keyword("\xCA\xD6\xB0\x50"), "");
-    // A four-byte GB18030 character (what a character GBK lacks becomes).
-    EXPECT_EQ(encode_keyword("a\x94\x39\xDA\x33"), "");
+// The keyword as typed (UTF-8) to what the search request carries.
+std::string searched_as(const std::string& keyword) {
+    Text gbk;
+    std::string refusal;
+    return keyword_to_gbk(keyword, &gbk, &refusal) ? encode_keyword(gbk) : "refused: " + refusal;
+}
+
+TEST(EncodeKeyword, EveryGbkCharacterIsSearchedAsItself) {
+    EXPECT_EQ(searched_as("手機"), "%CA%D6%99%43");
+    EXPECT_EQ(searched_as("喆堃镕"), "%86%B4%88%D2%E9%46");
+    EXPECT_EQ(searched_as("手机丂"), "%CA%D6%BB%FA%81%40");
+    // Code page 936 writes the euro sign as one byte.
+    EXPECT_EQ(searched_as("€ a"), "%80%20%61");
+    EXPECT_EQ(searched_as(""), "");
+}
+
+TEST(EncodeKeyword, KeywordWithACharacterGbkLacksIsRefused) {
+    EXPECT_EQ(searched_as("手机\xF0\x9F\x98\x80"),
+              "refused: U+1F600 is not a GBK character: the keyword cannot be searched");
+    EXPECT_EQ(searched_as("ab\xE2\x80\xAE"),
+              "refused: U+202E is not a GBK character: the keyword cannot be searched");
+    EXPECT_EQ(searched_as("\xED\x95\x9C\xEA\xB5\xAD"),  // Korean
+              "refused: U+D55C is not a GBK character: the keyword cannot be searched");
+    EXPECT_EQ(searched_as("ok\xFF"), "refused: the keyword is not UTF-8 text (byte 3)");
+}
+
+TEST(AccountRequestable, OnlyAccountsThatCannotSteerARequest) {
+    for (const std::string& account : std::vector<std::string>{
+             "127.0.0.1:38337/steal?", "a/b", "a?b", "a#b", "a@b", "a:1", "a\\b", "a%2F", "a b",
+             "a\tb", "a\nb", std::string("a\0b", 3), "a\x7F"}) {
+        EXPECT_FALSE(account_requestable(account)) << account;
+    }
+    for (const std::string account : {"abc", "a-b_c.d", "\xCA\xD6\xBB\xFA", "A9", "a*", "x=1&y"}) {
+        EXPECT_TRUE(account_requestable(account)) << account;
+    }
 }
 
 TEST(FillRequestTemplate, TheThreeRequests) {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "engine/page_text.h"
+
 namespace qinglan {
 namespace {
 
@@ -44,6 +46,11 @@ TEST(ScanMemberAccounts, MarkPositions) {
     EXPECT_EQ(scan_member_accounts("x\xB0\xA1"
                                    "companyId=\"\xCA\xD6\""),
               TextList{"\xCA\xD6"});
+}
+
+TEST(ScanMemberAccounts, ZeroBytesEndNeitherThePageNorAnAccount) {
+    const std::string page("<p> companyId=\"a\"\0 companyId=\"b\0c\" companyId=\"\0\"", 48);
+    EXPECT_EQ(scan_member_accounts(page_text(page, "text/html")), (TextList{"a", "bc"}));
 }
 
 }  // namespace

@@ -109,6 +109,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Bytes same = qinglan::convert_charset(bytes, "GB2312", "GB2312");
     check(same.empty() || same == bytes);
 
+    // A keyword to search: GBK bytes that decode to exactly the keyword, or
+    // a refusal naming the character GBK lacks (or the byte that is not
+    // UTF-8). Never a stand-in, never nothing for something.
+    qinglan::Text keyword;
+    std::string refusal;
+    if (qinglan::keyword_to_gbk(bytes, &keyword, &refusal)) {
+        check(valid_utf8(bytes));
+        check(keyword.empty() == bytes.empty());
+        check(qinglan::convert_charset(keyword, "GBK", "UTF-8") == bytes);
+    } else {
+        const bool named = refusal.substr(0, 2) == "U+";
+        check(named || refusal.find("not UTF-8") != std::string::npos);
+        check(named || !valid_utf8(bytes));
+    }
+
     // The edges never fail: every byte that does not decode still leaves a
     // mark in well-formed UTF-8.
     const std::string utf8 = qinglan::gbk_to_utf8(bytes);

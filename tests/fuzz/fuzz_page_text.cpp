@@ -19,8 +19,8 @@ using qinglan::Text;
 using qinglan::fuzz::check;
 
 // HTML wants a charset <meta> within a page's first 1024 bytes, and the
-// detection, like browsers, looks no further: nothing after them, nor after
-// the first zero byte, may change its answer.
+// detection, like browsers, looks no further: nothing after them may change
+// its answer.
 constexpr std::size_t kMetaWindow = 1024;
 
 std::string upper_ascii(std::string_view s) {
@@ -39,12 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view content_type = input.substr(0, line_end);
     const std::string_view body = input.substr(std::min(line_end + 1, input.size()));
 
-    const Text text = qinglan::bytes_to_text(body);
+    const Text text(body);
     const bool utf8 = qinglan::declares_utf8(text, content_type);
     const Text page = qinglan::page_text(body, content_type);
 
-    check(page.find('\0') == Text::npos);
+    // The whole body, zero bytes and all: a zero byte ends nothing.
     check(page == (utf8 ? qinglan::utf8_to_gbk(text) : text));
+    check(std::count(page.begin(), page.end(), '\0') == std::count(body.begin(), body.end(), '\0'));
+    // A title is a value: it never holds a zero byte.
+    check(qinglan::page_title(page).find('\0') == Text::npos);
 
     // The detection ignores letter case and reads only the start of a body.
     check(qinglan::declares_utf8(upper_ascii(text), upper_ascii(content_type)) == utf8);

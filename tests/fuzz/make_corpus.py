@@ -48,6 +48,9 @@ def result_pages():
     write("fuzz_result_page_scan", "edges",
           b'companyId="first" companyId=companyId="x" \xb0companyId="\xb0"y" companyId="' +
           b"z" * 60 + b'" companyId="')
+    # Zero bytes between members and inside an account end neither.
+    write("fuzz_result_page_scan", "zero-bytes",
+          b'<p> companyId="z0"\0 companyId="z\0' + b'1" companyId="\0"')
 
 
 def member_cards():
@@ -60,6 +63,12 @@ def member_cards():
         contact = DATA / "marketplace" / "contact" / (card.stem + ".html")
         write("fuzz_member_card", "marketplace-" + card.stem,
               marketplace_page(card) + b"\0" + marketplace_page(contact))
+    # A card with zero bytes inside and between its values; the last zero
+    # byte still starts the contact page.
+    card = collect_page(DATA / "collect" / "card" / "alpha.json")
+    write("fuzz_member_card", "zero-bytes",
+          card.replace(b'"zipCode"', b'\x00"zipCode"').replace(b"0571-", b"05\x0071-") + b"\0" +
+          collect_page(DATA / "collect" / "contact" / "alpha.html"))
 
 
 def primitive(flags, start, count, sought, text):
@@ -166,6 +175,23 @@ def settings():
         write("fuzz_settings", name, data)
 
 
+def cookies_files():
+    def seed(url, text):
+        return bytes([len(url)]) + url + text.encode("utf-8")
+
+    seeds = {
+        "browser": seed(b"http://shop.example.com/cart/1",
+                        "\ufeff# Netscape HTTP Cookie File\n"
+                        ".example.com\tTRUE\t/\tFALSE\t0\twide\t1\n"
+                        "shop.example.com\tFALSE\t/cart\tTRUE\t1999999999\tcart\t3\n"
+                        "#HttpOnly_example.com\tFALSE\t/\tFALSE\t0\ttoken\tdef\r\n"),
+        "local": seed(b"https://127.0.0.1:8443/a?b#c", "127.0.0.1\tFALSE\t/\tTRUE\t0\tsession\tabc\n"),
+        "refused": seed(b"http://example.com/", "example.com\tFALSE\t/\tFALSE\tsoon\tname\tvalue\n"),
+    }
+    for name, data in seeds.items():
+        write("fuzz_cookies_file", name, data)
+
+
 def main():
     if CORPUS.exists():
         shutil.rmtree(CORPUS)
@@ -176,6 +202,7 @@ def main():
     update_descriptors()
     page_texts()
     settings()
+    cookies_files()
 
 
 if __name__ == "__main__":

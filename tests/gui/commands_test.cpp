@@ -247,6 +247,27 @@ private slots:
         }));
         QCOMPARE(::stat(ini.c_str(), &info), 0);
         QCOMPARE(info.st_mode & 0777, mode_t(0600));
+    void aPageBudgetBelowThePageCapIsRefused() {
+        open_window();
+        const bool acted = with_settings([&](SettingsDialog& dialog) {
+            QCOMPARE(dialog.findChild<QLineEdit*>("page_budget")->text(), QString("256"));
+            set_field(dialog, "max_page_size", "32");
+            set_field(dialog, "page_budget", "16");
+            press_ok(dialog);
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(dialogs_->messages.size(), size_t(1));
+            QCOMPARE(dialogs_->messages[0].text,
+                     QString("「全部页面的内存上限（MiB）」的值不能使用："
+                             "须为不小于页面大小上限、不大于 65536 的整数。"));
+            QCOMPARE(dialogs_->messages[0].details,
+                     QString("page_budget takes a number of MiB from max_page_size (32) to 65536"));
+            set_field(dialog, "page_budget", "64");
+            press_ok(dialog);
+            QVERIFY(!dialog.isVisible());
+        });
+        QVERIFY(acted);
+        QCOMPARE(ini_value("network", "page_budget"), std::string("64"));
+        QCOMPARE(fetch_settings().page_budget_bytes, std::size_t{64} << 20);
     }
 };
 

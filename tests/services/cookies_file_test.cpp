@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +24,7 @@ namespace qinglan {
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 class CookiesFileTest : public testing::Test {
@@ -101,6 +104,114 @@ TEST_F(CookiesFileTest, RefusesAFileWithALineThatIsNoCookieWhole) {
     const std::string missing = (folder_.path() / "missing.txt").string();
     EXPECT_FALSE(load_cookies_file(missing, &error));
     EXPECT_NE(error.find(missing), std::string::npos) << error;
+}
+
+TEST_F(CookiesFileTest, RefusesWhatIsNoRegularFileOrTooLargeAtOnce) {
+    const fs::path fifo = folder_.path() / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string large = write_file("large.txt", "");
+    fs::resize_file(large, (std::size_t{64} << 20) + 1);  // sparse: nothing is written
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {folder_.path().string(), "a folder"},
+        {fifo.string(), "a pipe"},
+        {"/dev/zero", "a device"},
+        {large, "larger than 64 MiB"},
+    };
+    for (const auto& [path, why] : files) {
+        const auto start = Clock::now();
+        std::string error;
+        EXPECT_FALSE(load_cookies_file(path, &error)) << path;
+        EXPECT_LT(Clock::now() - start, 1s) << path;
+        EXPECT_EQ(error.rfind("cannot read the cookies file " + path + ": ", 0), 0U) << error;
+        EXPECT_NE(error.find(why), std::string::npos) << error;
+    }
+}
+
+// Adding a cookie to libcurl's store compares it with every cookie of its
+// domain: a file like this one took minutes there.
+TEST_F(CookiesFileTest, LoadsEightMegabytesOfOneDomainsCookiesInLinearTime) {
+    std::string text = "\xEF\xBB\xBF";
+    for (int i = 0; text.size() < (std::size_t{8} << 20); ++i) {
+        text += "127.0.0.1\tFALSE\t/cookies-many\tFALSE\t0\tqinglan_many_" + std::to_string(i) +
+                "\tvalue_of_a_cookie_from_a_long_browser_session_" + std::to_string(i) + "\n";
+    }
+    const std::string path = write_file("many.txt", text);
+    market_.set_resource("cookies-many/page.txt", "page");
+
+    const auto start = Clock::now();
+    std::string error;
+    ASSERT_TRUE(load_cookies_file(path, &error)) << error;
+    EXPECT_LT(Clock::now() - start, 5s);
+
+    // As many as a request may carry, from the first on.
+    const std::string sent = cookie_sent(market_.search_host(), "/cookies-many/page.txt");
+    EXPECT_EQ(sent.rfind("qinglan_many_0=value_of_a_cookie_from_a_long_browser_session_0; ", 0), 0U)
+        << sent.substr(0, 100);
+    EXPECT_LE(sent.size(), 8190U);
+}
+
+// Every request of a redirect carries the file's cookies of its own host,
+// none of another's, in one Cookie header with those servers set.
+TEST_F(CookiesFileTest, EachRequestOfARedirectCarriesTheCookiesOfItsOwnHost) {
+    const std::string there_host = "x." + market_.contact_domain();
+    const std::string path =
+        write_file("redirect.txt",
+                   "127.0.0.1\tFALSE\t/cookies-redirect\tFALSE\t0\tqinglan_here\th\n"
+                   ".localhost\tTRUE\t/cookies-redirect\tFALSE\t0\tqinglan_there\tt\n");
+    ASSERT_TRUE(load_cookies_file(path, nullptr));
+    market_.set_resource("cookies-redirect/there", "there");
+    market_.set_behaviour("cookies-redirect/here",
+                          {.location = "http://" + there_host + "/cookies-redirect/there",
+                           .extra_headers = {"Set-Cookie: qinglan_set=s; Path=/cookies-redirect"}});
+
+    market_.clear_requests();
+    FetchInfo info;
+    EXPECT_EQ(
+        fetch_page("http://" + market_.search_host() + "/cookies-redirect/here", nullptr, &info),
+        "there");
+    EXPECT_EQ(info.status, 200);
+    auto requests = market_.requests();
+    ASSERT_EQ(requests.size(), 2U);
+    EXPECT_EQ(requests[0].header("Cookie"), "qinglan_here=h");
+    EXPECT_EQ(requests[1].host, there_host);
+    EXPECT_EQ(requests[1].header("Cookie"), "qinglan_there=t");
+
+    // The server's cookie and the file's, in one header.
+    market_.clear_requests();
+    fetch_page("http://" + market_.search_host() + "/cookies-redirect/here");
+    requests = market_.requests();
+    ASSERT_FALSE(requests.empty());
+    int headers = 0;
+    for (const auto& [name, value] : requests[0].headers) {
+        headers += name == "Cookie" ? 1 : 0;
+    }
+    EXPECT_EQ(headers, 1);
+    EXPECT_EQ(requests[0].header("Cookie"), "qinglan_set=s; qinglan_here=h");
+
+    // A redirect loop still ends.
+    market_.set_behaviour("cookies-redirect/loop", {.location = "/cookies-redirect/loop"});
+    fetch_page("http://" + market_.search_host() + "/cookies-redirect/loop", nullptr, &info);
+    EXPECT_EQ(info.error, FetchError::kRedirects);
+}
+
+// A server that sets a cookie of a name the file gave makes the file's
+// value stale: only the server's is sent from then on.
+TEST_F(CookiesFileTest, AServersCookieReplacesTheFilesOfItsName) {
+    const std::string path =
+        write_file("replaced.txt",
+                   "127.0.0.1\tFALSE\t/cookies-replaced\tFALSE\t0\tqinglan_token\told\n"
+                   "127.0.0.1\tFALSE\t/cookies-replaced\tFALSE\t0\tqinglan_other\tkept\n");
+    ASSERT_TRUE(load_cookies_file(path, nullptr));
+    market_.set_resource("cookies-replaced/login", "in");
+    market_.set_behaviour(
+        "cookies-replaced/login",
+        {.extra_headers = {"Set-Cookie: qinglan_token=new; Path=/cookies-replaced"}});
+    market_.set_resource("cookies-replaced/page", "page");
+
+    EXPECT_EQ(cookie_sent(market_.search_host(), "/cookies-replaced/login"),
+              "qinglan_token=old; qinglan_other=kept");
+    EXPECT_EQ(cookie_sent(market_.search_host(), "/cookies-replaced/page"),
+              "qinglan_token=new; qinglan_other=kept");
 }
 
 }  // namespace

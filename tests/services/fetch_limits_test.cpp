@@ -3,11 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "services/transfer_loop.h"
 #include "tests/services/fetch_fixture.h"
 
 namespace qinglan {
@@ -93,6 +98,83 @@ TEST_F(FetchLimitsTest, AnEndlessBodyEndsAtTheCapWithoutBeingHeld) {
     market_.set_resource("full", std::string(1 << 20, 'f'));
     EXPECT_EQ(fetch("/full", &size).error, FetchError::kNone);
     EXPECT_EQ(size, std::size_t{1} << 20);
+}
+
+// Requests handed to the transfer loop at once: how many of their
+// transfers ran at the same time at most, and how each ended.
+class Burst {
+public:
+    void submit(const std::string& url) {
+        TransferLoop::Request request;
+        request.url = url;
+        request.retry = false;
+        // Called as the transfer starts, before it counts as running.
+        request.started = [this] {
+            std::lock_guard lock(mutex_);
+            most_ = std::max(most_, TransferLoop::shared().running() + 1);
+        };
+        request.done = [this](Bytes, FetchInfo info) {
+            std::lock_guard lock(mutex_);
+            errors_.push_back(info.error);
+            ended_.notify_all();
+        };
+        std::lock_guard lock(mutex_);
+        ++submitted_;
+        TransferLoop::shared().submit(std::move(request));
+    }
+
+    // Waits for every request's end.
+    std::vector<FetchError> errors() {
+        std::unique_lock lock(mutex_);
+        ended_.wait(lock, [this] { return errors_.size() == submitted_; });
+        return errors_;
+    }
+
+    int most_at_once() {
+        std::lock_guard lock(mutex_);
+        return most_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    std::size_t submitted_ = 0;
+    int most_ = 0;
+    std::vector<FetchError> errors_;
+};
+
+// Every running transfer holds a page at the cap of the page budget: with
+// room for two pages, endless bodies go two at a time however many
+// connections are allowed, and a request that waited for room still has
+// its whole deadline once it starts.
+TEST_F(FetchLimitsTest, TransfersStartOnlyWithRoomInThePageBudget) {
+    settings_.max_page_bytes = 1 << 20;
+    settings_.page_budget_bytes = 2 << 20;
+    settings_.connections = 16;
+    settings_.per_host = 16;
+    settings_.page_seconds = 2;
+    set_fetch_settings(settings_);
+    market_.set_resource("endless", std::string(4096, 'e'));
+    market_.set_behaviour("endless", {.endless = true});
+    market_.set_resource("slow", "slow");
+    market_.set_behaviour("slow", {.delay_ms = 900});
+
+    Burst endless;
+    for (int i = 0; i < 8; ++i) {
+        endless.submit(url("/endless"));
+    }
+    EXPECT_EQ(endless.errors(), std::vector<FetchError>(8, FetchError::kTooLarge));
+    EXPECT_EQ(endless.most_at_once(), 2);
+
+    // Three rounds of two: the last waits 1.8 s, more than a page may take.
+    Burst slow;
+    const auto start = Clock::now();
+    for (int i = 0; i < 6; ++i) {
+        slow.submit(url("/slow"));
+    }
+    EXPECT_EQ(slow.errors(), std::vector<FetchError>(6, FetchError::kNone));
+    EXPECT_EQ(slow.most_at_once(), 2);
+    EXPECT_GE(Clock::now() - start, 2600ms);
 }
 
 TEST_F(FetchLimitsTest, ATricklingServerIsGivenUpOnAsTooSlow) {
