@@ -247,6 +247,8 @@ private slots:
         }));
         QCOMPARE(::stat(ini.c_str(), &info), 0);
         QCOMPARE(info.st_mode & 0777, mode_t(0600));
+    }
+
     void aPageBudgetBelowThePageCapIsRefused() {
         open_window();
         const bool acted = with_settings([&](SettingsDialog& dialog) {
