@@ -303,19 +303,12 @@ bool PostgresStore::forget(const std::vector<std::string>& tables, std::string* 
         if (!done) {
             break;
         }
-        std::string quoted;
-        if (mapped(table)) {
-            Result number = writer_.exec(
-                "DELETE FROM \"MSysKeywordTables\" WHERE keyword = $1 RETURNING number", {{table}},
-                &reason);
-            done = number != nullptr;
-            if (done && PQntuples(number.get()) > 0) {
-                quoted = quote_name(std::string(kMappedPrefix) + PQgetvalue(number.get(), 0, 0));
-            }
-        } else {
-            quoted = quote_name(table);
-        }
-        done = done && (quoted.empty() || writer_.run("DROP TABLE IF EXISTS " + quoted, &reason)) &&
+        // Only the keyword's own table: never one of the server's or another program's.
+        std::string name;
+        done = done && find_table(writer_, table, &name, &reason) &&
+               (name.empty() || writer_.run("DROP TABLE " + schema_ + quote_name(name), &reason)) &&
+               writer_.exec("DELETE FROM \"MSysKeywordTables\" WHERE keyword = $1", {{table}},
+                            &reason) &&
                writer_.exec("DELETE FROM \"MSysCollections\" WHERE keyword = $1", {{table}},
                             &reason) &&
                writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1", {{table}},
@@ -333,9 +326,6 @@ bool PostgresStore::forget(const std::vector<std::string>& tables, std::string* 
 
 bool PostgresStore::import_table(std::string_view table, const std::vector<ContactRecord>& rows,
                                  const CollectionState& state, std::string* error) {
-    if (refuse_reserved(table, error)) {
-        return false;
-    }
     const auto lock = lock_writer();
     const std::string doing = "cannot copy into " + quote_name(table) + ": ";
     const std::string keyword(table);

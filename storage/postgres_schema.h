@@ -3,6 +3,13 @@
 // The statements of the PostgreSQL store that name its own tables; every
 // name of the collector's own begins with "MSys", and the catalog queries
 // look at the session's current schema only.
+//
+// A keyword's table is one of the collector's: a table in that schema with
+// the thirteen text columns of a keyword. The server holds other tables too
+// (its catalogs, which every unqualified name meets first, views, other
+// programs' tables): none of them is ever listed, read, counted or dropped.
+
+#include <string>
 
 #include <string>
 
@@ -23,12 +30,32 @@ inline constexpr const char* kCreateColumns =
     "\"传真\" text, \"称呼\" text, \"移动电话\" text, \"职位\" text, \"联系人\" text, "
     "\"邮编\" text, \"部门\" text, \"网站\" text)";
 
-inline constexpr const char* kStateTableNames[] = {"MSysCollections", "MSysCollectionMembers",
-                                                   "MSysKeywordTables"};
 inline constexpr int kStateTables = 3;
 
-// The table of a keyword PostgreSQL cannot take as a name: this and its number.
-inline constexpr const char* kMappedPrefix = "MSysKeyword";
+// True for a table `c` of pg_class with the columns of a keyword's table.
+inline const std::string kKeywordColumns =
+    "(SELECT count(*) FROM pg_attribute a WHERE a.attrelid = c.oid AND a.attnum > 0 "
+    "AND NOT a.attisdropped AND a.atttypid = 'text'::regtype AND a.attname IN ('编号', '地址', "
+    "'公司名称', '用户账号', '电话', '传真', '称呼', '移动电话', '职位', '联系人', '邮编', '部门', "
+    "'网站')) = 13";
+
+// The name of the table keyword $1 is stored in, if any: its numbered table,
+// or the collector's table of its own name.
+inline const std::string kFindKeywordTable =
+    "SELECT name FROM (SELECT 0 AS rank, 'MSysKeyword' || number AS name "
+    "FROM \"MSysKeywordTables\" WHERE keyword = $1::text UNION ALL "
+    "SELECT 1, c.relname::text FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+    "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') AND c.relname::text = $1::text "
+    "AND left($1::text, 4) <> 'MSys' AND " +
+    kKeywordColumns + ") found ORDER BY rank LIMIT 1";
+
+// Whether a table, view or index of any schema (the catalogs' too) is named
+// $1, or a type of the current schema, which a table's own type would meet:
+// such a name is no keyword's table of its own.
+inline constexpr const char* kNameTaken =
+    "SELECT EXISTS (SELECT 1 FROM pg_class WHERE relname::text = $1::text) "
+    "OR EXISTS (SELECT 1 FROM pg_type t JOIN pg_namespace n ON n.oid = t.typnamespace "
+    "WHERE n.nspname = current_schema() AND t.typname::text = $1::text)";
 
 // Held by whoever creates or drops a table, for the rest of its transaction:
 // two collectors never make one keyword's table or mapping at once. (The
@@ -43,10 +70,6 @@ inline constexpr const char* kCountStateTables =
 inline constexpr const char* kCountTables =
     "SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
     "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p')";
-
-inline constexpr const char* kFindTable =
-    "SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
-    "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') AND c.relname = $1";
 
 inline constexpr const char* kCreateStateTables =
     "CREATE TABLE IF NOT EXISTS \"MSysCollections\" "
@@ -74,11 +97,12 @@ inline std::string state_claim(const std::string& keyword) {
     return "coalesce((SELECT claim FROM \"MSysCollections\" WHERE keyword = " + keyword + "), -1)";
 }
 
-// The tables in the order of their creation, each with the keyword it holds
-// when it is a mapped keyword's.
-inline constexpr const char* kListTables =
+// The keyword tables in the order of their creation, each with the keyword
+// it holds when it is a numbered one.
+inline const std::string kListTables =
     "SELECT c.relname, m.keyword FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
     "LEFT JOIN \"MSysKeywordTables\" m ON c.relname = 'MSysKeyword' || m.number "
-    "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') ORDER BY c.oid";
+    "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') AND " +
+    kKeywordColumns + " ORDER BY c.oid";
 
 }  // namespace qinglan::postgres

@@ -1,6 +1,5 @@
 #include "storage/postgres_store.h"
 
-#include <strings.h>
 #include <cstdlib>
 
 #include "services/failure.h"
@@ -66,8 +65,13 @@ bool PostgresStore::create_schema(std::string* error) {
     if (!writer_.ensure(error)) {
         return false;
     }
-    if (Result limit = writer_.exec("SHOW max_identifier_length", {}, &reason)) {
+    if (Result limit = writer_.exec(
+            "SELECT current_setting('max_identifier_length'), current_schema()", {}, &reason)) {
         name_limit_ = static_cast<std::size_t>(std::atol(PQgetvalue(limit.get(), 0, 0)));
+        if (PQgetisnull(limit.get(), 0, 1)) {
+            return fail(error, doing + "no schema of the search_path exists to hold them");
+        }
+        schema_ = quote_name(PQgetvalue(limit.get(), 0, 1)) + ".";
     } else {
         return fail(error, doing + reason);
     }
@@ -100,77 +104,82 @@ bool PostgresStore::create_schema(std::string* error) {
     return true;
 }
 
-bool PostgresStore::mapped(std::string_view table) const {
-    return table.empty() || table.size() > name_limit_ || table.compare(0, 4, "MSys") == 0 ||
-           table.find('\0') != std::string_view::npos;
+bool PostgresStore::must_map(std::string_view table) const {
+    return table.empty() || table.size() > name_limit_ || collector_name(table) ||
+           starts_folded(table, "pg_") || table.find('\0') != std::string_view::npos;
+}
+
+bool PostgresStore::find_table(Connection& connection, std::string_view table, std::string* name,
+                               std::string* error) {
+    Result found = connection.exec(kFindKeywordTable, {{std::string(table)}}, error);
+    if (!found) {
+        return false;
+    }
+    *name = PQntuples(found.get()) > 0 ? PQgetvalue(found.get(), 0, 0) : "";
+    return true;
 }
 
 bool PostgresStore::table_name(Connection& connection, std::string_view table, std::string* quoted,
                                std::string* error) {
-    if (!mapped(table)) {
-        *quoted = quote_name(table);
-        return true;
-    }
     {
         std::lock_guard lock(names_mutex_);
-        const auto found = mapped_names_.find(std::string(table));
-        if (found != mapped_names_.end()) {
+        const auto found = table_names_.find(std::string(table));
+        if (found != table_names_.end()) {
             *quoted = found->second;
             return true;
         }
     }
-    Result number = connection.exec("SELECT number FROM \"MSysKeywordTables\" WHERE keyword = $1",
-                                    {{std::string(table)}}, error);
-    if (!number) {
+    std::string name;
+    if (!find_table(connection, table, &name, error)) {
         return false;
     }
-    if (PQntuples(number.get()) == 0) {
+    if (name.empty()) {
         return fail(error, "no table is stored for it");
     }
-    *quoted = quote_name(std::string(kMappedPrefix) + PQgetvalue(number.get(), 0, 0));
+    *quoted = schema_ + quote_name(name);
     std::lock_guard lock(names_mutex_);
-    mapped_names_[std::string(table)] = *quoted;
+    table_names_[std::string(table)] = *quoted;
     return true;
 }
 
 void PostgresStore::forget_mapping(std::string_view table) {
     std::lock_guard lock(names_mutex_);
-    mapped_names_.erase(std::string(table));
+    table_names_.erase(std::string(table));
 }
 
 bool PostgresStore::create_table(std::string_view table, bool* created, std::string* error) {
     const std::string keyword(table);
     *created = false;
-    std::string quoted;
-    if (!mapped(table)) {
-        Result found = writer_.exec(kFindTable, {{keyword}}, error);
-        if (!found) {
+    std::string name;
+    if (!find_table(writer_, table, &name, error)) {
+        return false;
+    }
+    if (!name.empty()) {
+        return true;
+    }
+    if (!must_map(table)) {
+        Result taken = writer_.exec(kNameTaken, {{keyword}}, error);
+        if (!taken) {
             return false;
         }
-        if (PQntuples(found.get()) > 0) {
-            return true;
+        if (std::string_view(PQgetvalue(taken.get(), 0, 0)) != "t") {
+            name = keyword;
         }
-        quoted = quote_name(table);
-    } else {
-        Result found = writer_.exec("SELECT number FROM \"MSysKeywordTables\" WHERE keyword = $1",
-                                    {{keyword}}, error);
-        if (!found) {
-            return false;
-        }
-        if (PQntuples(found.get()) > 0) {
-            return true;
-        }
+    }
+    if (name.empty()) {
         Result number =
             writer_.exec("INSERT INTO \"MSysKeywordTables\" (keyword) VALUES ($1) RETURNING number",
                          {{keyword}}, error);
         if (!number) {
             return false;
         }
-        quoted = quote_name(std::string(kMappedPrefix) + PQgetvalue(number.get(), 0, 0));
+        name = mapped_table(PQgetvalue(number.get(), 0, 0));
     }
+    // A name this collector knew for a keyword forgotten since is no more.
+    forget_mapping(table);
     // The table and its state in one step, as in the file.
     *created =
-        writer_.run("CREATE TABLE " + quoted + " " + kCreateColumns, error) &&
+        writer_.run("CREATE TABLE " + schema_ + quote_name(name) + " " + kCreateColumns, error) &&
         writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1", {{keyword}},
                      error) &&
         writer_.exec(
@@ -180,21 +189,7 @@ bool PostgresStore::create_table(std::string_view table, bool* created, std::str
     return *created;
 }
 
-bool PostgresStore::refuse_reserved(std::string_view table, std::string* error) {
-    for (const char* own : kStateTableNames) {
-        if (table.size() == std::string_view(own).size() &&
-            strncasecmp(table.data(), own, table.size()) == 0) {
-            return !fail(error, "cannot create the table " + quote_name(table) +
-                                    ": the name is reserved for the collection state");
-        }
-    }
-    return false;
-}
-
 bool PostgresStore::ensure_table(std::string_view table, std::string* error) {
-    if (refuse_reserved(table, error)) {
-        return false;
-    }
     const auto lock = lock_writer();
     std::string reason;
     Transaction transaction(writer_);
@@ -218,10 +213,11 @@ bool PostgresStore::read_table_names(std::vector<std::string>* names, std::strin
     }
     names->clear();
     for (int row = 0; row < PQntuples(tables.get()); ++row) {
-        // A mapped keyword by its own name; the collector's own tables not at all.
-        std::string name = PQgetvalue(tables.get(), row, PQgetisnull(tables.get(), row, 1) ? 0 : 1);
-        if (name.compare(0, 4, "MSys") != 0) {
-            names->push_back(std::move(name));
+        // A numbered keyword by its own name; the collector's own tables not at all.
+        if (!PQgetisnull(tables.get(), row, 1)) {
+            names->emplace_back(PQgetvalue(tables.get(), row, 1));
+        } else if (!collector_name(PQgetvalue(tables.get(), row, 0))) {
+            names->emplace_back(PQgetvalue(tables.get(), row, 0));
         }
     }
     return true;

@@ -10,11 +10,16 @@
 // A keyword's table is named by the keyword exactly (a quoted name, so
 // letter case counts) when PostgreSQL can take it as it stands. A keyword it
 // cannot take (empty, or longer than the server's identifier limit of 63
-// bytes, which it would cut short and so mix with another keyword) and a
-// keyword beginning with "MSys" (the collector's own names) is stored in a
-// table "MSysKeywordN" instead; the table "MSysKeywordTables" says which
-// keyword each N is, and the table list shows the keyword. N is never used
-// twice, so a keyword never reaches another keyword's table.
+// bytes, which it would cut short and so mix with another keyword), one
+// beginning with "MSys" (the collector's own names) or "pg_" (the server's),
+// and one that names a table, view or type already on the server (a
+// catalog's such as pg_class, or another program's) is stored in a table
+// "MSysKeywordN" instead; the table "MSysKeywordTables" says which keyword
+// each N is, and the table list shows the keyword. N is never used twice,
+// so a keyword never reaches another keyword's table. Every statement names
+// a keyword's table with its schema, so a catalog of the same name is never
+// met, and only tables with a keyword's columns count as the collector's
+// (see postgres_schema.h).
 //
 // The collection state lives in "MSysCollections" and
 // "MSysCollectionMembers", as in the file; a row and its member's mark are
@@ -91,16 +96,17 @@ private:
 
     bool create_schema(std::string* error);
     bool retake_claims(postgres::Connection& connection, std::string* error);
-    // Whether the keyword is stored under a table name of its own.
-    bool mapped(std::string_view table) const;
-    // The keyword's table name, quoted; false when a mapped keyword has none.
+    // Whether the keyword's table must be numbered, whatever the server holds.
+    bool must_map(std::string_view table) const;
+    // The name of the keyword's table, unquoted; empty when it has none.
+    static bool find_table(postgres::Connection& connection, std::string_view table,
+                           std::string* name, std::string* error);
+    // The keyword's table with its schema, quoted; false when it has none.
     bool table_name(postgres::Connection& connection, std::string_view table, std::string* quoted,
                     std::string* error);
     // Makes the keyword's table and its state, unless it exists, inside a
     // transaction of the writing session that holds the schema lock.
     bool create_table(std::string_view table, bool* created, std::string* error);
-    // True, with the reason, for the names of the collection state.
-    static bool refuse_reserved(std::string_view table, std::string* error);
     // Inside a transaction of the writing session: true when the keyword is
     // not claimed here or its claim stands; false with the reason otherwise.
     bool claim_stands(std::string_view table, std::string* error);
@@ -136,6 +142,7 @@ private:
 
     const std::string url_;
     std::size_t name_limit_ = 63;  // the server's longest name, in bytes
+    std::string schema_;           // where the tables are, quoted, with its dot; set on open
 
     std::mutex write_mutex_;
     postgres::Connection writer_;
@@ -157,7 +164,7 @@ private:
     postgres::Connection reader_;
 
     std::mutex names_mutex_;
-    std::unordered_map<std::string, std::string> mapped_names_;  // keyword → table, quoted
+    std::unordered_map<std::string, std::string> table_names_;  // keyword → table, quoted
 };
 
 }  // namespace qinglan

@@ -1,7 +1,8 @@
 #pragma once
 
 // Where collected records are kept: one table per keyword, named exactly by
-// the keyword, holding one row per collected member, and beside the tables
+// the keyword (or numbered where the database cannot take the keyword as a
+// name of its own; see sql_name.h), holding one row per collected member, and beside the tables
 // the state of each keyword's collection, so that an interrupted one can be
 // resumed. The engine only talks to this interface, so another database can
 // stand behind it.

@@ -15,7 +15,13 @@ sqlite3_stmt* SqliteStore::insert_statement(std::string_view table, std::string*
     if (found != inserts_.end()) {
         return found->second;
     }
-    std::string sql = "INSERT INTO " + quote_name(table) + " (";
+    std::string quoted;
+    if (!table_name(writer_, table, &quoted, error) ||
+        (quoted.empty() &&
+         !fail(error, "cannot store into " + quote_name(table) + ": no table is stored for it"))) {
+        return nullptr;
+    }
+    std::string sql = "INSERT INTO " + quoted + " (";
     for (int i = 0; i < kRecordFields; ++i) {
         sql += (i == 0 ? "\"" : ",\"") + std::string(kRecordColumnNames[i]) + "\"";
     }
@@ -41,6 +47,9 @@ bool SqliteStore::insert_record(std::string_view table, const ContactRecord& rec
                                 std::string* error) {
     std::lock_guard lock(write_mutex_);
     const std::string doing = "cannot store a row into " + quote_name(table);
+    if (!writable(doing, error)) {
+        return false;
+    }
     std::string reason;
     WriteTransaction transaction(writer_);
     sqlite3_stmt* insert = insert_statement(table, error);
@@ -87,10 +96,14 @@ bool SqliteStore::save_member_list(std::string_view table, const std::vector<std
                                    bool replace_rows, std::string* error) {
     std::lock_guard lock(write_mutex_);
     const std::string doing = "cannot save the member list of " + quote_name(table);
-    std::string reason;
+    if (!writable(doing, error)) {
+        return false;
+    }
+    std::string reason, quoted;
     WriteTransaction transaction(writer_);
     if (!transaction.begin(&reason) || !claim_stands(table, &reason) ||
-        (replace_rows && !run(writer_, "DELETE FROM " + quote_name(table), &reason))) {
+        (replace_rows && (!table_name(writer_, table, &quoted, &reason) ||
+                          (!quoted.empty() && !run(writer_, "DELETE FROM " + quoted, &reason))))) {
         return fail(error, doing + ": " + reason);
     }
     sqlite3_stmt* clear =
@@ -149,7 +162,8 @@ bool SqliteStore::read_state(std::string_view table, CollectionState* state, std
             reader_,
             ("SELECT listed FROM " + quote_name(kCollections) + " WHERE keyword = ?1").c_str(), -1,
             &listed, nullptr) != SQLITE_OK) {
-        return fail_sqlite(error, reader_, doing);
+        // A file of an earlier version, read as it is, keeps no state.
+        return !has_table(reader_, kCollections) || fail_sqlite(error, reader_, doing);
     }
     Finalizer finalize_listed{listed};
     bind_text(listed, 1, table);
@@ -190,6 +204,9 @@ bool SqliteStore::read_state(std::string_view table, CollectionState* state, std
 
 bool SqliteStore::forget(const std::vector<std::string>& tables, std::string* error) {
     std::lock_guard lock(write_mutex_);
+    if (!writable("cannot delete the keywords", error)) {
+        return false;
+    }
     std::string reason;
     WriteTransaction transaction(writer_);
     bool done = transaction.begin(&reason);
@@ -199,7 +216,7 @@ bool SqliteStore::forget(const std::vector<std::string>& tables, std::string* er
         }
         // A kept statement on the table would stand in the way of dropping it.
         drop_statements(table);
-        done = run(writer_, "DROP TABLE IF EXISTS " + quote_name(table), &reason);
+        done = drop_table(table, &reason);
         for (const char* state : {kCollections, kMembers}) {
             sqlite3_stmt* remove =
                 done
@@ -224,12 +241,12 @@ bool SqliteStore::forget(const std::vector<std::string>& tables, std::string* er
 }
 
 bool SqliteStore::claim(std::string_view table, std::string* error) {
-    if (!claims_.claim(table, error)) {
+    if (!(read_only_ ? reading_claims_ : claims_).claim(table, error)) {
         return false;
     }
     std::lock_guard lock(write_mutex_);
     const long long number = new_claim_number();
-    if (sqlite3_db_readonly(writer_, "main") == 1) {
+    if (read_only_ || sqlite3_db_readonly(writer_, "main") == 1) {
         // Nothing can be written through this store, so none of its writes
         // needs the number; reading needs no write access.
         claim_numbers_.claimed(table, number, false);
@@ -266,7 +283,7 @@ void SqliteStore::release(std::string_view table) {
         std::lock_guard lock(write_mutex_);
         claim_numbers_.released(table);
     }
-    claims_.release(table);
+    (read_only_ ? reading_claims_ : claims_).release(table);
 }
 
 bool SqliteStore::claim_lost(std::string_view table) {
@@ -294,7 +311,7 @@ bool SqliteStore::claim_stands(std::string_view table, std::string* error) {
 
 bool SqliteStore::import_table(std::string_view table, const std::vector<ContactRecord>& rows,
                                const CollectionState& state, std::string* error) {
-    if (!check_name(table, error)) {
+    if (!writable("cannot copy into " + quote_name(table), error)) {
         return false;
     }
     std::lock_guard lock(write_mutex_);

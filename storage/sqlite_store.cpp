@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -17,22 +19,47 @@ using namespace sqlite;
 constexpr int kBusyTimeoutMs = 10000;
 constexpr int kBusyStepMs = 10;
 
-// The table columns in their stored order; 编号 comes first and stays empty.
-constexpr const char* kCreateColumns =
-    "(\"编号\" TEXT, \"地址\" TEXT, \"公司名称\" TEXT, \"用户账号\" TEXT, \"电话\" TEXT, "
-    "\"传真\" TEXT, \"称呼\" TEXT, \"移动电话\" TEXT, \"职位\" TEXT, \"联系人\" TEXT, "
-    "\"邮编\" TEXT, \"部门\" TEXT, \"网站\" TEXT)";
-
-sqlite3* open_connection(const std::string& path, int flags, std::string* error) {
+// `shown` names the file in messages, `target` is what SQLite opens.
+sqlite3* open_connection(const std::string& target, int flags, const std::string& shown,
+                         std::string* error) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-        fail(error,
-             "cannot open " + path + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory"));
+    if (sqlite3_open_v2(target.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        fail(error, "cannot open " + shown + ": " +
+                        (db != nullptr ? sqlite3_errmsg(db) : "out of memory"));
         sqlite3_close(db);
         return nullptr;
     }
     sqlite3_extended_result_codes(db, 1);
     return db;
+}
+
+// Whether this process may write the file and make its journal beside it.
+// A file not there yet is made, or fails to be with the reason.
+bool may_write(const std::string& path) {
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    return ::access(path.c_str(), F_OK) != 0 ||
+           (::access(path.c_str(), W_OK) == 0 &&
+            ::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0);
+}
+
+// The file as an SQLite URI with one query parameter: every byte but
+// letters, digits and "/._-~" percent-encoded, so no name reads as a query.
+std::string file_uri(const std::string& path, const char* parameter) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string uri = path.compare(0, 1, "/") == 0 ? "file://" : "file:";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+            (byte >= '0' && byte <= '9') ||
+            std::string_view("/._-~").find(c) != std::string_view::npos) {
+            uri += c;
+        } else {
+            uri += '%';
+            uri += kDigits[byte >> 4];
+            uri += kDigits[byte & 15];
+        }
+    }
+    return uri + "?" + parameter;
 }
 
 }  // namespace
@@ -72,7 +99,10 @@ SqliteStore::~SqliteStore() {
 }
 
 bool SqliteStore::connect(std::string* error) {
-    writer_ = open_connection(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
+    if (!may_write(path_)) {
+        return connect_read_only(error);
+    }
+    writer_ = open_connection(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, path_, error);
     if (writer_ == nullptr) {
         return false;
     }
@@ -83,7 +113,7 @@ bool SqliteStore::connect(std::string* error) {
         !run(writer_, "SELECT count(*) FROM sqlite_master", &reason)) {
         return fail(error, "cannot open " + path_ + ": " + reason);
     }
-    reader_ = open_connection(path_, SQLITE_OPEN_READONLY, error);
+    reader_ = open_connection(path_, SQLITE_OPEN_READONLY, path_, error);
     if (reader_ == nullptr) {
         return false;
     }
@@ -92,6 +122,53 @@ bool SqliteStore::connect(std::string* error) {
         return fail(error, "cannot create the first tables in " + path_ + ": " + reason);
     }
     return true;
+}
+
+// Opens the reading connection only, writing nothing: no journal mode is
+// set, no table made. Read-only, SQLite still makes a WAL database's shared
+// index and log beside it when they are missing: a folder it cannot write
+// refuses them, and in one it can they would belong to this user, and their
+// owner could no longer write the database. So a database whose index and
+// log are there (a writer has it open) is read through them, and any other
+// is read as immutable: as it is, nobody writing it. A database another
+// program holds is waited for, not read as immutable.
+bool SqliteStore::connect_read_only(std::string* error) {
+    read_only_ = true;
+    std::string first_reason;
+    std::error_code ignored;
+    const bool shared = std::filesystem::exists(path_ + "-wal", ignored) &&
+                        std::filesystem::exists(path_ + "-shm", ignored);
+    for (const char* mode : {"mode=ro", "immutable=1"}) {
+        if (!shared && std::string_view(mode) == "mode=ro") {
+            continue;
+        }
+        std::string reason;
+        reader_ = open_connection(file_uri(path_, mode), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                                  path_, &reason);
+        if (reader_ != nullptr) {
+            sqlite3_busy_handler(reader_, busy_wait, this);
+            if (run(reader_, "SELECT count(*) FROM sqlite_master", &reason)) {
+                return true;
+            }
+            const bool busy = (sqlite3_extended_errcode(reader_) & 0xff) == SQLITE_BUSY;
+            sqlite3_close(reader_);
+            reader_ = nullptr;
+            if (busy) {
+                return fail(error, "cannot open " + path_ + ": " + reason);
+            }
+            reason = "cannot open " + path_ + ": " + reason;
+        }
+        if (first_reason.empty()) {
+            first_reason = reason;
+        }
+    }
+    return fail(error, first_reason + " (opened for reading only: this user may not write it)");
+}
+
+bool SqliteStore::writable(const std::string& doing, std::string* error) const {
+    return !read_only_ ||
+           fail(error, doing + ": " + path_ +
+                           " is read-only (this user may not write the file or its folder)");
 }
 
 int SqliteStore::busy_wait(void* store, int count) {
@@ -113,7 +190,8 @@ void SqliteStore::interrupt() {
 // after creating the file leaves it empty.
 bool SqliteStore::create_schema(std::string* error) {
     std::lock_guard lock(write_mutex_);
-    const std::string names = "'" + std::string(kCollections) + "','" + kMembers + "'";
+    const std::string names =
+        "'" + std::string(kCollections) + "','" + kMembers + "','" + kKeywordTables + "'";
     bool with_first_table = false;
     {
         // Finished before the transaction begins: a read still open would
@@ -129,7 +207,7 @@ bool SqliteStore::create_schema(std::string* error) {
         Finalizer finalizer{count};
         // A file that cannot be written is read as it is: without the
         // column, no claim of it needs one, as nothing is stored.
-        if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 2 &&
+        if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 3 &&
             (sqlite3_column_int(count, 2) == 1 || sqlite3_db_readonly(writer_, "main") == 1)) {
             return true;
         }
@@ -147,7 +225,10 @@ bool SqliteStore::create_schema(std::string* error) {
                    "CREATE TABLE IF NOT EXISTS " +
                    quote_name(kMembers) +
                    " (keyword TEXT NOT NULL, position INTEGER NOT NULL, account BLOB NOT NULL,"
-                   " stored INTEGER NOT NULL, PRIMARY KEY (keyword, position)) WITHOUT ROWID",
+                   " stored INTEGER NOT NULL, PRIMARY KEY (keyword, position)) WITHOUT ROWID;"
+                   "CREATE TABLE IF NOT EXISTS " +
+                   quote_name(kKeywordTables) +
+                   " (number INTEGER PRIMARY KEY AUTOINCREMENT, keyword TEXT NOT NULL UNIQUE)",
                error) &&
            add_claim_column(error) && transaction.commit(error);
 }
@@ -171,6 +252,9 @@ bool SqliteStore::add_claim_column(std::string* error) {
 }
 
 bool SqliteStore::execute(const std::string& sql, std::string* error) {
+    if (!writable("cannot run " + sql, error)) {
+        return false;
+    }
     std::lock_guard lock(write_mutex_);
     return run(writer_, sql, error);
 }
@@ -189,86 +273,37 @@ sqlite3_stmt* SqliteStore::statement(const std::string& sql, std::string* error)
     return prepared;
 }
 
-bool SqliteStore::check_name(std::string_view table, std::string* error) {
-    const std::string quoted = quote_name(table);
-    // SQLite keeps names beginning with "sqlite_" for itself, in any case,
-    // and the collection state has two tables of its own.
-    if (table.size() >= 7 && sqlite3_strnicmp(table.data(), "sqlite_", 7) == 0) {
-        return fail(error, "cannot create the table " + quoted +
-                               ": names beginning with sqlite_ are reserved by the database");
-    }
-    for (const char* own : {kCollections, kMembers}) {
-        if (sqlite3_stricmp(std::string(table).c_str(), own) == 0) {
-            return fail(error, "cannot create the table " + quoted +
-                                   ": the name is reserved for the collection state");
-        }
-    }
-    return true;
-}
-
-bool SqliteStore::create_table(std::string_view table, bool* created, std::string* error) {
-    *created = false;
-    // Table names ignore the case of ASCII letters: a keyword that differs
-    // from a stored one only in case would write into that keyword's table.
-    sqlite3_stmt* lookup =
-        statement("SELECT name FROM sqlite_master WHERE name = ?1 COLLATE NOCASE", error);
-    if (lookup == nullptr) {
-        return false;
-    }
-    {
-        Resetter resetter{lookup};
-        bind_text(lookup, 1, table);
-        if (sqlite3_step(lookup) == SQLITE_ROW) {
-            const auto* existing = reinterpret_cast<const char*>(sqlite3_column_text(lookup, 0));
-            if (existing != nullptr && table == existing) {
-                return true;
-            }
-            return fail(error, "the table " + quote_name(existing != nullptr ? existing : "") +
-                                   " exists, and table names do not tell letter case apart");
-        }
-    }
-    // The table and its state in one step: a table that exists has a state
-    // from its first moment, or is one from before states were kept.
-    sqlite3_stmt* state = nullptr;
-    if (!run(writer_, "CREATE TABLE " + quote_name(table) + " " + kCreateColumns, error) ||
-        (state = statement("INSERT OR REPLACE INTO " + quote_name(kCollections) +
-                               " (keyword, listed, claim) VALUES (?1, 0, ?2)",
-                           error)) == nullptr) {
-        return false;
-    }
-    Resetter resetter{state};
-    bind_text(state, 1, table);
-    sqlite3_bind_int64(state, 2, claim_numbers_.number_for(table));
-    *created =
-        sqlite3_step(state) == SQLITE_DONE || fail_sqlite(error, writer_, "cannot keep its state");
-    return *created;
-}
-
-bool SqliteStore::ensure_table(std::string_view table, std::string* error) {
-    if (!check_name(table, error)) {
-        return false;
-    }
-    std::lock_guard lock(write_mutex_);
-    std::string reason;
-    bool created = false;
-    WriteTransaction transaction(writer_);
-    if (!transaction.begin(&reason) || !create_table(table, &created, &reason) ||
-        (created && !transaction.commit(&reason))) {
-        return fail(error, "cannot create the table " + quote_name(table) + ": " + reason);
-    }
-    if (created) {
-        claim_numbers_.state_written(table, true);
-    }
-    return true;
-}
-
 bool SqliteStore::read_table_names(std::vector<std::string>* names, std::string* error) {
     std::lock_guard lock(read_mutex_);
+    const std::string doing = "cannot list the tables of " + path_;
+    // One read transaction, so the tables and their keywords agree.
+    if (!run(reader_, "BEGIN", error)) {
+        return false;
+    }
+    struct EndRead {
+        sqlite3* db;
+        ~EndRead() { run(db, "COMMIT", nullptr); }
+    } end_read{reader_};
+    std::unordered_map<std::string, std::string> mapped;  // table → keyword
+    sqlite3_stmt* keywords = nullptr;
+    if (sqlite3_prepare_v2(reader_,
+                           ("SELECT number, keyword FROM " + quote_name(kKeywordTables)).c_str(),
+                           -1, &keywords, nullptr) == SQLITE_OK) {
+        Finalizer finalizer{keywords};
+        while (sqlite3_step(keywords) == SQLITE_ROW) {
+            const auto* keyword = static_cast<const char*>(sqlite3_column_blob(keywords, 1));
+            mapped[mapped_table(reinterpret_cast<const char*>(sqlite3_column_text(keywords, 0)))] =
+                std::string(keyword != nullptr ? keyword : "",
+                            static_cast<std::size_t>(sqlite3_column_bytes(keywords, 1)));
+        }
+    } else if (has_table(reader_, kKeywordTables)) {
+        return fail_sqlite(error, reader_, doing);
+    }
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(reader_,
                            "SELECT name FROM sqlite_master WHERE type='table' ORDER BY rowid", -1,
                            &statement, nullptr) != SQLITE_OK) {
-        return fail_sqlite(error, reader_, "cannot list the tables of " + path_);
+        return fail_sqlite(error, reader_, doing);
     }
     Finalizer finalizer{statement};
     names->clear();
@@ -276,14 +311,16 @@ bool SqliteStore::read_table_names(std::vector<std::string>* names, std::string*
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
         std::string name = text != nullptr ? text : "";
-        // The database's own tables are not keywords.
-        if (name.compare(0, 4, "MSys") == 0 || name.compare(0, 7, "sqlite_") == 0) {
-            continue;
+        const auto keyword = mapped.find(name);
+        if (keyword != mapped.end()) {
+            names->push_back(keyword->second);
+        } else if (!collector_name(name) && name.compare(0, 7, "sqlite_") != 0) {
+            // The database's own tables are not keywords.
+            names->push_back(std::move(name));
         }
-        names->push_back(std::move(name));
     }
     if (rc != SQLITE_DONE) {
-        return fail_sqlite(error, reader_, "cannot list the tables of " + path_);
+        return fail_sqlite(error, reader_, doing);
     }
     return true;
 }
@@ -291,10 +328,18 @@ bool SqliteStore::read_table_names(std::vector<std::string>* names, std::string*
 bool SqliteStore::read_rows(std::string_view table,
                             const std::function<bool(ContactRecord&&)>& sink, std::string* error) {
     std::lock_guard lock(read_mutex_);
-    const std::string sql = "SELECT * FROM " + quote_name(table);
+    const std::string doing = "cannot read " + quote_name(table);
+    std::string quoted;
+    if (!table_name(reader_, table, &quoted, error)) {
+        return false;
+    }
+    if (quoted.empty()) {
+        return fail(error, doing + ": no table is stored for it");
+    }
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(reader_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-        return fail_sqlite(error, reader_, "cannot read " + quote_name(table));
+    if (sqlite3_prepare_v2(reader_, ("SELECT * FROM " + quoted).c_str(), -1, &statement, nullptr) !=
+        SQLITE_OK) {
+        return fail_sqlite(error, reader_, doing);
     }
     Finalizer finalizer{statement};
     // Values are read by column name, whatever order the table has them in.
@@ -334,10 +379,18 @@ bool SqliteStore::read_rows(std::string_view table,
 
 bool SqliteStore::count_rows(std::string_view table, long long* count, std::string* error) {
     std::lock_guard lock(read_mutex_);
-    const std::string sql = "SELECT count(*) FROM " + quote_name(table);
+    const std::string doing = "cannot count the rows of " + quote_name(table);
+    std::string quoted;
+    if (!table_name(reader_, table, &quoted, error)) {
+        return false;
+    }
+    if (quoted.empty()) {
+        return fail(error, doing + ": no table is stored for it");
+    }
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(reader_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-        return fail_sqlite(error, reader_, "cannot count the rows of " + quote_name(table));
+    if (sqlite3_prepare_v2(reader_, ("SELECT count(*) FROM " + quoted).c_str(), -1, &statement,
+                           nullptr) != SQLITE_OK) {
+        return fail_sqlite(error, reader_, doing);
     }
     Finalizer finalizer{statement};
     if (sqlite3_step(statement) != SQLITE_ROW) {

@@ -11,7 +11,11 @@
 // "MSysCollectionMembers" (its members in page order and which are stored).
 // Table names beginning with "MSys" have always been the database's own and
 // never keywords, so the keyword tables, "123" and the table list stay as
-// they were. Keeping them in the one file is what lets a row and its
+// they were. A keyword the file cannot take as a table name of its own (one
+// beginning with "MSys", or with SQLite's "sqlite_" in any letter case, or
+// the name of one of the collector's tables in another letter case) gets a
+// table "MSysKeywordN" listed in "MSysKeywordTables" (see sql_name.h).
+// Keeping them in the one file is what lets a row and its
 // member's state be written in one transaction: a WAL transaction spanning
 // two files is not atomic as a whole.
 //
@@ -22,6 +26,12 @@
 // connection; reads use a second one, so loading a large table never holds
 // up the collectors. Waits for a database held by another program last at
 // most ten seconds, and give up at once after interrupt().
+//
+// A file this process may not write, or in a folder it may not write, is
+// opened for reading only: nothing is written on the way (no journal mode,
+// no table), the reads work, and every write fails saying the database is
+// read-only. A WAL database whose folder cannot be written is read as
+// immutable, since SQLite cannot make its shared index there.
 //
 // Claims of keywords go through date/lingshishuj.claims (see KeywordClaims),
 // and each claim leaves its number in the column "claim" of
@@ -87,14 +97,23 @@ private:
     explicit SqliteStore(std::string path);
 
     bool connect(std::string* error);
+    bool connect_read_only(std::string* error);
     static int busy_wait(void* store, int count);
     bool create_schema(std::string* error);
     bool add_claim_column(std::string* error);
-    // False with the reason for a name the database keeps for itself.
-    static bool check_name(std::string_view table, std::string* error);
+    // False, saying so, when the file is open for reading only.
+    bool writable(const std::string& doing, std::string* error) const;
+    // The keyword's table on `db` (under its mutex), quoted; empty when
+    // the keyword has none.
+    static bool table_name(sqlite3* db, std::string_view table, std::string* quoted,
+                           std::string* error);
     // Under write_mutex_ in a write transaction: makes the table and its
-    // state unless a table of that name, in any letter case, exists.
+    // state unless the keyword has a table, or a table of its name exists in
+    // another letter case (refused).
     bool create_table(std::string_view table, bool* created, std::string* error);
+    // Under write_mutex_ in a write transaction: drops the keyword's table
+    // and its name, when it has them.
+    bool drop_table(std::string_view table, std::string* error);
     // A statement of the writing connection, prepared once and kept; under write_mutex_.
     sqlite3_stmt* statement(const std::string& sql, std::string* error);
     sqlite3_stmt* insert_statement(std::string_view table, std::string* error);
@@ -106,8 +125,13 @@ private:
     bool claim_stands(std::string_view table, std::string* error);
 
     const std::string path_;
+    bool read_only_ = false;
     std::atomic<bool> interrupted_{false};
     KeywordClaims claims_;
+    // A file open for reading only is written by no task of this process:
+    // its claims (for a copy) need no claims file beside it, which its
+    // folder may not take.
+    KeywordClaims reading_claims_{""};
     std::mutex write_mutex_;
     sqlite3* writer_ = nullptr;
     std::unordered_map<std::string, sqlite3_stmt*> statements_;  // by SQL, under write_mutex_

@@ -21,6 +21,13 @@ inline constexpr const char* kMembers = "MSysCollectionMembers";
 inline constexpr const char* kCountClaimColumn =
     "SELECT count(*) FROM pragma_table_info('MSysCollections') WHERE name = 'claim'";
 
+// The table columns in their stored order; 编号 comes first and stays empty.
+inline constexpr const char* kCreateColumns =
+    "(\"编号\" TEXT, \"地址\" TEXT, \"公司名称\" TEXT, \"用户账号\" TEXT, \"电话\" TEXT, "
+    "\"传真\" TEXT, \"称呼\" TEXT, \"移动电话\" TEXT, \"职位\" TEXT, \"联系人\" TEXT, "
+    "\"邮编\" TEXT, \"部门\" TEXT, \"网站\" TEXT)";
+
+using qinglan::kKeywordTables;
 using qinglan::quote_name;
 
 inline bool fail_sqlite(std::string* error, sqlite3* db, const std::string& doing) {
@@ -35,6 +42,20 @@ inline bool run(sqlite3* db, const std::string& sql, std::string* error) {
         return fail(error, reason);
     }
     return true;
+}
+
+// Whether the file holds a table of exactly this name: a file of an earlier
+// version, opened for reading only, may lack the collector's newer tables.
+inline bool has_table(sqlite3* db, const char* name) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1", -1,
+                           &statement, nullptr) != SQLITE_OK) {
+        return false;
+    }
+    sqlite3_bind_text(statement, 1, name, -1, SQLITE_STATIC);
+    const bool found = sqlite3_step(statement) == SQLITE_ROW;
+    sqlite3_finalize(statement);
+    return found;
 }
 
 inline void bind_text(sqlite3_stmt* statement, int index, std::string_view text) {

@@ -20,6 +20,7 @@
 #include "tests/app/child_process.h"
 #include "tests/app/collect_fixture.h"
 #include "tests/marketplace_pages.h"
+#include "tests/read_only.h"
 #include "tests/temp_folder.h"
 #include "tools/sample_marketplace.h"
 
@@ -57,9 +58,11 @@ TEST_F(CollectCommandTest, CollectsAndSummarises) {
 
 TEST_F(CollectCommandTest, FailuresGiveANonZeroStatus) {
     serve_members("x", 1);
-    Child refused(command("collect", {"sqlite_x"}));
+    ASSERT_EQ(Child(command("collect", {"x"})).wait(), 0);
+    // The file would take "X" for "x": its table cannot be made.
+    Child refused(command("collect", {"X"}));
     EXPECT_EQ(refused.wait(), 1);
-    EXPECT_NE(refused.errors().find("sqlite_x"), std::string::npos) << refused.errors();
+    EXPECT_NE(refused.errors().find("letter case"), std::string::npos) << refused.errors();
 
     // The date folder's place taken by a file.
     fs::create_directories(dir_ / "other");
@@ -165,8 +168,8 @@ TEST_F(CollectCommandTest, HostileKeywordsAreOnlyNames) {
     EXPECT_EQ(child.wait(), 1) << child.errors();
 
     // Every keyword has its summary line, its control characters escaped;
-    // the two the database cannot take as names of their own say why and
-    // store nothing.
+    // the one the database cannot take as a name (another's in other letter
+    // case) says why and stores nothing.
     for (const std::string& keyword : keywords) {
         EXPECT_NE(child.output().find(escape_controls(keyword) + ": "), std::string::npos)
             << keyword;
@@ -177,7 +180,6 @@ TEST_F(CollectCommandTest, HostileKeywordsAreOnlyNames) {
     for (const std::string& stream : {child.output(), child.errors()}) {
         EXPECT_EQ(stream.find('\x1c'), std::string::npos);
     }
-    EXPECT_NE(child.errors().find("reserved"), std::string::npos) << child.errors();
     EXPECT_NE(child.errors().find("letter case"), std::string::npos) << child.errors();
     EXPECT_NE(
         child.output().find("phone: collected 3 of 3 members, 0 rows stored, 3 rows not stored"),
@@ -187,14 +189,52 @@ TEST_F(CollectCommandTest, HostileKeywordsAreOnlyNames) {
 
     Child tables(command("tables", {}));
     ASSERT_EQ(tables.wait(), 0);
-    for (const std::string& keyword : {long_keyword, std::string("a\tb\x01c"), std::string("   "),
-                                       std::string("x'); DROP TABLE \"Phone\"; --")}) {
+    for (const std::string& keyword :
+         {long_keyword, std::string("a\tb\x01c"), std::string("   "),
+          std::string("x'); DROP TABLE \"Phone\"; --"), std::string("sqlite_master")}) {
         EXPECT_NE(tables.output().find(escape_controls(keyword) + "\t0\t0\tcomplete\n"),
                   std::string::npos)
             << keyword;
     }
     EXPECT_NE(tables.output().find("Phone\t2\t2\tcomplete\n"), std::string::npos)
         << tables.output();
+}
+
+// tables and export read a database in a folder this user may not write;
+// collect and forget are refused saying why, and nothing is written.
+TEST_F(CollectCommandTest, ReadingNeedsNoWriteAccess) {
+    serve_members("手机", 3);
+    serve_members("MSysFoo", 2);
+    ASSERT_EQ(Child(command("collect", {"手机", "MSysFoo"})).wait(), 0);
+    TempFolder out("read-only-export");
+    fs::permissions(out.path(), fs::perms::all);
+    const std::string file = (out.path() / "out.csv").string();
+    const fs::path path = dir_ / "date" / "lingshishuj.db";
+    const std::string bytes = file_contents(path);
+    ReadOnlyFolder read_only(dir_ / "date");
+    const auto reader = [] {
+        if (!become_reader()) {
+            _exit(126);
+        }
+    };
+
+    Child tables(command("tables", {}), reader);
+    EXPECT_EQ(tables.wait(), 0) << tables.errors();
+    EXPECT_EQ(tables.output(),
+              "123\t0\t-\tcomplete\n手机\t3\t3\tcomplete\nMSysFoo\t2\t2\tcomplete\n");
+    Child exported(command("export", {"MSysFoo", file}), reader);
+    EXPECT_EQ(exported.wait(), 0) << exported.errors();
+    EXPECT_EQ(exported.output(), "MSysFoo: 2 rows written to " + file + "\n");
+
+    market_.clear_requests();
+    serve_members("新", 2);
+    Child collected(command("collect", {"新"}), reader);
+    EXPECT_EQ(collected.wait(), 1);
+    EXPECT_NE(collected.errors().find("read-only"), std::string::npos) << collected.errors();
+    Child forgot(command("forget", {"手机"}), reader);
+    EXPECT_EQ(forgot.wait(), 1);
+    EXPECT_NE(forgot.errors().find("read-only"), std::string::npos) << forgot.errors();
+    EXPECT_EQ(file_contents(path), bytes);
 }
 
 TEST_F(CollectCommandTest, KeywordsAreSearchedAsTypedOrRefused) {

@@ -213,6 +213,47 @@ TEST_F(CollectServerTest, CopiesGoBetweenFolderAndServerAndNeverTwice) {
     EXPECT_EQ(server_value("SELECT count(*) FROM pg_tables WHERE tablename = '缺'"), "0");
 }
 
+// Keywords of any name are collected, listed, exported, copied to a folder
+// and back, and forgotten; the server's catalogs and another program's
+// table are never read or dropped.
+TEST_F(CollectServerTest, KeywordsOfAnyNameGoEverywhereAndNoOtherTableIsTouched) {
+    ASSERT_TRUE(PgServer::shared().admin(
+        "CREATE TABLE customers (id integer); INSERT INTO customers VALUES (1), (2)", database_));
+    const std::vector<std::string> keywords = {"pg_class", "MSysCollections", "customers",
+                                               "sqlite_x"};
+    for (const std::string& keyword : keywords) {
+        serve_members(keyword, 3);
+    }
+    Child collected(on_server("collect", keywords));
+    ASSERT_EQ(collected.wait(), 0) << collected.errors();
+    // A database holding a table already is no new one: it gets no "123".
+    const std::string expected =
+        "pg_class\t3\t3\tcomplete\nMSysCollections\t3\t3\tcomplete\n"
+        "customers\t3\t3\tcomplete\nsqlite_x\t3\t3\tcomplete\n";
+    Child listed(on_server("tables", {}));
+    ASSERT_EQ(listed.wait(), 0) << listed.errors();
+    EXPECT_EQ(listed.output(), expected);
+    const std::string file = (dir_ / "pg_class.csv").string();
+    Child exported(on_server("export", {"pg_class", file}));
+    EXPECT_EQ(exported.wait(), 0) << exported.errors();
+    EXPECT_EQ(exported.output(), "pg_class: 3 rows written to " + file + "\n");
+
+    Child down(command("copy", {"--from", url_, "--to", dir_.string()}));
+    EXPECT_EQ(down.wait(), 0) << down.output() << down.errors();
+    Child in_folder(command("tables", {}));
+    ASSERT_EQ(in_folder.wait(), 0) << in_folder.errors();
+    EXPECT_EQ(in_folder.output(), "123\t0\t-\tcomplete\n" + expected);
+    Child forgot(on_server("forget", keywords));
+    EXPECT_EQ(forgot.wait(), 0) << forgot.errors();
+    EXPECT_EQ(server_value("SELECT count(*) FROM customers"), "2");
+    Child up(command("copy", {"--from", dir_.string(), "--to", url_}));
+    EXPECT_EQ(up.wait(), 0) << up.output() << up.errors();
+    Child again(on_server("tables", {}));
+    ASSERT_EQ(again.wait(), 0) << again.errors();
+    EXPECT_EQ(again.output(), expected);
+    EXPECT_EQ(server_value("SELECT count(*) FROM customers"), "2");
+}
+
 TEST_F(CollectServerTest, TheServerMayBeSetInTheIniFileAndItsPasswordIsNeverShown) {
     serve_members("配", 2);
     std::ofstream(dir_ / "qinglan.ini") << "[database]\nurl=" << url_ << "\n";

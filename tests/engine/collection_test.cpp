@@ -362,9 +362,11 @@ TEST_F(CollectionTest, SameKeywordTwiceIsCollectedOnce) {
 }
 
 TEST_F(CollectionTest, RefusedRowsAreReported) {
-    market_.set_resource(search_key("sqlite_x"), "<p> companyId=\"alpha\"");
+    // The file would take "AB" for "ab": its table cannot be made.
+    ASSERT_TRUE(store().ensure_table("ab", nullptr));
+    market_.set_resource(search_key("AB"), "<p> companyId=\"alpha\"");
     CollectionEngine engine(store(), hosts(), observer_);
-    const SubmitResult result = engine.submit_keyword("sqlite_x");
+    const SubmitResult result = engine.submit_keyword("AB");
     EXPECT_FALSE(result.table_ready);
     EXPECT_FALSE(result.table_error.empty());
     engine.wait_all();
@@ -378,8 +380,7 @@ TEST_F(CollectionTest, RefusedRowsAreReported) {
     // Asked to refuse such a keyword, the engine starts nothing, asks the
     // marketplace for nothing and lets the keyword go.
     market_.clear_requests();
-    const SubmitResult refused =
-        engine.submit_keyword("sqlite_x", false, MissingTable::kRefuse);
+    const SubmitResult refused = engine.submit_keyword("AB", false, MissingTable::kRefuse);
     EXPECT_EQ(refused.kind, SubmitResult::kRefused);
     EXPECT_FALSE(refused.table_ready);
     EXPECT_EQ(refused.refusal, refused.table_error);
@@ -387,7 +388,7 @@ TEST_F(CollectionTest, RefusedRowsAreReported) {
     engine.wait_all();
     EXPECT_EQ(engine.task_count(), 1);
     EXPECT_TRUE(market_.requests().empty());
-    EXPECT_TRUE(store().claim("sqlite_x", nullptr));
+    EXPECT_TRUE(store().claim("AB", nullptr));
 }
 
 TEST_F(CollectionTest, StopEndsTransfersPromptlyAndKeepsStoredRows) {

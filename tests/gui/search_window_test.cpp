@@ -87,15 +87,16 @@ private slots:
         MainWindow window(settings(), boxes);
         window.prepare_database();
         window.show();
-        // A name the database keeps for itself: its table cannot be made.
-        serve_members(*market_, "sqlite_x", "q", 2);
+        // Another keyword's name in other letter case: its table cannot be made.
+        store_keyword("ab", 0, 0);
+        serve_members(*market_, "AB", "q", 2);
         market_->clear_requests();
         QLineEdit* box = nullptr;
         QTimer::singleShot(0, [&] {
             auto* search = qobject_cast<SearchWindow*>(QApplication::activeModalWidget());
             QVERIFY(search != nullptr);
             box = search->findChild<QLineEdit*>("编辑框1");
-            box->setText("sqlite_x");
+            box->setText("AB");
             QTest::keyClick(box, Qt::Key_Return);
             QTest::keyClick(search, Qt::Key_Escape);
         });

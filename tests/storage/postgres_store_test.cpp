@@ -101,7 +101,8 @@ TEST_F(PostgresStoreTest, KeywordsTheServerCannotNameGetTablesOfTheirOwn) {
     }
     std::vector<std::string> names;
     ASSERT_TRUE(store->read_table_names(&names, nullptr));
-    EXPECT_EQ(names, (std::vector<std::string>{"123", fits, long_a, long_b, chinese, ""}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"123", fits, long_a, long_b, chinese, "MSysKeyword1", ""}));
     // The one that fits is its own name; the others are numbered.
     EXPECT_EQ(query("SELECT count(*) FROM pg_tables WHERE tablename = '" + fits + "'"),
               std::vector<std::string>{"1"});
@@ -119,6 +120,67 @@ TEST_F(PostgresStoreTest, KeywordsTheServerCannotNameGetTablesOfTheirOwn) {
     long long count = 0;
     ASSERT_TRUE(other->count_rows(long_b, &count, nullptr));
     EXPECT_EQ(count, 1);
+}
+
+// The server holds tables that are not the collector's: its catalogs, which
+// an unqualified name meets first, views, and other programs' tables. None
+// is listed, read, counted or dropped; a keyword of such a name gets a table
+// of its own. A keyword table an earlier version made under a catalog's
+// name is read from its own schema.
+TEST_F(PostgresStoreTest, TablesNotTheCollectorsAreNeverListedReadOrDropped) {
+    auto store = open_store(url_);
+    ASSERT_TRUE(store);
+    const std::string database = url_.substr(url_.rfind('/') + 1);
+    ASSERT_TRUE(
+        PgServer::shared().admin("CREATE TABLE customers (id integer, name text);"
+                                 "INSERT INTO customers VALUES (1, 'theirs'), (2, 'theirs too');"
+                                 "CREATE VIEW recent AS SELECT * FROM customers;"
+                                 "CREATE TYPE mood AS ENUM ('calm');"
+                                 "CREATE TABLE public.pg_roles (LIKE \"123\");"
+                                 "INSERT INTO public.pg_roles (\"公司名称\") VALUES ('ours')",
+                                 database))
+        << PgServer::shared().failure();
+    std::vector<std::string> names;
+    ASSERT_TRUE(store->read_table_names(&names, nullptr));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", "pg_roles"}));
+    long long count = 0;
+    ASSERT_TRUE(store->count_rows("pg_roles", &count, nullptr));
+    EXPECT_EQ(count, 1);
+    ASSERT_EQ(rows_of(*store, "pg_roles").size(), 1U);
+    EXPECT_EQ(rows_of(*store, "pg_roles")[0][kCompanyName], "ours");
+    std::string error;
+    for (const char* foreign : {"customers", "recent", "pg_class", "pg_settings"}) {
+        EXPECT_FALSE(store->count_rows(foreign, &count, &error)) << foreign;
+        EXPECT_FALSE(store->read_rows(
+            foreign, [](ContactRecord&&) { return true; }, &error))
+            << foreign;
+    }
+    // Forgetting what is no keyword drops nothing.
+    ASSERT_TRUE(store->forget({"customers", "recent", "pg_class"}, &error)) << error;
+    EXPECT_EQ(query("SELECT count(*) FROM customers"), std::vector<std::string>{"2"});
+    EXPECT_EQ(query("SELECT count(*) FROM recent"), std::vector<std::string>{"2"});
+
+    for (const char* keyword : {"customers", "recent", "pg_class", "pg_settings", "mood"}) {
+        ASSERT_TRUE(store->ensure_table(keyword, &error)) << keyword << ": " << error;
+        ASSERT_TRUE(store->insert_record(keyword, record_of(keyword), -1, &error)) << error;
+        EXPECT_EQ(rows_of(*store, keyword), std::vector<ContactRecord>{record_of(keyword)})
+            << keyword;
+        ASSERT_TRUE(store->count_rows(keyword, &count, &error)) << error;
+        EXPECT_EQ(count, 1) << keyword;
+    }
+    ASSERT_TRUE(store->read_table_names(&names, nullptr));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", "pg_roles", "customers", "recent", "pg_class",
+                                               "pg_settings", "mood"}));
+    EXPECT_EQ(query("SELECT count(*) FROM pg_tables WHERE schemaname = 'public' "
+                    "AND tablename IN ('pg_class', 'pg_settings')"),
+              std::vector<std::string>{"0"});
+    ASSERT_TRUE(store->forget({"customers", "recent", "pg_class", "pg_roles"}, &error)) << error;
+    EXPECT_EQ(query("SELECT count(*) FROM customers"), std::vector<std::string>{"2"});
+    EXPECT_EQ(query("SELECT count(*) FROM recent"), std::vector<std::string>{"2"});
+    EXPECT_EQ(query("SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname = 'qinglan'"),
+              std::vector<std::string>{"1"});
+    ASSERT_TRUE(store->read_table_names(&names, nullptr));
+    EXPECT_EQ(names, (std::vector<std::string>{"123", "pg_settings", "mood"}));
 }
 
 TEST_F(PostgresStoreTest, PasswordsComeFromTheUrlTheEnvironmentOrAPasswordFile) {
