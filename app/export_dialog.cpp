@@ -17,8 +17,7 @@ QString ExportDialog::caption() {
 }
 
 ExportDialog::ExportDialog(QWidget* parent, const ExportOffer& offer)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      offer_(offer) {
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), offer_(offer) {
     setObjectName(QStringLiteral("export_dialog"));
     setWindowTitle(caption());
     auto* layout = new QVBoxLayout(this);
@@ -38,8 +37,8 @@ ExportDialog::ExportDialog(QWidget* parent, const ExportOffer& offer)
     }
     layout->addWidget(keywords_, 1);
 
-    all_rows_ = new QRadioButton(
-        QStringLiteral("当前结果页的全部 %1 行").arg(offer.tab_rows), this);
+    all_rows_ =
+        new QRadioButton(QStringLiteral("当前结果页的全部 %1 行").arg(offer.tab_rows), this);
     all_rows_->setObjectName(QStringLiteral("全部行"));
     shown_rows_ = new QRadioButton(
         QStringLiteral("只导出筛选后显示的 %1 行").arg(std::max(offer.shown_rows, 0)), this);

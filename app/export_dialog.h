@@ -33,8 +33,8 @@ struct ExportOffer {
 
 // What the user chose.
 struct ExportChoice {
-    bool tab = true;          // the selected tab's rows
-    bool shown_only = false;  // of those, only the rows the filter shows
+    bool tab = true;                  // the selected tab's rows
+    bool shown_only = false;          // of those, only the rows the filter shows
     std::vector<std::string> stored;  // stored keywords, read from the database
     bool merge = false;
 };

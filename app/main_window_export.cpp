@@ -54,8 +54,8 @@ ExportOffer MainWindow::export_offer(int tab) {
     if (store_->read_table_names(&names, nullptr)) {
         for (const std::string& name : names) {
             long long rows = 0;
-            if (name != page->keyword().toStdString() &&
-                store_->count_rows(name, &rows, nullptr) && rows > 0) {
+            if (name != page->keyword().toStdString() && store_->count_rows(name, &rows, nullptr) &&
+                rows > 0) {
                 offer.stored.push_back({name, rows});
             }
         }

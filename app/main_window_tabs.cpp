@@ -56,9 +56,11 @@ void MainWindow::collect_again(int tab_index) {
     long long rows = 0;
     store_->count_rows(keyword.toStdString(), &rows, nullptr);
     if (rows > 0 &&
-        !dialogs_.confirm(this, QStringLiteral("重新采集关键字「%1」？已保存的 %2 行数据将在读到新的会员列表后被替换。")
-                                    .arg(keyword)
-                                    .arg(rows))) {
+        !dialogs_.confirm(
+            this,
+            QStringLiteral("重新采集关键字「%1」？已保存的 %2 行数据将在读到新的会员列表后被替换。")
+                .arg(keyword)
+                .arg(rows))) {
         return;
     }
     collect(keyword, true, page);
@@ -69,9 +71,10 @@ void MainWindow::forget_keyword(int tab_index) {
     const std::string name = keyword.toStdString();
     long long rows = 0;
     store_->count_rows(name, &rows, nullptr);
-    if (!dialogs_.confirm(this, QStringLiteral("删除关键字「%1」及其已保存的 %2 行数据？删除后不能恢复。")
-                                    .arg(keyword)
-                                    .arg(rows))) {
+    if (!dialogs_.confirm(this,
+                          QStringLiteral("删除关键字「%1」及其已保存的 %2 行数据？删除后不能恢复。")
+                              .arg(keyword)
+                              .arg(rows))) {
         return;
     }
     // A keyword being collected, here or by another collector, stays.
@@ -86,7 +89,8 @@ void MainWindow::forget_keyword(int tab_index) {
     const bool forgotten = store_->forget({name}, &error);
     store_->release(name);
     if (!forgotten) {
-        dialogs_.message(nullptr, QStringLiteral("无法删除关键字「") + keyword + QStringLiteral("」。"),
+        dialogs_.message(nullptr,
+                         QStringLiteral("无法删除关键字「") + keyword + QStringLiteral("」。"),
                          Dialogs::Icon::kWarning, QString(), from_utf8(error));
         return;
     }

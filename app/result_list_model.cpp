@@ -200,9 +200,9 @@ std::vector<int> ResultListModel::shown_order() const {
     std::vector<std::pair<std::string_view, int>> keyed;
     keyed.reserve(order.size());
     for (const int row : order) {
-        keyed.emplace_back(unpack(rows_[static_cast<std::size_t>(row)])[static_cast<std::size_t>(
-                               sort_column_)],
-                           row);
+        keyed.emplace_back(
+            unpack(rows_[static_cast<std::size_t>(row)])[static_cast<std::size_t>(sort_column_)],
+            row);
     }
     const bool ascending = sort_order_ == Qt::AscendingOrder;
     // Stable, so equal cells keep the order they came in.

@@ -48,9 +48,7 @@ ResultListView::ResultListView(ResultListModel* model, QWidget* parent) : QTable
     }
     for (int column = 0; column < kRecordFields; ++column) {
         // Room for the sort arrow beside the heading.
-        fit_width(column, headings.horizontalAdvance(
-                              ResultListModel::column_title(column)) +
-                              28);
+        fit_width(column, headings.horizontalAdvance(ResultListModel::column_title(column)) + 28);
     }
     connect(model, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) { schedule_fit(first, last); });
@@ -137,13 +135,13 @@ QString ResultListView::selected_text() const {
         for (int column = left; column <= right; ++column) {
             const bool selected =
                 std::any_of(selection.begin(), selection.end(), [&](const auto& range) {
-                    return range.top() <= row && row <= range.bottom() &&
-                           range.left() <= column && column <= range.right();
+                    return range.top() <= row && row <= range.bottom() && range.left() <= column &&
+                           column <= range.right();
                 });
             any = any || selected;
             line << (selected && column < kRecordFields
-                         ? spreadsheet_cell(QString::fromStdString(
-                               record[static_cast<std::size_t>(column)]))
+                         ? spreadsheet_cell(
+                               QString::fromStdString(record[static_cast<std::size_t>(column)]))
                          : QString());
         }
         if (any) {

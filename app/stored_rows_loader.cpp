@@ -47,7 +47,8 @@ void StoredRowsLoader::run(RecordStore& store, const std::string& table, int row
         next_row += static_cast<int>(rows->size());
         ResultListModel* model = model_;
         QMetaObject::invokeMethod(
-            context_.get(), [model, first_row, rows] { model->put_records(first_row, std::move(*rows)); },
+            context_.get(),
+            [model, first_row, rows] { model->put_records(first_row, std::move(*rows)); },
             Qt::QueuedConnection);
     };
     // Rows a running task adds to the table after the limit are that task's

@@ -9,8 +9,8 @@
 // emptied right after holds no row of this reading; the model must outlive
 // the loader.
 
-#include <atomic>
 #include <QObject>
+#include <atomic>
 
 #include <functional>
 #include <memory>

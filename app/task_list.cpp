@@ -43,7 +43,7 @@ public:
 QString failure_reason(const TaskOutcome& outcome) {
     if (!outcome.failure.empty()) {
         return from_utf8(outcome.failure_chinese.empty() ? outcome.failure
-                                                          : outcome.failure_chinese);
+                                                         : outcome.failure_chinese);
     }
     if (!outcome.table_ready) {
         return QStringLiteral("数据表无法创建，采集到的数据没有保存");
@@ -60,8 +60,8 @@ TaskList::TaskList(QWidget* parent) : QTreeWidget(parent) {
     setObjectName(QStringLiteral("超级列表框1"));
     setColumnCount(kColumns);
     setHeaderLabels({QStringLiteral("任务名称"), QStringLiteral("任务总量"),
-                     QStringLiteral("完成数量"), QStringLiteral("失败数量"),
-                     QStringLiteral("状态"), QStringLiteral("进度")});
+                     QStringLiteral("完成数量"), QStringLiteral("失败数量"), QStringLiteral("状态"),
+                     QStringLiteral("进度")});
     setRootIsDecorated(false);
     setUniformRowHeights(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -115,9 +115,8 @@ void TaskList::set_state(Entry& entry, TaskState state, const QString& reason) {
     entry.row->setText(kState, state_text(state));
     // The reason stands on the whole row, so it shows wherever the pointer is.
     for (const int column : {kName, kTotal, kDone, kState, kProgress}) {
-        entry.row->setToolTip(column, reason.isEmpty() && column == kName
-                                          ? entry.row->text(kName)
-                                          : reason);
+        entry.row->setToolTip(
+            column, reason.isEmpty() && column == kName ? entry.row->text(kName) : reason);
     }
 }
 

@@ -10,8 +10,8 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QKeyEvent>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>

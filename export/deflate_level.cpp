@@ -27,8 +27,7 @@ DeflateLevel::~DeflateLevel() {
 // Every deflate stream of the process starts here, as the program's own
 // definition comes before zlib's; zlib's does the work.
 extern "C" int deflateInit2_(z_streamp stream, int level, int method, int window_bits,
-                             int memory_level, int strategy, const char* version,
-                             int stream_size) {
+                             int memory_level, int strategy, const char* version, int stream_size) {
     static const auto zlib_init = reinterpret_cast<DeflateInit>(dlsym(RTLD_NEXT, "deflateInit2_"));
     if (zlib_init == nullptr) {
         return Z_VERSION_ERROR;

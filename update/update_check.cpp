@@ -5,9 +5,7 @@
 #include "services/fetch.h"
 
 namespace qinglan {
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 Text text_between(std::string_view text, std::string_view left, std::string_view right) {
     const int p = find_text(text, left);
@@ -46,7 +44,6 @@ std::optional<UpdateDescriptor> descriptor_of(const Text& answer) {
     }
     return parse_update_descriptor(answer);
 }
-
 
 bool announces_update(const UpdateDescriptor& descriptor) {
     return descriptor.version != kBuiltInVersion;

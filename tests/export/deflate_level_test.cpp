@@ -48,9 +48,8 @@ long long packed_by_libzip(const std::string& text, const std::filesystem::path&
     zip_source_t* source = zip_source_buffer(archive, text.data(), text.size(), 0);
     const zip_int64_t index = zip_file_add(archive, "sheet.xml", source, ZIP_FL_OVERWRITE);
     EXPECT_GE(index, 0);
-    EXPECT_EQ(zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
-                                       9),
-              0);
+    EXPECT_EQ(
+        zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 9), 0);
     EXPECT_EQ(zip_close(archive), 0);
     archive = zip_open(file.c_str(), ZIP_RDONLY, &error);
     zip_stat_t stat;

@@ -128,8 +128,8 @@ protected:
 };
 
 // The test program of one window test class `Test`.
-#define QINGLAN_WINDOW_TEST_MAIN(Test)                    \
-    int main(int argc, char** argv) {                     \
+#define QINGLAN_WINDOW_TEST_MAIN(Test)                     \
+    int main(int argc, char** argv) {                      \
         return qinglan::run_window_test<Test>(argc, argv); \
     }
 
