@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+#include <vector>
+
 #include "services/environment.h"
 #include "services/url_parts.h"
 
@@ -49,16 +52,57 @@ bool protect_settings_file(const std::string& ini,
     return ::chmod(ini.c_str(), 0600) == 0;
 }
 
-}  // namespace
-
-bool take_settings(const SettingSource& source, Options* options, std::string* error) {
+// False when a host that must be set is given empty.
+bool hosts_set(const SettingSource& source, std::string* error) {
     for (const Setting& setting : settings_table()) {
-        if (setting.rule.kind != Rule::kFlag &&
-            !take_setting(setting, source(setting), options, error)) {
+        if (setting.rule.kind != Rule::kHost) {
+            continue;
+        }
+        const std::optional<GivenText> given = source(setting);
+        if (given && given->text.empty()) {
+            *error = "a marketplace host is empty";
             return false;
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool take_settings(const SettingSource& source, Options* options, std::string* error) {
+    // Of several bad values the one reported is always the same: the hosts
+    // are checked for being set before any for its form, and the numbers
+    // against their floors once all of them have been read.
+    std::vector<std::pair<const Setting*, std::string>> floored;  // and where each was given
+    auto check_floors = [&] {
+        for (const auto& [setting, where] : floored) {
+            if (!check_floor(*setting, where, *options, error)) {
+                return false;
+            }
+        }
+        floored.clear();
+        return true;
+    };
+    bool hosts_checked = false;
+    for (const Setting& setting : settings_table()) {
+        const Rule::Kind kind = setting.rule.kind;
+        if (kind == Rule::kFlag) {
+            continue;
+        }
+        if ((kind == Rule::kHost && !std::exchange(hosts_checked, true) &&
+             !hosts_set(source, error)) ||
+            (kind != Rule::kNumber && !check_floors())) {
+            return false;
+        }
+        const std::optional<GivenText> given = source(setting);
+        if (!take_setting(setting, given, options, error)) {
+            return false;
+        }
+        if (given && !setting.rule.floor.empty()) {
+            floored.emplace_back(&setting, given->where);
+        }
+    }
+    return check_floors();
 }
 
 std::map<std::string, std::string> setting_texts(const Options& options) {

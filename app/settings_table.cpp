@@ -175,17 +175,10 @@ bool take_number(const Setting& setting, const std::optional<GivenText>& given, 
         *error = given->where + " takes " + number_meaning(rule);
         return false;
     }
-    if (!rule.floor.empty()) {
-        const long floor = number_in(find_setting_by_key(rule.floor)->place(*options));
-        // One set nowhere grows with its floor, so that the floor set alone
-        // keeps working.
-        if (value < floor && given) {
-            *error = given->where + " takes a number of " + std::string(rule.unit) + " from " +
-                     std::string(rule.floor) + " (" + std::to_string(floor) + ") to " +
-                     std::to_string(rule.high);
-            return false;
-        }
-        value = std::max(value, floor);
+    // One set nowhere grows with its floor, so that the floor set alone
+    // keeps working; one set below it is refused by check_floor.
+    if (!rule.floor.empty() && !given) {
+        value = std::max(value, number_in(find_setting_by_key(rule.floor)->place(*options)));
     }
     set_number(place, value);
     return true;
@@ -344,6 +337,20 @@ bool take_setting(const Setting& setting, const std::optional<GivenText>& given,
         **flag = !given->text.empty();
     }
     return true;
+}
+
+bool check_floor(const Setting& setting, const std::string& where, const Options& options,
+                 std::string* error) {
+    const Rule& rule = setting.rule;
+    const long value = std::stol(setting_value(setting, options));
+    const long floor = std::stol(setting_value(*find_setting_by_key(rule.floor), options));
+    if (value >= floor) {
+        return true;
+    }
+    *error = where + " takes a number of " + std::string(rule.unit) + " from " +
+             std::string(rule.floor) + " (" + std::to_string(floor) + ") to " +
+             std::to_string(rule.high);
+    return false;
 }
 
 std::string rule_text(const Setting& setting, std::string_view text) {

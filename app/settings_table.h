@@ -89,9 +89,15 @@ struct GivenText {
 
 // Checks the setting's text by its rule and takes it into `options`; a text
 // not given keeps the value but for a number below its floor, which rises to
-// it. False with the reason, naming `where`.
+// it. False with the reason, naming `where`. A number given below its floor
+// is taken: check_floor refuses it once every number has been read.
 bool take_setting(const Setting& setting, const std::optional<GivenText>& given, Options* options,
                   std::string* error);
+
+// False with the reason, naming `where`, when the number of `setting` (one
+// with a floor) is below its floor's.
+bool check_floor(const Setting& setting, const std::string& where, const Options& options,
+                 std::string* error);
 
 // What a value of `setting` must be, in the settings dialog's words, for the
 // refused `text`.

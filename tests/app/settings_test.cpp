@@ -157,5 +157,25 @@ TEST(SettingsTable, ABudgetSetNowhereGrowsWithThePageCap) {
     EXPECT_EQ(error, "--page-budget takes a number of MiB from max_page_size (512) to 65536");
 }
 
+TEST(SettingsTable, OfSeveralBadValuesTheSameOneIsNamed) {
+    TempFolder folder("settings_several");
+    Options options;
+    std::string error;
+    // Any empty host before any host's form; the database before the hosts.
+    EXPECT_FALSE(parse({"--data-dir", folder.str(), "--search-host", "a/b", "--member-host", ""},
+                       &options, &error));
+    EXPECT_EQ(error, "a marketplace host is empty");
+    EXPECT_FALSE(parse({"--data-dir", folder.str(), "--search-host", "", "--database", "mysql://x"},
+                       &options, &error));
+    EXPECT_EQ(error, "the database URL must begin with postgresql:// or postgres://");
+    // Every number before a number's floor; the floor before the proxy.
+    EXPECT_FALSE(parse({"--data-dir", folder.str(), "--page-budget", "8", "--delay", "60001"},
+                       &options, &error));
+    EXPECT_EQ(error, "--delay takes a number of milliseconds from 0 to 60000");
+    EXPECT_FALSE(parse({"--data-dir", folder.str(), "--page-budget", "8", "--proxy", "ftp://p:1"},
+                       &options, &error));
+    EXPECT_EQ(error, "--page-budget takes a number of MiB from max_page_size (16) to 65536");
+}
+
 }  // namespace
 }  // namespace qinglan
