@@ -124,9 +124,10 @@ int run_gui(int argc, char** argv, const Options& options) {
         dialogs.message(nullptr, QStringLiteral("无法读取 Cookie 文件，将不带 Cookie 采集。"),
                         Dialogs::Icon::kWarning, QString(), QString::fromStdString(error));
     }
-    MainWindow window({options.data_dir, options.hosts, options.update_host, run_directory(),
-                       executable_name(), options.parallel, options.cookies, options.database_url},
-                      dialogs);
+    Options settings = options;
+    settings.run_dir = run_directory();
+    settings.program_name = executable_name();
+    MainWindow window(std::move(settings), dialogs);
     // Declared after the window, as the start-up: both go before it.
     QuitOnSignals quit([&window] { window.end_program(0); });
     pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);

@@ -50,7 +50,7 @@ QString MainWindow::built_in_notice() {
         "5. 点击“退出”或关闭窗口时，正在进行的采集会停止，已保存的数据不会丢失。");
 }
 
-MainWindow::MainWindow(GuiSettings settings, Dialogs& dialogs, QWidget* parent)
+MainWindow::MainWindow(Options settings, Dialogs& dialogs, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       settings_(std::move(settings)),

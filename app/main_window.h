@@ -35,6 +35,7 @@
 
 #include "app/dialogs.h"
 #include "app/gui_observer.h"
+#include "app/options.h"
 #include "app/toolbar_commands.h"
 #include "engine/collection_engine.h"
 #include "engine/request.h"
@@ -54,26 +55,15 @@ class ResultPage;
 class TaskList;
 struct ExportOffer;
 
-struct GuiSettings {
-    std::string data_dir;
-    MarketHosts hosts;
-    std::string update_host;  // empty: no notice, no update check
-    std::string run_dir;      // where the update folder lives
-    std::string program_name;
-    int parallel = 8;       // members of a task in flight at once
-    std::string cookies{};  // the cookies file read at start; empty: none
-    // A PostgreSQL server's URL; empty: the file in data_dir.
-    std::string database_url = {};
-};
-
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 
 public:
-    MainWindow(GuiSettings settings, Dialogs& dialogs, QWidget* parent = nullptr);
+    // `settings`: its run_dir and program_name too, for the update's hand-over.
+    MainWindow(Options settings, Dialogs& dialogs, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    const GuiSettings& settings() const { return settings_; }
+    const Options& settings() const { return settings_; }
 
     static QString caption();
     static QString ready_text();  // the status line's first text
@@ -152,7 +142,7 @@ private:
     void open_settings();
     void warn_not_stored(int task, const QString& keyword);
 
-    GuiSettings settings_;  // as the settings dialog last left them
+    Options settings_;  // as the settings dialog last left them
     // The database the dialog last chose, used from the next start on.
     std::optional<std::string> next_database_url_;
     Dialogs& dialogs_;

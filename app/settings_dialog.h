@@ -1,11 +1,10 @@
 #pragma once
 
-// The settings dialog 设置: the marketplace hosts, the update host, the
-// proxy, the cookies file, how much runs at once and the time-outs, as
-// qinglan.ini holds them. Every value is checked as the command line checks
-// it; a bad one is refused with the reason and the dialog stays open. OK
-// writes the file; the caller then uses the accepted settings for the tasks
-// started from then on.
+// The settings dialog 设置: every setting of qinglan.ini (the marketplace
+// hosts, the update host, the proxy, the cookies file, the server, how much
+// runs at once and the time-outs) as the settings table describes it. Every value is checked as the
+// command line checks it; a bad one is refused with the reason and the dialog stays open. OK writes
+// the file; the caller then uses the accepted settings for the tasks started from then on.
 
 #include <QDialog>
 
@@ -13,7 +12,9 @@
 #include <string>
 
 #include "app/options.h"
+#include "app/settings_table.h"
 
+class QFormLayout;
 class QLineEdit;
 
 namespace qinglan {
@@ -35,10 +36,12 @@ public:
     void accept() override;
 
 private:
+    // The setting's field, with its label, in `form`.
+    void add_field(const Setting& setting, QFormLayout* form);
     std::map<std::string, std::string> texts() const;
-    // False, having said why, when the value of `key` cannot be used.
-    bool check(const std::string& key, const std::string& text);
-    void choose_cookies_file();
+    // False, having said why, when `text` cannot be used for `setting`.
+    bool check(const Setting& setting, const std::string& text);
+    void choose_file(const Setting& setting);
 
     Dialogs& dialogs_;
     Options options_;

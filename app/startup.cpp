@@ -136,7 +136,7 @@ void StartUp::finish(bool gave_up) {
 }
 
 void StartUp::hand_over(const UpdateDescriptor& descriptor) {
-    const GuiSettings& settings = window_.settings();
+    const Options& settings = window_.settings();
     write_handover_file(settings.run_dir, settings.program_name, descriptor);
     const std::string updater = updater_path(settings.run_dir);
     if (!file_exists(updater)) {

@@ -121,8 +121,13 @@ const std::filesystem::path& stored_folder() {
 
 std::unique_ptr<MainWindow> started_window(const std::string& folder, MarketHosts hosts,
                                            Dialogs& dialogs, int parallel = 8) {
-    auto window = std::make_unique<MainWindow>(
-        GuiSettings{folder, std::move(hosts), {}, folder, "qinglan", parallel}, dialogs);
+    Options settings;
+    settings.data_dir = folder;
+    settings.hosts = std::move(hosts);
+    settings.run_dir = folder;
+    settings.program_name = "qinglan";
+    settings.parallel = parallel;
+    auto window = std::make_unique<MainWindow>(std::move(settings), dialogs);
     window->set_end_program([](int) {});
     window->prepare_database();
     window->show();

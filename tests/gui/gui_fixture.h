@@ -106,13 +106,16 @@ protected:
         set_fetch_settings({});
     }
 
-    GuiSettings settings(const std::string& update_host = {}, int parallel = 8) const {
-        return {folder_->str(),
-                {market_->search_host(), market_->member_host(), market_->contact_domain()},
-                update_host,
-                folder_->str(),
-                "qinglan",
-                parallel};
+    Options settings(const std::string& update_host = {}, int parallel = 8) const {
+        Options settings;
+        settings.data_dir = folder_->str();
+        settings.hosts = {market_->search_host(), market_->member_host(),
+                          market_->contact_domain()};
+        settings.update_host = update_host;
+        settings.run_dir = folder_->str();
+        settings.program_name = "qinglan";
+        settings.parallel = parallel;
+        return settings;
     }
 
     // The window, its database open; the program's end is only recorded.

@@ -31,15 +31,13 @@ private:
     std::vector<int> ended_;
 
     std::unique_ptr<MainWindow> started_window(const std::string& url) {
-        GuiSettings settings{
-            folder_->str(),
-            {market_->search_host(), market_->member_host(), market_->contact_domain()},
-            "",
-            folder_->str(),
-            "qinglan",
-            8,
-            {},
-            url};
+        Options settings;
+        settings.data_dir = folder_->str();
+        settings.hosts = {market_->search_host(), market_->member_host(),
+                          market_->contact_domain()};
+        settings.run_dir = folder_->str();
+        settings.program_name = "qinglan";
+        settings.database_url = url;
         auto window = std::make_unique<MainWindow>(settings, dialogs_);
         window->set_end_program([this](int status) { ended_.push_back(status); });
         window->prepare_database();
