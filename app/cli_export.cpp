@@ -95,7 +95,7 @@ int run_export(const Options& options) {
             keywords.push_back(keyword);
         }
     }
-    if (keywords.size() > 1 && !options.merge && export_format(file) == ExportFormat::kCsv) {
+    if (!export_format(file).holds(keywords.size(), options.merge)) {
         std::fprintf(stderr,
                      "qinglan: a CSV file holds one table: export several keywords to it with "
                      "--merge\n%s",
