@@ -33,8 +33,8 @@ bool read_keywords(RecordStore& store, const std::vector<std::string>& keywords,
         }
     }
     for (const std::string& keyword : keywords) {
-        auto packed = std::make_unique<StoredRows>();
-        if (!packed->read(store, keyword, &error)) {
+        auto packed = std::make_unique<StoredRows>(store, keyword);
+        if (!packed->open(&error)) {
             std::fprintf(stderr, "qinglan: %s\n", error.c_str());
             return false;
         }

@@ -107,8 +107,8 @@ void MainWindow::export_to_excel() {
     }
     std::string error;
     for (const std::string& keyword : choice.stored) {
-        auto rows = std::make_unique<StoredRows>();
-        if (!rows->read(*store_, keyword, &error)) {
+        auto rows = std::make_unique<StoredRows>(*store_, keyword);
+        if (!rows->open(&error)) {
             dialogs_.message(nullptr,
                              QStringLiteral("无法读取关键字「") + from_utf8(keyword) +
                                  QStringLiteral("」的数据，没有导出。"),
