@@ -6,9 +6,10 @@
 namespace qinglan {
 namespace {
 
-// Rows waiting between the reader and the export: enough to keep both busy,
-// a few hundred kilobytes of text.
-constexpr std::size_t kQueuedRows = 1024;
+// Rows go over in batches, a few of which may wait: enough to keep both
+// threads busy with little locking, a few hundred kilobytes of text.
+constexpr std::size_t kBatchRows = 256;
+constexpr std::size_t kQueuedBatches = 4;
 
 }  // namespace
 
@@ -39,16 +40,20 @@ bool StoredRows::row(std::size_t index, ContactRecord* out) {
             return false;  // the export fails on the row
         }
     }
-    {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return !queue_.empty() || read_done_; });
-        if (queue_.empty()) {
-            return false;
+    if (taken_ == taking_.size()) {
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return !full_.empty() || read_done_; });
+            if (full_.empty()) {
+                return false;
+            }
+            taking_ = std::move(full_.front());
+            full_.pop_front();
         }
-        *out = std::move(queue_.front());
-        queue_.pop_front();
+        changed_.notify_all();
+        taken_ = 0;
     }
-    changed_.notify_all();
+    *out = std::move(taking_[taken_++]);
     if (++next_ == count_) {
         stop_reading();  // lets the store serve other reads
     }
@@ -59,27 +64,43 @@ void StoredRows::read() {
     // A failed read ends the rows early, and the export fails on the first
     // row missing.
     std::size_t handed = 0;
+    std::vector<ContactRecord> batch;
+    bool wanted = true;
     std::string error;
     store_.read_rows(
         keyword_,
         [&](ContactRecord&& record) {
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return queue_.size() < kQueuedRows || stopping_; });
-                if (stopping_) {
-                    return false;
-                }
-                queue_.push_back(std::move(record));
+            batch.push_back(std::move(record));
+            ++handed;
+            if (batch.size() == kBatchRows || handed == count_) {
+                wanted = hand_on(&batch);
             }
-            changed_.notify_all();
-            return ++handed < count_;
+            return wanted && handed < count_;
         },
         &error);
+    if (wanted && !batch.empty()) {
+        hand_on(&batch);
+    }
     {
         std::lock_guard lock(mutex_);
         read_done_ = true;
     }
     changed_.notify_all();
+}
+
+bool StoredRows::hand_on(std::vector<ContactRecord>* batch) {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return full_.size() < kQueuedBatches || stopping_; });
+        if (stopping_) {
+            return false;
+        }
+        full_.push_back(std::move(*batch));
+    }
+    changed_.notify_all();
+    batch->clear();
+    batch->reserve(kBatchRows);
+    return true;
 }
 
 void StoredRows::stop_reading() {

@@ -2,7 +2,7 @@
 
 // A keyword's stored rows streamed from the store to an export: a thread of
 // their own reads the table in stored order and hands the rows over through
-// a short queue, so an export of any length holds a few hundred rows at a
+// a short queue of batches, so an export of any length holds a few hundred rows at a
 // time rather than the whole table.
 //
 // The count is taken by open(); the export then gets exactly that many
@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "export/row_source.h"
 #include "storage/record_store.h"
@@ -38,6 +39,8 @@ public:
 
 private:
     void read();
+    // Queues a batch of rows for the export; false once no more are wanted.
+    bool hand_on(std::vector<ContactRecord>* batch);
     void stop_reading();
 
     RecordStore& store_;
@@ -45,10 +48,12 @@ private:
     std::size_t count_ = 0;
     std::size_t next_ = 0;
     std::thread reader_;
+    std::vector<ContactRecord> taking_;  // the batch rows are taken from
+    std::size_t taken_ = 0;
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<ContactRecord> queue_;
+    std::deque<std::vector<ContactRecord>> full_;
     bool read_done_ = false;  // the reader handed over all it will
     bool stopping_ = false;   // no more rows are wanted
 };
