@@ -2,8 +2,8 @@
 
 // A keyword's stored rows streamed from the store to an export: a thread of
 // their own reads the table in stored order and hands the rows over through
-// a short queue of batches, so an export of any length holds a few hundred rows at a
-// time rather than the whole table.
+// a short queue of batches, so an export of any length holds a thousand rows
+// or so at a time rather than the whole table.
 //
 // The count is taken by open(); the export then gets exactly that many
 // rows, the first ones stored, even while a running collection adds more.
