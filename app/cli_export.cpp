@@ -33,8 +33,8 @@ bool read_keywords(RecordStore& store, const std::vector<std::string>& keywords,
         }
     }
     for (const std::string& keyword : keywords) {
-        auto packed = std::make_unique<StoredRows>();
-        if (!packed->read(store, keyword, &error)) {
+        auto packed = std::make_unique<StoredRows>(store, keyword);
+        if (!packed->open(&error)) {
             std::fprintf(stderr, "qinglan: %s\n", error.c_str());
             return false;
         }
@@ -95,7 +95,7 @@ int run_export(const Options& options) {
             keywords.push_back(keyword);
         }
     }
-    if (keywords.size() > 1 && !options.merge && export_format(file) == ExportFormat::kCsv) {
+    if (!export_format(file).holds(keywords.size(), options.merge)) {
         std::fprintf(stderr,
                      "qinglan: a CSV file holds one table: export several keywords to it with "
                      "--merge\n%s",

@@ -80,14 +80,14 @@ void MainWindow::export_to_excel() {
         (!choice.tab && choice.stored.empty())) {
         return;
     }
-    const QString path = dialogs_.save_file_name(
-        this, QStringLiteral("导出资料"), QStringLiteral("Excel 工作簿 (*.xlsx);;CSV 文件 (*.csv)"),
-        QStringLiteral("xlsx"));
+    const QString path =
+        dialogs_.save_file_name(this, QStringLiteral("导出资料"), from_utf8(export_filters()),
+                                from_utf8(std::string(export_formats().front().extension)));
     if (path.isEmpty()) {
         return;
     }
     const std::size_t keywords = (choice.tab ? 1 : 0) + choice.stored.size();
-    if (keywords > 1 && !choice.merge && export_format(path.toStdString()) == ExportFormat::kCsv) {
+    if (!export_format(path.toStdString()).holds(keywords, choice.merge)) {
         dialogs_.message(nullptr,
                          QStringLiteral("CSV 文件只能保存一个表：要把几个关键字导出到一个 CSV "
                                         "文件，请选择“合并为一个工作表”。"),
@@ -107,8 +107,8 @@ void MainWindow::export_to_excel() {
     }
     std::string error;
     for (const std::string& keyword : choice.stored) {
-        auto rows = std::make_unique<StoredRows>();
-        if (!rows->read(*store_, keyword, &error)) {
+        auto rows = std::make_unique<StoredRows>(*store_, keyword);
+        if (!rows->open(&error)) {
             dialogs_.message(nullptr,
                              QStringLiteral("无法读取关键字「") + from_utf8(keyword) +
                                  QStringLiteral("」的数据，没有导出。"),

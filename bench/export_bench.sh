@@ -6,16 +6,20 @@
 #    read-back check; both workbooks must hold the same rows;
 #  - CSV of ROWS rows;
 #  - 10 keywords of 10,000 rows each merged into one .xlsx table, half of
-#    each keyword's members already met under the keyword before.
+#    each keyword's members already met under the keyword before;
+#  - `qinglan export` of one stored keyword of STORED (1,000,000) rows, to
+#    .xlsx and to CSV, once each: rows stream from the store, so the peak
+#    memory stays flat however long the table.
 # Each line gives the median of the runs, the runs, the peak memory, and the
 # goals with a verdict.
 #
-# Usage: bench/export_bench.sh [ROWS] [RUNS] [OPENPYXL_RUNS]
+# Usage: bench/export_bench.sh [ROWS] [RUNS] [OPENPYXL_RUNS] [STORED]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rows=${1:-100000}
 runs=${2:-5}
 openpyxl_runs=${3:-3}
+stored=${4:-1000000}
 python=/usr/bin/python3  # the distribution's python, which has openpyxl
 
 "$root/scripts/setup"
@@ -30,9 +34,6 @@ fi
 
 work=$(mktemp -d /tmp/qinglan-export-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-
-median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
-field() { awk -v name="$1" '{for (i = 1; i < NF; i++) if ($i == name) print $(i+1)}'; }
 
 median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 field() { awk -v name="$1" '{for (i = 1; i < NF; i++) if ($i == name) print $(i+1)}'; }
@@ -61,6 +62,32 @@ measure ours30 "$runs" "$bench" 30000 "$work/qinglan30.xlsx"
 measure openpyxl30 "$openpyxl_runs" "$python" "$root/bench/export_rows.py" 30000 "$work/openpyxl30.xlsx"
 measure csv "$runs" "$bench" "$rows" "$work/qinglan.csv"
 measure merged "$runs" "$bench" 10000 "$work/merged.xlsx" 10
+
+# A stored keyword 灯 of STORED rows: the program makes the database, the
+# table is filled beside it in one transaction.
+qinglan=$root/build-bench/app/qinglan
+"$qinglan" tables --data-dir "$work/data" >/dev/null
+"$python" - "$work/data/date/lingshishuj.db" "$stored" <<'PY'
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+db.execute('CREATE TABLE "灯" ("编号" TEXT, "地址" TEXT, "公司名称" TEXT, "用户账号" TEXT,'
+           ' "电话" TEXT, "传真" TEXT, "称呼" TEXT, "移动电话" TEXT, "职位" TEXT,'
+           ' "联系人" TEXT, "邮编" TEXT, "部门" TEXT, "网站" TEXT)')
+db.executemany('INSERT INTO "灯" VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)', (
+    (str(i + 1), "浙江省杭州市西湖区文三路%d号" % (i % 999), "杭州张伟电子科技有限公司%d" % i,
+     "hz%06d" % i, "0571-%08d" % (80000000 + i), "0571-%08d" % (80000001 + i), "先生",
+     "13%09d" % i, "经理", "张伟", "310000", "销售部", "http://hz%06d.cn.alibaba.com" % i)
+    for i in range(int(sys.argv[2]))))
+db.commit()
+PY
+# stored_export EXTENSION: "SECONDS PEAK_MIB" of one export of 灯.
+stored_export() {
+    /usr/bin/time -f "%e %M" -o "$work/time" "$qinglan" export --data-dir "$work/data" 灯 \
+        "$work/stored.$1" >/dev/null
+    awk '{printf "%.3f %.1f\n", $1, $2 / 1024}' "$work/time"
+}
+read -r stored_xlsx_seconds stored_xlsx_peak < <(stored_export xlsx)
+read -r stored_csv_seconds stored_csv_peak < <(stored_export csv)
 
 # The same rows in both: the first thousand and the row count, read back.
 "$python" - "$work/qinglan.xlsx" "$work/openpyxl.xlsx" "$rows" <<'PY'
@@ -107,4 +134,6 @@ echo "xlsx 30000 rows:    median $(printf '%.3f' "$ours30_median") s, peak ${our
 echo "openpyxl 30000:     median $(printf '%.3f' "$openpyxl30_median") s, peak ${openpyxl30_peak} MiB  (runs: $openpyxl30_all)"
 echo "ratio at 30000:     $ratio30  goal at least 10: $(verdict "$ratio30 >= 10")"
 echo "csv $rows rows:    median $(printf '%.3f' "$csv_median") s, peak ${csv_peak} MiB  (runs: $csv_all)  goal under 0.3 s: $(verdict "$csv_median < 0.3")"
+echo "stored $stored xlsx: $stored_xlsx_seconds s, peak $stored_xlsx_peak MiB  goal under 64 MiB: $(verdict "$stored_xlsx_peak < 64")"
+echo "stored $stored csv:  $stored_csv_seconds s, peak $stored_csv_peak MiB  goal under 64 MiB: $(verdict "$stored_csv_peak < 64")"
 echo "merged 10 x 10000: median $(printf '%.3f' "$merged_median") s, peak ${merged_peak} MiB  (runs: $merged_all)  goals under 2 s: $(verdict "$merged_median < 2") under 100 MiB: $(verdict "$merged_peak < 100")"

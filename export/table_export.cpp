@@ -3,10 +3,8 @@
 #include <memory>
 #include <unordered_set>
 
-#include "export/csv_writer.h"
 #include "export/replacing_file.h"
 #include "export/sheet_names.h"
-#include "export/workbook_writer.h"
 #include "services/failure.h"
 
 namespace qinglan {
@@ -77,22 +75,6 @@ private:
     std::unordered_set<std::string> accounts_;
 };
 
-std::unique_ptr<TableSink> start_sink(ExportFormat format, const ReplacingFile& file,
-                                      const std::vector<std::string>& sheet_names,
-                                      std::string* error) {
-    if (format == ExportFormat::kCsv) {
-        auto csv = std::make_unique<CsvWriter>();
-        return csv->start(file.temporary_path(), error) ? std::move(csv) : nullptr;
-    }
-    // The library's temporary files go to the destination's folder, which
-    // has to hold the result anyway, rather than to a /tmp that may be a
-    // small RAM disk.
-    auto workbook = std::make_unique<WorkbookWriter>();
-    return workbook->start(file.temporary_path(), file.folder(), sheet_names, error)
-               ? std::move(workbook)
-               : nullptr;
-}
-
 // The row counts, taken once; false when a sheet could not hold them.
 bool count_rows(const std::vector<ExportKeyword>& keywords, bool merge,
                 std::vector<std::size_t>* counts, std::size_t* total, std::string* error) {
@@ -135,28 +117,15 @@ bool write_tables(TableSink& sink, const std::vector<ExportKeyword>& keywords, b
 
 }  // namespace
 
-ExportFormat export_format(const std::string& path) {
-    if (path.size() >= 4) {
-        std::string end = path.substr(path.size() - 4);
-        for (char& c : end) {
-            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        }
-        if (end == ".csv") {
-            return ExportFormat::kCsv;
-        }
-    }
-    return ExportFormat::kXlsx;
-}
-
 bool export_keywords(const std::string& path, const std::vector<ExportKeyword>& keywords,
                      bool merge, const ExportProgress& progress, ExportReport* report,
                      std::string* error) {
     *report = {};
-    const ExportFormat format = export_format(path);
+    const ExportFormat& format = export_format(path);
     if (keywords.empty()) {
         return fail(error, "no keyword to export");
     }
-    if (format == ExportFormat::kCsv && keywords.size() > 1 && !merge) {
+    if (!format.holds(keywords.size(), merge)) {
         return fail(error, "a CSV file holds one table: several keywords go into it merged");
     }
     std::vector<std::size_t> counts;
@@ -177,7 +146,11 @@ bool export_keywords(const std::string& path, const std::vector<ExportKeyword>& 
         return false;
     }
     std::string reason;
-    const auto sink = start_sink(format, file, report->sheet_names, &reason);
+    // A workbook's temporary files go to the destination's folder, which
+    // has to hold the result anyway, rather than to a /tmp that may be a
+    // small RAM disk.
+    const auto sink =
+        format.start(file.temporary_path(), file.folder(), report->sheet_names, &reason);
     if (!sink) {
         return fail(error, "cannot write " + path + ": " + reason);
     }

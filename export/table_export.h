@@ -17,7 +17,7 @@
 // leaves out the later rows with it (rows without an account are all kept).
 //
 // CSV: the same table as a worksheet (see CsvWriter); several keywords only
-// merged, since a CSV file holds one table.
+// merged, since a CSV file holds one table (see ExportFormat).
 //
 // The file is written beside `path` under a temporary name, checked and
 // renamed into place only when complete (see ReplacingFile): on failure no
@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "export/export_format.h"
 #include "export/row_source.h"
 #include "export/table_sink.h"
 #include "storage/contact_record.h"
@@ -50,11 +51,6 @@ inline constexpr std::string_view kMergedSheetName = "合并";
 
 // A worksheet has 1,048,576 rows, the first taken by the headings.
 inline constexpr std::size_t kMaxExportRows = 1048575;
-
-enum class ExportFormat { kXlsx, kCsv };
-
-// CSV for a name ending in ".csv" in any case, otherwise a workbook.
-ExportFormat export_format(const std::string& path);
 
 // One keyword to export and where its rows come from; the count is taken
 // once per keyword, when the export begins.

@@ -1,7 +1,6 @@
 #include "export/workbook_writer.h"
 
 #include <xlsxwriter.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <chrono>
@@ -9,7 +8,6 @@
 #include <system_error>
 
 #include "export/cell_text.h"
-#include "export/deflate_level.h"
 #include "export/workbook_check.h"
 #include "services/failure.h"
 
@@ -216,7 +214,6 @@ bool WorkbookWriter::close_workbook(std::string* reason) {
     // The library says what failed but not why; errno still holds the
     // system's reason when a write was the cause.
     errno = 0;
-    const DeflateLevel fastest(Z_BEST_SPEED);
     const lxw_error closed = workbook_close(workbook_);
     const int system_error = errno;
     workbook_ = nullptr;
