@@ -4,6 +4,8 @@
 #include <array>
 #include <utility>
 
+#include "services/text.h"
+
 namespace qinglan {
 namespace {
 
@@ -15,16 +17,6 @@ constexpr std::size_t kMostHeaderBytes = 8190;
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kHttpOnly = "#HttpOnly_";
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lower_case(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), lower);
-    return out;
-}
 
 bool is_control(char c) {
     const auto byte = static_cast<unsigned char>(c);
@@ -40,7 +32,7 @@ bool clean(std::string_view text, std::string_view refused) {
 }
 
 bool parse_flag(std::string_view text, bool* flag) {
-    const std::string word = lower_case(text);
+    const std::string word = lower_ascii(text);
     *flag = word == "true";
     return word == "true" || word == "false";
 }
@@ -103,7 +95,7 @@ bool parse_line(std::string_view line, Cookie* cookie, std::string* why) {
     } else if (!clean(fields[5], ";=") || !clean(fields[6], ";")) {
         *why = "the name or the value holds a control character, \";\" or (in the name) \"=\"";
     } else {
-        cookie->domain = lower_case(domain);
+        cookie->domain = lower_ascii(domain);
         cookie->subdomains = (cookie->subdomains || subdomains) && !is_address(cookie->domain);
         cookie->path = fields[2].empty() ? "/" : std::string(fields[2]);
         cookie->name = fields[5];
@@ -135,14 +127,14 @@ Target target_of(std::string_view url) {
     if (port != std::string_view::npos && authority.find(']', port) == std::string_view::npos) {
         authority = authority.substr(0, port);
     }
-    target.host = lower_case(authority);
+    target.host = lower_ascii(authority);
     const std::string_view rest = url.substr(authority_end);
     target.path = rest.substr(0, rest.find_first_of("?#"));
     if (target.path.empty() || target.path[0] != '/') {
         target.path = "/";
     }
     // As libcurl has it: this machine is as safe as https.
-    target.secure = lower_case(scheme) == "https" || target.host == "localhost" ||
+    target.secure = lower_ascii(scheme) == "https" || target.host == "localhost" ||
                     target.host == "127.0.0.1" || target.host == "[::1]";
     return target;
 }

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "services/text.h"
+
 namespace qinglan {
 
 inline std::string quote_name(std::string_view name) {
@@ -37,16 +39,8 @@ inline bool collector_name(std::string_view name) {
 
 // Whether `name` begins with `prefix`, ASCII letters in either case.
 inline bool starts_folded(std::string_view name, std::string_view prefix) {
-    if (name.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(name[i]) != lower(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
+    return name.size() >= prefix.size() &&
+           lower_ascii(name.substr(0, prefix.size())) == lower_ascii(prefix);
 }
 
 // The table of the keyword numbered `number` in "MSysKeywordTables".
