@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/contact_record.h"
+#include "services/contact_record.h"
 
 namespace qinglan {
 

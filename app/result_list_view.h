@@ -10,7 +10,7 @@
 
 #include <array>
 
-#include "storage/contact_record.h"
+#include "services/contact_record.h"
 
 namespace qinglan {
 

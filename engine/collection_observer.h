@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "storage/contact_record.h"
+#include "services/contact_record.h"
 
 namespace qinglan {
 

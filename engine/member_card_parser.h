@@ -11,8 +11,8 @@
 #include <functional>
 #include <string_view>
 
+#include "services/contact_record.h"
 #include "services/text.h"
-#include "storage/contact_record.h"
 
 namespace qinglan {
 

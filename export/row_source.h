@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "storage/contact_record.h"
+#include "services/contact_record.h"
 
 namespace qinglan {
 

@@ -36,7 +36,7 @@
 #include "export/export_format.h"
 #include "export/row_source.h"
 #include "export/table_sink.h"
-#include "storage/contact_record.h"
+#include "services/contact_record.h"
 
 namespace qinglan {
 

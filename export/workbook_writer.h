@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "export/table_sink.h"
-#include "storage/contact_record.h"
+#include "services/contact_record.h"
 
 struct lxw_workbook;
 struct lxw_worksheet;

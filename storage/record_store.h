@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "services/contact_record.h"
 #include "storage/collection_state.h"
-#include "storage/contact_record.h"
 
 namespace qinglan {
 

@@ -13,7 +13,7 @@
 
 #include "export/row_source.h"
 #include "export/table_export.h"
-#include "storage/contact_record.h"
+#include "services/contact_record.h"
 #include "tests/temp_folder.h"
 
 namespace qinglan {

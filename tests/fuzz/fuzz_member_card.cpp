@@ -12,8 +12,8 @@
 #include "engine/member_card_parser.h"
 #include "fuzz_support.h"
 #include "services/charset.h"
+#include "services/contact_record.h"
 #include "services/text.h"
-#include "storage/contact_record.h"
 
 namespace {
 
