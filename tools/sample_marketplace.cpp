@@ -59,11 +59,6 @@ void SampleMarketplace::set_resource(std::string key, std::string body, std::str
     resources_[std::move(key)] = std::move(resource);
 }
 
-void SampleMarketplace::remove_resource(const std::string& key) {
-    std::lock_guard lock(data_mutex_);
-    resources_.erase(key);
-}
-
 void SampleMarketplace::set_behaviour(std::string key, Behaviour behaviour) {
     std::lock_guard lock(data_mutex_);
     behaviours_[std::move(key)] = std::move(behaviour);

@@ -72,7 +72,6 @@ public:
     // Raw bytes, never transcoded. An empty content type means the key's
     // default (HTML for search and contact pages, JavaScript for cards, …).
     void set_resource(std::string key, std::string body, std::string content_type = {});
-    void remove_resource(const std::string& key);
     void set_behaviour(std::string key, Behaviour behaviour);
     // How every key without a behaviour of its own is answered (a plain
     // answer until set); failures of fail_times are counted per key.
