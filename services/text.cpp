@@ -83,11 +83,15 @@ int find_text(std::string_view text, std::string_view sought, int start) {
 Text lower_ascii(std::string_view text) {
     Text lower(text);
     for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+        c = lower_ascii(c);
     }
     return lower;
+}
+
+bool starts_ignoring_case(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char a, char b) { return lower_ascii(a) == lower_ascii(b); });
 }
 
 Text replace_range(std::string_view text, int start, int length, std::string_view replacement) {

@@ -37,6 +37,14 @@ int find_text(std::string_view text, std::string_view sought, int start = 1);
 // GBK characters included, as it is.
 Text lower_ascii(std::string_view text);
 
+// One byte the same way: an ASCII letter in lower case, any other byte as it is.
+constexpr char lower_ascii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// True when text begins with prefix, ASCII letters compared without case.
+bool starts_ignoring_case(std::string_view text, std::string_view prefix);
+
 // The text with length bytes from start removed and the replacement put in
 // their place. The place is clamped into the text, so a start beyond the end
 // appends.

@@ -66,6 +66,14 @@ TEST(FindText, MatchesCaseExactly) {
 TEST(LowerAscii, FoldsOnlyAsciiLetters) {
     EXPECT_EQ(lower_ascii("xxHomePage-Z@[`"), "xxhomepage-z@[`");
     EXPECT_EQ(lower_ascii(kShouJi + "\xC1\xE1"), kShouJi + "\xC1\xE1");
+    EXPECT_EQ(lower_ascii('Q'), 'q');
+    EXPECT_EQ(lower_ascii('\xC1'), '\xC1');
+
+    EXPECT_TRUE(starts_ignoring_case("Content-Type: x", "content-type:"));
+    EXPECT_TRUE(starts_ignoring_case("basic", "BASIC"));
+    EXPECT_FALSE(starts_ignoring_case("set-cookie", "set-cookie:"));
+    EXPECT_FALSE(starts_ignoring_case("\xC1\xE1", "\xC1\xC1"));
+    EXPECT_TRUE(starts_ignoring_case("", ""));
 }
 
 TEST(TextCutting, LeftAndMid) {
