@@ -18,7 +18,7 @@ namespace {
 // own (it keeps "sqlite_" in any letter case), and any holding a NUL byte,
 // which would end the name inside the SQL text.
 bool must_map(std::string_view table) {
-    return collector_name(table) || starts_folded(table, "sqlite_") ||
+    return collector_name(table) || starts_ignoring_case(table, "sqlite_") ||
            table.find('\0') != std::string_view::npos;
 }
 
@@ -58,7 +58,8 @@ bool SqliteStore::table_name(sqlite3* db, std::string_view table, std::string* q
                // Another letter case of a collector's name is a keyword's
                // table only where a table has exactly its name (an earlier
                // version's), never the collector's table it folds into.
-               (starts_folded(table, "msys") && !has_table(db, std::string(table).c_str()))) {
+               (starts_ignoring_case(table, "msys") &&
+                !has_table(db, std::string(table).c_str()))) {
         quoted->clear();
     } else {
         *quoted = quote_name(table);
