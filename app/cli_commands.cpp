@@ -67,6 +67,64 @@ std::string untasked_line(const std::string& keyword, const SubmitResult& result
     return escape_controls(keyword + ": not started: " + result.table_error);
 }
 
+struct Submitted {
+    std::string keyword;
+    SubmitResult result;
+};
+
+// Submits every keyword and waits for the tasks; Ctrl-C or a TERM signal
+// meanwhile stops them.
+std::vector<Submitted> collect_all(CollectionEngine& engine, ConsoleObserver& observer,
+                                   const Options& options) {
+    interrupted_engine = &engine;
+    std::signal(SIGINT, on_interrupt);
+    std::signal(SIGTERM, on_interrupt);
+
+    std::vector<Submitted> submitted;
+    for (const std::string& keyword : options.arguments) {
+        // The task's keyword is known to the terminal before its workers report.
+        const int next_task = engine.task_count() + 1;
+        observer.name_task(next_task, keyword);
+        submitted.push_back({keyword, engine.submit_keyword(keyword, options.again)});
+        const SubmitResult& result = submitted.back().result;
+        if (result.task != next_task) {
+            observer.forget_task(next_task);
+        } else if (!result.table_ready) {
+            // Said at once, before the task's rows are refused one by one.
+            observer.storage_failed(result.task, result.table_error);
+        }
+    }
+    engine.wait_all();
+    interrupted_engine = nullptr;
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    return submitted;
+}
+
+// One line per keyword on stdout; the exit status of the collection.
+int report_keywords(const std::vector<Submitted>& submitted, const ConsoleObserver& observer,
+                    RecordStore& store) {
+    bool all_good = true;
+    bool output_lost = false;
+    for (const auto& [keyword, result] : submitted) {
+        const TaskOutcome* outcome = result.task > 0 ? observer.outcome(result.task) : nullptr;
+        std::string line;
+        if (outcome != nullptr) {
+            line = task_summary(keyword, *outcome, observer.first_failure(result.task));
+            all_good = outcome->succeeded() && all_good;
+        } else {
+            line = untasked_line(keyword, result, store);
+            all_good = result.kind == SubmitResult::kReopened && all_good;
+        }
+        output_lost = !print_line(line) || output_lost;
+    }
+    output_lost = std::fflush(stderr) != 0 || std::ferror(stderr) != 0 || output_lost;
+    if (!all_good) {
+        return 1;
+    }
+    return output_lost ? 3 : 0;
+}
+
 }  // namespace
 
 int run_collect(const Options& options) {
@@ -93,53 +151,8 @@ int run_collect(const Options& options) {
         std::fprintf(stderr, "qinglan: %s\n", error.c_str());
         return 1;
     }
-
-    interrupted_engine = &engine;
-    std::signal(SIGINT, on_interrupt);
-    std::signal(SIGTERM, on_interrupt);
-
-    struct Submitted {
-        std::string keyword;
-        SubmitResult result;
-    };
-    std::vector<Submitted> submitted;
-    for (const std::string& keyword : options.arguments) {
-        // The task's keyword is known to the terminal before its workers report.
-        const int next_task = engine.task_count() + 1;
-        observer.name_task(next_task, keyword);
-        submitted.push_back({keyword, engine.submit_keyword(keyword, options.again)});
-        const SubmitResult& result = submitted.back().result;
-        if (result.task != next_task) {
-            observer.forget_task(next_task);
-        } else if (!result.table_ready) {
-            // Said at once, before the task's rows are refused one by one.
-            observer.storage_failed(result.task, result.table_error);
-        }
-    }
-    engine.wait_all();
-    interrupted_engine = nullptr;
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-
-    bool all_good = true;
-    bool output_lost = false;
-    for (const auto& [keyword, result] : submitted) {
-        const TaskOutcome* outcome = result.task > 0 ? observer.outcome(result.task) : nullptr;
-        std::string line;
-        if (outcome != nullptr) {
-            line = task_summary(keyword, *outcome, observer.first_failure(result.task));
-            all_good = outcome->succeeded() && all_good;
-        } else {
-            line = untasked_line(keyword, result, *store);
-            all_good = result.kind == SubmitResult::kReopened && all_good;
-        }
-        output_lost = !print_line(line) || output_lost;
-    }
-    output_lost = std::fflush(stderr) != 0 || std::ferror(stderr) != 0 || output_lost;
-    if (!all_good) {
-        return 1;
-    }
-    return output_lost ? 3 : 0;
+    const std::vector<Submitted> submitted = collect_all(engine, observer, options);
+    return report_keywords(submitted, observer, *store);
 }
 
 int run_tables(const Options& options) {

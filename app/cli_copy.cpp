@@ -68,6 +68,49 @@ bool copy_keyword(RecordStore& from, RecordStore& to, const std::string& keyword
     return true;
 }
 
+// The keywords to copy: those named, in order and once each, or every
+// stored keyword but the first table "123" when none is named. False,
+// after saying why on stderr, when a named one is not stored in `from`.
+bool keywords_to_copy(const Options& options, const std::vector<std::string>& source_names,
+                      const RecordStore& from, std::vector<std::string>* keywords) {
+    for (const std::string& keyword : options.arguments) {
+        if (std::find(source_names.begin(), source_names.end(), keyword) == source_names.end()) {
+            std::fprintf(stderr,
+                         "qinglan: '%s' is not a stored keyword in %s; nothing was copied\n",
+                         escape_controls(keyword).c_str(), from.location().c_str());
+            return false;
+        }
+        if (std::find(keywords->begin(), keywords->end(), keyword) == keywords->end()) {
+            keywords->push_back(keyword);
+        }
+    }
+    if (options.arguments.empty()) {
+        std::copy_if(source_names.begin(), source_names.end(), std::back_inserter(*keywords),
+                     [](const std::string& name) { return name != "123"; });
+    }
+    return true;
+}
+
+// Copies one keyword while both stores hold it claimed: neither may be
+// collecting it meanwhile.
+bool claim_and_copy(RecordStore& from, RecordStore& to, const std::string& keyword,
+                    bool at_destination, std::string* line) {
+    std::string error;
+    if (!from.claim(keyword, &error)) {
+        *line = "not copied: at " + from.location() + " " + error;
+        return false;
+    }
+    bool copied = false;
+    if (!to.claim(keyword, &error)) {
+        *line = "not copied: at " + to.location() + " " + error;
+    } else {
+        copied = copy_keyword(from, to, keyword, at_destination, line);
+        to.release(keyword);
+    }
+    from.release(keyword);
+    return copied;
+}
+
 }  // namespace
 
 int run_copy(const Options& options) {
@@ -97,41 +140,15 @@ int run_copy(const Options& options) {
         return 1;
     }
     std::vector<std::string> keywords;
-    for (const std::string& keyword : options.arguments) {
-        if (std::find(source_names.begin(), source_names.end(), keyword) == source_names.end()) {
-            std::fprintf(stderr,
-                         "qinglan: '%s' is not a stored keyword in %s; nothing was copied\n",
-                         escape_controls(keyword).c_str(), from->location().c_str());
-            return 1;
-        }
-        if (std::find(keywords.begin(), keywords.end(), keyword) == keywords.end()) {
-            keywords.push_back(keyword);
-        }
-    }
-    if (options.arguments.empty()) {
-        std::copy_if(source_names.begin(), source_names.end(), std::back_inserter(keywords),
-                     [](const std::string& name) { return name != "123"; });
+    if (!keywords_to_copy(options, source_names, *from, &keywords)) {
+        return 1;
     }
     bool all_copied = true;
     for (const std::string& keyword : keywords) {
+        const bool at_destination = std::find(destination_names.begin(), destination_names.end(),
+                                              keyword) != destination_names.end();
         std::string line;
-        bool copied = false;
-        // Neither store may be collecting it while it is copied.
-        if (!from->claim(keyword, &error)) {
-            line = "not copied: at " + from->location() + " " + error;
-        } else {
-            if (!to->claim(keyword, &error)) {
-                line = "not copied: at " + to->location() + " " + error;
-            } else {
-                const bool at_destination =
-                    std::find(destination_names.begin(), destination_names.end(), keyword) !=
-                    destination_names.end();
-                copied = copy_keyword(*from, *to, keyword, at_destination, &line);
-                to->release(keyword);
-            }
-            from->release(keyword);
-        }
-        all_copied = copied && all_copied;
+        all_copied = claim_and_copy(*from, *to, keyword, at_destination, &line) && all_copied;
         std::printf("%s\n", escape_controls(keyword + ": " + line).c_str());
     }
     return all_copied ? 0 : 1;

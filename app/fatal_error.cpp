@@ -13,8 +13,6 @@ QString runtime_error_message(int code) {
             return QStringLiteral("数组成员引用下标超出定义范围");
         case kIndexBelowOne:
             return QStringLiteral("数组成员引用下标必须大于等于1");
-        case kTypeMismatch:
-            return QStringLiteral("数据或数组类型不匹配");
         default:
             return {};
     }

@@ -13,7 +13,6 @@ class Dialogs;
 enum RuntimeErrorCode : int {
     kIndexBeyondEnd = 1,  // an index greater than the number of elements
     kIndexBelowOne = 4,   // an index below 1
-    kTypeMismatch = 5,    // a value read into a text cell is not a text
 };
 
 // "运行时出错!", then the code and the message, each after an empty line;

@@ -1,17 +1,11 @@
 // What the toolbar's commands do.
 
-#include <QAction>
-#include <QStringList>
 #include <QToolBar>
 
-#include "app/export_window.h"
 #include "app/main_window.h"
 #include "app/qt_text.h"
-#include "app/result_list_model.h"
 #include "app/search_window.h"
 #include "app/stored_keywords.h"
-#include "export/cell_text.h"
-#include "export/table_export.h"
 #include "storage/store_factory.h"
 
 namespace qinglan {

@@ -5,6 +5,8 @@
 #include <functional>
 #include <numeric>
 
+#include "services/text.h"
+
 namespace qinglan {
 namespace {
 
@@ -32,16 +34,6 @@ QVariant column_alignment(int column) {
 
 constexpr int kRefreshMs = 250;
 
-char fold(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string folded(const std::string& text) {
-    std::string out = text;
-    std::transform(out.begin(), out.end(), out.begin(), fold);
-    return out;
-}
-
 // Finds a folded needle in a packed row, folding the row's Latin letters as
 // it goes; the zero bytes between fields keep a match inside one field.
 class RowMatcher {
@@ -55,10 +47,10 @@ public:
 
 private:
     struct Hash {
-        std::size_t operator()(char c) const { return std::hash<char>()(fold(c)); }
+        std::size_t operator()(char c) const { return std::hash<char>()(lower_ascii(c)); }
     };
     struct Equal {
-        bool operator()(char a, char b) const { return fold(a) == fold(b); }
+        bool operator()(char a, char b) const { return lower_ascii(a) == lower_ascii(b); }
     };
     std::boyer_moore_horspool_searcher<std::string::const_iterator, Hash, Equal> searcher_;
 };
@@ -255,7 +247,7 @@ void ResultListModel::sort(int column, Qt::SortOrder order) {
 }
 
 void ResultListModel::set_filter(const QString& text) {
-    filter_ = folded(text.toStdString());
+    filter_ = lower_ascii(text.toStdString());
     refresh();
 }
 

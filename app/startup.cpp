@@ -145,7 +145,7 @@ void StartUp::hand_over(const UpdateDescriptor& descriptor) {
             QStringLiteral("青岚采集 文件不完整，请重新下载。\r\n本软件绿色，无毒无害请放心使用！"),
             Dialogs::Icon::kNone, QStringLiteral("   青岚采集软件友情提示"));
     } else {
-        run_program(updater, false);
+        run_program(updater);
     }
     window_.end_program(0);
 }

@@ -30,6 +30,18 @@ constexpr std::array<CardPattern, 10> kCardPatterns = {{
     {kPostalCode, R"re("zipCode":"(.*?)",")re"},
 }};
 constexpr std::string_view kTitlePattern = "<title>(.*?)</title>";
+// The group every pattern above holds between its two literals.
+constexpr std::string_view kLazyGroup = "(.*?)";
+
+// A mainland mobile number: 11 ASCII digits.
+constexpr int kMobileLength = 11;
+
+// The website stands in the card as "homePage":"[address]": the address
+// starts after the key and the four bytes `":"[`, and ends before the first
+// "]" within the window; a "]" further on gives no address.
+constexpr std::string_view kWebsiteKey = "homePage";
+constexpr int kWebsiteOffset = static_cast<int>(kWebsiteKey.size()) + 4;
+constexpr int kWebsiteWindow = 200;
 
 // Compiled once and shared: matching only reads a compiled pattern, so the
 // workers of all tasks can use them at the same time.
@@ -56,9 +68,9 @@ const CompiledPatterns& patterns() {
 // opening to the end of the text, which on a document full of unclosed keys
 // takes time that grows with the square of its length.
 bool can_match(std::string_view pattern_text, std::string_view text) {
-    const std::size_t group = pattern_text.find("(.*?)");
+    const std::size_t group = pattern_text.find(kLazyGroup);
     const std::string_view open = pattern_text.substr(0, group);
-    const std::string_view close = pattern_text.substr(group + 5);
+    const std::string_view close = pattern_text.substr(group + kLazyGroup.size());
     const std::size_t at = text.find(open);
     return at != std::string_view::npos &&
            text.find(close, at + open.size()) != std::string_view::npos;
@@ -74,7 +86,7 @@ Text first_group(const Pattern& pattern, std::string_view pattern_text, std::str
 bool all_ascii_digits(std::string_view text) {
     for (int i = 1; i <= text_length(text); ++i) {
         const int code = char_code(text, i);
-        if (code < 0x30 || code > 0x39) {
+        if (code < '0' || code > '9') {
             return false;
         }
     }
@@ -96,18 +108,18 @@ Text extract_mobile(std::string_view contact_page, const TextList& prefixes) {
         if (position == -1) {
             continue;
         }
-        Text candidate = mid_text(title, position, 11);
+        Text candidate = mid_text(title, position, kMobileLength);
         return all_ascii_digits(candidate) ? candidate : Text();
     }
     return {};
 }
 
 Text extract_website(std::string_view card) {
-    const int key = find_text(card, "homePage");
+    const int key = find_text(card, kWebsiteKey);
     if (key == -1) {
         return {};
     }
-    const Text window = mid_text(card, key + 12, 200);
+    const Text window = mid_text(card, key + kWebsiteOffset, kWebsiteWindow);
     return drop_zero_bytes(left_text(window, find_text(window, "]") - 1));
 }
 

@@ -4,16 +4,25 @@ namespace qinglan {
 namespace {
 
 constexpr std::string_view kAccountMark = "companyId=";
-constexpr int kAccountOffset = 11;  // the mark and the byte after it
+// The account starts after the mark and the one byte after it, the opening
+// quote, which is skipped without being checked.
+constexpr int kAccountOffset = static_cast<int>(kAccountMark.size()) + 1;
+// The bytes read after that for the account and its closing quote: an account
+// whose quote lies further on is not read.
 constexpr int kAccountWindow = 50;
+// The first search starts at the page's second byte, so a mark at the very
+// first byte is never read; each later one starts one byte after the mark
+// before, so marks may overlap the window of the account before them.
+constexpr int kFirstSearchStart = 2;
+constexpr int kNextSearchStep = 1;
 
 }  // namespace
 
 TextList scan_member_accounts(std::string_view page_text) {
     TextList accounts;
-    int search_position = 1;
+    int search_start = kFirstSearchStart;
     for (;;) {
-        const int mark = find_text(page_text, kAccountMark, search_position + 1);
+        const int mark = find_text(page_text, kAccountMark, search_start);
         if (mark == -1) {
             break;
         }
@@ -23,7 +32,7 @@ TextList scan_member_accounts(std::string_view page_text) {
         if (!account.empty()) {
             accounts.push_back(std::move(account));
         }
-        search_position = mark;
+        search_start = mark + kNextSearchStep;
     }
     return accounts;
 }

@@ -2,6 +2,7 @@
 
 #include "export/csv_writer.h"
 #include "export/workbook_writer.h"
+#include "services/text.h"
 
 namespace qinglan {
 namespace {
@@ -26,17 +27,13 @@ std::unique_ptr<TableSink> start_csv(const std::string& file, const std::string&
     return csv;
 }
 
-char ascii_lower(char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-}
-
 bool ends_with_extension(const std::string& path, std::string_view extension) {
     if (path.size() < extension.size() + 1 || path[path.size() - extension.size() - 1] != '.') {
         return false;
     }
     const std::size_t from = path.size() - extension.size();
     for (std::size_t i = 0; i < extension.size(); ++i) {
-        if (ascii_lower(path[from + i]) != extension[i]) {
+        if (lower_ascii(path[from + i]) != extension[i]) {
             return false;
         }
     }

@@ -3,21 +3,13 @@
 #include <algorithm>
 #include <string_view>
 
+#include "services/text.h"
 #include "services/utf8.h"
 
 namespace qinglan {
 namespace {
 
 constexpr std::string_view kForbidden = "[]:*?/\\";
-
-std::string lower_ascii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
 
 // `name` with forbidden characters replaced, cut to `limit` UTF-16 units at
 // a character boundary.

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "services/text.h"
 #include "services/url_parts.h"
 
 namespace qinglan::curl {
@@ -61,20 +62,6 @@ Client* create_client() {
     return client;
 }
 
-bool starts_without_case(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        const char c = text[i];
-        const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        if (lower != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string_view trim_blanks(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) {
@@ -117,14 +104,14 @@ size_t receive_header(char* data, size_t size, size_t count, void* context) {
         transfer.answered = true;
         transfer.body.clear();
         transfer.content_type.clear();
-    } else if (starts_without_case(line, "content-type:")) {
+    } else if (starts_ignoring_case(line, "content-type:")) {
         try {
             transfer.content_type.assign(trim_blanks(line.substr(13)));
         } catch (...) {
             transfer.error = FetchError::kOther;
             return 0;  // out of memory: ends the transfer
         }
-    } else if (transfer.own_redirects && starts_without_case(line, "set-cookie:")) {
+    } else if (transfer.own_redirects && starts_ignoring_case(line, "set-cookie:")) {
         const std::string_view cookie = line.substr(11);
         try {
             client()->file_cookies.forget(

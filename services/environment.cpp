@@ -3,10 +3,8 @@
 #include <glob.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -180,7 +178,7 @@ bool write_ini_value(const std::string& path, std::string_view section,
     return static_cast<bool>(out);
 }
 
-bool run_program(const std::string& path, bool wait) {
+bool run_program(const std::string& path) {
     if (path.empty()) {
         return false;
     }
@@ -189,26 +187,7 @@ bool run_program(const std::string& path, bool wait) {
     if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) {
         return false;
     }
-    if (wait) {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
     return true;
-}
-
-bool start_thread(std::function<void()> routine, std::thread* handle) {
-    try {
-        std::thread thread(std::move(routine));
-        if (handle != nullptr) {
-            *handle = std::move(thread);
-        } else {
-            thread.detach();
-        }
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    }
 }
 
 }  // namespace qinglan

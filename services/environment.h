@@ -1,14 +1,12 @@
 #pragma once
 
 // Services of the environment: where the program runs, files, the ini file of
-// the updater hand-over, starting a program, starting a thread. Failures are
+// the updater hand-over, starting a program. Failures are
 // reported as false or an empty text, never thrown.
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace qinglan {
 
@@ -41,11 +39,8 @@ std::optional<std::string> read_ini_text(std::string_view text, std::string_view
 
 // Starts the program at `path`, with no arguments, in the current directory
 // and environment. The path is the whole command: it is not split on blanks.
-// With `wait`, returns when the program has ended. True when it was started.
-bool run_program(const std::string& path, bool wait);
-
-// Starts `routine` on a new thread. Without `handle` the thread is detached;
-// with it, the caller receives the joinable thread. True when it was created.
-bool start_thread(std::function<void()> routine, std::thread* handle = nullptr);
+// Returns at once, without waiting for the program to end. True when it was
+// started.
+bool run_program(const std::string& path);
 
 }  // namespace qinglan

@@ -69,7 +69,7 @@ Text mid_text(std::string_view text, int start, int n) {
     return Text(text.substr(static_cast<std::size_t>(start) - 1, static_cast<std::size_t>(n)));
 }
 
-int find_text(std::string_view text, std::string_view sought, int start, bool ignore_case) {
+int find_text(std::string_view text, std::string_view sought, int start) {
     const std::size_t begin = start < 1 ? 0 : static_cast<std::size_t>(start) - 1;
     if (begin >= text.size()) {
         return -1;
@@ -77,22 +77,21 @@ int find_text(std::string_view text, std::string_view sought, int start, bool ig
     if (sought.empty()) {
         return 1;
     }
-    if (!ignore_case) {
-        return find_exact(text, sought, begin);
-    }
-    // Folding ASCII letters leaves every byte of 0x80 and above as it is, so
-    // the folded text has the same character boundaries.
-    return find_exact(lower_ascii(text), lower_ascii(sought), begin);
+    return find_exact(text, sought, begin);
 }
 
 Text lower_ascii(std::string_view text) {
     Text lower(text);
     for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+        c = lower_ascii(c);
     }
     return lower;
+}
+
+bool starts_ignoring_case(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char a, char b) { return lower_ascii(a) == lower_ascii(b); });
 }
 
 Text replace_range(std::string_view text, int start, int length, std::string_view replacement) {
@@ -110,59 +109,11 @@ Text replace_range(std::string_view text, int start, int length, std::string_vie
     return result;
 }
 
-TextList split_text(std::string_view text, std::string_view delimiter,
-                    std::optional<int> max_parts) {
-    TextList parts;
-    const std::size_t limit =
-        max_parts ? static_cast<std::size_t>(std::max(*max_parts, 0)) : SIZE_MAX;
-    if (text.empty() || limit == 0) {
-        return parts;
-    }
-    if (delimiter.empty()) {
-        parts.emplace_back(text);
-        return parts;
-    }
-    // The walk starts again after each delimiter, which is where the exact
-    // find counts its character boundaries from.
-    std::size_t piece_start = 0;
-    while (piece_start < text.size()) {
-        const int found = find_exact(text, delimiter, piece_start);
-        if (found == -1) {
-            break;
-        }
-        const auto place = static_cast<std::size_t>(found) - 1;
-        parts.emplace_back(text.substr(piece_start, place - piece_start));
-        piece_start = place + delimiter.size();
-        if (parts.size() >= limit) {
-            return parts;
-        }
-    }
-    if (piece_start < text.size() && parts.size() < limit) {
-        parts.emplace_back(text.substr(piece_start));
-    }
-    return parts;
-}
-
 int char_code(std::string_view text, int position) {
     if (position < 1 || static_cast<std::size_t>(position) > text.size()) {
         return 0;
     }
     return static_cast<signed char>(text[static_cast<std::size_t>(position) - 1]);
-}
-
-Text character(int code) {
-    const char c = static_cast<char>(code);
-    return c == '\0' ? Text() : Text(1, c);
-}
-
-Text to_text(double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.13g", value);
-    return buffer;
-}
-
-Text to_text(bool value) {
-    return value ? "\xD5\xE6" : "\xBC\xD9";
 }
 
 Text bytes_to_text(std::string_view bytes) {
@@ -173,14 +124,6 @@ Text drop_zero_bytes(std::string_view bytes) {
     Text text(bytes);
     std::erase(text, '\0');
     return text;
-}
-
-Bytes to_bytes(std::string_view text) {
-    return Bytes(text);
-}
-
-int bytes_length(std::string_view bytes) {
-    return clamp_to_int(bytes.size());
 }
 
 Text hex_text(int value) {

@@ -106,7 +106,7 @@ bool PostgresStore::create_schema(std::string* error) {
 
 bool PostgresStore::must_map(std::string_view table) const {
     return table.empty() || table.size() > name_limit_ || collector_name(table) ||
-           starts_folded(table, "pg_") || table.find('\0') != std::string_view::npos;
+           starts_ignoring_case(table, "pg_") || table.find('\0') != std::string_view::npos;
 }
 
 bool PostgresStore::find_table(Connection& connection, std::string_view table, std::string* name,

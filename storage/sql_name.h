@@ -37,12 +37,6 @@ inline bool collector_name(std::string_view name) {
     return name.substr(0, 4) == "MSys";
 }
 
-// Whether `name` begins with `prefix`, ASCII letters in either case.
-inline bool starts_folded(std::string_view name, std::string_view prefix) {
-    return name.size() >= prefix.size() &&
-           lower_ascii(name.substr(0, prefix.size())) == lower_ascii(prefix);
-}
-
 // The table of the keyword numbered `number` in "MSysKeywordTables".
 inline std::string mapped_table(std::string_view number) {
     return "MSysKeyword" + std::string(number);

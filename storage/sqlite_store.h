@@ -111,6 +111,15 @@ private:
     // state unless the keyword has a table, or a table of its name exists in
     // another letter case (refused).
     bool create_table(std::string_view table, bool* created, std::string* error);
+    // How a keyword without a numbered table stands against the tables
+    // there: its table exists, it needs a new one under its own name or
+    // under a number, or a table of its name in another letter case refuses it.
+    enum class TableStanding { kFailed, kExists, kNew, kNewNumbered };
+    TableStanding table_standing(std::string_view table, std::string* error);
+    // Gives the keyword a number in the list of keyword tables; `name`
+    // becomes the table that number names.
+    bool number_table(std::string_view table, std::string* name, std::string* error);
+    bool create_with_state(std::string_view table, const std::string& name, std::string* error);
     // Under write_mutex_ in a write transaction: drops the keyword's table
     // and its name, when it has them.
     bool drop_table(std::string_view table, std::string* error);

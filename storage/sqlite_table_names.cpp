@@ -18,7 +18,7 @@ namespace {
 // own (it keeps "sqlite_" in any letter case), and any holding a NUL byte,
 // which would end the name inside the SQL text.
 bool must_map(std::string_view table) {
-    return collector_name(table) || starts_folded(table, "sqlite_") ||
+    return collector_name(table) || starts_ignoring_case(table, "sqlite_") ||
            table.find('\0') != std::string_view::npos;
 }
 
@@ -58,7 +58,8 @@ bool SqliteStore::table_name(sqlite3* db, std::string_view table, std::string* q
                // Another letter case of a collector's name is a keyword's
                // table only where a table has exactly its name (an earlier
                // version's), never the collector's table it folds into.
-               (starts_folded(table, "msys") && !has_table(db, std::string(table).c_str()))) {
+               (starts_ignoring_case(table, "msys") &&
+                !has_table(db, std::string(table).c_str()))) {
         quoted->clear();
     } else {
         *quoted = quote_name(table);
@@ -66,16 +67,7 @@ bool SqliteStore::table_name(sqlite3* db, std::string_view table, std::string* q
     return true;
 }
 
-bool SqliteStore::create_table(std::string_view table, bool* created, std::string* error) {
-    *created = false;
-    std::string number;
-    if (!mapped_number(writer_, table, &number, error)) {
-        return false;
-    }
-    if (!number.empty()) {
-        return true;
-    }
-    bool map = must_map(table);
+SqliteStore::TableStanding SqliteStore::table_standing(std::string_view table, std::string* error) {
     // Table names ignore the case of ASCII letters: a keyword that differs
     // from a stored one only in case would write into that keyword's table.
     // One that differs so from the collector's or SQLite's own gets a table
@@ -83,38 +75,46 @@ bool SqliteStore::create_table(std::string_view table, bool* created, std::strin
     sqlite3_stmt* lookup =
         statement("SELECT name FROM sqlite_master WHERE name = ?1 COLLATE NOCASE", error);
     if (lookup == nullptr) {
+        return TableStanding::kFailed;
+    }
+    if (must_map(table)) {
+        return TableStanding::kNewNumbered;
+    }
+    Resetter resetter{lookup};
+    bind_text(lookup, 1, table);
+    if (sqlite3_step(lookup) != SQLITE_ROW) {
+        return TableStanding::kNew;
+    }
+    const auto* found = reinterpret_cast<const char*>(sqlite3_column_text(lookup, 0));
+    const std::string existing = found != nullptr ? found : "";
+    if (table == existing) {
+        return TableStanding::kExists;
+    }
+    if (!must_map(existing)) {
+        fail(error, "the table " + quote_name(existing) +
+                        " exists, and table names do not tell letter case apart");
+        return TableStanding::kFailed;
+    }
+    return TableStanding::kNewNumbered;
+}
+
+bool SqliteStore::number_table(std::string_view table, std::string* name, std::string* error) {
+    sqlite3_stmt* add =
+        statement("INSERT INTO " + quote_name(kKeywordTables) + " (keyword) VALUES (?1)", error);
+    if (add == nullptr) {
         return false;
     }
-    if (!map) {
-        Resetter resetter{lookup};
-        bind_text(lookup, 1, table);
-        if (sqlite3_step(lookup) == SQLITE_ROW) {
-            const auto* found = reinterpret_cast<const char*>(sqlite3_column_text(lookup, 0));
-            const std::string existing = found != nullptr ? found : "";
-            if (table == existing) {
-                return true;
-            }
-            if (!must_map(existing)) {
-                return fail(error, "the table " + quote_name(existing) +
-                                       " exists, and table names do not tell letter case apart");
-            }
-            map = true;
-        }
+    Resetter resetter{add};
+    bind_text(add, 1, table);
+    if (sqlite3_step(add) != SQLITE_DONE) {
+        return fail_sqlite(error, writer_, "cannot name its table");
     }
-    std::string name(table);
-    if (map) {
-        sqlite3_stmt* add = statement(
-            "INSERT INTO " + quote_name(kKeywordTables) + " (keyword) VALUES (?1)", error);
-        if (add == nullptr) {
-            return false;
-        }
-        Resetter resetter{add};
-        bind_text(add, 1, table);
-        if (sqlite3_step(add) != SQLITE_DONE) {
-            return fail_sqlite(error, writer_, "cannot name its table");
-        }
-        name = mapped_table(std::to_string(sqlite3_last_insert_rowid(writer_)));
-    }
+    *name = mapped_table(std::to_string(sqlite3_last_insert_rowid(writer_)));
+    return true;
+}
+
+bool SqliteStore::create_with_state(std::string_view table, const std::string& name,
+                                    std::string* error) {
     // The table and its state in one step: a table that exists has a state
     // from its first moment, or is one from before states were kept.
     sqlite3_stmt* state = nullptr;
@@ -127,8 +127,31 @@ bool SqliteStore::create_table(std::string_view table, bool* created, std::strin
     Resetter resetter{state};
     bind_text(state, 1, table);
     sqlite3_bind_int64(state, 2, claim_numbers_.number_for(table));
-    *created =
-        sqlite3_step(state) == SQLITE_DONE || fail_sqlite(error, writer_, "cannot keep its state");
+    return sqlite3_step(state) == SQLITE_DONE ||
+           fail_sqlite(error, writer_, "cannot keep its state");
+}
+
+bool SqliteStore::create_table(std::string_view table, bool* created, std::string* error) {
+    *created = false;
+    std::string number;
+    if (!mapped_number(writer_, table, &number, error)) {
+        return false;
+    }
+    if (!number.empty()) {
+        return true;
+    }
+    const TableStanding standing = table_standing(table, error);
+    if (standing == TableStanding::kFailed) {
+        return false;
+    }
+    if (standing == TableStanding::kExists) {
+        return true;
+    }
+    std::string name(table);
+    if (standing == TableStanding::kNewNumbered && !number_table(table, &name, error)) {
+        return false;
+    }
+    *created = create_with_state(table, name, error);
     return *created;
 }
 

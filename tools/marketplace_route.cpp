@@ -9,6 +9,10 @@ constexpr std::string_view kSearchPath = "/company/company_search.htm";
 constexpr std::string_view kCardPath = "/member/ajax/memberCardJson.htm";
 constexpr std::string_view kContactPrefix = "/athena/contact/";
 constexpr std::string_view kContactSuffix = ".html";
+// The key that answers any keyword without a page of its own, and the name
+// of its file in a served folder (without the extension every search page has).
+constexpr std::string_view kAnyKeywordKey = "search/*";
+constexpr std::string_view kAnyKeywordFile = "search/any_keyword";
 
 // The raw value of `name` in a query ("a=1&b=2"), not decoded: keys keep the
 // keyword in the percent-encoded form the client sent.
@@ -83,7 +87,7 @@ MarketplaceRoute route_request(const ReceivedRequest& request) {
     MarketplaceRoute route;
     if (path == kSearchPath) {
         route.key = "search/" + std::string(query_value(query, "keywords").value_or(""));
-        route.fallback_key = "search/*";
+        route.fallback_key = kAnyKeywordKey;
     } else if (path == kCardPath) {
         route.key = "card/" + std::string(query_value(query, "loginId").value_or(""));
         route.callback = query_value(query, "callback").value_or("");
@@ -106,7 +110,8 @@ std::string folder_file(std::string_view dir, std::string_view key) {
     }
     std::string file(dir);
     file += '/';
-    file += key;
+    // A "*" in a file name is a trap for shells and archives.
+    file += key == kAnyKeywordKey ? kAnyKeywordFile : key;
     if (key.substr(0, 7) == "search/" || key.substr(0, 8) == "contact/") {
         file += ".html";
     } else if (key.substr(0, 5) == "card/") {

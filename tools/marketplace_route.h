@@ -4,7 +4,8 @@
 // a file of a served folder. Keys name what the marketplace serves:
 //   search/K    the company search page for the keyword K, exactly as the
 //               query carries it (percent-encoded); search/* answers any
-//               keyword that has no page of its own
+//               keyword that has no page of its own (in a folder, the file
+//               search/any_keyword.html)
 //   card/ID     the member card of the account ID (the JSON object; the
 //               answer wraps it in the request's JSONP callback)
 //   contact/A   the contact page of the account A, asked of the host A.<domain>

@@ -1,23 +1,9 @@
 #include "tools/proxy_request.h"
 
+#include "services/text.h"
+
 namespace qinglan {
 namespace {
-
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool starts_without_case(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (lower(text[i]) != lower(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The bytes of standard base64 with padding; nothing for anything else.
 std::optional<std::string> decode_base64(std::string_view text) {
@@ -47,7 +33,7 @@ std::optional<std::string> decode_base64(std::string_view text) {
 }  // namespace
 
 std::optional<std::pair<std::string, std::string>> basic_login(std::string_view value) {
-    if (!starts_without_case(value, "basic ")) {
+    if (!starts_ignoring_case(value, "basic ")) {
         return std::nullopt;
     }
     const std::optional<std::string> pair = decode_base64(value.substr(6));
@@ -96,7 +82,7 @@ std::optional<AbsoluteUrl> parse_authority(std::string_view authority) {
 }
 
 std::optional<AbsoluteUrl> parse_http_url(std::string_view target) {
-    if (!starts_without_case(target, "http://")) {
+    if (!starts_ignoring_case(target, "http://")) {
         return std::nullopt;
     }
     target.remove_prefix(7);
@@ -110,7 +96,7 @@ std::optional<AbsoluteUrl> parse_http_url(std::string_view target) {
 }
 
 bool is_proxy_header(std::string_view name) {
-    return starts_without_case(name, "proxy-");
+    return starts_ignoring_case(name, "proxy-");
 }
 
 }  // namespace qinglan

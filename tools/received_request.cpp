@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "services/text.h"
+
 namespace qinglan {
 namespace {
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    auto lower = [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
+    return a.size() == b.size() && starts_ignoring_case(a, b);
 }
 
 bool is_token_char(char c) {

@@ -17,6 +17,7 @@ namespace {
 
 // Real request heads are well under a kilobyte; anything near this is abuse.
 constexpr std::size_t kMaxHeadBytes = 64 * 1024;
+constexpr std::size_t kEndlessBlockBytes = 64 * 1024;
 
 void send_short_answer(Connection& connection, std::string_view version, int status,
                        const std::vector<std::string>& extra_headers = {}) {
@@ -24,6 +25,20 @@ void send_short_answer(Connection& connection, std::string_view version, int sta
     connection.send_all(response_head(version, status, "text/plain", body.size(), extra_headers) +
                         body);
     connection.finish();
+}
+
+// The head, then whole copies of the body in large sends until the client
+// goes, so the client, not this server, is what the stream's speed is bounded
+// by.
+void send_endlessly(Connection& connection, const std::string& head, std::string_view body) {
+    std::string block(body.empty() ? std::string_view("x") : body);
+    while (block.size() < kEndlessBlockBytes) {
+        block += block;
+    }
+    if (connection.send_all(head)) {
+        while (connection.send_all(block)) {
+        }
+    }
 }
 
 std::optional<std::string> read_file(const std::string& path) {
@@ -57,11 +72,6 @@ void SampleMarketplace::set_resource(std::string key, std::string body, std::str
         std::make_shared<const Resource>(Resource{std::move(body), std::move(content_type)});
     std::lock_guard lock(data_mutex_);
     resources_[std::move(key)] = std::move(resource);
-}
-
-void SampleMarketplace::remove_resource(const std::string& key) {
-    std::lock_guard lock(data_mutex_);
-    resources_.erase(key);
 }
 
 void SampleMarketplace::set_behaviour(std::string key, Behaviour behaviour) {
@@ -223,30 +233,13 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
     log(request);
     Answering answering(*this, request.host);
 
-    const bool head_only = request.method == "HEAD";
-    if (request.method != "GET" && !head_only) {
+    if (request.method != "GET" && request.method != "HEAD") {
         answering.end();
         send_short_answer(connection, request.version, 405, {"Allow: GET, HEAD"});
         return;
     }
-
-    Behaviour behaviour;
     bool fail_now = false;
-    {
-        std::lock_guard lock(data_mutex_);
-        auto found = behaviours_.find(route.key);
-        if (found == behaviours_.end() && !route.fallback_key.empty()) {
-            found = behaviours_.find(route.fallback_key);
-        }
-        const std::string* counted = &route.key;
-        if (found != behaviours_.end()) {
-            behaviour = found->second;
-            counted = &found->first;
-        } else {
-            behaviour = default_behaviour_;
-        }
-        fail_now = behaviour.fail_times > 0 && ++failures_sent_[*counted] <= behaviour.fail_times;
-    }
+    const Behaviour behaviour = behaviour_for(route, &fail_now);
     if (behaviour.delay_ms > 0 && !connection.pause(behaviour.delay_ms)) {
         return;
     }
@@ -260,33 +253,43 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
         connection.hold();
         return;
     }
+    send_reply(connection, request, route, behaviour, answering);
+}
 
+Behaviour SampleMarketplace::behaviour_for(const MarketplaceRoute& route, bool* fail_now) {
+    std::lock_guard lock(data_mutex_);
+    auto found = behaviours_.find(route.key);
+    if (found == behaviours_.end() && !route.fallback_key.empty()) {
+        found = behaviours_.find(route.fallback_key);
+    }
+    const std::string* counted = &route.key;
+    Behaviour behaviour = default_behaviour_;
+    if (found != behaviours_.end()) {
+        behaviour = found->second;
+        counted = &found->first;
+    }
+    *fail_now = behaviour.fail_times > 0 && ++failures_sent_[*counted] <= behaviour.fail_times;
+    return behaviour;
+}
+
+void SampleMarketplace::send_reply(Connection& connection, const ReceivedRequest& request,
+                                   const MarketplaceRoute& route, const Behaviour& behaviour,
+                                   Answering& answering) const {
+    const bool head_only = request.method == "HEAD";
     const Reply reply = compose_reply(route, behaviour);
     std::optional<std::size_t> length;
-    if (behaviour.content_length) {
+    if (behaviour.content_length && !behaviour.endless) {
         length = reply.body.size();
-    }
-    std::string_view to_send = head_only ? std::string_view() : reply.body;
-    if (behaviour.drop_after >= 0) {
-        to_send = to_send.substr(0, static_cast<std::size_t>(behaviour.drop_after));
-    }
-    if (behaviour.endless) {
-        length.reset();
     }
     const std::string head =
         response_head(request.version, reply.status, reply.content_type, length, reply.headers);
     if (behaviour.endless && !head_only) {
-        // Whole copies of the body in large sends, so the client, not this
-        // server, is what the stream's speed is bounded by.
-        std::string block(reply.body.empty() ? std::string_view("x") : reply.body);
-        while (block.size() < 64 * 1024) {
-            block += block;
-        }
-        if (connection.send_all(head)) {
-            while (connection.send_all(block)) {
-            }
-        }
+        send_endlessly(connection, head, reply.body);
         return;
+    }
+    std::string_view to_send = head_only ? std::string_view() : reply.body;
+    if (behaviour.drop_after >= 0) {
+        to_send = to_send.substr(0, static_cast<std::size_t>(behaviour.drop_after));
     }
     if (behaviour.chunk_delay_ms <= 0) {
         // Before the last byte goes: once it is out, the client may be done.
@@ -296,6 +299,12 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
         }
         return;
     }
+    send_in_pieces(connection, head, to_send, behaviour, answering);
+}
+
+void SampleMarketplace::send_in_pieces(Connection& connection, const std::string& head,
+                                       std::string_view to_send, const Behaviour& behaviour,
+                                       Answering& answering) {
     if (!connection.send_all(head)) {
         return;
     }

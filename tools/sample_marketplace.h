@@ -72,7 +72,6 @@ public:
     // Raw bytes, never transcoded. An empty content type means the key's
     // default (HTML for search and contact pages, JavaScript for cards, …).
     void set_resource(std::string key, std::string body, std::string content_type = {});
-    void remove_resource(const std::string& key);
     void set_behaviour(std::string key, Behaviour behaviour);
     // How every key without a behaviour of its own is answered (a plain
     // answer until set); failures of fail_times are counted per key.
@@ -127,6 +126,16 @@ private:
 
     void serve(int fd, int wake_fd);
     void answer(Connection& connection, ReceivedRequest request);
+    // The behaviour of the route's key, else of its fallback key, else the
+    // default; fail_now when this request is one of its failures.
+    Behaviour behaviour_for(const MarketplaceRoute& route, bool* fail_now);
+    // The reply as the behaviour shapes it: endless, whole, or in delayed pieces.
+    void send_reply(Connection& connection, const ReceivedRequest& request,
+                    const MarketplaceRoute& route, const Behaviour& behaviour,
+                    Answering& answering) const;
+    static void send_in_pieces(Connection& connection, const std::string& head,
+                               std::string_view to_send, const Behaviour& behaviour,
+                               Answering& answering);
     Reply compose_reply(const MarketplaceRoute& route, const Behaviour& behaviour) const;
     void log(const ReceivedRequest& request);
     std::shared_ptr<const Resource> find_resource(const std::string& key) const;

@@ -79,19 +79,14 @@ inline bool is_lead(char c) {
     return static_cast<unsigned char>(c) >= 0x80;
 }
 
-inline char fold(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-inline bool stands_at(std::string_view text, std::size_t place, std::string_view sought,
-                      bool ignore_case) {
+inline bool stands_at(std::string_view text, std::size_t place, std::string_view sought) {
     if (place > text.size() || text.size() - place < sought.size()) {
         return false;
     }
     for (std::size_t i = 0; i < sought.size(); ++i) {
         const char a = text[place + i];
         const char b = sought[i];
-        if (ignore_case ? fold(a) != fold(b) : a != b) {
+        if (a != b) {
             return false;
         }
     }
@@ -120,8 +115,7 @@ inline bool walk_meets(std::string_view text, char c) {
 
 // The search a 1-based `start` and a character walk make, compared at every
 // step.
-inline int walk_find(std::string_view text, std::string_view sought, int start = 1,
-                     bool ignore_case = false) {
+inline int walk_find(std::string_view text, std::string_view sought, int start = 1) {
     const std::size_t begin = start < 1 ? 0 : static_cast<std::size_t>(start) - 1;
     if (begin >= text.size()) {
         return -1;
@@ -131,7 +125,7 @@ inline int walk_find(std::string_view text, std::string_view sought, int start =
     }
     for (std::size_t at = begin; at + sought.size() <= text.size();
          at += is_lead(text[at]) ? 2 : 1) {
-        if (stands_at(text, at, sought, ignore_case)) {
+        if (stands_at(text, at, sought)) {
             return static_cast<int>(at + 1);
         }
     }
