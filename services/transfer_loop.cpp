@@ -303,14 +303,14 @@ void TransferLoop::State::finish(CURL* easy, CURLcode code, Clock::time_point no
         launch(id, now);
         return;
     }
+    if (job.request.retry && job.tries <= settings.retries && !job.cancelled() &&
+        curl::worth_another_try(info)) {
+        schedule.retry_at(id, now + curl::retry_delay(job.tries, info, settings), now);
+        return;
+    }
     // The body is out of the loop's hands: its host and the page budget
     // have room again.
     schedule.release(id, now);
-    if (job.request.retry && job.tries <= settings.retries && !job.cancelled() &&
-        curl::worth_another_try(info)) {
-        schedule.retry_at(id, now + curl::retry_delay(job.tries, info, settings));
-        return;
-    }
     complete(id, std::move(body), std::move(info), now);
 }
 

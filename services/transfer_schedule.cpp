@@ -155,7 +155,8 @@ void TransferSchedule::release(Id id, Clock::time_point now) {
     refresh(request.entry.host, now);
 }
 
-void TransferSchedule::retry_at(Id id, Clock::time_point when) {
+void TransferSchedule::retry_at(Id id, Clock::time_point when, Clock::time_point now) {
+    release(id, now);
     retries_.emplace(when, id);
 }
 

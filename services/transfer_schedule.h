@@ -89,9 +89,10 @@ public:
     // The running request's transfer is over and its body handed over.
     void release(Id id, Clock::time_point now);
 
-    // The released request tries again once `when` has come, keeping its
-    // turn in its sequence and holding nothing meanwhile.
-    void retry_at(Id id, Clock::time_point when);
+    // The running request's transfer failed and it tries again once `when`
+    // has come, keeping its turn in its sequence: it holds no connection,
+    // place at its host or page of the budget meanwhile.
+    void retry_at(Id id, Clock::time_point when, Clock::time_point now);
 
     // The request is over for good, with a page or without one; the next
     // request of its sequence gets the turn.

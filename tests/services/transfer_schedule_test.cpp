@@ -122,8 +122,7 @@ TEST(TransferScheduleTurnsTest, ARetryKeepsItsTurn) {
     schedule.add(1, to("a:80", &task), t0);
     schedule.add(2, to("a:80", &task, true), t0);
     EXPECT_EQ(schedule.start(t0), Ids{1});
-    schedule.release(1, t0);
-    schedule.retry_at(1, t0 + 2s);
+    schedule.retry_at(1, t0 + 2s, t0);
     EXPECT_EQ(schedule.start(t0 + 1s), Ids{});
     EXPECT_EQ(schedule.start(t0 + 2s), Ids{1});
     finish(schedule, 1, true, t0 + 2s);
@@ -212,8 +211,7 @@ TEST(TransferScheduleRetryTest, ARetryWaitsForItsBackOffWithoutHoldingAConnectio
     schedule.add(1, to("a:80"), t0);
     schedule.add(2, to("a:80"), t0);
     EXPECT_EQ(schedule.start(t0), Ids{1});
-    schedule.release(1, t0);
-    schedule.retry_at(1, t0 + 3s);
+    schedule.retry_at(1, t0 + 3s, t0);
     EXPECT_EQ(schedule.next_due(), t0 + 3s);
     EXPECT_EQ(schedule.start(t0), Ids{2});
     finish(schedule, 2, true, t0 + 1s);
@@ -237,8 +235,8 @@ TEST(TransferSchedulePageBudgetTest, NoStartWithoutRoomForOneMorePageAtTheCap) {
     // A body handed over gives its page back, even before the request ends.
     schedule.release(1, t0);
     EXPECT_EQ(schedule.start(t0), Ids{3});
-    schedule.retry_at(2, t0 + 1s);
-    schedule.release(2, t0);
+    // So does a transfer that failed and waits to try again.
+    schedule.retry_at(2, t0 + 1s, t0);
     EXPECT_EQ(schedule.start(t0), Ids{4});
 
     // A budget below one page still lets one transfer run.
@@ -282,8 +280,7 @@ TEST(TransferScheduleCancelTest, CancelledRetriesAndTurnWaitersEndAndPassTheTurn
     schedule.add(2, to("a:80", &task, true, &stop), t0);
     schedule.add(3, to("a:80", &task), t0);
     EXPECT_EQ(schedule.start(t0), Ids{1});
-    schedule.release(1, t0);
-    schedule.retry_at(1, t0 + 10s);
+    schedule.retry_at(1, t0 + 10s, t0);
     stop = true;
     schedule.drop_cancelled(t0);
     EXPECT_EQ(dropped(schedule), (std::vector<std::pair<Id, Unsent>>{{1, Unsent::kCancelled},
