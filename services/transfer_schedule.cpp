@@ -39,7 +39,8 @@ void TransferSchedule::add(Id id, Entry entry, Clock::time_point now) {
     Sequence& sequence = sequences_[key];
     const bool after_unsent = std::exchange(sequence.last_came_unsent, false);
     if (unsendable || (request.entry.needs_previous && after_unsent)) {
-        // Like one whose turn came after a failure, its follower is not sent.
+        // Ended at once: the next one to come, if it needs this one, is not
+        // sent either.
         sequence.last_came_unsent = true;
         drop(id, unsendable ? why : Unsent::kPreviousFailed, now);
         return;

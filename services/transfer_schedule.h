@@ -129,7 +129,8 @@ private:
         std::deque<Id> waiting;  // for the turn
         bool in_turn = false;    // a request holds the turn
         // The last request that came ended at once, unsent: one that needs
-        // it is not sent either.
+        // it is not sent either. Kept, even with nothing else left of the
+        // sequence, until the next request of the sequence comes.
         bool last_came_unsent = false;
     };
 
