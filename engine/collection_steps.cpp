@@ -2,7 +2,6 @@
 // step run on the task's strand when the page it waited for is back.
 
 #include <cstdio>
-#include <memory>
 
 #include "engine/collection_engine.h"
 #include "engine/collection_task.h"
@@ -189,40 +188,21 @@ void CollectionEngine::launch_members(Task& task) {
                 page_done(task, slot, card, body, info);
             };
         };
-        // Several at a time, both pages go at once. One at a time, the card
-        // goes first and the contact page follows it; when the card fails,
-        // the contact page is not asked for and the next member's card goes.
+        // Several at a time, both pages go at once. One at a time, the
+        // task's pages form one sequence of the loop: the card goes first
+        // and the contact page follows it; when the card fails, the contact
+        // page is not asked for and the next member's card goes.
         member.pages_waited = 2;
         TransferLoop::Request card = page_request(
             task, fill_request_template(task.hosts, account, kMemberCard), arrived(true));
         TransferLoop::Request contact = page_request(
             task, fill_request_template(task.hosts, account, kContactPage), arrived(false));
-        if (task.parallel == 1) {
-            // The card's answer waits on the loop's thread for the contact
-            // page's, which always follows it, and both reach the task in
-            // one step.
-            auto card_answer = std::make_shared<std::pair<Bytes, FetchInfo>>();
-            card.done = [card_answer](Bytes body, FetchInfo info) {
-                *card_answer = {std::move(body), std::move(info)};
-            };
-            contact.done = [this, &task, slot, card_answer](Bytes body, FetchInfo info) {
-                post(task, [this, &task, slot, card_answer, body = std::move(body),
-                            info = std::move(info)] {
-                    // The contact page's transfer still counts while the card
-                    // is taken in, so the task cannot end in between.
-                    --task.transfers;
-                    page_done(task, slot, true, card_answer->first, card_answer->second);
-                    --task.transfers;
-                    page_done(task, slot, false, body, info);
-                });
-            };
-            card.follow_up = std::make_unique<TransferLoop::Request>(std::move(contact));
-            card.sequence = &task;
-            TransferLoop::shared().submit(std::move(card));
-        } else {
-            TransferLoop::shared().submit(std::move(card));
-            TransferLoop::shared().submit(std::move(contact));
-        }
+        const void* sequence = task.parallel == 1 ? &task : nullptr;
+        card.sequence = sequence;
+        contact.sequence = sequence;
+        contact.needs_previous = true;
+        TransferLoop::shared().submit(std::move(card));
+        TransferLoop::shared().submit(std::move(contact));
     }
 }
 

@@ -21,7 +21,8 @@
 // curl::redirect_target); either way a redirect is part of its try.
 //
 // Requests of one sequence (Request::sequence) take turns: the next starts
-// only when the one before it, with its follow-up, has ended.
+// only when the one before it has ended. The decisions above are
+// TransferSchedule's; this loop moves the bytes.
 //
 // Callers hear back on the loop's thread: their callbacks must be short and
 // must never wait for another transfer. Created on first use and kept to
@@ -48,16 +49,16 @@ public:
         std::array<const std::atomic<bool>*, 2> cancel{};      // either true stops it
         std::function<void()> started;                         // its first try starts; may be empty
         std::function<void(Bytes body, FetchInfo info)> done;  // exactly once
-        // Queued by the loop itself once this request ends with a page (one
-        // that fetch_failed does not call failed), so that a page which
-        // depends on another follows it without a round trip through the
-        // caller's threads. Otherwise its own `done` hears kStopped at once.
-        std::unique_ptr<Request> follow_up;
         // Requests with the same non-null key run one at a time, in the order
-        // they came, a follow-up right after its request: a caller can queue
-        // a whole series ahead and the loop starts each as soon as the one
-        // before it ends.
+        // they came: a caller can queue a whole series ahead and the loop
+        // starts each as soon as the one before it ends, without a round
+        // trip through the caller's threads.
         const void* sequence = nullptr;
+        // Within its sequence, sent only when the request before it ended
+        // with a page (one that fetch_failed does not call failed): a page
+        // that depends on another follows it. Otherwise `done` hears kStopped
+        // as soon as that one has ended.
+        bool needs_previous = false;
     };
 
     static TransferLoop& shared();
@@ -74,9 +75,7 @@ public:
 
 private:
     struct Job;
-    struct Host;
     struct State;
-    struct Sequence;
 
     TransferLoop();
     void run();

@@ -101,6 +101,45 @@ TEST_F(FaultTest, FullDatabaseIsReportedAndKeepsWhatItHolds) {
     EXPECT_EQ(static_cast<int>(stored_rows("满").size()), outcome.stored);
 }
 
+TEST_F(FaultTest, AFailedCardIsFollowedByItsContactPageOnlyWhenBothGoAtOnce) {
+    for (const int parallel : {1, 2}) {
+        const std::string prefix = "p" + std::to_string(parallel) + "m";
+        const std::string keyword = "断" + std::to_string(parallel);
+        qinglan::serve_members(market_, keyword, prefix, 3);
+        // Cut off on every try: the card fails once its retries are spent.
+        market_.set_behaviour("card/" + prefix + "1", {.drop_after = 0});
+        market_.clear_requests();
+        RecordingObserver observer;
+        CollectionEngine engine(store(), hosts(), observer, parallel);
+        const int task = engine.submit_keyword(keyword).task;
+        engine.wait_all();
+
+        std::vector<std::string> order;
+        for (const ReceivedRequest& request : market_.requests()) {
+            if (order.empty() || order.back() != request.resource_key) {
+                order.push_back(request.resource_key);
+            }
+        }
+        const TaskOutcome outcome = observer.outcome(task);
+        EXPECT_EQ(outcome.failed_members, 1) << parallel;
+        EXPECT_EQ(outcome.member_failure.rfind("card of " + prefix + "1: ", 0), 0U)
+            << outcome.member_failure;
+        EXPECT_EQ(stored_rows(keyword).size(), 2U) << parallel;
+        const auto contact = std::find(order.begin(), order.end(), "contact/" + prefix + "1");
+        if (parallel == 1) {
+            // One page at a time: the contact page of the failed card is
+            // never asked for, and the next member follows at once.
+            EXPECT_EQ(order, (std::vector<std::string>{
+                                 search_key(keyword), "card/" + prefix + "0",
+                                 "contact/" + prefix + "0", "card/" + prefix + "1",
+                                 "card/" + prefix + "2", "contact/" + prefix + "2"}));
+        } else {
+            EXPECT_NE(contact, order.end());
+        }
+        market_.clear_behaviours();
+    }
+}
+
 TEST_F(FaultTest, HugeAndHostileDocuments) {
     FetchSettings settings = fetch_settings();
     settings.max_page_bytes = 64u << 20;
