@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/export_window.h"
 #include "app/fatal_error.h"
 #include "app/result_list_model.h"
 #include "app/result_list_view.h"
@@ -56,11 +57,12 @@ MainWindow::MainWindow(Options settings, Dialogs& dialogs, QWidget* parent)
       settings_(std::move(settings)),
       dialogs_(dialogs),
       end_program_([](int status) { QApplication::exit(status); }),
-      observer_(this, [this](CollectionUpdates&& updates) { apply_updates(std::move(updates)); }) {
+      session_(this, [this](CollectionUpdates&& updates) { apply_updates(std::move(updates)); }) {
     setObjectName(QStringLiteral("主窗口"));
     setWindowTitle(caption());
     setFixedSize(867, 544);
-    build_toolbar();
+    toolbar_ = build_command_toolbar(this, [this](Command command) { run_command(command); });
+    addToolBar(Qt::TopToolBarArea, toolbar_);
     build_central_units();
     build_status_bar();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -79,11 +81,6 @@ void MainWindow::set_end_program(std::function<void(int)> end_program) {
 void MainWindow::end_program(int status) {
     stop_collection();
     end_program_(status);
-}
-
-void MainWindow::build_toolbar() {
-    toolbar_ = build_command_toolbar(this, [this](Command command) { run_command(command); });
-    addToolBar(Qt::TopToolBarArea, toolbar_);
 }
 
 void MainWindow::build_central_units() {
@@ -124,18 +121,23 @@ void MainWindow::build_central_units() {
     connect(tabs_, &QTabWidget::tabCloseRequested, this, &MainWindow::close_result_tab);
     connect(tabs_->tabBar(), &QWidget::customContextMenuRequested, this,
             &MainWindow::show_tab_menu);
-    connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::switch_result_page);
+    connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
+        // Every tab after the start page has its result list.
+        if (index > 0) {
+            check_index(dialogs_, index, result_list_count());
+        }
+    });
 
-    splitter_ = new QSplitter(Qt::Vertical, central);
-    splitter_->setObjectName(QStringLiteral("分隔条1"));
-    splitter_->setChildrenCollapsible(false);
-    splitter_->addWidget(frame);
-    splitter_->addWidget(tabs_);
-    splitter_->setStretchFactor(0, 0);
-    splitter_->setStretchFactor(1, 1);
+    auto* splitter = new QSplitter(Qt::Vertical, central);
+    splitter->setObjectName(QStringLiteral("分隔条1"));
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(frame);
+    splitter->addWidget(tabs_);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
     // The tabs get what five tasks leave.
-    splitter_->setSizes({frame->minimumSizeHint().height(), height()});
-    layout->addWidget(splitter_, 1);
+    splitter->setSizes({frame->minimumSizeHint().height(), height()});
+    layout->addWidget(splitter, 1);
     setCentralWidget(central);
 }
 
@@ -182,14 +184,6 @@ ResultPage* MainWindow::add_result_page(const QString& keyword) {
     return page;
 }
 
-void MainWindow::switch_result_page(int index) {
-    if (index <= 0) {
-        return;
-    }
-    // Every tab after the start page has its result list.
-    check_index(dialogs_, index, result_list_count());
-}
-
 int MainWindow::result_list_count() const {
     return tabs_->count() - 1;
 }
@@ -197,10 +191,6 @@ int MainWindow::result_list_count() const {
 ResultPage* MainWindow::result_page(int tab_index) {
     check_index(dialogs_, tab_index, result_list_count());
     return static_cast<ResultPage*>(tabs_->widget(tab_index));
-}
-
-int MainWindow::tab_of(const ResultPage* page) const {
-    return page != nullptr ? tabs_->indexOf(page) : -1;
 }
 
 QTableView* MainWindow::result_list(int tab_index) {
@@ -215,11 +205,8 @@ void MainWindow::stop_collection() {
     for (int tab = 1; tab < tabs_->count(); ++tab) {
         static_cast<ResultPage*>(tabs_->widget(tab))->stop_loading();
     }
-    if (engine_) {
-        engine_->stop();
-    }
     // What the workers reported before they ended still reaches the lists.
-    observer_.flush();
+    session_.stop();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
@@ -232,9 +219,9 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // An export runs this from its event handling; it ends once it is back,
-    // and removes its temporary file.
-    stop_export_ = exporting_;
+    // An export under way ends without writing: its temporary file goes,
+    // and nothing is said.
+    export_.reset();
     stop_collection();
     event->accept();
 }

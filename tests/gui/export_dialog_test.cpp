@@ -31,6 +31,10 @@ private:
         dialogs_->save_answer = QString::fromStdString(path.string());
         dialogs_->messages.clear();
         window_->export_to_excel();
+        // The export runs on: the test goes on once it has ended.
+        if (!QTest::qWaitFor([&] { return !window_->exporting(); }, 5000)) {
+            return std::string();
+        }
         return path.string();
     }
 
