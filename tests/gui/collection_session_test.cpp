@@ -20,20 +20,25 @@ class CollectionSessionTest : public QObject {
 private:
     std::unique_ptr<TempFolder> folder_;
     std::unique_ptr<SampleMarketplace> market_;
+    // The reports are bound to it; it goes right after the session, as a
+    // window goes with its session.
+    std::unique_ptr<QObject> context_;
     std::unique_ptr<CollectionSession> session_;
     std::vector<CollectionSession::Summary> summaries_;
     std::vector<int> ended_;
 
     // A session whose reports end tasks as the main window ends them.
     void open(const std::string& place) {
-        session_ = std::make_unique<CollectionSession>(this, [this](CollectionUpdates&& updates) {
-            for (const auto& [task, outcome] : updates.finished) {
-                ended_.push_back(task);
-                if (const auto summary = session_->task_ended(task, outcome)) {
-                    summaries_.push_back(*summary);
+        context_ = std::make_unique<QObject>();
+        session_ = std::make_unique<CollectionSession>(
+            context_.get(), [this](CollectionUpdates&& updates) {
+                for (const auto& [task, outcome] : updates.finished) {
+                    ended_.push_back(task);
+                    if (const auto summary = session_->task_ended(task, outcome)) {
+                        summaries_.push_back(*summary);
+                    }
                 }
-            }
-        });
+            });
         session_->open(
             place, {market_->search_host(), market_->member_host(), market_->contact_domain()}, 4);
     }
@@ -62,6 +67,7 @@ private slots:
 
     void cleanup() {
         session_.reset();
+        context_.reset();
         market_.reset();
         folder_.reset();
         set_fetch_settings({});
