@@ -173,8 +173,12 @@ void MainWindow::show_notice(const QString& text) {
     notice_box_->setPlainText(text);
 }
 
-ResultPage* MainWindow::add_result_page(const QString& keyword) {
-    auto* page = new ResultPage(keyword, ++pages_made_, tabs_);
+ResultPage* MainWindow::page_for(const QString& keyword, ResultPage* page) {
+    if (page != nullptr) {
+        page->clear();
+        return page;
+    }
+    page = new ResultPage(keyword, ++pages_made_, tabs_);
     // The same keyword again gets a numbered title, so its tabs can be told apart.
     const int submission = ++submissions_[keyword];
     const QString title =

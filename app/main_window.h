@@ -20,7 +20,8 @@
 // and offer export, collecting again and deleting the stored keyword.
 //
 // Closing it, Esc or "退出" stop the running collections cleanly: transfers
-// end promptly and the rows stored so far stay.
+// end promptly and the rows stored so far stay. Closing it during an export
+// stops the export, which leaves no file.
 
 #include <QMainWindow>
 
@@ -126,10 +127,10 @@ private:
     // to fill, else a new tab gets one.
     void collect(const QString& keyword, bool again, ResultPage* page);
     void start_task(int task, const QString& keyword, ResultPage* page);
+    // `page` emptied for the keyword's new rows; without one, a new tab's.
     ResultPage* page_for(const QString& keyword, ResultPage* page);
     // The page task `task` shows its rows in; null once its tab is closed.
     ResultPage* page_of(int task) const;
-    ResultPage* add_result_page(const QString& keyword);
     void load_stored_rows(ResultPage* page, int row_limit);
     void show_stored_rows(const QString& keyword, long long rows);
     void count_stored_rows(const QString& keyword);

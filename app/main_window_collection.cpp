@@ -75,14 +75,6 @@ ResultPage* MainWindow::page_of(int task) const {
     return view != nullptr ? qobject_cast<ResultPage*>(view->page.data()) : nullptr;
 }
 
-ResultPage* MainWindow::page_for(const QString& keyword, ResultPage* page) {
-    if (page == nullptr) {
-        return add_result_page(keyword);
-    }
-    page->clear();
-    return page;
-}
-
 void MainWindow::start_task(int task, const QString& keyword, ResultPage* page) {
     if (session_.task_started(task, keyword, page)) {
         set_status(2, QString());  // the summary of the tasks before
