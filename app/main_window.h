@@ -87,7 +87,7 @@ public:
     void open_search_window();
     void submit_keyword(const QString& keyword);
     void export_to_excel();
-    // An export is under way (until its message is shown).
+    // An export is under way: from its start until it has ended.
     bool exporting() const { return export_ != nullptr; }
 
     // Part 0 the search state, 1 the member progress, 2 the summary once
