@@ -95,7 +95,11 @@ void MainWindow::build_central_units() {
     task_list_ = new TaskList(frame);
     // Five tasks show at least; the splitter gives the list more room.
     task_list_->setMinimumHeight(task_list_->height_for_rows(5));
-    connect(task_list_, &TaskList::stop_requested, this, &MainWindow::stop_task);
+    connect(task_list_, &TaskList::stop_requested, this, [this](int task) {
+        if (task_list_->running(task)) {
+            session_.stop_task(task);
+        }
+    });
     connect(task_list_, &TaskList::continue_requested, this, &MainWindow::continue_task);
     frame_layout->addWidget(task_list_);
 

@@ -106,8 +106,8 @@ public:
     void close_result_tab(int tab_index);
     void collect_again(int tab_index);
     void forget_keyword(int tab_index);
-    // What a task's menu offers.
-    void stop_task(int task);
+    // A task's menu offers it (and stopping the task): its keyword submitted
+    // again, into the task's own tab while that is open.
     void continue_task(int task);
 
     // Stops every running collection and waits for the workers.

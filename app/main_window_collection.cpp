@@ -176,12 +176,6 @@ void MainWindow::show_task_end(int task, const TaskOutcome& outcome) {
     }
 }
 
-void MainWindow::stop_task(int task) {
-    if (task_list_->running(task)) {
-        session_.stop_task(task);
-    }
-}
-
 void MainWindow::continue_task(int task) {
     if (!task_list_->incomplete(task)) {
         return;
