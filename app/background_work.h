@@ -32,11 +32,15 @@ public:
         : receiver_(std::make_shared<const QPointer<QObject>>(receiver)) {}
 
     // Runs `answer` later on the windows' thread, unless the receiver is gone
-    // by then.
+    // by then (or the program is past its event loop).
     template <typename Answer>
     void post(Answer&& answer) const {
+        QCoreApplication* application = QCoreApplication::instance();
+        if (application == nullptr) {
+            return;
+        }
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
+            application,
             [receiver = receiver_, answer = std::forward<Answer>(answer)]() mutable {
                 if (!receiver->isNull()) {
                     answer();

@@ -10,10 +10,10 @@
 // stays as it is, ready.
 //
 // No thread of its own: the requests run on the process's transfer loop and
-// their answers come back to the windows' thread (see UiAnswers). Whatever the timing, nothing of
-// a start-up outlives it: once it is destroyed (the window closed, the
-// program quitting), its requests are stopped and waited for, and an answer
-// that arrives after that is dropped.
+// their answers come back to the windows' thread (see UiAnswers). Whatever
+// the timing, nothing of a start-up outlives it: once it is destroyed (the
+// window closed, the program quitting), its requests are stopped and waited
+// for, and an answer that arrives after that is dropped.
 
 #include <QObject>
 #include <QTimer>
