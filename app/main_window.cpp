@@ -28,6 +28,27 @@
 #include "app/toolbar_commands.h"
 
 namespace qinglan {
+namespace {
+
+// The first tab, which holds the notice; returns the notice's box.
+QPlainTextEdit* add_start_page(QTabWidget* tabs) {
+    auto* start_page = new QWidget(tabs);
+    start_page->setObjectName(QStringLiteral("起始页"));
+    auto* page_layout = new QVBoxLayout(start_page);
+    page_layout->setContentsMargins(8, 8, 8, 8);
+    auto* notice_box = new QPlainTextEdit(start_page);
+    notice_box->setObjectName(QStringLiteral("版本框"));
+    notice_box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    notice_box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    notice_box->setFrameShape(QFrame::StyledPanel);
+    notice_box->setFrameShadow(QFrame::Sunken);
+    page_layout->addWidget(notice_box);
+    tabs->addTab(start_page, QStringLiteral("起始页"));
+    return notice_box;
+}
+
+}  // namespace
+
 QString MainWindow::caption() {
     return QStringLiteral("青岚用户采集器（阿里巴巴）V01");
 }
@@ -105,18 +126,7 @@ void MainWindow::build_central_units() {
 
     tabs_ = new QTabWidget(central);
     tabs_->setObjectName(QStringLiteral("选择夹1"));
-    auto* start_page = new QWidget(tabs_);
-    start_page->setObjectName(QStringLiteral("起始页"));
-    auto* page_layout = new QVBoxLayout(start_page);
-    page_layout->setContentsMargins(8, 8, 8, 8);
-    notice_box_ = new QPlainTextEdit(start_page);
-    notice_box_->setObjectName(QStringLiteral("版本框"));
-    notice_box_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    notice_box_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    notice_box_->setFrameShape(QFrame::StyledPanel);
-    notice_box_->setFrameShadow(QFrame::Sunken);
-    page_layout->addWidget(notice_box_);
-    tabs_->addTab(start_page, QStringLiteral("起始页"));
+    notice_box_ = add_start_page(tabs_);
     // Result tabs close; the start page stays.
     tabs_->setTabsClosable(true);
     tabs_->tabBar()->setTabButton(0, QTabBar::RightSide, nullptr);
