@@ -1,21 +1,18 @@
 #include "app/gui_observer.h"
 
-#include <QMetaObject>
-
 #include "app/qt_text.h"
 
 namespace qinglan {
 
 GuiObserver::GuiObserver(QObject* context, Apply apply)
-    : context_(context), apply_(std::move(apply)) {}
+    : answers_(context), apply_(std::move(apply)) {}
 
 void GuiObserver::schedule() {
-    if (scheduled_ || context_.isNull()) {
+    if (scheduled_) {
         return;
     }
     scheduled_ = true;
-    QMetaObject::invokeMethod(
-        context_.data(), [this] { flush(); }, Qt::QueuedConnection);
+    answers_.post([this] { flush(); });
 }
 
 void GuiObserver::flush() {

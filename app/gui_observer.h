@@ -3,11 +3,10 @@
 // Carries what the collection workers report to the windows' thread. Reports
 // are gathered under a lock and handed over in one batch by a queued call,
 // so a busy collection costs the windows one update per event-loop turn, not
-// one per field. The queued call is bound to the context object: once that is
-// gone, nothing more is delivered.
+// one per field. The batches are answers to the context object (see
+// UiAnswers): once that is gone, nothing more is delivered.
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -16,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/background_work.h"
 #include "app/result_list_model.h"
 #include "engine/collection_observer.h"
 
@@ -63,7 +63,7 @@ public:
 private:
     void schedule();  // under mutex_
 
-    QPointer<QObject> context_;
+    UiAnswers answers_;
     Apply apply_;
     std::mutex mutex_;
     CollectionUpdates pending_;

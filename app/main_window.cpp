@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/export_window.h"
 #include "app/fatal_error.h"
 #include "app/result_list_model.h"
 #include "app/result_list_view.h"
@@ -27,6 +28,27 @@
 #include "app/toolbar_commands.h"
 
 namespace qinglan {
+namespace {
+
+// The first tab, which holds the notice; returns the notice's box.
+QPlainTextEdit* add_start_page(QTabWidget* tabs) {
+    auto* start_page = new QWidget(tabs);
+    start_page->setObjectName(QStringLiteral("起始页"));
+    auto* page_layout = new QVBoxLayout(start_page);
+    page_layout->setContentsMargins(8, 8, 8, 8);
+    auto* notice_box = new QPlainTextEdit(start_page);
+    notice_box->setObjectName(QStringLiteral("版本框"));
+    notice_box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    notice_box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    notice_box->setFrameShape(QFrame::StyledPanel);
+    notice_box->setFrameShadow(QFrame::Sunken);
+    page_layout->addWidget(notice_box);
+    tabs->addTab(start_page, QStringLiteral("起始页"));
+    return notice_box;
+}
+
+}  // namespace
+
 QString MainWindow::caption() {
     return QStringLiteral("青岚用户采集器（阿里巴巴）V01");
 }
@@ -56,11 +78,12 @@ MainWindow::MainWindow(Options settings, Dialogs& dialogs, QWidget* parent)
       settings_(std::move(settings)),
       dialogs_(dialogs),
       end_program_([](int status) { QApplication::exit(status); }),
-      observer_(this, [this](CollectionUpdates&& updates) { apply_updates(std::move(updates)); }) {
+      session_(this, [this](CollectionUpdates&& updates) { apply_updates(std::move(updates)); }) {
     setObjectName(QStringLiteral("主窗口"));
     setWindowTitle(caption());
     setFixedSize(867, 544);
-    build_toolbar();
+    toolbar_ = build_command_toolbar(this, [this](Command command) { run_command(command); });
+    addToolBar(Qt::TopToolBarArea, toolbar_);
     build_central_units();
     build_status_bar();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -81,11 +104,6 @@ void MainWindow::end_program(int status) {
     end_program_(status);
 }
 
-void MainWindow::build_toolbar() {
-    toolbar_ = build_command_toolbar(this, [this](Command command) { run_command(command); });
-    addToolBar(Qt::TopToolBarArea, toolbar_);
-}
-
 void MainWindow::build_central_units() {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -98,24 +116,17 @@ void MainWindow::build_central_units() {
     task_list_ = new TaskList(frame);
     // Five tasks show at least; the splitter gives the list more room.
     task_list_->setMinimumHeight(task_list_->height_for_rows(5));
-    connect(task_list_, &TaskList::stop_requested, this, &MainWindow::stop_task);
+    connect(task_list_, &TaskList::stop_requested, this, [this](int task) {
+        if (task_list_->running(task)) {
+            session_.stop_task(task);
+        }
+    });
     connect(task_list_, &TaskList::continue_requested, this, &MainWindow::continue_task);
     frame_layout->addWidget(task_list_);
 
     tabs_ = new QTabWidget(central);
     tabs_->setObjectName(QStringLiteral("选择夹1"));
-    auto* start_page = new QWidget(tabs_);
-    start_page->setObjectName(QStringLiteral("起始页"));
-    auto* page_layout = new QVBoxLayout(start_page);
-    page_layout->setContentsMargins(8, 8, 8, 8);
-    notice_box_ = new QPlainTextEdit(start_page);
-    notice_box_->setObjectName(QStringLiteral("版本框"));
-    notice_box_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    notice_box_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    notice_box_->setFrameShape(QFrame::StyledPanel);
-    notice_box_->setFrameShadow(QFrame::Sunken);
-    page_layout->addWidget(notice_box_);
-    tabs_->addTab(start_page, QStringLiteral("起始页"));
+    notice_box_ = add_start_page(tabs_);
     // Result tabs close; the start page stays.
     tabs_->setTabsClosable(true);
     tabs_->tabBar()->setTabButton(0, QTabBar::RightSide, nullptr);
@@ -124,18 +135,23 @@ void MainWindow::build_central_units() {
     connect(tabs_, &QTabWidget::tabCloseRequested, this, &MainWindow::close_result_tab);
     connect(tabs_->tabBar(), &QWidget::customContextMenuRequested, this,
             &MainWindow::show_tab_menu);
-    connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::switch_result_page);
+    connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
+        // Every tab after the start page has its result list.
+        if (index > 0) {
+            check_index(dialogs_, index, result_list_count());
+        }
+    });
 
-    splitter_ = new QSplitter(Qt::Vertical, central);
-    splitter_->setObjectName(QStringLiteral("分隔条1"));
-    splitter_->setChildrenCollapsible(false);
-    splitter_->addWidget(frame);
-    splitter_->addWidget(tabs_);
-    splitter_->setStretchFactor(0, 0);
-    splitter_->setStretchFactor(1, 1);
+    auto* splitter = new QSplitter(Qt::Vertical, central);
+    splitter->setObjectName(QStringLiteral("分隔条1"));
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(frame);
+    splitter->addWidget(tabs_);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
     // The tabs get what five tasks leave.
-    splitter_->setSizes({frame->minimumSizeHint().height(), height()});
-    layout->addWidget(splitter_, 1);
+    splitter->setSizes({frame->minimumSizeHint().height(), height()});
+    layout->addWidget(splitter, 1);
     setCentralWidget(central);
 }
 
@@ -171,8 +187,12 @@ void MainWindow::show_notice(const QString& text) {
     notice_box_->setPlainText(text);
 }
 
-ResultPage* MainWindow::add_result_page(const QString& keyword) {
-    auto* page = new ResultPage(keyword, ++pages_made_, tabs_);
+ResultPage* MainWindow::page_for(const QString& keyword, ResultPage* page) {
+    if (page != nullptr) {
+        page->clear();
+        return page;
+    }
+    page = new ResultPage(keyword, ++pages_made_, tabs_);
     // The same keyword again gets a numbered title, so its tabs can be told apart.
     const int submission = ++submissions_[keyword];
     const QString title =
@@ -182,14 +202,6 @@ ResultPage* MainWindow::add_result_page(const QString& keyword) {
     return page;
 }
 
-void MainWindow::switch_result_page(int index) {
-    if (index <= 0) {
-        return;
-    }
-    // Every tab after the start page has its result list.
-    check_index(dialogs_, index, result_list_count());
-}
-
 int MainWindow::result_list_count() const {
     return tabs_->count() - 1;
 }
@@ -197,10 +209,6 @@ int MainWindow::result_list_count() const {
 ResultPage* MainWindow::result_page(int tab_index) {
     check_index(dialogs_, tab_index, result_list_count());
     return static_cast<ResultPage*>(tabs_->widget(tab_index));
-}
-
-int MainWindow::tab_of(const ResultPage* page) const {
-    return page != nullptr ? tabs_->indexOf(page) : -1;
 }
 
 QTableView* MainWindow::result_list(int tab_index) {
@@ -215,11 +223,8 @@ void MainWindow::stop_collection() {
     for (int tab = 1; tab < tabs_->count(); ++tab) {
         static_cast<ResultPage*>(tabs_->widget(tab))->stop_loading();
     }
-    if (engine_) {
-        engine_->stop();
-    }
     // What the workers reported before they ended still reaches the lists.
-    observer_.flush();
+    session_.stop();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
@@ -232,9 +237,9 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // An export runs this from its event handling; it ends once it is back,
-    // and removes its temporary file.
-    stop_export_ = exporting_;
+    // An export under way ends without writing: its temporary file goes,
+    // and nothing is said.
+    export_.reset();
     stop_collection();
     event->accept();
 }

@@ -2,9 +2,10 @@
 
 // The application's main window: the toolbar of commands, the task list, the
 // tabs (the start page with the notice, then one result tab per submitted
-// keyword) and the status line. It owns the database, the collection engine
-// and every result list; the engine's workers reach it only through the
-// queued reports of its observer.
+// keyword) and the status line. It owns every result list and the
+// collection session (the database, the engine and the tasks), and shows
+// what the session reports; the engine's workers reach it only through the
+// queued reports of the session's observer.
 //
 // Each task's row in the task list shows its state (queued, collecting,
 // done, failed with the reason, stopped); a task with members that could
@@ -19,7 +20,8 @@
 // and offer export, collecting again and deleting the stored keyword.
 //
 // Closing it, Esc or "退出" stop the running collections cleanly: transfers
-// end promptly and the rows stored so far stay.
+// end promptly and the rows stored so far stay. Closing it during an export
+// stops the export, which leaves no file.
 
 #include <QMainWindow>
 
@@ -29,31 +31,28 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "app/collection_session.h"
 #include "app/dialogs.h"
 #include "app/gui_observer.h"
 #include "app/options.h"
 #include "app/toolbar_commands.h"
-#include "engine/collection_engine.h"
-#include "engine/request.h"
-#include "storage/record_store.h"
 
 class QLabel;
 class QPlainTextEdit;
 class QTabWidget;
 class QTableView;
 class QToolBar;
-class QSplitter;
 
 namespace qinglan {
 
 class ResultListModel;
 class ResultPage;
 class TaskList;
-struct ExportOffer;
+class ExportJob;
+struct ExportChoice;
 
 class MainWindow final : public QMainWindow {
     Q_OBJECT
@@ -72,7 +71,7 @@ public:
     // Opens the database. One that cannot be opened is reported, and the
     // program goes on without it: rows are shown and exported, not stored.
     void prepare_database();
-    bool database_open() const { return database_open_; }
+    bool database_open() const { return session_.database_open(); }
 
     // The text of the start page.
     void show_notice(const QString& text);
@@ -88,6 +87,8 @@ public:
     void open_search_window();
     void submit_keyword(const QString& keyword);
     void export_to_excel();
+    // An export is under way: from its start until it has ended.
+    bool exporting() const { return export_ != nullptr; }
 
     // Part 0 the search state, 1 the member progress, 2 the summary once
     // every task has ended.
@@ -105,8 +106,8 @@ public:
     void close_result_tab(int tab_index);
     void collect_again(int tab_index);
     void forget_keyword(int tab_index);
-    // What a task's menu offers.
-    void stop_task(int task);
+    // A task's menu offers it (and stopping the task): its keyword submitted
+    // again, into the task's own tab while that is open.
     void continue_task(int task);
 
     // Stops every running collection and waits for the workers.
@@ -117,28 +118,24 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void build_toolbar();
     void build_central_units();
     void build_status_bar();
     void apply_updates(CollectionUpdates&& updates);
     void show_storage_failures(const std::vector<std::pair<int, QString>>& failures);
     void show_task_end(int task, const TaskOutcome& outcome);
-    void show_all_ended();
     // Submits `keyword`; `again` collects it anew. `page`: the result page
     // to fill, else a new tab gets one.
     void collect(const QString& keyword, bool again, ResultPage* page);
     void start_task(int task, const QString& keyword, ResultPage* page);
+    // `page` emptied for the keyword's new rows; without one, a new tab's.
     ResultPage* page_for(const QString& keyword, ResultPage* page);
-    ResultPage* add_result_page(const QString& keyword);
+    // The page task `task` shows its rows in; null once its tab is closed.
+    ResultPage* page_of(int task) const;
     void load_stored_rows(ResultPage* page, int row_limit);
     void show_stored_rows(const QString& keyword, long long rows);
     void count_stored_rows(const QString& keyword);
     void show_tab_menu(const QPoint& position);
-    ExportOffer export_offer(int tab);
-    int tab_of(const ResultPage* page) const;
-    void switch_result_page(int index);
-    void show_help();
-    void show_about();
+    void start_export(ResultPage& page, const ExportChoice& choice, const QString& path);
     void open_settings();
     void warn_not_stored(int task, const QString& keyword);
 
@@ -149,7 +146,6 @@ private:
     std::function<void(int)> end_program_;
 
     QToolBar* toolbar_ = nullptr;
-    QSplitter* splitter_ = nullptr;
     TaskList* task_list_ = nullptr;
     QTabWidget* tabs_ = nullptr;
     QPlainTextEdit* notice_box_ = nullptr;
@@ -157,26 +153,10 @@ private:
 
     int pages_made_ = 0;                  // names the result lists
     std::map<QString, int> submissions_;  // by keyword: tabs it got, for their titles
-    bool exporting_ = false;
-    bool stop_export_ = false;  // set when the window closes during an export
-    // By task number, from its submission on. A task's page goes when its
-    // tab is closed; the task runs on without showing its rows.
-    std::map<int, QString> task_keywords_;
-    std::map<int, QPointer<ResultPage>> task_pages_;
-    std::map<int, bool> failure_shown_;
-    // The tasks running now, and what the ones that ended since the last
-    // time none ran stored and failed.
-    std::set<int> running_tasks_;
-    long long ended_stored_ = 0;
-    long long ended_failed_ = 0;
 
-    // Declared in the order they are needed: the engine's workers report to
-    // the observer and write to the store, so the engine goes first.
-    std::unique_ptr<RecordStore> store_;
-    bool database_open_ = false;
-    std::string database_error_;  // why it could not be opened
-    GuiObserver observer_;
-    std::unique_ptr<CollectionEngine> engine_;
+    CollectionSession session_;
+    // Reads the store and the lists' rows taken at its start: it ends first.
+    std::unique_ptr<ExportJob> export_;
 };
 
 }  // namespace qinglan

@@ -12,6 +12,7 @@
 #include "app/stored_rows_loader.h"
 #include "app/task_list.h"
 #include "services/charset.h"
+#include "storage/store_factory.h"
 
 namespace qinglan {
 
@@ -20,7 +21,7 @@ void MainWindow::submit_keyword(const QString& keyword) {
 }
 
 void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
-    if (!engine_) {
+    if (!session_.opened()) {
         return;
     }
     // A keyword GBK cannot encode cannot be searched: refused like one whose
@@ -32,11 +33,7 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
                          from_utf8(refusal));
         return;
     }
-    // A keyword whose table the database refuses is refused; without any
-    // database every keyword is collected and only shown.
-    const SubmitResult result =
-        engine_->submit_keyword(keyword.toStdString(), again,
-                                database_open_ ? MissingTable::kRefuse : MissingTable::kCollect);
+    const SubmitResult result = session_.submit(keyword.toStdString(), again);
     switch (result.kind) {
         case SubmitResult::kReopened:
             load_stored_rows(page_for(keyword, page), StoredRowsLoader::kAllRows);
@@ -73,27 +70,21 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
     }
 }
 
-ResultPage* MainWindow::page_for(const QString& keyword, ResultPage* page) {
-    if (page == nullptr) {
-        return add_result_page(keyword);
-    }
-    page->clear();
-    return page;
+ResultPage* MainWindow::page_of(int task) const {
+    const TaskView* view = session_.task(task);
+    return view != nullptr ? qobject_cast<ResultPage*>(view->page.data()) : nullptr;
 }
 
 void MainWindow::start_task(int task, const QString& keyword, ResultPage* page) {
-    task_keywords_[task] = keyword;
-    task_pages_[task] = page;
-    if (running_tasks_.empty()) {
+    if (session_.task_started(task, keyword, page)) {
         set_status(2, QString());  // the summary of the tasks before
     }
-    running_tasks_.insert(task);
     task_list_->add_task(task, keyword);
 }
 
 void MainWindow::load_stored_rows(ResultPage* page, int row_limit) {
     const QString keyword = page->keyword();
-    page->load(*store_, row_limit, [this, keyword](const QString& reason) {
+    page->load(session_.store(), row_limit, [this, keyword](const QString& reason) {
         dialogs_.message(
             nullptr, QStringLiteral("无法读取关键字「") + keyword + QStringLiteral("」的数据。"),
             Dialogs::Icon::kWarning, QString(), reason);
@@ -110,9 +101,8 @@ void MainWindow::show_stored_rows(const QString& keyword, long long rows) {
 }
 
 void MainWindow::count_stored_rows(const QString& keyword) {
-    long long rows = 0;
-    if (store_->count_rows(keyword.toStdString(), &rows, nullptr)) {
-        show_stored_rows(keyword, rows);
+    if (const std::optional<long long> rows = session_.stored_rows(keyword.toStdString())) {
+        show_stored_rows(keyword, *rows);
     }
 }
 
@@ -124,14 +114,13 @@ void MainWindow::apply_updates(CollectionUpdates&& updates) {
         task_list_->set_total(row.task, row.total);
     }
     for (auto& [task, cells] : updates.cells) {
-        const auto page = task_pages_.find(task);
-        if (page != task_pages_.end() && page->second) {
-            page->second->model()->apply_cells(cells);
+        if (ResultPage* page = page_of(task)) {
+            page->model()->apply_cells(cells);
         }
     }
     for (const auto& [task, done] : updates.done) {
         task_list_->set_done(task, done);
-        show_stored_rows(task_keywords_[task], done);
+        show_stored_rows(session_.keyword_of(task), done);
     }
     for (const auto& [task, failed] : updates.failed_members) {
         task_list_->set_failed_members(task, failed.count, failed.reason);
@@ -150,13 +139,12 @@ void MainWindow::apply_updates(CollectionUpdates&& updates) {
 void MainWindow::show_storage_failures(const std::vector<std::pair<int, QString>>& failures) {
     for (const auto& [task, reason] : failures) {
         // Once per task: a table that refuses one row refuses them all.
-        if (failure_shown_[task]) {
+        if (!session_.first_failure(task)) {
             continue;
         }
-        failure_shown_[task] = true;
         set_status(0, QStringLiteral("状态：数据保存失败"));
         dialogs_.message(nullptr,
-                         QStringLiteral("关键字「") + task_keywords_[task] +
+                         QStringLiteral("关键字「") + session_.keyword_of(task) +
                              QStringLiteral("」采集到的数据未能保存到数据库。"),
                          Dialogs::Icon::kWarning, QString(), reason);
     }
@@ -165,14 +153,14 @@ void MainWindow::show_storage_failures(const std::vector<std::pair<int, QString>
 void MainWindow::show_task_end(int task, const TaskOutcome& outcome) {
     task_list_->set_ended(task, outcome);
     if (outcome.table_ready) {
-        count_stored_rows(task_keywords_[task]);
+        count_stored_rows(session_.keyword_of(task));
     }
     // A keyword started over whose new search page failed keeps its rows:
     // its list, emptied for the new ones, shows them again.
-    const auto page = task_pages_.find(task);
+    ResultPage* page = page_of(task);
     if (!outcome.failure.empty() && outcome.handled == 0 && outcome.table_ready &&
-        page != task_pages_.end() && page->second && page->second->model()->rowCount() == 0) {
-        load_stored_rows(page->second.data(), StoredRowsLoader::kAllRows);
+        page != nullptr && page->model()->rowCount() == 0) {
+        load_stored_rows(page, StoredRowsLoader::kAllRows);
     }
     if (outcome.failure.empty() && outcome.failed_members > 0) {
         // Those members are not stored, so submitting the keyword again
@@ -180,25 +168,11 @@ void MainWindow::show_task_end(int task, const TaskOutcome& outcome) {
         set_status(0, QStringLiteral("状态：") + QString::number(outcome.failed_members) +
                           QStringLiteral("位用户信息采集失败，可再次提交关键字继续采集"));
     }
-    ended_stored_ += outcome.stored;
-    ended_failed_ += outcome.failed_members;
-    if (running_tasks_.erase(task) > 0 && running_tasks_.empty()) {
-        show_all_ended();
-    }
-}
-
-void MainWindow::show_all_ended() {
-    set_status(2, QStringLiteral("全部任务已结束：保存 %1 行，%2 位用户采集失败")
-                      .arg(ended_stored_)
-                      .arg(ended_failed_));
-    ended_stored_ = 0;
-    ended_failed_ = 0;
-    QApplication::alert(this);
-}
-
-void MainWindow::stop_task(int task) {
-    if (engine_ && task_list_->running(task)) {
-        engine_->stop_task(task);
+    if (const std::optional<CollectionSession::Summary> all = session_.task_ended(task, outcome)) {
+        set_status(2, QStringLiteral("全部任务已结束：保存 %1 行，%2 位用户采集失败")
+                          .arg(all->stored)
+                          .arg(all->failed));
+        QApplication::alert(this);
     }
 }
 
@@ -207,8 +181,37 @@ void MainWindow::continue_task(int task) {
         return;
     }
     // The task's own tab, while it is open, shows the keyword again.
-    const auto page = task_pages_.find(task);
-    collect(task_keywords_[task], false, page != task_pages_.end() ? page->second.data() : nullptr);
+    collect(session_.keyword_of(task), false, page_of(task));
+}
+
+// Without a database every keyword is collected and shown, its rows
+// exported from the list, and the user is told each time that nothing of it
+// is stored.
+void MainWindow::prepare_database() {
+    if (session_.opened()) {
+        return;
+    }
+    const std::string place =
+        settings_.database_url.empty() ? settings_.data_dir : settings_.database_url;
+    if (!session_.open(place, settings_.hosts, settings_.parallel)) {
+        set_status(0, QStringLiteral("状态：数据库无法打开"));
+        dialogs_.message(
+            this,
+            QStringLiteral("无法打开数据库 ") + from_utf8(store_location(place)) +
+                QStringLiteral("。\r\n仍可以采集、查看和导出，但采集到的数据不会保存。"),
+            Dialogs::Icon::kWarning, QString(), from_utf8(session_.database_error()));
+    }
+}
+
+void MainWindow::warn_not_stored(int task, const QString& keyword) {
+    // Its rows are refused one by one; this says it once, before them.
+    session_.first_failure(task);
+    set_status(0, QStringLiteral("状态：数据库无法打开，数据不会保存"));
+    dialogs_.message(nullptr,
+                     QStringLiteral("数据库无法打开，关键字「") + keyword +
+                         QStringLiteral("」采集到的数据只显示在结果页中，不会保存。"
+                                        "请在关闭程序前导出。"),
+                     Dialogs::Icon::kWarning, QString(), from_utf8(session_.database_error()));
 }
 
 }  // namespace qinglan

@@ -30,10 +30,14 @@ void MainWindow::run_command(Command command) {
             export_to_excel();
             return;
         case Command::kHelp:
-            show_help();
+            dialogs_.message(nullptr, QStringLiteral("详细看软件起始页说明！"),
+                             Dialogs::Icon::kInformation);
             return;
         case Command::kAbout:
-            show_about();
+            dialogs_.message(nullptr,
+                             caption() + QStringLiteral("\r\n软件官方网址：") +
+                                 QString::fromUtf8(kProductAddress),
+                             Dialogs::Icon::kInformation);
             return;
         case Command::kSettings:
             open_settings();
@@ -44,26 +48,14 @@ void MainWindow::run_command(Command command) {
     }
 }
 
-void MainWindow::show_help() {
-    dialogs_.message(nullptr, QStringLiteral("详细看软件起始页说明！"),
-                     Dialogs::Icon::kInformation);
-}
-
-void MainWindow::show_about() {
-    dialogs_.message(
-        nullptr,
-        caption() + QStringLiteral("\r\n软件官方网址：") + QString::fromUtf8(kProductAddress),
-        Dialogs::Icon::kInformation);
-}
-
 void MainWindow::open_search_window() {
     set_status(0, QStringLiteral("状态：程序准备好，可以搜索"));
     set_status(1, QString());
-    if (!engine_) {
+    if (!session_.opened()) {
         return;
     }
     std::string error;
-    if (!engine_->read_table_names(&error) && database_open_) {
+    if (!session_.engine().read_table_names(&error) && session_.database_open()) {
         // A server out of reach may be back at the next try.
         if (!settings_.database_url.empty()) {
             dialogs_.message(nullptr,
@@ -77,7 +69,8 @@ void MainWindow::open_search_window() {
         dialogs_.message(nullptr, QStringLiteral("无法读取已保存的关键字。"),
                          Dialogs::Icon::kWarning, QString(), from_utf8(error));
     }
-    SearchWindow window(this, read_stored_keywords(*store_, engine_->table_names()),
+    SearchWindow window(this,
+                        read_stored_keywords(session_.store(), session_.engine().table_names()),
                         [this](const QString& keyword) { submit_keyword(keyword); });
     window.exec();
 }

@@ -1,5 +1,6 @@
 // The export command: the export dialog's choice of rows, the file name,
-// and the rows of the selected tab and of stored keywords written to it.
+// and the rows of the selected tab and of stored keywords written to it on
+// a thread of its own.
 
 #include <QStringList>
 #include <QTabWidget>
@@ -40,21 +41,59 @@ QString describe_losses(const CellLosses& losses) {
     return text;
 }
 
-}  // namespace
+// Asks for the file to write; empty when none was chosen or the chosen
+// format cannot hold the choice (the user is told).
+QString ask_export_path(Dialogs& dialogs, QWidget* owner, const ExportChoice& choice) {
+    const QString path =
+        dialogs.save_file_name(owner, QStringLiteral("导出资料"), from_utf8(export_filters()),
+                               from_utf8(std::string(export_formats().front().extension)));
+    if (path.isEmpty()) {
+        return path;
+    }
+    const std::size_t keywords = (choice.tab ? 1 : 0) + choice.stored.size();
+    if (!export_format(path.toStdString()).holds(keywords, choice.merge)) {
+        dialogs.message(nullptr,
+                        QStringLiteral("CSV 文件只能保存一个表：要把几个关键字导出到一个 CSV "
+                                       "文件，请选择“合并为一个工作表”。"),
+                        Dialogs::Icon::kInformation);
+        return QString();
+    }
+    return path;
+}
 
-ExportOffer MainWindow::export_offer(int tab) {
-    ResultPage* page = result_page(tab);
-    const ResultListModel* model = page->model();
+void show_export_end(Dialogs& dialogs, const ExportJob::Result& result, std::size_t keywords,
+                     bool merge) {
+    if (!result.written) {
+        dialogs.message(nullptr, QStringLiteral("导出失败，没有写出文件。"),
+                        Dialogs::Icon::kWarning, QString(), from_utf8(result.error));
+        return;
+    }
+    QString merged;
+    if (merge) {
+        merged = QStringLiteral("\r\n%1 个关键字合并为 %2 行，重复的用户账号 %3 行未导出。")
+                     .arg(keywords)
+                     .arg(result.report.rows)
+                     .arg(result.report.duplicates);
+    }
+    dialogs.message(nullptr,
+                    QStringLiteral("导出成功!") + merged + describe_losses(result.report.losses),
+                    Dialogs::Icon::kInformation);
+}
+
+// What the export dialog offers for tab `tab` showing `page`.
+ExportOffer export_offer(RecordStore& store, const QTabWidget& tabs, int tab,
+                         const ResultPage& page) {
+    const ResultListModel* model = page.model();
     ExportOffer offer;
-    offer.tab_title = tabs_->tabText(tab);
+    offer.tab_title = tabs.tabText(tab);
     offer.tab_rows = model->total_rows();
     offer.shown_rows = model->filtered() ? model->rowCount() : -1;
     // Stored keywords without rows would only give empty sheets.
     std::vector<std::string> names;
-    if (store_->read_table_names(&names, nullptr)) {
+    if (store.read_table_names(&names, nullptr)) {
         for (const std::string& name : names) {
             long long rows = 0;
-            if (name != page->keyword().toStdString() && store_->count_rows(name, &rows, nullptr) &&
+            if (name != page.keyword().toStdString() && store.count_rows(name, &rows, nullptr) &&
                 rows > 0) {
                 offer.stored.push_back({name, rows});
             }
@@ -63,8 +102,10 @@ ExportOffer MainWindow::export_offer(int tab) {
     return offer;
 }
 
+}  // namespace
+
 void MainWindow::export_to_excel() {
-    if (exporting_) {
+    if (export_) {
         dialogs_.message(nullptr, QStringLiteral("正在导出，请等这一次导出完成。"),
                          Dialogs::Icon::kInformation);
         return;
@@ -76,38 +117,29 @@ void MainWindow::export_to_excel() {
         return;
     }
     ExportChoice choice;
-    if (!dialogs_.choose_export(this, export_offer(tab), &choice) ||
+    if (!dialogs_.choose_export(
+            this, export_offer(session_.store(), *tabs_, tab, *result_page(tab)), &choice) ||
         (!choice.tab && choice.stored.empty())) {
         return;
     }
-    const QString path =
-        dialogs_.save_file_name(this, QStringLiteral("导出资料"), from_utf8(export_filters()),
-                                from_utf8(std::string(export_formats().front().extension)));
-    if (path.isEmpty()) {
-        return;
-    }
-    const std::size_t keywords = (choice.tab ? 1 : 0) + choice.stored.size();
-    if (!export_format(path.toStdString()).holds(keywords, choice.merge)) {
-        dialogs_.message(nullptr,
-                         QStringLiteral("CSV 文件只能保存一个表：要把几个关键字导出到一个 CSV "
-                                        "文件，请选择“合并为一个工作表”。"),
-                         Dialogs::Icon::kInformation);
-        return;
-    }
+    const QString path = ask_export_path(dialogs_, this, choice);
     // The tab may close while the dialogs were open.
-    if (tab >= tabs_->count()) {
+    if (path.isEmpty() || tab >= tabs_->count()) {
         return;
     }
-    ResultPage* page = result_page(tab);
+    start_export(*result_page(tab), choice, path);
+}
+
+void MainWindow::start_export(ResultPage& page, const ExportChoice& choice, const QString& path) {
     std::vector<std::unique_ptr<RowSource>> sources;
     std::vector<ExportKeyword> chosen;
     if (choice.tab) {
-        sources.push_back(result_list_rows(*page->model(), choice.shown_only));
-        chosen.push_back({page->keyword().toStdString(), sources.back().get()});
+        sources.push_back(result_list_rows(*page.model(), choice.shown_only));
+        chosen.push_back({page.keyword().toStdString(), sources.back().get()});
     }
-    std::string error;
     for (const std::string& keyword : choice.stored) {
-        auto rows = std::make_unique<StoredRows>(*store_, keyword);
+        auto rows = std::make_unique<StoredRows>(session_.store(), keyword);
+        std::string error;
         if (!rows->open(&error)) {
             dialogs_.message(nullptr,
                              QStringLiteral("无法读取关键字「") + from_utf8(keyword) +
@@ -118,30 +150,13 @@ void MainWindow::export_to_excel() {
         sources.push_back(std::move(rows));
         chosen.push_back({keyword, sources.back().get()});
     }
-
-    exporting_ = true;
-    ExportReport report;
-    stop_export_ = false;
-    const bool written =
-        export_rows(this, chosen, choice.merge, path, &stop_export_, &report, &error);
-    exporting_ = false;
-    if (stop_export_) {
-        return;  // the program is closing: nothing was written
-    }
-    if (!written) {
-        dialogs_.message(nullptr, QStringLiteral("导出失败，没有写出文件。"),
-                         Dialogs::Icon::kWarning, QString(), from_utf8(error));
-        return;
-    }
-    QString merged;
-    if (choice.merge) {
-        merged = QStringLiteral("\r\n%1 个关键字合并为 %2 行，重复的用户账号 %3 行未导出。")
-                     .arg(chosen.size())
-                     .arg(report.rows)
-                     .arg(report.duplicates);
-    }
-    dialogs_.message(nullptr, QStringLiteral("导出成功!") + merged + describe_losses(report.losses),
-                     Dialogs::Icon::kInformation);
+    const std::size_t keywords = chosen.size();
+    const bool merge = choice.merge;
+    export_ = std::make_unique<ExportJob>(this, std::move(sources), std::move(chosen), merge, path,
+                                          [this, keywords, merge](const ExportJob::Result& result) {
+                                              export_.reset();
+                                              show_export_end(dialogs_, result, keywords, merge);
+                                          });
 }
 
 }  // namespace qinglan

@@ -25,8 +25,8 @@ void MainWindow::open_settings() {
     settings_ = dialog.options();
     settings_.database_url = opened_database;
     set_fetch_settings(settings_.fetch);
-    if (engine_) {
-        engine_->set_market(settings_.hosts, settings_.parallel);
+    if (session_.opened()) {
+        session_.engine().set_market(settings_.hosts, settings_.parallel);
     }
     next_database_url_ = dialog.options().database_url;
     set_status(1, *next_database_url_ == settings_.database_url

@@ -26,7 +26,7 @@ void MainWindow::show_tab_menu(const QPoint& position) {
     forget->setObjectName(QStringLiteral("tab_forget"));
     QAction* chosen = menu.exec(tabs_->tabBar()->mapToGlobal(position));
     // The menu ran the event loop: the tab may have moved or gone.
-    const int now = tab_of(page);
+    const int now = page ? tabs_->indexOf(page) : -1;
     if (chosen == nullptr || now <= 0) {
         return;
     }
@@ -53,8 +53,7 @@ void MainWindow::close_result_tab(int tab_index) {
 void MainWindow::collect_again(int tab_index) {
     ResultPage* page = result_page(tab_index);
     const QString keyword = page->keyword();
-    long long rows = 0;
-    store_->count_rows(keyword.toStdString(), &rows, nullptr);
+    const long long rows = session_.stored_rows(keyword.toStdString()).value_or(0);
     if (rows > 0 &&
         !dialogs_.confirm(
             this,
@@ -69,8 +68,7 @@ void MainWindow::collect_again(int tab_index) {
 void MainWindow::forget_keyword(int tab_index) {
     const QString keyword = result_page(tab_index)->keyword();
     const std::string name = keyword.toStdString();
-    long long rows = 0;
-    store_->count_rows(name, &rows, nullptr);
+    const long long rows = session_.stored_rows(name).value_or(0);
     if (!dialogs_.confirm(this,
                           QStringLiteral("删除关键字「%1」及其已保存的 %2 行数据？删除后不能恢复。")
                               .arg(keyword)
@@ -79,19 +77,15 @@ void MainWindow::forget_keyword(int tab_index) {
     }
     // A keyword being collected, here or by another collector, stays.
     std::string error;
-    if (!store_->claim(name, &error)) {
-        dialogs_.message(nullptr,
-                         QStringLiteral("关键字「") + keyword +
-                             QStringLiteral("」正在采集，不能删除。请先停止它的任务。"),
-                         Dialogs::Icon::kInformation, QString(), from_utf8(error));
-        return;
-    }
-    const bool forgotten = store_->forget({name}, &error);
-    store_->release(name);
-    if (!forgotten) {
-        dialogs_.message(nullptr,
-                         QStringLiteral("无法删除关键字「") + keyword + QStringLiteral("」。"),
-                         Dialogs::Icon::kWarning, QString(), from_utf8(error));
+    bool busy = false;
+    if (!session_.forget(name, &busy, &error)) {
+        dialogs_.message(
+            nullptr,
+            busy ? QStringLiteral("关键字「") + keyword +
+                       QStringLiteral("」正在采集，不能删除。请先停止它的任务。")
+                 : QStringLiteral("无法删除关键字「") + keyword + QStringLiteral("」。"),
+            busy ? Dialogs::Icon::kInformation : Dialogs::Icon::kWarning, QString(),
+            from_utf8(error));
         return;
     }
     // Its tabs showed what is gone; a later submission collects it anew.
@@ -99,9 +93,6 @@ void MainWindow::forget_keyword(int tab_index) {
         if (result_page(tab)->keyword() == keyword) {
             close_result_tab(tab);
         }
-    }
-    if (engine_) {
-        engine_->read_table_names(nullptr);
     }
     set_status(0, QStringLiteral("状态：已删除关键字「") + keyword + QStringLiteral("」"));
 }

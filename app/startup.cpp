@@ -21,13 +21,11 @@ constexpr auto kStopWait = std::chrono::seconds(2);
 }  // namespace
 
 // What the transfer loop's thread and the start-up share. The loop's
-// callbacks hold it, so it lives until the last of them has run; `owner`
-// goes null, under the lock, when the start-up goes.
+// callbacks hold it, so it lives until the last of them has run.
 struct StartUp::Shared {
     std::mutex mutex;
     std::condition_variable ended;
-    StartUp* owner = nullptr;  // under mutex
-    int pending = 0;           // requests not answered yet, under mutex
+    int pending = 0;  // requests not answered yet, under mutex
     std::atomic<bool> cancel{false};
 };
 
@@ -35,15 +33,14 @@ StartUp::StartUp(MainWindow& window, Dialogs& dialogs, std::chrono::milliseconds
     : window_(window),
       dialogs_(dialogs),
       deadline_time_(deadline),
-      shared_(std::make_shared<Shared>()) {
-    shared_->owner = this;
+      shared_(std::make_shared<Shared>()),
+      answers_(this) {
     deadline_.setSingleShot(true);
     connect(&deadline_, &QTimer::timeout, this, &StartUp::give_up);
 }
 
 StartUp::~StartUp() {
     std::unique_lock lock(shared_->mutex);
-    shared_->owner = nullptr;
     shared_->cancel = true;
     if (shared_->pending > 0) {
         TransferLoop::shared().wake();
@@ -79,18 +76,14 @@ void StartUp::send(Request request, const std::string& address) {
     fetch.url = address;
     fetch.retry = false;  // the deadline is short, and the next start asks again
     fetch.cancel = {&shared_->cancel, nullptr};
-    // Runs on the loop's thread; the answer is handed to the start-up's
-    // thread only while the start-up exists, which its lock guarantees.
-    fetch.done = [shared = shared_, request](Bytes body, FetchInfo info) {
+    // Runs on the loop's thread; the answer reaches the start-up only while
+    // it exists.
+    fetch.done = [shared = shared_, answers = answers_, owner = this, request](Bytes body,
+                                                                               FetchInfo info) {
+        answers.post([owner, request, answer = answer_text(body, info)] {
+            owner->arrived(request, answer);
+        });
         std::lock_guard lock(shared->mutex);
-        if (StartUp* owner = shared->owner) {
-            QMetaObject::invokeMethod(
-                owner,
-                [owner, request, answer = answer_text(body, info)] {
-                    owner->arrived(request, answer);
-                },
-                Qt::QueuedConnection);
-        }
         --shared->pending;
         shared->ended.notify_all();
     };

@@ -10,10 +10,10 @@
 // stays as it is, ready.
 //
 // No thread of its own: the requests run on the process's transfer loop and
-// their answers come back as queued calls. Whatever the timing, nothing of
-// a start-up outlives it: once it is destroyed (the window closed, the
-// program quitting), its requests are stopped and waited for, and an answer
-// that arrives after that is dropped.
+// their answers come back to the windows' thread (see UiAnswers). Whatever
+// the timing, nothing of a start-up outlives it: once it is destroyed (the
+// window closed, the program quitting), its requests are stopped and waited
+// for, and an answer that arrives after that is dropped.
 
 #include <QObject>
 #include <QTimer>
@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 
+#include "app/background_work.h"
 #include "services/fetch.h"
 #include "services/text.h"
 #include "update/update_check.h"
@@ -64,6 +65,7 @@ private:
     Dialogs& dialogs_;
     const std::chrono::milliseconds deadline_time_;
     std::shared_ptr<Shared> shared_;
+    UiAnswers answers_;
     QTimer deadline_;
     bool checking_ = false;
     bool answered_[kRequests] = {false, false};

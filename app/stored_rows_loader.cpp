@@ -1,9 +1,8 @@
 #include "app/stored_rows_loader.h"
 
-#include <QMetaObject>
-
 #include <limits>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace qinglan {
@@ -18,22 +17,16 @@ constexpr std::size_t kBatch = 5000;
 StoredRowsLoader::StoredRowsLoader(RecordStore& store, std::string table, int row_limit,
                                    ResultListModel* model,
                                    std::function<void(const QString&)> on_failure)
-    : model_(model) {
-    thread_ = std::thread(
-        [this, &store, table = std::move(table), row_limit, on_failure = std::move(on_failure)] {
-            run(store, table, row_limit, on_failure);
-        });
-}
-
-StoredRowsLoader::~StoredRowsLoader() {
-    stop_ = true;
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-}
+    : work_(
+          [&store, table = std::move(table), row_limit, model, on_failure = std::move(on_failure)](
+              const UiAnswers& answers, const std::atomic<bool>& stop) {
+              run(store, table, row_limit, model, on_failure, answers, stop);
+          }) {}
 
 void StoredRowsLoader::run(RecordStore& store, const std::string& table, int row_limit,
-                           std::function<void(const QString&)> on_failure) {
+                           ResultListModel* model,
+                           const std::function<void(const QString&)>& on_failure,
+                           const UiAnswers& answers, const std::atomic<bool>& stop) {
     std::vector<ContactRecord> batch;
     std::size_t batch_size = kFirstBatch;
     int next_row = 0;  // where the batch in hand goes
@@ -45,11 +38,7 @@ void StoredRowsLoader::run(RecordStore& store, const std::string& table, int row
         batch.clear();
         const int first_row = next_row;
         next_row += static_cast<int>(rows->size());
-        ResultListModel* model = model_;
-        QMetaObject::invokeMethod(
-            context_.get(),
-            [model, first_row, rows] { model->put_records(first_row, std::move(*rows)); },
-            Qt::QueuedConnection);
+        answers.post([model, first_row, rows] { model->put_records(first_row, std::move(*rows)); });
     };
     // Rows a running task adds to the table after the limit are that task's
     // to show; reading on would show them twice.
@@ -61,15 +50,13 @@ void StoredRowsLoader::run(RecordStore& store, const std::string& table, int row
             hand_over();
             batch_size = kBatch;
         }
-        return --left > 0 && !stop_.load();
+        return --left > 0 && !stop.load();
     };
     std::string error;
     const bool read = left == 0 || store.read_rows(table, take, &error);
     hand_over();
-    if (!read && !stop_ && on_failure) {
-        const QString reason = QString::fromStdString(error);
-        QMetaObject::invokeMethod(
-            context_.get(), [on_failure, reason] { on_failure(reason); }, Qt::QueuedConnection);
+    if (!read && !stop && on_failure) {
+        answers.post([on_failure, reason = QString::fromStdString(error)] { on_failure(reason); });
     }
 }
 

@@ -9,14 +9,13 @@
 // emptied right after holds no row of this reading; the model must outlive
 // the loader.
 
-#include <QObject>
+#include <QString>
+
 #include <atomic>
-
 #include <functional>
-#include <memory>
 #include <string>
-#include <thread>
 
+#include "app/background_work.h"
 #include "app/result_list_model.h"
 #include "storage/record_store.h"
 
@@ -31,19 +30,15 @@ public:
     // the reason when the table cannot be read.
     StoredRowsLoader(RecordStore& store, std::string table, int row_limit, ResultListModel* model,
                      std::function<void(const QString&)> on_failure);
-    ~StoredRowsLoader();
     StoredRowsLoader(const StoredRowsLoader&) = delete;
     StoredRowsLoader& operator=(const StoredRowsLoader&) = delete;
 
 private:
-    void run(RecordStore& store, const std::string& table, int row_limit,
-             std::function<void(const QString&)> on_failure);
+    static void run(RecordStore& store, const std::string& table, int row_limit,
+                    ResultListModel* model, const std::function<void(const QString&)>& on_failure,
+                    const UiAnswers& answers, const std::atomic<bool>& stop);
 
-    ResultListModel* const model_;
-    // The queued hand-overs are bound to it: they go with it.
-    std::unique_ptr<QObject> context_ = std::make_unique<QObject>();
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    BackgroundWork work_;
 };
 
 }  // namespace qinglan

@@ -1,10 +1,11 @@
 // The export dialog's choices, and what the window writes for each: the
 // selected tab's rows (all, or the ones its filter shows), other stored
-// keywords, one sheet each or merged.
+// keywords, one sheet each or merged; the export beside the working window.
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -31,6 +32,10 @@ private:
         dialogs_->save_answer = QString::fromStdString(path.string());
         dialogs_->messages.clear();
         window_->export_to_excel();
+        // The export runs on: the test goes on once it has ended.
+        if (!QTest::qWaitFor([&] { return !window_->exporting(); }, 5000)) {
+            return std::string();
+        }
         return path.string();
     }
 
@@ -162,6 +167,50 @@ private slots:
         QVERIFY(!std::filesystem::exists(cancelled));
         QVERIFY(dialogs_->messages.empty());
         QVERIFY(std::filesystem::exists(one));
+    }
+
+    // The export runs beside the window: the command returns at once, the
+    // progress window follows the rows to the last one, and a second export
+    // is refused until the first has ended.
+    void anExportLeavesTheWindowFree() {
+        init_fixture();
+        store_collected("大", {row("公司", "d0")});
+        MainWindow& window = started_window();
+        window.submit_keyword("大");
+        QTRY_COMPARE(window.result_model(1)->rowCount(), 1);
+        std::vector<ContactRecord> records(100000, ContactRecord{});
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            records[i][kCompanyName] = "公司" + std::to_string(i);
+        }
+        window.result_model(1)->put_records(1, std::move(records));
+        tabs()->setCurrentIndex(1);
+        const auto path = folder_->path() / "大.xlsx";
+        dialogs_->save_answer = QString::fromStdString(path.string());
+        window.on_toolbar_click(1);
+        QVERIFY(window.exporting());
+        auto* bar = window.findChild<QProgressBar*>("进度条1");
+        QVERIFY(bar != nullptr);
+        std::vector<int> shown;
+        QObject::connect(bar, &QProgressBar::valueChanged,
+                         [&](int value) { shown.push_back(value); });
+
+        window.on_toolbar_click(1);
+        QCOMPARE(dialogs_->messages.size(), size_t(1));
+        QVERIFY(dialogs_->messages[0].text.startsWith("正在导出"));
+        QCOMPARE(dialogs_->save_requests.size(), size_t(1));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!window.exporting(), 30000);
+        QCOMPARE(dialogs_->messages.size(), size_t(2));
+        QCOMPARE(dialogs_->messages[1].text, QString("导出成功!"));
+        QVERIFY(!shown.empty());
+        QCOMPARE(shown.back(), 100001);
+        QVERIFY(!window.findChild<QDialog*>("export_window") ||
+                !window.findChild<QDialog*>("export_window")->isVisible());
+        WorkbookReader workbook;
+        std::string error;
+        QVERIFY2(workbook.read(path.string(), &error), error.c_str());
+        QCOMPARE(workbook.last_row(), 100002);
+        QCOMPARE(workbook.text("A100002"), std::string("公司99999"));
     }
 };
 

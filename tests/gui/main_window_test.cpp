@@ -329,6 +329,7 @@ private slots:
         const auto path = folder_->path() / "导出.xlsx";
         dialogs_->save_answer = QString::fromStdString(path.string());
         window.on_toolbar_click(1);
+        QTRY_VERIFY(!window.exporting());
         QCOMPARE(dialogs_->messages.size(), size_t(1));
         QCOMPARE(dialogs_->messages[0].text, QString("导出成功!"));
         QCOMPARE(dialogs_->messages[0].icon, Dialogs::Icon::kInformation);
@@ -348,6 +349,7 @@ private slots:
         dialogs_->save_answer =
             QString::fromStdString((folder_->path() / "missing" / "x.xlsx").string());
         window.on_toolbar_click(1);
+        QTRY_VERIFY(!window.exporting());
         QCOMPARE(dialogs_->messages.size(), size_t(1));
         QVERIFY(dialogs_->messages[0].text.startsWith("导出失败"));
         QVERIFY(!dialogs_->messages[0].details.isEmpty());
@@ -386,7 +388,8 @@ private slots:
         });
         closer.start(1);
         window.on_toolbar_click(1);
-        QVERIFY(!closer.isActive());
+        QTRY_VERIFY(!closer.isActive());
+        QVERIFY(!window.exporting());
         QVERIFY(dialogs_->messages.empty());
         QCOMPARE(temporary_files(), 0);
         std::ifstream old(path);

@@ -195,6 +195,7 @@ private slots:
         const auto path = folder_->path() / "无库.xlsx";
         dialogs_->save_answer = QString::fromStdString(path.string());
         window.export_to_excel();
+        QTRY_VERIFY(!window.exporting());
         QCOMPARE(dialogs_->messages.back().text, QString("导出成功!"));
         WorkbookReader workbook;
         std::string error;
