@@ -116,9 +116,17 @@ void MainWindow::export_to_excel() {
                          Dialogs::Icon::kInformation);
         return;
     }
+    ResultPage* page = result_page(tab);
+    if (page->loading()) {
+        // Until its stored rows are in, the list would offer and write too
+        // few rows, or empty ones: the export waits for them.
+        connect(page, &ResultPage::loaded, this, &MainWindow::export_to_excel,
+                Qt::ConnectionType(Qt::SingleShotConnection | Qt::UniqueConnection));
+        return;
+    }
     ExportChoice choice;
-    if (!dialogs_.choose_export(
-            this, export_offer(session_.store(), *tabs_, tab, *result_page(tab)), &choice) ||
+    if (!dialogs_.choose_export(this, export_offer(session_.store(), *tabs_, tab, *page),
+                                &choice) ||
         (!choice.tab && choice.stored.empty())) {
         return;
     }

@@ -29,18 +29,21 @@ ResultPage::ResultPage(const QString& keyword, int number, QWidget* parent)
 
 // The reading goes before the model it fills.
 ResultPage::~ResultPage() {
-    stop_loading();
+    loader_.reset();
 }
 
 void ResultPage::load(RecordStore& store, int row_limit,
                       std::function<void(const QString&)> on_failure) {
     loader_.reset();
     loader_ = std::make_unique<StoredRowsLoader>(store, keyword_.toStdString(), row_limit, model_,
-                                                 std::move(on_failure));
+                                                 std::move(on_failure), [this] { stop_loading(); });
 }
 
 void ResultPage::stop_loading() {
-    loader_.reset();
+    if (loader_) {
+        loader_.reset();
+        emit loaded();
+    }
 }
 
 void ResultPage::clear() {

@@ -35,8 +35,14 @@ public:
     // limit) into rows 0, 1, … of the list.
     void load(RecordStore& store, int row_limit, std::function<void(const QString&)> on_failure);
     void stop_loading();
+    // Stored rows are still being read into the list: until `loaded`, some
+    // of its rows are empty or missing.
+    bool loading() const { return loader_ != nullptr; }
     // Empties the list for a new collection of the keyword.
     void clear();
+
+signals:
+    void loaded();
 
 private:
     const QString keyword_;

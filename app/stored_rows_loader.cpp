@@ -16,17 +16,18 @@ constexpr std::size_t kBatch = 5000;
 
 StoredRowsLoader::StoredRowsLoader(RecordStore& store, std::string table, int row_limit,
                                    ResultListModel* model,
-                                   std::function<void(const QString&)> on_failure)
-    : work_(
-          [&store, table = std::move(table), row_limit, model, on_failure = std::move(on_failure)](
-              const UiAnswers& answers, const std::atomic<bool>& stop) {
-              run(store, table, row_limit, model, on_failure, answers, stop);
-          }) {}
+                                   std::function<void(const QString&)> on_failure,
+                                   std::function<void()> on_end)
+    : work_([&store, table = std::move(table), row_limit, model, on_failure = std::move(on_failure),
+             on_end = std::move(on_end)](const UiAnswers& answers, const std::atomic<bool>& stop) {
+          run(store, table, row_limit, model, on_failure, on_end, answers, stop);
+      }) {}
 
 void StoredRowsLoader::run(RecordStore& store, const std::string& table, int row_limit,
                            ResultListModel* model,
                            const std::function<void(const QString&)>& on_failure,
-                           const UiAnswers& answers, const std::atomic<bool>& stop) {
+                           const std::function<void()>& on_end, const UiAnswers& answers,
+                           const std::atomic<bool>& stop) {
     std::vector<ContactRecord> batch;
     std::size_t batch_size = kFirstBatch;
     int next_row = 0;  // where the batch in hand goes
@@ -57,6 +58,9 @@ void StoredRowsLoader::run(RecordStore& store, const std::string& table, int row
     hand_over();
     if (!read && !stop && on_failure) {
         answers.post([on_failure, reason = QString::fromStdString(error)] { on_failure(reason); });
+    }
+    if (!stop && on_end) {
+        answers.post(on_end);
     }
 }
 

@@ -27,16 +27,19 @@ public:
 
     // Reads the table's first `row_limit` rows (kAllRows: every row) into
     // rows 0, 1, … of `model`. `on_failure` runs on the windows' thread with
-    // the reason when the table cannot be read.
+    // the reason when the table cannot be read; `on_end` runs there after the
+    // last batch is in the model, read or not.
     StoredRowsLoader(RecordStore& store, std::string table, int row_limit, ResultListModel* model,
-                     std::function<void(const QString&)> on_failure);
+                     std::function<void(const QString&)> on_failure,
+                     std::function<void()> on_end = {});
     StoredRowsLoader(const StoredRowsLoader&) = delete;
     StoredRowsLoader& operator=(const StoredRowsLoader&) = delete;
 
 private:
     static void run(RecordStore& store, const std::string& table, int row_limit,
                     ResultListModel* model, const std::function<void(const QString&)>& on_failure,
-                    const UiAnswers& answers, const std::atomic<bool>& stop);
+                    const std::function<void()>& on_end, const UiAnswers& answers,
+                    const std::atomic<bool>& stop);
 
     BackgroundWork work_;
 };

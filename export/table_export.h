@@ -69,9 +69,9 @@ struct ExportReport {
 
 // Called after each row with the rows handed on so far and the rows there
 // are in all, then, while the file is being finished (for a large list that
-// takes a while), again every 50 ms or so with written == total. It may run
-// the caller's event loop. Returning false stops the export: nothing is
-// written, a file at the chosen name stays as it was.
+// takes a while), again every 50 ms or so with written == total; it should
+// return quickly. Returning false stops the export: nothing is written, a
+// file at the chosen name stays as it was.
 using ExportProgress = std::function<bool(std::size_t written, std::size_t total)>;
 
 // The rows are read and `progress` (which may be empty) is called on the

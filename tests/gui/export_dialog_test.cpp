@@ -9,6 +9,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "window_fixture.h"
 #include "workbook_reader.h"
 
@@ -167,6 +171,36 @@ private slots:
         QVERIFY(!std::filesystem::exists(cancelled));
         QVERIFY(dialogs_->messages.empty());
         QVERIFY(std::filesystem::exists(one));
+    }
+
+    // A stored keyword just opened is still being read into its list: the
+    // export offers and writes every stored row, not the ones in so far.
+    void anExportWaitsForTheStoredRowsOfItsTab() {
+        init_fixture();
+        constexpr int kRows = 20000;
+        std::vector<ContactRecord> rows;
+        for (int i = 0; i < kRows; ++i) {
+            rows.push_back(row("公司" + std::to_string(i), "a" + std::to_string(i)));
+        }
+        store_collected("甲", rows);
+        MainWindow& window = started_window();
+        window.submit_keyword("甲");
+        tabs()->setCurrentIndex(1);
+        QVERIFY(window.result_page(1)->loading());
+        const auto path = folder_->path() / "载入.csv";
+        dialogs_->export_answer = ExportChoice{};
+        dialogs_->save_answer = QString::fromStdString(path.string());
+        dialogs_->messages.clear();
+        window.export_to_excel();
+        window.export_to_excel();  // asked twice while reading: one export
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs_->messages.empty() && !window.exporting(), 20000);
+        QCOMPARE(dialogs_->export_offers.size(), std::size_t(1));
+        QCOMPARE(dialogs_->export_offers[0].tab_rows, kRows);
+        QCOMPARE(dialogs_->messages.at(0).text, QString("导出成功!"));
+        const std::string text = file_contents(path.string());
+        QCOMPARE(std::count(text.begin(), text.end(), '\n'), std::ptrdiff_t(kRows + 1));
+        QVERIFY(text.find("公司19999") != std::string::npos);
+        QVERIFY(text.find("\n,") == std::string::npos);  // no row without its company
     }
 
     // The export runs beside the window: the command returns at once, the
