@@ -138,7 +138,7 @@ TransferLoop::Request CollectionEngine::page_request(Task& task, const Text& url
         };
     }
     request.done = [this, &task, then = std::move(then)](Bytes body, FetchInfo info) mutable {
-        post(task, [this, &task, then = std::move(then), body = std::move(body),
+        post(task, [&task, then = std::move(then), body = std::move(body),
                     info = std::move(info)]() mutable {
             --task.transfers;
             then(std::move(body), std::move(info));
