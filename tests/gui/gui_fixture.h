@@ -67,6 +67,16 @@ public:
     bool export_chosen = true;
 };
 
+// Appends `count` rows named 公司0, 公司1, … to tab `tab`'s list after its
+// first row: a list long enough for an export to take a while.
+inline void add_many_rows(MainWindow& window, int tab, std::size_t count) {
+    std::vector<ContactRecord> records(count, ContactRecord{});
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        records[i][kCompanyName] = "公司" + std::to_string(i);
+    }
+    window.result_model(tab)->put_records(1, std::move(records));
+}
+
 // Opens the window's search window and runs `act` on it while it is open;
 // the search window is closed with Esc afterwards.
 inline void with_search_window(MainWindow& window, const std::function<void(SearchWindow&)>& act) {

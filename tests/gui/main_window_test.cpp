@@ -363,11 +363,7 @@ private slots:
         MainWindow& window = open_window();
         submit_by_enter({"大"});
         QTRY_VERIFY(tasks_done(1));
-        std::vector<ContactRecord> records(100000, ContactRecord{});
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            records[i][kCompanyName] = "公司" + std::to_string(i);
-        }
-        window.result_model(1)->put_records(1, std::move(records));
+        add_many_rows(window, 1, 100000);
         tabs()->setCurrentIndex(1);
         const auto path = folder_->path() / "大.xlsx";
         std::ofstream(path) << "old contents";
