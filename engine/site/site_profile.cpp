@@ -286,8 +286,9 @@ bool ProfileReader::take_field(const Entry& entry) {
 bool ProfileReader::resolve_field_pages() {
     const auto& pages = profile_.member_pages;
     for (const auto& [entry, field] : field_pages_) {
+        const std::string sought = lower_ascii(entry.value);
         const auto found = std::find_if(pages.begin(), pages.end(), [&](const MemberPage& p) {
-            return lower_ascii(p.name) == lower_ascii(entry.value);
+            return lower_ascii(p.name) == sought;
         });
         if (found == pages.end()) {
             return fail(entry.line, entry.written_key + " names the page " + entry.value +
