@@ -67,7 +67,11 @@ inline constexpr int kMaxProfilePages = 1000;
 // must hold, it refuses: a line that is neither blank, a comment, a header
 // nor a key line; a key before the first header; a section or key given
 // twice; an empty value; a name that is "内置" (the built-in site's); a
-// lone `{` or `}` in an address; ill-formed UTF-8 and zero bytes.
+// lone `{` or `}` in an address; a [member] address without {account} (it
+// would fetch the same page for every member); a page name other than
+// letters, digits and `_` (ASCII, or CJK ideographs); ill-formed UTF-8 and
+// zero bytes. Required are [site] name and charset, [search] url and
+// account, and one [member] page.
 std::optional<SiteProfile> load_site_profile(std::string_view text, std::string_view file_name,
                                              std::string* error);
 
