@@ -192,6 +192,55 @@ def cookies_files():
         write("fuzz_cookies_file", name, data)
 
 
+PROFILE = """\ufeff; a profile with every key
+[site]
+name = 示例市场
+charset = utf-8
+[search]
+url = http://{search_host}/s?q={keyword}&page={page}
+pages = 5
+account = data-member="([^"]+)"
+blocked = <title>[^<]*(验证|登录)   ; optional
+[member]
+card = http://{member_host}/card/{account}.json
+contact = http://{account}.{contact_domain}/contact.html
+[fields]
+公司名称 = card "company":"(.*?)"
+用户账号 = card "id":"(.*?)"
+电话 = contact 电话：(.*?)[ ];
+地址 = contact <address>(.*?)</address>
+"""
+
+
+def site_profiles():
+    seeds = {
+        "full": PROFILE.encode("utf-8"),
+        "crlf-gbk": PROFILE.replace("\n", " \r\n").replace("utf-8", "GBK").encode("utf-8"),
+        "fields-first": b"[FIELDS]\n\xe7\x94\xb5\xe8\xaf\x9d = Card tel:(\\d+)\n" +
+                        PROFILE.lstrip("\ufeff").split("[fields]")[0].encode("utf-8"),
+        "bad-placeholder": PROFILE.replace("{page}", "{pages}").encode("utf-8"),
+        "bad-pattern": PROFILE.replace('"([^"]+)"', '"(?:[^"]+"').encode("utf-8"),
+        "not-utf8": PROFILE.replace("示例市场", "x").encode("utf-8") + b"\xca\xbe\xc0\n",
+    }
+    for name, data in seeds.items():
+        write("fuzz_site_profile", name, data)
+
+
+def field_texts():
+    def seed(json, keyword, text):
+        return bytes([json, len(keyword)]) + keyword + text
+
+    seeds = {
+        "json": seed(1, b"", rb'  \u65b0\u5e02\ud83d\ude00 \/a\"b\\c \ud800 \u12'),
+        "html": seed(0, b"", "&nbsp;<b>青岚</b><!-- x -->&#26032;&#x65B0;&amp;lt; &#0; <3\u3000"
+                     .encode("utf-8")),
+        "title": seed(0, "手机".encode("utf-8"), "手机 - 安全验证 - Login 手机robot".encode("utf-8")),
+        "keyword-word": seed(0, b"LOGIN", b"login kit - log\xe6\x89\x8bin"),
+    }
+    for name, data in seeds.items():
+        write("fuzz_field_text", name, data)
+
+
 def main():
     if CORPUS.exists():
         shutil.rmtree(CORPUS)
@@ -203,6 +252,8 @@ def main():
     page_texts()
     settings()
     cookies_files()
+    site_profiles()
+    field_texts()
 
 
 if __name__ == "__main__":
