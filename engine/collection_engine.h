@@ -50,9 +50,10 @@ struct SubmitResult {
         kReopened,  // the keyword is stored and complete: show it, collect nothing
         kStarted,   // a new collection task runs
         kResumed,   // stored but incomplete: show the stored rows; a task collects the rest
-        kRefused,   // nothing runs: the keyword cannot be searched (GBK lacks one of
-                    // its characters), is being collected elsewhere, or stopping, or its
-                    // table cannot be made (table_ready false)
+        kRefused,   // nothing runs: the site cannot search for the keyword (the
+                    // built-in site: GBK lacks one of its characters), it is being
+                    // collected elsewhere, or stopping, or its table cannot be made
+                    // (table_ready false)
     };
     Kind kind = kStarted;
     int task = 0;             // the task's number (kStarted, kResumed)
@@ -80,8 +81,9 @@ public:
     bool read_table_names(std::string* error);
     const std::vector<std::string>& table_names() const { return table_names_; }
 
-    // The keyword exactly as typed (UTF-8). One with a character GBK lacks
-    // is refused before anything else. A keyword with a collection
+    // The keyword exactly as typed (UTF-8). One the site cannot search for
+    // (the built-in site: one with a character GBK lacks) is refused before
+    // anything else. A keyword with a collection
     // state is re-opened when complete and resumed when not; one without is
     // compared byte for byte with the table list: a stored one is re-opened,
     // any other gets its table and a new task. A task's workers are running
