@@ -5,8 +5,6 @@
 #include "engine/collection_task.h"
 #include "services/transfer_loop.h"
 
-#include "engine/member_card_parser.h"
-#include "services/charset.h"
 #include "services/environment.h"
 
 namespace qinglan {
@@ -20,17 +18,20 @@ constexpr int kStepThreads = 3;
 }  // namespace
 
 CollectionEngine::CollectionEngine(RecordStore& store, MarketHosts hosts,
-                                   CollectionObserver& observer, int parallel)
+                                   CollectionObserver& observer, int parallel,
+                                   std::shared_ptr<const Site> site)
     : store_(store),
       hosts_(std::move(hosts)),
       observer_(observer),
-      mobile_prefixes_(load_mobile_prefixes()),
+      site_(site ? std::move(site) : built_in_site()),
       parallel_(std::max(parallel, 1)),
       pool_(kStepThreads) {}
 
-void CollectionEngine::set_market(MarketHosts hosts, int parallel) {
+void CollectionEngine::set_market(MarketHosts hosts, int parallel,
+                                  std::shared_ptr<const Site> site) {
     hosts_ = std::move(hosts);
     parallel_ = std::max(parallel, 1);
+    site_ = site ? std::move(site) : built_in_site();
 }
 
 CollectionEngine::~CollectionEngine() {
@@ -59,13 +60,15 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool a
     auto task = std::make_unique<Task>(pool_);
     // Refused before anything is read or asked for: no other text may be
     // searched in its place.
-    if (!keyword_to_gbk(keyword, &task->keyword_gbk, &result.refusal)) {
+    Text address;
+    if (!site_->search_address(hosts_, keyword, 1, &address, &result.refusal)) {
         result.kind = SubmitResult::kRefused;
         return result;
     }
     task->keyword = keyword;
     task->again = again;
     task->hosts = hosts_;
+    task->site = site_;
     task->parallel = parallel_;
     // A store that cannot say leaves the keyword to the table list.
     if (!store_.read_state(keyword, &task->resumed, nullptr)) {

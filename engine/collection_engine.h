@@ -3,15 +3,16 @@
 // Collection run control: a submitted keyword either re-opens its stored
 // table or becomes a collection task, which fetches the search page, lists
 // the member accounts, and then fetches, extracts, reports and stores the
-// members. Tasks run at the same time as each other and as the caller; there
-// is no limit on submissions or tasks.
+// members. What the pages are and how they are read is the task's Site. Tasks run at the same time
+// as each other and as the caller; there is no limit on submissions or tasks.
 //
 // No task has a thread of its own: every transfer runs on the process's
 // transfer loop, and a task's steps (scanning, extracting, storing) run one
 // after the other on a small pool of threads. Each task keeps up to
-// `parallel` members in flight, their card and contact page at once; rows
-// are still extracted, reported, numbered and stored strictly in page order.
-// With `parallel` 1 a task sends card, contact page, card, … one at a time.
+// `parallel` members in flight, all their pages at once; rows are still
+// extracted, reported, numbered and stored strictly in page order. With
+// `parallel` 1 a task sends each member's pages one at a time in the site's
+// order (card, contact page, card, … for the built-in site).
 //
 // A page that cannot be fetched, after the loop's retries, is a failure,
 // never an empty page: a failed search page fails the task, a failed member
@@ -34,6 +35,7 @@
 
 #include "engine/collection_observer.h"
 #include "engine/request.h"
+#include "engine/site/built_in_site.h"
 #include "engine/work_pool.h"
 #include "services/fetch.h"
 #include "services/text.h"
@@ -48,9 +50,10 @@ struct SubmitResult {
         kReopened,  // the keyword is stored and complete: show it, collect nothing
         kStarted,   // a new collection task runs
         kResumed,   // stored but incomplete: show the stored rows; a task collects the rest
-        kRefused,   // nothing runs: the keyword cannot be searched (GBK lacks one of
-                    // its characters), is being collected elsewhere, or stopping, or its
-                    // table cannot be made (table_ready false)
+        kRefused,   // nothing runs: the site cannot search for the keyword (the
+                    // built-in site: GBK lacks one of its characters), it is being
+                    // collected elsewhere, or stopping, or its table cannot be made
+                    // (table_ready false)
     };
     Kind kind = kStarted;
     int task = 0;             // the task's number (kStarted, kResumed)
@@ -68,7 +71,7 @@ enum class MissingTable { kCollect, kRefuse };
 class CollectionEngine {
 public:
     CollectionEngine(RecordStore& store, MarketHosts hosts, CollectionObserver& observer,
-                     int parallel = 8);
+                     int parallel = 8, std::shared_ptr<const Site> site = built_in_site());
     ~CollectionEngine();  // stops and waits for every task
     CollectionEngine(const CollectionEngine&) = delete;
     CollectionEngine& operator=(const CollectionEngine&) = delete;
@@ -78,8 +81,9 @@ public:
     bool read_table_names(std::string* error);
     const std::vector<std::string>& table_names() const { return table_names_; }
 
-    // The keyword exactly as typed (UTF-8). One with a character GBK lacks
-    // is refused before anything else. A keyword with a collection
+    // The keyword exactly as typed (UTF-8). One the site cannot search for
+    // (the built-in site: one with a character GBK lacks) is refused before
+    // anything else. A keyword with a collection
     // state is re-opened when complete and resumed when not; one without is
     // compared byte for byte with the table list: a stored one is re-opened,
     // any other gets its table and a new task. A task's workers are running
@@ -88,9 +92,11 @@ public:
     SubmitResult submit_keyword(const std::string& keyword, bool again = false,
                                 MissingTable missing_table = MissingTable::kCollect);
 
-    // The marketplace and the members in flight of the tasks started from
-    // now on; running tasks keep theirs. On the submissions' thread.
-    void set_market(MarketHosts hosts, int parallel);
+    // The marketplace, its site and the members in flight of the tasks
+    // started from now on; running tasks keep theirs. On the submissions'
+    // thread.
+    void set_market(MarketHosts hosts, int parallel,
+                    std::shared_ptr<const Site> site = built_in_site());
 
     // Waits until every task started so far has finished.
     void wait_all();
@@ -127,7 +133,8 @@ private:
     void search_done(Task& task, const Bytes& body, const FetchInfo& info);
     void start_members(Task& task);
     void launch_members(Task& task);
-    void page_done(Task& task, std::size_t slot, bool card, const Bytes& body,
+    void launch_member(Task& task, std::size_t slot, Member& member);
+    void page_done(Task& task, std::size_t slot, std::size_t page, const Bytes& body,
                    const FetchInfo& info);
     void commit_members(Task& task);
     void commit_member(Task& task, Member& member);
@@ -140,7 +147,7 @@ private:
     RecordStore& store_;
     MarketHosts hosts_;
     CollectionObserver& observer_;
-    const TextList mobile_prefixes_;
+    std::shared_ptr<const Site> site_;
     int parallel_;
     std::atomic<bool> stopping_{false};
 

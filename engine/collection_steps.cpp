@@ -5,9 +5,7 @@
 
 #include "engine/collection_engine.h"
 #include "engine/collection_task.h"
-#include "engine/member_card_parser.h"
 #include "engine/page_text.h"
-#include "engine/result_page_scan.h"
 #include "services/charset.h"
 #include "services/fetch.h"
 
@@ -63,17 +61,24 @@ std::string chinese_reason(const FetchInfo& info) {
     return std::string(reason) + "（" + fetch_failure_text(info) + "）";
 }
 
-}  // namespace
-
-// The page's text, or false with why it failed.
-bool page_or_failure(const Bytes& body, const FetchInfo& info, Text* text, std::string* failure) {
+// The page's text as the site reads it, or false with why it failed.
+bool page_or_failure(const Site& site, const Bytes& body, const FetchInfo& info, Text* text,
+                     std::string* failure) {
     if (fetch_failed(info)) {
         *failure = fetch_failure_text(info);
         return false;
     }
-    *text = page_text(body, info.content_type);
+    *text = site.page_text(body, info.content_type);
     return true;
 }
+
+// How a member's failure names its page `page`.
+std::string page_label(const Site& site, std::size_t page) {
+    const std::vector<MemberPage>& pages = site.member_pages();
+    return page < pages.size() ? pages[page].label : std::string("page");
+}
+
+}  // namespace
 
 void CollectionEngine::begin(Task& task) {
     if (task.resumed.listed) {
@@ -87,8 +92,9 @@ void CollectionEngine::begin(Task& task) {
     }
     observer_.task_waiting(task.number, true);
     observer_.status_changed(task.number, kStatePart, "状态：加载数据，请稍等。。。。");
-    const Text url =
-        fill_request_template(task.hosts, encode_keyword(task.keyword_gbk), kSearchPage);
+    Text url;
+    std::string refusal;  // the keyword was accepted when it was submitted
+    task.site->search_address(task.hosts, task.keyword, 1, &url, &refusal);
     fetch(task, url, [this, &task](Bytes body, FetchInfo info) { search_done(task, body, info); });
 }
 
@@ -107,8 +113,8 @@ void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInf
         finish(task);
         return;
     }
-    const Text page = page_text(body, info.content_type);
-    task.members = scan_member_accounts(page);
+    const Text page = task.site->page_text(body, info.content_type);
+    task.members = task.site->accounts(page);
     outcome.members = static_cast<int>(task.members.size());
     if (task.members.empty()) {
         const std::string title = gbk_to_utf8(page_title(page));
@@ -177,47 +183,54 @@ void CollectionEngine::launch_members(Task& task) {
         const std::size_t slot = task.launched++;
         Member& member = task.in_flight.emplace_back();
         member.index = task.to_collect[slot];
-        const Text& account = task.members[static_cast<std::size_t>(member.index)];
-        if (!account_requestable(account)) {
-            member.failure = "card of " + gbk_to_utf8(account) +
-                             ": the account holds a character that cannot be requested";
-            continue;
-        }
-        auto arrived = [this, &task, slot](bool card) {
-            return [this, &task, slot, card](Bytes body, FetchInfo info) {
-                page_done(task, slot, card, body, info);
-            };
-        };
-        // Several at a time, both pages go at once. One at a time, the
-        // task's pages form one sequence of the loop: the card goes first
-        // and the contact page follows it; when the card fails, the contact
-        // page is not asked for and the next member's card goes.
-        member.pages_waited = 2;
-        TransferLoop::Request card = page_request(
-            task, fill_request_template(task.hosts, account, kMemberCard), arrived(true));
-        TransferLoop::Request contact = page_request(
-            task, fill_request_template(task.hosts, account, kContactPage), arrived(false));
-        const void* sequence = task.parallel == 1 ? &task : nullptr;
-        card.sequence = sequence;
-        contact.sequence = sequence;
-        contact.needs_previous = true;
-        TransferLoop::shared().submit(std::move(card));
-        TransferLoop::shared().submit(std::move(contact));
+        launch_member(task, slot, member);
     }
 }
 
-void CollectionEngine::page_done(Task& task, std::size_t slot, bool card, const Bytes& body,
+// Asks for the member's pages. Several at a time, they all go at once. One
+// at a time, they join the task's sequence in the site's order, each after
+// the one before it; when a page fails, the pages after it are not asked
+// for and the next member's first page goes.
+void CollectionEngine::launch_member(Task& task, std::size_t slot, Member& member) {
+    const Site& site = *task.site;
+    const Text& account = task.members[static_cast<std::size_t>(member.index)];
+    if (!site.requestable(account)) {
+        member.failure = page_label(site, 0) + " of " + gbk_to_utf8(account) +
+                         ": the account holds a character that cannot be requested";
+        return;
+    }
+    const std::size_t count = site.member_pages().size();
+    member.pages.resize(count);
+    member.pages_waited = static_cast<int>(count);
+    std::vector<TransferLoop::Request> requests;
+    for (std::size_t page = 0; page < count; ++page) {
+        TransferLoop::Request request =
+            page_request(task, site.member_page_address(task.hosts, page, account),
+                         [this, &task, slot, page](Bytes body, FetchInfo info) {
+                             page_done(task, slot, page, body, info);
+                         });
+        request.sequence = task.parallel == 1 ? &task : nullptr;
+        request.needs_previous = page > 0;
+        requests.push_back(std::move(request));
+    }
+    for (TransferLoop::Request& request : requests) {
+        TransferLoop::shared().submit(std::move(request));
+    }
+}
+
+void CollectionEngine::page_done(Task& task, std::size_t slot, std::size_t page, const Bytes& body,
                                  const FetchInfo& info) {
     Member& member = task.in_flight[slot - task.committed];
     --member.pages_waited;
-    const std::string which = card ? "card of " : "contact page of ";
-    const std::string account = gbk_to_utf8(task.members[static_cast<std::size_t>(member.index)]);
     std::string failure;
-    Text& text = card ? member.card : member.contact;
-    if (!page_or_failure(body, info, &text, &failure)) {
-        // The card's failure is the one to tell when both fail.
-        if (member.failure.empty() || card) {
-            member.failure = which + account + ": " + failure;
+    if (!page_or_failure(*task.site, body, info, &member.pages[page], &failure)) {
+        // The earliest page's failure is the one to tell: the pages after
+        // it failed with it, or would have been asked for in vain.
+        if (member.failure.empty() || page < member.failed_page) {
+            const Text& account = task.members[static_cast<std::size_t>(member.index)];
+            member.failure =
+                page_label(*task.site, page) + " of " + gbk_to_utf8(account) + ": " + failure;
+            member.failed_page = page;
         }
     }
     commit_members(task);
@@ -264,12 +277,12 @@ void CollectionEngine::commit_member(Task& task, Member& member) {
     }
     const int row = task.rows++;
     ContactRecord record;
-    extract_contact_record(member.card, member.contact, mobile_prefixes_,
-                           [&](int field, const Text& value) {
-                               std::string& cell = record[static_cast<std::size_t>(field)];
-                               cell = gbk_to_utf8(value);
-                               observer_.record_cell(task.number, row, field, cell);
-                           });
+    const Text& account = task.members[static_cast<std::size_t>(member.index)];
+    task.site->record(account, member.pages, [&](int field, const Text& value) {
+        std::string& cell = record[static_cast<std::size_t>(field)];
+        cell = gbk_to_utf8(value);
+        observer_.record_cell(task.number, row, field, cell);
+    });
     observer_.record_collected(task.number, row, record);
     ++outcome.handled;
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,11 +16,11 @@ namespace qinglan {
 
 // A member whose pages are asked for: what came back so far.
 struct CollectionEngine::Member {
-    int index = 0;         // 0-based in the member list
-    int pages_waited = 0;  // pages asked for and not yet back
-    Text card;
-    Text contact;
-    std::string failure;  // empty while nothing failed
+    int index = 0;                // 0-based in the member list
+    int pages_waited = 0;         // pages asked for and not yet back
+    TextList pages;               // one text per member page of the site, in its order
+    std::string failure;          // empty while nothing failed
+    std::size_t failed_page = 0;  // the page `failure` tells of, while it is not empty
     bool ready() const { return pages_waited == 0; }
 };
 
@@ -28,12 +29,12 @@ struct CollectionEngine::Task {
 
     int number = 0;
     std::string keyword;      // as typed (UTF-8): the table's name
-    Text keyword_gbk;         // for the request
     std::string table_error;  // why the table could not be made (outcome.table_ready false)
     bool again = false;       // the new member list replaces the stored rows
     MarketHosts hosts;        // where it collects
-    int parallel = 1;         // members in flight at once
-    CollectionState resumed;  // what an earlier run left (a resumed task)
+    std::shared_ptr<const Site> site;         // what it asks for and how it reads the pages
+    int parallel = 1;                         // members in flight at once
+    CollectionState resumed;                  // what an earlier run left (a resumed task)
     std::atomic<bool> stop_requested{false};  // this task alone is to stop (stop_task)
 
     Strand strand;

@@ -8,9 +8,9 @@
 // the mobile number is cut from included) leaves its zero bytes out, and
 // keeps every other byte as the document has it.
 
-#include <functional>
 #include <string_view>
 
+#include "engine/site/site.h"
 #include "services/contact_record.h"
 #include "services/text.h"
 
@@ -31,9 +31,6 @@ Text extract_website(std::string_view card);
 
 // "先生" (GBK) for a sex value of exactly "m", "女士" for anything else.
 Text form_of_address(std::string_view sex);
-
-// Called with each field as soon as its value is known, in extraction order.
-using CellSink = std::function<void(int field, const Text& value)>;
 
 // The twelve fields, in GBK as the documents have them.
 ContactRecord extract_contact_record(std::string_view card, std::string_view contact_page,
