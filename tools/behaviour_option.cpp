@@ -55,6 +55,9 @@ bool apply(std::string_view what, Behaviour* behaviour) {
                parse_milliseconds(part[2], &behaviour->chunk_delay_ms) &&
                behaviour->chunk_delay_ms > 0;
     }
+    if (part.size() == 2 && name == "blocked") {
+        return parse_int(part[1], 1, 1000000, &behaviour->block_times);
+    }
     if (part.size() == 3 && name == "fail") {
         return parse_int(part[1], 1, 1000000, &behaviour->fail_times) &&
                parse_int(part[2], 100, 599, &behaviour->fail_status);
@@ -79,7 +82,7 @@ bool parse_behaviour_option(std::string_view text, std::string* key, Behaviour* 
     for (const std::string_view what : split(text.substr(eq + 1), ',')) {
         if (!apply(what, &parsed)) {
             *error = "'" + std::string(what) + "' is not a behaviour (endless, never, delay:MS, " +
-                     "trickle:BYTES:MS, status:CODE, fail:TIMES:CODE)";
+                     "trickle:BYTES:MS, status:CODE, fail:TIMES:CODE, blocked:TIMES)";
             return false;
         }
     }

@@ -12,6 +12,8 @@
 //   never              read the request, never answer
 //   status:CODE        answer CODE with the resource's body
 //   fail:TIMES:CODE    answer CODE to the first TIMES requests, then as set
+//   blocked:TIMES      answer the next TIMES requests with the verification
+//                      page, then as set, so a client can see a block lift
 //
 // A text with any fault is refused whole, with the reason; nothing of it is
 // half applied.

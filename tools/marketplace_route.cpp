@@ -14,6 +14,13 @@ constexpr std::string_view kContactSuffix = ".html";
 constexpr std::string_view kAnyKeywordKey = "search/*";
 constexpr std::string_view kAnyKeywordFile = "search/any_keyword";
 
+constexpr std::string_view kShopSearchPath = "/shop/search";
+constexpr std::string_view kShopCardPrefix = "/shop/card/";
+constexpr std::string_view kShopCardSuffix = ".json";
+constexpr std::string_view kShopContactPath = "/shop/contact.html";
+constexpr std::string_view kShopAnyKey = "shop/search/*";
+constexpr std::string_view kShopAnyFile = "shop/search/any_keyword";
+
 // The raw value of `name` in a query ("a=1&b=2"), not decoded: keys keep the
 // keyword in the percent-encoded form the client sent.
 std::optional<std::string_view> query_value(std::string_view query, std::string_view name) {
@@ -52,6 +59,52 @@ bool ends_with(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
+bool starts_with(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// The shop's routes; false when `path` is none of them.
+bool route_shop(std::string_view path, std::string_view query, std::string_view host,
+                MarketplaceRoute* route) {
+    if (path == kShopSearchPath) {
+        const std::string_view page = query_value(query, "page").value_or("");
+        route->key = "shop/search/" + std::string(query_value(query, "q").value_or("")) + "/" +
+                     std::string(page.empty() ? "1" : page);
+        route->fallback_key = kShopAnyKey;
+        route->block_key = "shop/blocked/search.html";
+        return true;
+    }
+    if (path == kShopContactPath) {
+        const std::string_view name = host_name(host);
+        const std::string contact = contact_key(host, name.substr(0, name.find('.')));
+        if (!contact.empty()) {
+            route->key = "shop/" + contact;
+        }
+        route->block_key = "shop/blocked/member.html";
+        return true;
+    }
+    if (starts_with(path, kShopCardPrefix) && ends_with(path, kShopCardSuffix)) {
+        const std::string_view account = path.substr(
+            kShopCardPrefix.size(), path.size() - kShopCardPrefix.size() - kShopCardSuffix.size());
+        if (!account.empty() && account.find('/') == std::string_view::npos) {
+            route->key = "shop/card/" + std::string(account);
+        }
+        route->block_key = "shop/blocked/member.html";
+        return true;
+    }
+    return false;
+}
+
+// Keys whose folder files are HTML pages named without their extension.
+bool is_html_page_key(std::string_view key) {
+    for (std::string_view prefix : {"search/", "contact/", "shop/search/", "shop/contact/"}) {
+        if (starts_with(key, prefix)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool has_parent_segment(std::string_view key) {
     while (true) {
         const auto slash = key.find('/');
@@ -85,12 +138,17 @@ MarketplaceRoute route_request(const ReceivedRequest& request) {
         question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
 
     MarketplaceRoute route;
+    if (route_shop(path, query, host, &route)) {
+        return route;
+    }
     if (path == kSearchPath) {
         route.key = "search/" + std::string(query_value(query, "keywords").value_or(""));
         route.fallback_key = kAnyKeywordKey;
+        route.block_key = "blocked/search.html";
     } else if (path == kCardPath) {
         route.key = "card/" + std::string(query_value(query, "loginId").value_or(""));
         route.callback = query_value(query, "callback").value_or("");
+        route.block_key = "blocked/member.html";
     } else if (path.substr(0, kContactPrefix.size()) == kContactPrefix &&
                ends_with(path, kContactSuffix)) {
         const std::string_view account = path.substr(
@@ -98,6 +156,7 @@ MarketplaceRoute route_request(const ReceivedRequest& request) {
         if (!account.empty() && account.find('/') == std::string_view::npos) {
             route.key = contact_key(host, account);
         }
+        route.block_key = "blocked/member.html";
     } else if (!path.empty() && path.front() == '/') {
         route.key = path.substr(1);
     }
@@ -111,16 +170,29 @@ std::string folder_file(std::string_view dir, std::string_view key) {
     std::string file(dir);
     file += '/';
     // A "*" in a file name is a trap for shells and archives.
-    file += key == kAnyKeywordKey ? kAnyKeywordFile : key;
-    if (key.substr(0, 7) == "search/" || key.substr(0, 8) == "contact/") {
+    if (key == kAnyKeywordKey) {
+        file += kAnyKeywordFile;
+    } else if (key == kShopAnyKey) {
+        file += kShopAnyFile;
+    } else {
+        file += key;
+    }
+    if (is_html_page_key(key)) {
         file += ".html";
-    } else if (key.substr(0, 5) == "card/") {
+    } else if (starts_with(key, "card/") || starts_with(key, "shop/card/")) {
         file += ".json";
     }
     return file;
 }
 
 std::string default_content_type(std::string_view key) {
+    // The shop is a newer site: every page of it is UTF-8.
+    if (starts_with(key, "shop/card/")) {
+        return "application/json; charset=utf-8";
+    }
+    if (starts_with(key, "shop/") && (is_html_page_key(key) || ends_with(key, ".html"))) {
+        return "text/html; charset=utf-8";
+    }
     if (key.substr(0, 7) == "search/" || key.substr(0, 8) == "contact/" ||
         ends_with(key, ".html") || ends_with(key, ".htm")) {
         return "text/html; charset=gbk";

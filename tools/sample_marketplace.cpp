@@ -18,6 +18,11 @@ namespace {
 // Real request heads are well under a kilobyte; anything near this is abuse.
 constexpr std::size_t kMaxHeadBytes = 64 * 1024;
 constexpr std::size_t kEndlessBlockBytes = 64 * 1024;
+// Answers a blocked request whose marketplace has no verification page of
+// its own; ASCII, so it reads the same in every charset.
+constexpr std::string_view kPlainBlockPage =
+    "<html><head><title>Verify you are human</title></head>"
+    "<body>Please complete the captcha to continue.</body></html>";
 
 void send_short_answer(Connection& connection, std::string_view version, int status,
                        const std::vector<std::string>& extra_headers = {}) {
@@ -89,6 +94,7 @@ void SampleMarketplace::clear_behaviours() {
     behaviours_.clear();
     default_behaviour_ = Behaviour();
     failures_sent_.clear();
+    blocks_sent_.clear();
 }
 
 bool SampleMarketplace::start(std::uint16_t port) {
@@ -238,12 +244,12 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
         send_short_answer(connection, request.version, 405, {"Allow: GET, HEAD"});
         return;
     }
-    bool fail_now = false;
-    const Behaviour behaviour = behaviour_for(route, &fail_now);
+    Turn turn = Turn::kAnswer;
+    const Behaviour behaviour = behaviour_for(route, &turn);
     if (behaviour.delay_ms > 0 && !connection.pause(behaviour.delay_ms)) {
         return;
     }
-    if (fail_now) {
+    if (turn == Turn::kFail) {
         answering.end();
         send_short_answer(connection, request.version, behaviour.fail_status,
                           behaviour.extra_headers);
@@ -253,10 +259,10 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
         connection.hold();
         return;
     }
-    send_reply(connection, request, route, behaviour, answering);
+    send_reply(connection, request, route, behaviour, turn == Turn::kBlock, answering);
 }
 
-Behaviour SampleMarketplace::behaviour_for(const MarketplaceRoute& route, bool* fail_now) {
+Behaviour SampleMarketplace::behaviour_for(const MarketplaceRoute& route, Turn* turn) {
     std::lock_guard lock(data_mutex_);
     auto found = behaviours_.find(route.key);
     if (found == behaviours_.end() && !route.fallback_key.empty()) {
@@ -268,15 +274,21 @@ Behaviour SampleMarketplace::behaviour_for(const MarketplaceRoute& route, bool* 
         behaviour = found->second;
         counted = &found->first;
     }
-    *fail_now = behaviour.fail_times > 0 && ++failures_sent_[*counted] <= behaviour.fail_times;
+    *turn = Turn::kAnswer;
+    if (behaviour.fail_times > 0 && ++failures_sent_[*counted] <= behaviour.fail_times) {
+        *turn = Turn::kFail;
+    } else if (behaviour.block_times > 0 && ++blocks_sent_[*counted] <= behaviour.block_times) {
+        *turn = Turn::kBlock;
+    }
     return behaviour;
 }
 
 void SampleMarketplace::send_reply(Connection& connection, const ReceivedRequest& request,
                                    const MarketplaceRoute& route, const Behaviour& behaviour,
-                                   Answering& answering) const {
+                                   bool blocking, Answering& answering) const {
     const bool head_only = request.method == "HEAD";
-    const Reply reply = compose_reply(route, behaviour);
+    const Reply reply =
+        blocking ? compose_block_reply(route, behaviour) : compose_reply(route, behaviour);
     std::optional<std::size_t> length;
     if (behaviour.content_length && !behaviour.endless) {
         length = reply.body.size();
@@ -351,6 +363,26 @@ SampleMarketplace::Reply SampleMarketplace::compose_reply(const MarketplaceRoute
                 reply.body = reply.own_body;
             }
         }
+    }
+    if (!behaviour.content_type.empty()) {
+        reply.content_type = behaviour.content_type;
+    }
+    return reply;
+}
+
+SampleMarketplace::Reply SampleMarketplace::compose_block_reply(const MarketplaceRoute& route,
+                                                                const Behaviour& behaviour) const {
+    Reply reply;
+    reply.status = 200;
+    reply.headers = behaviour.extra_headers;
+    reply.resource = find_resource(route.block_key);
+    if (reply.resource) {
+        reply.content_type = reply.resource->content_type.empty()
+                                 ? default_content_type(route.block_key)
+                                 : reply.resource->content_type;
+        reply.body = reply.resource->body;
+    } else {
+        reply.body = kPlainBlockPage;
     }
     if (!behaviour.content_type.empty()) {
         reply.content_type = behaviour.content_type;

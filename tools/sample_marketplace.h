@@ -55,6 +55,12 @@ struct Behaviour {
     // then as set above. clear_behaviours() starts the count again.
     int fail_times = 0;
     int fail_status = 503;
+    // Then answer the next `block_times` requests for the key with the
+    // route's verification page (see marketplace_route.h; a plain one when
+    // the marketplace has none), 200 and without a JSONP wrapper, as a
+    // marketplace does that asks a client to prove it is a person. The
+    // count starts again with clear_behaviours() too.
+    int block_times = 0;
     // Send the body over and over without a Content-Length, never ending,
     // until the client leaves or the server stops.
     bool endless = false;
@@ -126,17 +132,20 @@ private:
 
     void serve(int fd, int wake_fd);
     void answer(Connection& connection, ReceivedRequest request);
+    // What one request gets: a failure, the verification page, or the resource.
+    enum class Turn { kFail, kBlock, kAnswer };
     // The behaviour of the route's key, else of its fallback key, else the
-    // default; fail_now when this request is one of its failures.
-    Behaviour behaviour_for(const MarketplaceRoute& route, bool* fail_now);
+    // default, and which of its turns this request is.
+    Behaviour behaviour_for(const MarketplaceRoute& route, Turn* turn);
     // The reply as the behaviour shapes it: endless, whole, or in delayed pieces.
     void send_reply(Connection& connection, const ReceivedRequest& request,
-                    const MarketplaceRoute& route, const Behaviour& behaviour,
+                    const MarketplaceRoute& route, const Behaviour& behaviour, bool blocking,
                     Answering& answering) const;
     static void send_in_pieces(Connection& connection, const std::string& head,
                                std::string_view to_send, const Behaviour& behaviour,
                                Answering& answering);
     Reply compose_reply(const MarketplaceRoute& route, const Behaviour& behaviour) const;
+    Reply compose_block_reply(const MarketplaceRoute& route, const Behaviour& behaviour) const;
     void log(const ReceivedRequest& request);
     std::shared_ptr<const Resource> find_resource(const std::string& key) const;
 
@@ -145,6 +154,7 @@ private:
     std::map<std::string, Behaviour> behaviours_;
     Behaviour default_behaviour_;
     std::map<std::string, int> failures_sent_;  // by key, for Behaviour::fail_times
+    std::map<std::string, int> blocks_sent_;    // by key, for Behaviour::block_times
     std::string folder_;
     std::vector<ReceivedRequest> requests_;
     int at_once_ = 0;

@@ -221,6 +221,7 @@ def site_profiles():
         "bad-placeholder": PROFILE.replace("{page}", "{pages}").encode("utf-8"),
         "bad-pattern": PROFILE.replace('"([^"]+)"', '"(?:[^"]+"').encode("utf-8"),
         "not-utf8": PROFILE.replace("示例市场", "x").encode("utf-8") + b"\xca\xbe\xc0\n",
+        "shipped": (ROOT / "sites" / "sample_shop.ini").read_bytes(),
     }
     for name, data in seeds.items():
         write("fuzz_site_profile", name, data)
@@ -236,6 +237,11 @@ def field_texts():
                      .encode("utf-8")),
         "title": seed(0, "手机".encode("utf-8"), "手机 - 安全验证 - Login 手机robot".encode("utf-8")),
         "keyword-word": seed(0, b"LOGIN", b"login kit - log\xe6\x89\x8bin"),
+        "shop-card": seed(1, b"", (DATA / "marketplace" / "shop" / "card" / "mingqian.json")
+                          .read_bytes()),
+        "shop-contact": seed(0, "茶叶".encode("utf-8"),
+                             (DATA / "marketplace" / "shop" / "contact" / "mingqian.html")
+                             .read_bytes()),
     }
     for name, data in seeds.items():
         write("fuzz_field_text", name, data)
