@@ -2,6 +2,7 @@
 // step run on the task's strand when the page it waited for is back.
 
 #include <cstdio>
+#include <utility>
 
 #include "engine/collection_engine.h"
 #include "engine/collection_task.h"
@@ -95,7 +96,15 @@ void CollectionEngine::begin(Task& task) {
     Text url;
     std::string refusal;  // the keyword was accepted when it was submitted
     task.site->search_address(task.hosts, task.keyword, 1, &url, &refusal);
-    fetch(task, url, [this, &task](Bytes body, FetchInfo info) { search_done(task, body, info); });
+    TransferLoop::Request request = page_request(
+        task, url, [this, &task](Bytes body, FetchInfo info) { search_done(task, body, info); });
+    // Judged on the loop's thread as each answer comes, so that a block page
+    // is tried again there like a 429 answer, with no thread waiting.
+    request.blocked = [site = task.site, keyword = task.keyword](const Bytes& body,
+                                                                 const FetchInfo& info) {
+        return site->blocked(site->page_text(body, info.content_type), true, keyword);
+    };
+    TransferLoop::shared().submit(std::move(request));
 }
 
 // Lists the search page's members and saves the list; fails the task when
@@ -107,13 +116,19 @@ void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInf
         return;
     }
     if (fetch_failed(info)) {
-        outcome.failure = "search page: " + fetch_failure_text(info);
-        outcome.failure_chinese = "搜索页" + chinese_reason(info);
-        observer_.status_changed(task.number, kStatePart, "失败：" + outcome.failure_chinese);
-        finish(task);
+        fail_task(task, "search page: " + fetch_failure_text(info),
+                  "搜索页" + chinese_reason(info));
         return;
     }
     const Text page = task.site->page_text(body, info.content_type);
+    if (task.site->blocked(page, true, task.keyword)) {
+        // Still a block page after every try: no answer, so nothing is saved
+        // and the keyword stays to be searched again.
+        const std::string title = gbk_to_utf8(page_title(page));
+        fail_task(task, "search page: blocked by the site (\"" + title + "\")",
+                  "搜索页被拦截（" + title + "）");
+        return;
+    }
     task.members = task.site->accounts(page);
     outcome.members = static_cast<int>(task.members.size());
     if (task.members.empty()) {
@@ -125,12 +140,11 @@ void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInf
             // A page without accounts (a login or verification page, most
             // likely) is no new member list: the stored rows and their
             // state stay as they were.
-            outcome.failure = "the search page lists no member account (" + outcome.empty_page +
-                              "); the stored rows are kept";
-            outcome.failure_chinese =
-                "搜索页中没有会员账号（" + outcome.empty_page_chinese + "），已保存的数据保持不变";
-            observer_.status_changed(task.number, kStatePart, "失败：" + outcome.failure_chinese);
-            finish(task);
+            fail_task(
+                task,
+                "the search page lists no member account (" + outcome.empty_page +
+                    "); the stored rows are kept",
+                "搜索页中没有会员账号（" + outcome.empty_page_chinese + "），已保存的数据保持不变");
             return;
         }
     }
@@ -151,6 +165,14 @@ void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInf
             "状态：搜索页中没有会员账号（" + outcome.empty_page_chinese + "）");
     }
     start_members(task);
+}
+
+// Ends the task as failed with the reason, in English and in Chinese.
+void CollectionEngine::fail_task(Task& task, std::string failure, std::string failure_chinese) {
+    task.outcome.failure = std::move(failure);
+    task.outcome.failure_chinese = std::move(failure_chinese);
+    observer_.status_changed(task.number, kStatePart, "失败：" + task.outcome.failure_chinese);
+    finish(task);
 }
 
 void CollectionEngine::start_members(Task& task) {

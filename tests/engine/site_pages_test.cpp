@@ -44,6 +44,10 @@ public:
     }
     bool requestable(std::string_view account) const override { return !account.empty(); }
     const std::vector<MemberPage>& member_pages() const override { return pages_; }
+    bool blocked(std::string_view /*page*/, bool /*search_page*/,
+                 std::string_view /*keyword*/) const override {
+        return false;
+    }
     Text member_page_address(const MarketHosts& hosts, std::size_t page,
                              std::string_view account) const override {
         return "http://" + hosts.member_host + "/m/" + std::string(account) + "/" +
