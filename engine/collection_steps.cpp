@@ -2,6 +2,8 @@
 // step run on the task's strand when the page it waited for is back.
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <utility>
 
 #include "engine/collection_engine.h"
@@ -62,15 +64,37 @@ std::string chinese_reason(const FetchInfo& info) {
     return std::string(reason) + "（" + fetch_failure_text(info) + "）";
 }
 
-// The page's text as the site reads it, or false with why it failed.
-bool page_or_failure(const Site& site, const Bytes& body, const FetchInfo& info, Text* text,
-                     std::string* failure) {
+// Why a page that is still a block page after every try is no answer.
+std::string blocked_reason(const Text& page) {
+    return "blocked by the site (\"" + gbk_to_utf8(page_title(page)) + "\")";
+}
+
+// The member page's text as the site reads it, or false with why it failed.
+bool page_or_failure(const Site& site, const std::string& keyword, const Bytes& body,
+                     const FetchInfo& info, Text* text, std::string* failure) {
     if (fetch_failed(info)) {
         *failure = fetch_failure_text(info);
         return false;
     }
     *text = site.page_text(body, info.content_type);
+    if (site.blocked(*text, false, keyword)) {
+        *failure = blocked_reason(*text);
+        text->clear();
+        return false;
+    }
     return true;
+}
+
+// Asks, on the transfer loop's thread as each answer comes, whether it is a
+// block page, so that the loop tries it again like a 429 answer with no
+// thread waiting.
+std::function<bool(const Bytes&, const FetchInfo&)> block_judge(std::shared_ptr<const Site> site,
+                                                                std::string keyword,
+                                                                bool search_page) {
+    return [site = std::move(site), keyword = std::move(keyword), search_page](
+               const Bytes& body, const FetchInfo& info) {
+        return site->blocked(site->page_text(body, info.content_type), search_page, keyword);
+    };
 }
 
 // How a member's failure names its page `page`.
@@ -98,12 +122,7 @@ void CollectionEngine::begin(Task& task) {
     task.site->search_address(task.hosts, task.keyword, 1, &url, &refusal);
     TransferLoop::Request request = page_request(
         task, url, [this, &task](Bytes body, FetchInfo info) { search_done(task, body, info); });
-    // Judged on the loop's thread as each answer comes, so that a block page
-    // is tried again there like a 429 answer, with no thread waiting.
-    request.blocked = [site = task.site, keyword = task.keyword](const Bytes& body,
-                                                                 const FetchInfo& info) {
-        return site->blocked(site->page_text(body, info.content_type), true, keyword);
-    };
+    request.blocked = block_judge(task.site, task.keyword, true);
     TransferLoop::shared().submit(std::move(request));
 }
 
@@ -124,9 +143,8 @@ void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInf
     if (task.site->blocked(page, true, task.keyword)) {
         // Still a block page after every try: no answer, so nothing is saved
         // and the keyword stays to be searched again.
-        const std::string title = gbk_to_utf8(page_title(page));
-        fail_task(task, "search page: blocked by the site (\"" + title + "\")",
-                  "搜索页被拦截（" + title + "）");
+        fail_task(task, "search page: " + blocked_reason(page),
+                  "搜索页被拦截（" + gbk_to_utf8(page_title(page)) + "）");
         return;
     }
     task.members = task.site->accounts(page);
@@ -231,6 +249,7 @@ void CollectionEngine::launch_member(Task& task, std::size_t slot, Member& membe
                          [this, &task, slot, page](Bytes body, FetchInfo info) {
                              page_done(task, slot, page, body, info);
                          });
+        request.blocked = block_judge(task.site, task.keyword, false);
         request.sequence = task.parallel == 1 ? &task : nullptr;
         request.needs_previous = page > 0;
         requests.push_back(std::move(request));
@@ -245,7 +264,7 @@ void CollectionEngine::page_done(Task& task, std::size_t slot, std::size_t page,
     Member& member = task.in_flight[slot - task.committed];
     --member.pages_waited;
     std::string failure;
-    if (!page_or_failure(*task.site, body, info, &member.pages[page], &failure)) {
+    if (!page_or_failure(*task.site, task.keyword, body, info, &member.pages[page], &failure)) {
         // The earliest page's failure is the one to tell: the pages after
         // it failed with it, or would have been asked for in vain.
         if (member.failure.empty() || page < member.failed_page) {

@@ -55,9 +55,10 @@ public:
         // trip through the caller's threads.
         const void* sequence = nullptr;
         // Within its sequence, sent only when the request before it ended
-        // with a page (one that fetch_failed does not call failed): a page
-        // that depends on another follows it. Otherwise `done` hears kStopped
-        // as soon as that one has ended.
+        // with a page (one that fetch_failed does not call failed and that
+        // is no block page, see `blocked`): a page that depends on another
+        // follows it. Otherwise `done` hears kStopped as soon as that one
+        // has ended.
         bool needs_previous = false;
         // Asked on the loop's thread about each answer that is a page: true
         // when it is a page the site sends in place of the one asked for (a
