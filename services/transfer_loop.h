@@ -11,10 +11,11 @@
 // at the cap (max_page_bytes) of the process's page budget
 // (page_budget_bytes) until its body is handed over: a request starts only
 // when the budget has room for one more, and its time limits count from its
-// start, not from its wait. A failed transfer, or an answer of 429
-// or 5xx, is queued again after its back-off (see fetch_with_retries), with
-// no thread waiting meanwhile; a cancel flag that turns true ends a request
-// wherever it is within about 100 ms.
+// start, not from its wait. A failed transfer, an answer of 429 or 5xx,
+// or a page its request calls a block page, is queued again after its
+// back-off (see fetch_with_retries), with no thread waiting meanwhile; a
+// cancel flag that turns true ends a request wherever it is within about
+// 100 ms.
 //
 // Redirects are followed by libcurl, or, once a cookies file's cookies are
 // loaded, by the loop itself, so that each address gets its own (see
