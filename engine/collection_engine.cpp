@@ -150,12 +150,6 @@ TransferLoop::Request CollectionEngine::page_request(Task& task, const Text& url
     return request;
 }
 
-// Asks the transfer loop for a page; `then` runs as a step of the task.
-void CollectionEngine::fetch(Task& task, const Text& url,
-                             std::function<void(Bytes, FetchInfo)> then) {
-    TransferLoop::shared().submit(page_request(task, url, std::move(then)));
-}
-
 bool CollectionEngine::stopped(const Task& task) const {
     return stopping_.load() || task.stop_requested.load();
 }

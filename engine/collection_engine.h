@@ -128,9 +128,9 @@ private:
     void post(Task& task, std::function<void()> step);
     TransferLoop::Request page_request(Task& task, const Text& url,
                                        std::function<void(Bytes, FetchInfo)> then);
-    void fetch(Task& task, const Text& url, std::function<void(Bytes, FetchInfo)> then);
     void begin(Task& task);
     void search_done(Task& task, const Bytes& body, const FetchInfo& info);
+    void fail_task(Task& task, std::string failure, std::string failure_chinese);
     void start_members(Task& task);
     void launch_members(Task& task);
     void launch_member(Task& task, std::size_t slot, Member& member);

@@ -2,6 +2,9 @@
 // step run on the task's strand when the page it waited for is back.
 
 #include <cstdio>
+#include <functional>
+#include <memory>
+#include <utility>
 
 #include "engine/collection_engine.h"
 #include "engine/collection_task.h"
@@ -61,15 +64,37 @@ std::string chinese_reason(const FetchInfo& info) {
     return std::string(reason) + "（" + fetch_failure_text(info) + "）";
 }
 
-// The page's text as the site reads it, or false with why it failed.
-bool page_or_failure(const Site& site, const Bytes& body, const FetchInfo& info, Text* text,
-                     std::string* failure) {
+// Why a page that is still a block page after every try is no answer.
+std::string blocked_reason(const Text& page) {
+    return "blocked by the site (\"" + gbk_to_utf8(page_title(page)) + "\")";
+}
+
+// The member page's text as the site reads it, or false with why it failed.
+bool page_or_failure(const Site& site, const std::string& keyword, const Bytes& body,
+                     const FetchInfo& info, Text* text, std::string* failure) {
     if (fetch_failed(info)) {
         *failure = fetch_failure_text(info);
         return false;
     }
     *text = site.page_text(body, info.content_type);
+    if (site.blocked(*text, false, keyword)) {
+        *failure = blocked_reason(*text);
+        text->clear();
+        return false;
+    }
     return true;
+}
+
+// Asks, on the transfer loop's thread as each answer comes, whether it is a
+// block page, so that the loop tries it again like a 429 answer with no
+// thread waiting.
+std::function<bool(const Bytes&, const FetchInfo&)> block_judge(std::shared_ptr<const Site> site,
+                                                                std::string keyword,
+                                                                bool search_page) {
+    return [site = std::move(site), keyword = std::move(keyword), search_page](
+               const Bytes& body, const FetchInfo& info) {
+        return site->blocked(site->page_text(body, info.content_type), search_page, keyword);
+    };
 }
 
 // How a member's failure names its page `page`.
@@ -95,7 +120,10 @@ void CollectionEngine::begin(Task& task) {
     Text url;
     std::string refusal;  // the keyword was accepted when it was submitted
     task.site->search_address(task.hosts, task.keyword, 1, &url, &refusal);
-    fetch(task, url, [this, &task](Bytes body, FetchInfo info) { search_done(task, body, info); });
+    TransferLoop::Request request = page_request(
+        task, url, [this, &task](Bytes body, FetchInfo info) { search_done(task, body, info); });
+    request.blocked = block_judge(task.site, task.keyword, true);
+    TransferLoop::shared().submit(std::move(request));
 }
 
 // Lists the search page's members and saves the list; fails the task when
@@ -107,13 +135,18 @@ void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInf
         return;
     }
     if (fetch_failed(info)) {
-        outcome.failure = "search page: " + fetch_failure_text(info);
-        outcome.failure_chinese = "搜索页" + chinese_reason(info);
-        observer_.status_changed(task.number, kStatePart, "失败：" + outcome.failure_chinese);
-        finish(task);
+        fail_task(task, "search page: " + fetch_failure_text(info),
+                  "搜索页" + chinese_reason(info));
         return;
     }
     const Text page = task.site->page_text(body, info.content_type);
+    if (task.site->blocked(page, true, task.keyword)) {
+        // Still a block page after every try: no answer, so nothing is saved
+        // and the keyword stays to be searched again.
+        fail_task(task, "search page: " + blocked_reason(page),
+                  "搜索页被拦截（" + gbk_to_utf8(page_title(page)) + "）");
+        return;
+    }
     task.members = task.site->accounts(page);
     outcome.members = static_cast<int>(task.members.size());
     if (task.members.empty()) {
@@ -125,12 +158,11 @@ void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInf
             // A page without accounts (a login or verification page, most
             // likely) is no new member list: the stored rows and their
             // state stay as they were.
-            outcome.failure = "the search page lists no member account (" + outcome.empty_page +
-                              "); the stored rows are kept";
-            outcome.failure_chinese =
-                "搜索页中没有会员账号（" + outcome.empty_page_chinese + "），已保存的数据保持不变";
-            observer_.status_changed(task.number, kStatePart, "失败：" + outcome.failure_chinese);
-            finish(task);
+            fail_task(
+                task,
+                "the search page lists no member account (" + outcome.empty_page +
+                    "); the stored rows are kept",
+                "搜索页中没有会员账号（" + outcome.empty_page_chinese + "），已保存的数据保持不变");
             return;
         }
     }
@@ -151,6 +183,14 @@ void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInf
             "状态：搜索页中没有会员账号（" + outcome.empty_page_chinese + "）");
     }
     start_members(task);
+}
+
+// Ends the task as failed with the reason, in English and in Chinese.
+void CollectionEngine::fail_task(Task& task, std::string failure, std::string failure_chinese) {
+    task.outcome.failure = std::move(failure);
+    task.outcome.failure_chinese = std::move(failure_chinese);
+    observer_.status_changed(task.number, kStatePart, "失败：" + task.outcome.failure_chinese);
+    finish(task);
 }
 
 void CollectionEngine::start_members(Task& task) {
@@ -209,6 +249,7 @@ void CollectionEngine::launch_member(Task& task, std::size_t slot, Member& membe
                          [this, &task, slot, page](Bytes body, FetchInfo info) {
                              page_done(task, slot, page, body, info);
                          });
+        request.blocked = block_judge(task.site, task.keyword, false);
         request.sequence = task.parallel == 1 ? &task : nullptr;
         request.needs_previous = page > 0;
         requests.push_back(std::move(request));
@@ -223,7 +264,7 @@ void CollectionEngine::page_done(Task& task, std::size_t slot, std::size_t page,
     Member& member = task.in_flight[slot - task.committed];
     --member.pages_waited;
     std::string failure;
-    if (!page_or_failure(*task.site, body, info, &member.pages[page], &failure)) {
+    if (!page_or_failure(*task.site, task.keyword, body, info, &member.pages[page], &failure)) {
         // The earliest page's failure is the one to tell: the pages after
         // it failed with it, or would have been asked for in vain.
         if (member.failure.empty() || page < member.failed_page) {

@@ -56,6 +56,7 @@ struct TransferLoop::Job {
     std::string address;
     int redirects = 0;
     Clock::time_point try_start{};
+    bool blocked = false;  // its last answer was a block page (Request::blocked)
     std::unique_ptr<curl::Transfer> transfer;
     CURL* easy = nullptr;
 
@@ -74,6 +75,8 @@ struct TransferLoop::State {
     void launch(Id id, Clock::time_point now);
     void finish(CURL* easy, CURLcode code, Clock::time_point now);
     void complete(Id id, Bytes body, FetchInfo info, Clock::time_point now);
+    bool judge_page(Id id, const Bytes& body, const FetchInfo& info, Clock::time_point now,
+                    Clock::duration* wait);
     void end_dropped();
     Clock::duration sleep_time(Clock::time_point now) const;
     static std::unique_ptr<Job> job_of(Request request);
@@ -226,7 +229,7 @@ void TransferLoop::State::complete(Id id, Bytes body, FetchInfo info, Clock::tim
     std::unique_ptr<Job> job = std::move(found->second);
     jobs.erase(found);
     info.attempts = job->tries;
-    const bool page = !fetch_failed(info);
+    const bool page = !fetch_failed(info) && !job->blocked;
     if (job->request.done) {
         job->request.done(std::move(body), std::move(info));
     }
@@ -303,15 +306,39 @@ void TransferLoop::State::finish(CURL* easy, CURLcode code, Clock::time_point no
         launch(id, now);
         return;
     }
+    Clock::duration wait{};
+    const bool blocked = judge_page(id, body, info, now, &wait);
+    job.blocked = blocked;
     if (job.request.retry && job.tries <= settings.retries && !job.cancelled() &&
-        curl::worth_another_try(info)) {
-        schedule.retry_at(id, now + curl::retry_delay(job.tries, info, settings), now);
+        (blocked || curl::worth_another_try(info))) {
+        if (!blocked) {
+            wait = curl::retry_delay(job.tries, info, settings);
+        }
+        schedule.retry_at(id, now + wait, now);
         return;
     }
     // The body is out of the loop's hands: its host and the page budget
     // have room again.
     schedule.release(id, now);
     complete(id, std::move(body), std::move(info), now);
+}
+
+// Whether the answer is a block page, as its request judges it, and then
+// how long its next try waits, as after a 429 answer. The schedule hears
+// of every page, so that it knows each host's block pages in a row: the
+// hold after a run of them ends when this one's next try is due.
+bool TransferLoop::State::judge_page(Id id, const Bytes& body, const FetchInfo& info,
+                                     Clock::time_point now, Clock::duration* wait) {
+    const Job& job = *jobs.at(id);
+    if (fetch_failed(info)) {
+        return false;
+    }
+    const bool blocked = job.request.blocked && job.request.blocked(body, info);
+    if (blocked) {
+        *wait = curl::retry_delay(job.tries, info, settings);
+    }
+    schedule.answered(id, blocked, now + *wait, now);
+    return blocked;
 }
 
 Clock::duration TransferLoop::State::sleep_time(Clock::time_point now) const {

@@ -11,10 +11,11 @@
 // at the cap (max_page_bytes) of the process's page budget
 // (page_budget_bytes) until its body is handed over: a request starts only
 // when the budget has room for one more, and its time limits count from its
-// start, not from its wait. A failed transfer, or an answer of 429
-// or 5xx, is queued again after its back-off (see fetch_with_retries), with
-// no thread waiting meanwhile; a cancel flag that turns true ends a request
-// wherever it is within about 100 ms.
+// start, not from its wait. A failed transfer, an answer of 429 or 5xx,
+// or a page its request calls a block page, is queued again after its
+// back-off (see fetch_with_retries), with no thread waiting meanwhile; a
+// cancel flag that turns true ends a request wherever it is within about
+// 100 ms.
 //
 // Redirects are followed by libcurl, or, once a cookies file's cookies are
 // loaded, by the loop itself, so that each address gets its own (see
@@ -55,10 +56,18 @@ public:
         // trip through the caller's threads.
         const void* sequence = nullptr;
         // Within its sequence, sent only when the request before it ended
-        // with a page (one that fetch_failed does not call failed): a page
-        // that depends on another follows it. Otherwise `done` hears kStopped
-        // as soon as that one has ended.
+        // with a page (one that fetch_failed does not call failed and that
+        // is no block page, see `blocked`): a page that depends on another
+        // follows it. Otherwise `done` hears kStopped as soon as that one
+        // has ended.
         bool needs_previous = false;
+        // Asked on the loop's thread about each answer that is a page: true
+        // when it is a page the site sends in place of the one asked for (a
+        // verification or login page). Such a page is tried again as a 429
+        // answer is; after the last try `done` hears it as it came. Three
+        // of them in a row from one host hold that host's further requests
+        // for as long as the next retry would wait. May be empty.
+        std::function<bool(const Bytes& body, const FetchInfo& info)> blocked;
     };
 
     static TransferLoop& shared();

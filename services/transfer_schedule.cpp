@@ -161,6 +161,21 @@ void TransferSchedule::retry_at(Id id, Clock::time_point when, Clock::time_point
     retries_.emplace(when, id);
 }
 
+void TransferSchedule::answered(Id id, bool blocked, Clock::time_point hold_until,
+                                Clock::time_point now) {
+    const std::string name = requests_.at(id).entry.host;
+    if (!blocked) {
+        blocks_in_row_.erase(name);
+        return;
+    }
+    if (++blocks_in_row_[name] < kBlocksBeforeHold) {
+        return;
+    }
+    Host& host = hosts_[name];
+    host.next_start = std::max(host.next_start, hold_until);
+    refresh(name, now);
+}
+
 void TransferSchedule::end(Id id, bool page, Clock::time_point now) {
     const auto found = requests_.find(id);
     if (found == requests_.end()) {

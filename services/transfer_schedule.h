@@ -94,6 +94,15 @@ public:
     // place at its host or page of the budget meanwhile.
     void retry_at(Id id, Clock::time_point when, Clock::time_point now);
 
+    // The running request's transfer brought a page, `blocked` when the
+    // site sent one in place of the page asked for. After kBlocksBeforeHold
+    // such pages in a row from one host, no request to that host starts
+    // before `hold_until` (the next try of this one), so that a site asking
+    // the client to stop is not asked again at once by every other request.
+    // A page that is not blocked ends the run.
+    void answered(Id id, bool blocked, Clock::time_point hold_until, Clock::time_point now);
+    static constexpr int kBlocksBeforeHold = 3;
+
     // The request is over for good, with a page or without one; the next
     // request of its sequence gets the turn.
     void end(Id id, bool page, Clock::time_point now);
@@ -153,6 +162,7 @@ private:
     std::multimap<Clock::time_point, std::string> paused_hosts_;  // by when their delay ends
     std::multimap<Clock::time_point, Id> retries_;
     std::unordered_map<const void*, Sequence> sequences_;
+    std::unordered_map<std::string, int> blocks_in_row_;  // by host
     PageBudget page_budget_;
     std::vector<Dropped> dropped_;
 };

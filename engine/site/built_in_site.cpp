@@ -3,6 +3,7 @@
 #include "engine/member_card_parser.h"
 #include "engine/page_text.h"
 #include "engine/result_page_scan.h"
+#include "engine/site/field_text.h"
 #include "services/charset.h"
 
 namespace qinglan {
@@ -33,6 +34,15 @@ Text BuiltInSite::page_text(std::string_view body, std::string_view content_type
 
 TextList BuiltInSite::accounts(std::string_view result_page) const {
     return scan_member_accounts(result_page);
+}
+
+// Only a result page is looked at, by its title: the member pages are
+// data, and a result page that lists anyone is an answer whatever its title.
+bool BuiltInSite::blocked(std::string_view page, bool search_page, std::string_view keyword) const {
+    if (!search_page || !scan_member_accounts(page).empty()) {
+        return false;
+    }
+    return title_asks_to_verify(gbk_to_utf8(page_title(page)), keyword);
 }
 
 bool BuiltInSite::requestable(std::string_view account) const {

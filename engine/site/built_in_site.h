@@ -24,6 +24,7 @@ public:
     const std::vector<MemberPage>& member_pages() const override { return member_pages_; }
     Text member_page_address(const MarketHosts& hosts, std::size_t page,
                              std::string_view account) const override;
+    bool blocked(std::string_view page, bool search_page, std::string_view keyword) const override;
     ContactRecord record(std::string_view account, const TextList& pages,
                          const CellSink& on_cell) const override;
 

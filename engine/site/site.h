@@ -65,6 +65,14 @@ public:
     virtual Text member_page_address(const MarketHosts& hosts, std::size_t page,
                                      std::string_view account) const = 0;
 
+    // Whether a fetched page (its text, page_text) is one the site sends in
+    // place of the page asked for, to make a client prove it is a person or
+    // log in: such a page is no answer and is asked for again later.
+    // `search_page` tells a result page from a member page; `keyword` is the
+    // keyword as typed (UTF-8), which may itself hold a word such pages use.
+    virtual bool blocked(std::string_view page, bool search_page,
+                         std::string_view keyword) const = 0;
+
     // The member's record (GBK fields) from the texts of its pages, one per
     // member page in the same order; `on_cell` hears each field in record
     // order as it is cut.

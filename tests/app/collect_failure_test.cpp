@@ -209,8 +209,9 @@ TEST_F(CollectFailureTest, AgainStartsOver) {
     EXPECT_EQ(count_rows("再"), 3);
 }
 
-// A verification page in place of the results lists no account: starting
-// over against it keeps the stored rows and their state, and says why.
+// A page in place of the results that lists no account, or one that asks
+// for a verification: starting over against it keeps the stored rows and
+// their state, and says why.
 TEST_F(CollectFailureTest, AgainAgainstAPageWithoutAccountsKeepsEverything) {
     serve_members("留", 3);
     ASSERT_EQ(Child(command("collect", {"留"})).wait(), 0);
@@ -218,14 +219,21 @@ TEST_F(CollectFailureTest, AgainAgainstAPageWithoutAccountsKeepsEverything) {
     ASSERT_EQ(before.wait(), 0) << before.errors();
     ASSERT_NE(before.output().find("留\t3\t3\tcomplete\n"), std::string::npos) << before.output();
 
+    const std::string search = "search/" + encode_keyword(utf8_to_gbk("留"));
     market_.set_resource(
-        "search/" + encode_keyword(utf8_to_gbk("留")),
-        utf8_to_gbk("<html><head><title>安全验证</title></head><body>请拖动滑块</body></html>"));
+        search,
+        utf8_to_gbk("<html><head><title>系统繁忙</title></head><body>请稍后</body></html>"));
     Child again(command("collect", {"--again", "留"}));
     EXPECT_EQ(again.wait(), 1) << again.errors();
     EXPECT_EQ(again.output(),
-              "留: failed: the search page lists no member account (title \"安全验证\", 0 KB); "
+              "留: failed: the search page lists no member account (title \"系统繁忙\", 0 KB); "
               "the stored rows are kept\n");
+    market_.set_resource(
+        search,
+        utf8_to_gbk("<html><head><title>安全验证</title></head><body>请拖动滑块</body></html>"));
+    Child blocked(command("collect", {"--again", "--retries", "1", "留"}));
+    EXPECT_EQ(blocked.wait(), 1) << blocked.errors();
+    EXPECT_EQ(blocked.output(), "留: failed: search page: blocked by the site (\"安全验证\")\n");
     EXPECT_EQ(count_rows("留"), 3);
     Child after(command("tables", {}));
     ASSERT_EQ(after.wait(), 0) << after.errors();

@@ -201,26 +201,37 @@ TEST_F(CollectionTest, Utf8PagesYieldTheSameRecords) {
 
 TEST_F(CollectionTest, SearchPageWithoutAccountsSaysWhatItWas) {
     market_.set_resource(search_key("空"),
-                         utf8_to_gbk("<html><head><title> 请登录 </title></head>") +
+                         utf8_to_gbk("<html><head><title> 没有结果 </title></head>") +
                              std::string(18000, ' ') + "</html>");
     CollectionEngine engine(store(), hosts(), observer_);
     engine.submit_keyword("空");
     engine.submit_keyword("nothing-served");  // answered 404: an answer like any page
+    // Without accounts and asking the client to log in: no answer at all.
+    market_.set_resource(search_key("表"),
+                         utf8_to_gbk("<html><head><title> 请登录 </title></head></html>"));
+    engine.submit_keyword("表");
     engine.wait_all();
+    EXPECT_FALSE(observer_.outcome(3).completed);
+    EXPECT_EQ(observer_.outcome(3).failure, "search page: blocked by the site (\"请登录\")");
     for (int task : {1, 2}) {
         EXPECT_TRUE(observer_.outcome(task).succeeded());
         EXPECT_EQ(observer_.outcome(task).members, 0);
         EXPECT_TRUE(observer_.rows(task).empty());
     }
-    EXPECT_EQ(observer_.outcome(1).empty_page, "title \"请登录\", 18 KB");
+    EXPECT_EQ(observer_.outcome(1).empty_page, "title \"没有结果\", 18 KB");
     EXPECT_EQ(observer_.outcome(2).empty_page, "title \"\", 0 KB");
     EXPECT_EQ(observer_.task_rows()[0].total, 0);
     const auto statuses = observer_.statuses();
     EXPECT_NE(std::find(statuses.begin(), statuses.end(),
                         RecordingObserver::Status{
-                            1, 0, "状态：搜索页中没有会员账号（标题“请登录”，18 KB）"}),
+                            1, 0, "状态：搜索页中没有会员账号（标题“没有结果”，18 KB）"}),
               statuses.end());
-    EXPECT_EQ(statuses.back().text, "0位用户信息分析完成可以导出");
+    for (const RecordingObserver::Status& status :
+         {RecordingObserver::Status{1, 1, "0位用户信息分析完成可以导出"},
+          RecordingObserver::Status{3, 0, "失败：搜索页被拦截（请登录）"}}) {
+        EXPECT_NE(std::find(statuses.begin(), statuses.end(), status), statuses.end())
+            << status.text;
+    }
     EXPECT_EQ(targets_with("memberCardJson").size(), 0U);
 
     // Complete with no members: shown from the database from now on.

@@ -44,6 +44,12 @@ public:
     }
     bool requestable(std::string_view account) const override { return !account.empty(); }
     const std::vector<MemberPage>& member_pages() const override { return pages_; }
+    // Its member pages, never its result list, may be the marketplace's
+    // verification page.
+    bool blocked(std::string_view page, bool search_page,
+                 std::string_view /*keyword*/) const override {
+        return !search_page && page.find("Verify you are human") != std::string_view::npos;
+    }
     Text member_page_address(const MarketHosts& hosts, std::size_t page,
                              std::string_view account) const override {
         return "http://" + hosts.member_host + "/m/" + std::string(account) + "/" +
@@ -161,6 +167,29 @@ TEST_F(SitePagesTest, AFailedFirstPageSkipsTheMembersOtherPagesOneAtATime) {
     const TaskOutcome outcome = observer_.outcome(task);
     EXPECT_EQ(outcome.failed_members, 1);
     EXPECT_EQ(outcome.member_failure.rfind("first page of b2: ", 0), 0U) << outcome.member_failure;
+}
+
+TEST_F(SitePagesTest, ABlockedMemberPageIsTriedAgainAndNeverStored) {
+    serve({"a1", "b2", "c3"});
+    market_.set_behaviour("m/a1/two", {.block_times = 2});  // lifts within the tries
+    market_.set_behaviour("m/b2/two", {.block_times = 4});  // every try
+    const int task = collect(1);
+
+    int asked_a1 = 0, asked_b2 = 0;
+    for (const std::string& key : requested_keys()) {
+        asked_a1 += key == "m/a1/two" ? 1 : 0;
+        asked_b2 += key == "m/b2/two" ? 1 : 0;
+        EXPECT_NE(key, "m/b2/three");
+    }
+    EXPECT_EQ(asked_a1, 3);
+    EXPECT_EQ(asked_b2, 4);
+    const std::vector<ContactRecord> expected = {row("a1"), row("c3")};
+    EXPECT_EQ(stored_rows("k"), expected);
+    const TaskOutcome outcome = observer_.outcome(task);
+    EXPECT_FALSE(outcome.completed && outcome.failed_members == 0);
+    EXPECT_EQ(outcome.failed_members, 1);
+    EXPECT_EQ(outcome.member_failure,
+              "second page of b2: blocked by the site (\"Verify you are human\")");
 }
 
 // Above one at a time all pages go at once: of two failed pages, the

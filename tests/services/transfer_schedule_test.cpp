@@ -1,6 +1,7 @@
 // The transfer loop's decisions without a transfer: turns within a sequence,
 // the limits on connections and per host, the delay between starts to one
-// host and its spread, retries' back-off, the page budget and cancelling.
+// host and its spread, retries' back-off, the hold of a host that sends
+// block pages, the page budget and cancelling.
 // The time is given, never waited for.
 
 #include <gtest/gtest.h>
@@ -219,6 +220,45 @@ TEST(TransferScheduleRetryTest, ARetryWaitsForItsBackOffWithoutHoldingAConnectio
     EXPECT_EQ(schedule.start(t0 + 3s - 1ms), Ids{});
     EXPECT_EQ(schedule.start(t0 + 3s), Ids{1});
     EXPECT_FALSE(schedule.next_due().has_value());
+}
+
+// A block page is answered like a 429: `answered`, then its retry.
+void block(TransferSchedule& schedule, Id id, Clock::time_point retry, Clock::time_point now) {
+    schedule.answered(id, true, retry, now);
+    schedule.retry_at(id, retry, now);
+}
+
+TEST(TransferScheduleBlockTest, ThreeBlockPagesInARowHoldTheirHostUntilTheLastOnesRetry) {
+    TransferSchedule schedule;
+    schedule.set_limits(limits(16, 8));
+    for (Id id = 1; id <= 4; ++id) {
+        schedule.add(id, to("a:80"), t0);
+    }
+    EXPECT_EQ(schedule.start(t0), (Ids{1, 2, 3, 4}));
+    block(schedule, 1, t0 + 2s, t0);
+    block(schedule, 2, t0 + 2s, t0);
+    schedule.answered(3, false, t0, t0);  // a page between them ends the run
+    finish(schedule, 3, true, t0);
+    block(schedule, 4, t0 + 4s, t0);
+    schedule.add(5, to("a:80"), t0);
+    EXPECT_EQ(schedule.start(t0), Ids{5});
+    block(schedule, 5, t0 + 4s, t0);
+
+    EXPECT_EQ(schedule.start(t0 + 2s), (Ids{1, 2}));
+    block(schedule, 1, t0 + 7s, t0 + 2s);  // the third in a row
+    schedule.add(6, to("a:80"), t0 + 2s);
+    schedule.add(7, to("b:80"), t0 + 2s);
+    EXPECT_EQ(schedule.start(t0 + 2s), Ids{7});  // another host is not held
+    EXPECT_EQ(schedule.start(t0 + 4s), Ids{});   // nor are retries let through
+    EXPECT_EQ(schedule.next_due(), t0 + 7s);
+    EXPECT_EQ(schedule.start(t0 + 7s - 1ms), Ids{});
+    // The hold ends with the retry's own wait, not after it.
+    EXPECT_EQ(schedule.start(t0 + 7s), (Ids{6, 4, 5, 1}));
+
+    schedule.answered(6, false, t0 + 7s, t0 + 7s);
+    block(schedule, 4, t0 + 9s, t0 + 7s);
+    schedule.add(8, to("a:80"), t0 + 7s);
+    EXPECT_EQ(schedule.start(t0 + 7s), Ids{8});
 }
 
 TEST(TransferSchedulePageBudgetTest, NoStartWithoutRoomForOneMorePageAtTheCap) {
