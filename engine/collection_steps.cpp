@@ -91,6 +91,9 @@ bool page_or_failure(const Site& site, const std::string& keyword, const Bytes& 
 std::function<bool(const Bytes&, const FetchInfo&)> block_judge(std::shared_ptr<const Site> site,
                                                                 std::string keyword,
                                                                 bool search_page) {
+    if (!site->may_block(search_page)) {
+        return {};
+    }
     return [site = std::move(site), keyword = std::move(keyword), search_page](
                const Bytes& body, const FetchInfo& info) {
         return site->blocked(site->page_text(body, info.content_type), search_page, keyword);

@@ -25,6 +25,8 @@ public:
     Text member_page_address(const MarketHosts& hosts, std::size_t page,
                              std::string_view account) const override;
     bool blocked(std::string_view page, bool search_page, std::string_view keyword) const override;
+    // Only its result pages are ever block pages.
+    bool may_block(bool search_page) const override { return search_page; }
     ContactRecord record(std::string_view account, const TextList& pages,
                          const CellSink& on_cell) const override;
 

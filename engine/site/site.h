@@ -73,6 +73,10 @@ public:
     virtual bool blocked(std::string_view page, bool search_page,
                          std::string_view keyword) const = 0;
 
+    // Whether any page of the kind could be a block page at all: when not,
+    // its answers are taken as they come, without reading them for it.
+    virtual bool may_block(bool search_page) const = 0;
+
     // The member's record (GBK fields) from the texts of its pages, one per
     // member page in the same order; `on_cell` hears each field in record
     // order as it is cut.

@@ -50,6 +50,7 @@ public:
                  std::string_view /*keyword*/) const override {
         return !search_page && page.find("Verify you are human") != std::string_view::npos;
     }
+    bool may_block(bool search_page) const override { return !search_page; }
     Text member_page_address(const MarketHosts& hosts, std::size_t page,
                              std::string_view account) const override {
         return "http://" + hosts.member_host + "/m/" + std::string(account) + "/" +
