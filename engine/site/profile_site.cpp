@@ -24,14 +24,6 @@ std::vector<MemberPage> engine_pages(const SiteProfile& profile) {
     return pages;
 }
 
-// The byte count of the UTF-8 character starting at `offset`, at least 1, so
-// that an empty match steps to the next character and never into one.
-std::size_t character_length(std::string_view text, std::size_t offset) {
-    const auto lead = static_cast<unsigned char>(text[offset]);
-    const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    return std::min(length, text.size() - offset);
-}
-
 // The 1-based byte position of the first ill-formed UTF-8 sequence, or 0.
 std::size_t ill_formed_at(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
@@ -92,18 +84,18 @@ Text ProfileSite::page_text(std::string_view body, std::string_view /*content_ty
 
 TextList ProfileSite::accounts(std::string_view result_page) const {
     const std::string page = gbk_to_utf8(result_page);
+    const DecodedText decoded(page);
     TextList found;
     std::size_t next = 0;
     while (next < page.size()) {
-        const MatchResult match =
-            regex_search(profile_.account.compiled, page, static_cast<int>(next) + 1);
+        const MatchResult match = regex_search(profile_.account.compiled, decoded, next);
         if (match.empty()) {
             break;
         }
         found.push_back(utf8_to_gbk(submatch_text(match, page, 1)));
         next = match[0].offset + match[0].length;
         if (match[0].length == 0) {
-            next += character_length(page, next);
+            ++next;  // the search starts at the next character
         }
     }
     return found;
@@ -127,20 +119,23 @@ Text ProfileSite::member_page_address(const MarketHosts& hosts, std::size_t page
 ContactRecord ProfileSite::record(std::string_view account, const TextList& pages,
                                   const CellSink& on_cell) const {
     // Each page is read as UTF-8 once, however many fields come from it.
-    std::vector<std::optional<std::string>> utf8_pages(profile_.member_pages.size());
+    std::vector<std::string> utf8_pages(profile_.member_pages.size());
+    std::vector<std::optional<DecodedText>> decoded(profile_.member_pages.size());
     ContactRecord record;
     for (int i = 0; i < kRecordFields; ++i) {
         const std::optional<FieldRule>& rule = profile_.fields[static_cast<std::size_t>(i)];
         if (!rule) {
             record[i] = i == kAccount ? std::string(account) : std::string();
         } else if (rule->page < pages.size()) {
-            std::optional<std::string>& page = utf8_pages[rule->page];
+            std::optional<DecodedText>& page = decoded[rule->page];
             if (!page) {
-                page = gbk_to_utf8(pages[rule->page]);
+                utf8_pages[rule->page] = gbk_to_utf8(pages[rule->page]);
+                page.emplace(utf8_pages[rule->page]);
             }
+            const std::string_view text = page->utf8();
             const MatchResult match = regex_search(rule->pattern.compiled, *page);
             record[i] =
-                utf8_to_gbk(clean_field_text(submatch_text(match, *page, 1), is_json_page(*page)));
+                utf8_to_gbk(clean_field_text(submatch_text(match, text, 1), is_json_page(text)));
         }
         if (on_cell) {
             on_cell(i, record[i]);
