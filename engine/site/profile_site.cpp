@@ -146,6 +146,10 @@ ContactRecord ProfileSite::record(std::string_view account, const TextList& page
 
 std::shared_ptr<const Site> load_site(const std::string& path, std::string* error) {
     std::error_code status;
+    if (!std::filesystem::exists(path, status)) {
+        *error = path + ": no such file";
+        return nullptr;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!std::filesystem::is_regular_file(path, status) || !file) {
         *error = path + ": cannot be read";
