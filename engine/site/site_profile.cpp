@@ -287,7 +287,7 @@ bool ProfileReader::resolve_field_pages() {
     const auto& pages = profile_.member_pages;
     for (const auto& [entry, field] : field_pages_) {
         const std::string sought = lower_ascii(entry.value);
-        const auto found = std::find_if(pages.begin(), pages.end(), [&](const MemberPage& p) {
+        const auto found = std::find_if(pages.begin(), pages.end(), [&](const ProfilePage& p) {
             return lower_ascii(p.name) == sought;
         });
         if (found == pages.end()) {

@@ -13,21 +13,22 @@
 #include <vector>
 
 #include "services/contact_record.h"
-#include "services/pattern.h"
+#include "services/text_pattern.h"
 
 namespace qinglan {
 
 enum class ProfileCharset { kUtf8, kGbk };
 
-// A pattern as written in the file and as compiled (Perl syntax, `.`
+// A pattern as written in the file and as compiled (Perl syntax over the
+// page's characters, a class of CJK characters included; `.`
 // matching a line break too).
 struct ProfilePattern {
     std::string text;
-    Pattern compiled;
+    TextPattern compiled;
 };
 
 // One page fetched for each member, e.g. `card = http://{member_host}/…`.
-struct MemberPage {
+struct ProfilePage {
     std::string name;     // as written in [member]
     std::string address;  // template: hosts and {account}
 };
@@ -46,7 +47,7 @@ struct SiteProfile {
     int pages = 1;           // result pages read at most
     ProfilePattern account;  // group 1 of every match is an account
     std::optional<ProfilePattern> blocked;
-    std::vector<MemberPage> member_pages;  // in the order written
+    std::vector<ProfilePage> member_pages;  // in the order written
     // In record order; a field without a rule is empty (用户账号 is then the
     // account itself).
     std::array<std::optional<FieldRule>, kRecordFields> fields;

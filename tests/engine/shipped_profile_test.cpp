@@ -209,7 +209,7 @@ TEST_F(ShippedProfileTest, AddressesReachTheSampleShopsPages) {
         const std::string address = fill_template(profile_->search_url, values);
         EXPECT_EQ(file_contents(file_for(address)), result_page(page)) << address;
     }
-    for (const MemberPage& page : profile_->member_pages) {
+    for (const ProfilePage& page : profile_->member_pages) {
         const std::string address = fill_template(page.address, base);
         EXPECT_EQ(file_contents(file_for(address)), member_page(page.name, "mingqian")) << address;
     }

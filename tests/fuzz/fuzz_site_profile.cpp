@@ -27,7 +27,7 @@ void check_loaded(const qinglan::SiteProfile& profile) {
     check(profile.account.compiled.valid() && profile.account.compiled.regex().mark_count() >= 1);
     check(!profile.blocked || profile.blocked->compiled.valid());
     check(!profile.member_pages.empty());
-    for (const qinglan::MemberPage& page : profile.member_pages) {
+    for (const qinglan::ProfilePage& page : profile.member_pages) {
         check(contains(page.address, "{account}"));
         check(!contains(page.address, "{keyword}") && !contains(page.address, "{page}"));
     }
@@ -39,7 +39,7 @@ void check_loaded(const qinglan::SiteProfile& profile) {
     qinglan::TemplateValues values;
     const std::string url = qinglan::fill_template(profile.search_url, values);
     check(url.find_first_of("{}") == std::string::npos);
-    for (const qinglan::MemberPage& page : profile.member_pages) {
+    for (const qinglan::ProfilePage& page : profile.member_pages) {
         check(qinglan::fill_template(page.address, values).find_first_of("{}") ==
               std::string::npos);
     }

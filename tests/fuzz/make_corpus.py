@@ -247,6 +247,21 @@ def field_texts():
         write("fuzz_field_text", name, data)
 
 
+def profile_sites():
+    shop = DATA / "marketplace" / "shop"
+    seeds = {
+        "utf8-result": b"\0" + (shop / "search" / "%E8%8C%B6%E5%8F%B6" / "1.html").read_bytes(),
+        "utf8-card": b"\0" + (shop / "card" / "yunwu.json").read_bytes(),
+        "utf8-contact": b"\0" + (shop / "contact" / "mingqian.html").read_bytes(),
+        "utf8-beyond-gbk": b"\0" + "<dd>\U00020BB7野家 \U0001F375</dd> 地址：叶 茶a叶\xff".encode(
+            "utf-8", "surrogateescape"),
+        "gbk-contact": b"\1" + gbk((shop / "contact" / "lvye.html").read_text(encoding="utf-8")),
+        "gbk-broken": b"\1" + gbk("<dd>茶叶</dd>地址:叶") + b"\x81\x30\xfe",
+    }
+    for name, data in seeds.items():
+        write("fuzz_profile_site", name, data)
+
+
 def main():
     if CORPUS.exists():
         shutil.rmtree(CORPUS)
@@ -260,6 +275,7 @@ def main():
     cookies_files()
     site_profiles()
     field_texts()
+    profile_sites()
 
 
 if __name__ == "__main__":

@@ -1,0 +1,192 @@
+#include "engine/site/profile_site.h"
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include "engine/page_text.h"
+#include "engine/request.h"
+#include "engine/site/field_text.h"
+#include "services/charset.h"
+#include "services/utf8.h"
+
+namespace qinglan {
+namespace {
+
+// Larger is no profile anyone wrote by hand; reading it would only cost memory.
+constexpr std::uintmax_t kMaxProfileBytes = 1u << 20;
+
+std::vector<MemberPage> engine_pages(const SiteProfile& profile) {
+    std::vector<MemberPage> pages;
+    pages.reserve(profile.member_pages.size());
+    for (const ProfilePage& page : profile.member_pages) {
+        pages.push_back({page.name, page.name});
+    }
+    return pages;
+}
+
+// The 1-based byte position of the first ill-formed UTF-8 sequence, or 0.
+std::size_t ill_formed_at(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t code_point = 0;
+        const std::size_t length = decode_utf8(text, at, &code_point);
+        if (code_point == kIllFormedUtf8) {
+            return at + 1;
+        }
+        at += length;
+    }
+    return 0;
+}
+
+TemplateValues host_values(const MarketHosts& hosts) {
+    TemplateValues values;
+    values.search_host = hosts.search_host;
+    values.member_host = hosts.member_host;
+    values.contact_domain = hosts.contact_domain;
+    return values;
+}
+
+}  // namespace
+
+ProfileSite::ProfileSite(SiteProfile profile)
+    : profile_(std::move(profile)), member_pages_(engine_pages(profile_)) {}
+
+std::string ProfileSite::to_charset(std::string_view gbk_text) const {
+    return profile_.charset == ProfileCharset::kUtf8 ? gbk_to_utf8(gbk_text)
+                                                     : std::string(gbk_text);
+}
+
+bool ProfileSite::search_address(const MarketHosts& hosts, const std::string& keyword, int page,
+                                 Text* address, std::string* refusal) const {
+    std::string keyword_bytes;
+    if (profile_.charset == ProfileCharset::kGbk) {
+        if (!keyword_to_gbk(keyword, &keyword_bytes, refusal)) {
+            return false;
+        }
+    } else {
+        if (const std::size_t at = ill_formed_at(keyword); at != 0) {
+            *refusal = "the keyword is not UTF-8 text (byte " + std::to_string(at) + ")";
+            return false;
+        }
+        keyword_bytes = keyword;
+    }
+    TemplateValues values = host_values(hosts);
+    values.keyword = keyword_bytes;
+    values.page = page;
+    *address = fill_template(profile_.search_url, values);
+    return true;
+}
+
+Text ProfileSite::page_text(std::string_view body, std::string_view /*content_type*/) const {
+    // The profile names the pages' charset; a UTF-8 page becomes GB18030,
+    // which keeps every character it holds.
+    return profile_.charset == ProfileCharset::kUtf8 ? utf8_to_gbk(body) : Text(body);
+}
+
+TextList ProfileSite::accounts(std::string_view result_page) const {
+    const std::string page = gbk_to_utf8(result_page);
+    const DecodedText decoded(page);
+    TextList found;
+    std::size_t next = 0;
+    while (next < page.size()) {
+        const MatchResult match = regex_search(profile_.account.compiled, decoded, next);
+        if (match.empty()) {
+            break;
+        }
+        found.push_back(utf8_to_gbk(submatch_text(match, page, 1)));
+        next = match[0].offset + match[0].length;
+        if (match[0].length == 0) {
+            ++next;  // the search starts at the next character
+        }
+    }
+    return found;
+}
+
+bool ProfileSite::requestable(std::string_view account) const {
+    return account_requestable(account);
+}
+
+Text ProfileSite::member_page_address(const MarketHosts& hosts, std::size_t page,
+                                      std::string_view account) const {
+    if (page >= profile_.member_pages.size()) {
+        return {};
+    }
+    const std::string account_bytes = to_charset(account);
+    TemplateValues values = host_values(hosts);
+    values.account = account_bytes;
+    return fill_template(profile_.member_pages[page].address, values);
+}
+
+ContactRecord ProfileSite::record(std::string_view account, const TextList& pages,
+                                  const CellSink& on_cell) const {
+    // Each page is read as UTF-8 once, however many fields come from it.
+    std::vector<std::string> utf8_pages(profile_.member_pages.size());
+    std::vector<std::optional<DecodedText>> decoded(profile_.member_pages.size());
+    ContactRecord record;
+    for (int i = 0; i < kRecordFields; ++i) {
+        const std::optional<FieldRule>& rule = profile_.fields[static_cast<std::size_t>(i)];
+        if (!rule) {
+            record[i] = i == kAccount ? std::string(account) : std::string();
+        } else if (rule->page < pages.size()) {
+            std::optional<DecodedText>& page = decoded[rule->page];
+            if (!page) {
+                utf8_pages[rule->page] = gbk_to_utf8(pages[rule->page]);
+                page.emplace(utf8_pages[rule->page]);
+            }
+            const std::string_view text = page->utf8();
+            const MatchResult match = regex_search(rule->pattern.compiled, *page);
+            record[i] =
+                utf8_to_gbk(clean_field_text(submatch_text(match, text, 1), is_json_page(text)));
+        }
+        if (on_cell) {
+            on_cell(i, record[i]);
+        }
+    }
+    return record;
+}
+
+// With a `blocked` pattern, any page it matches is a block page. Without
+// one, a result page that lists no account and whose title asks the client
+// to prove itself is, as for the built-in site.
+bool ProfileSite::blocked(std::string_view page, bool search_page, std::string_view keyword) const {
+    if (profile_.blocked) {
+        return !regex_search(profile_.blocked->compiled, DecodedText(gbk_to_utf8(page))).empty();
+    }
+    if (!search_page || !accounts(page).empty()) {
+        return false;
+    }
+    return title_asks_to_verify(gbk_to_utf8(page_title(page)), keyword);
+}
+
+std::shared_ptr<const Site> load_site(const std::string& path, std::string* error) {
+    std::error_code status;
+    if (!std::filesystem::exists(path, status)) {
+        *error = path + ": no such file";
+        return nullptr;
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!std::filesystem::is_regular_file(path, status) || !file) {
+        *error = path + ": cannot be read";
+        return nullptr;
+    }
+    std::string text;
+    char buffer[65536];
+    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
+        text.append(buffer, static_cast<std::size_t>(file.gcount()));
+        if (text.size() > kMaxProfileBytes) {
+            *error = path + ": larger than 1 MiB, not a site profile";
+            return nullptr;
+        }
+    }
+    if (file.bad()) {
+        *error = path + ": cannot be read";
+        return nullptr;
+    }
+    std::optional<SiteProfile> profile = load_site_profile(text, path, error);
+    if (!profile) {
+        return nullptr;
+    }
+    return std::make_shared<ProfileSite>(std::move(*profile));
+}
+
+}  // namespace qinglan

@@ -1,0 +1,58 @@
+#pragma once
+
+// A marketplace described by a site profile (engine/site/site_profile.h):
+// its addresses are the profile's templates, its accounts and fields what the
+// profile's patterns cut out of the pages.
+//
+// The profile's patterns read UTF-8 text, while the engine's texts are GBK.
+// Pages therefore cross into the engine as GB18030 (GBK for every character
+// GBK has, four bytes for the others), which the rules read back as UTF-8
+// and which the record's way out decodes the same way: a value with a
+// character GBK lacks reaches the database exactly as the page had it.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/site/site.h"
+#include "engine/site/site_profile.h"
+
+namespace qinglan {
+
+class ProfileSite : public Site {
+public:
+    explicit ProfileSite(SiteProfile profile);
+
+    std::string name() const override { return profile_.name; }
+    int pages() const override { return profile_.pages; }
+    bool search_address(const MarketHosts& hosts, const std::string& keyword, int page,
+                        Text* address, std::string* refusal) const override;
+    Text page_text(std::string_view body, std::string_view content_type) const override;
+    TextList accounts(std::string_view result_page) const override;
+    bool requestable(std::string_view account) const override;
+    const std::vector<MemberPage>& member_pages() const override { return member_pages_; }
+    Text member_page_address(const MarketHosts& hosts, std::size_t page,
+                             std::string_view account) const override;
+    ContactRecord record(std::string_view account, const TextList& pages,
+                         const CellSink& on_cell) const override;
+    bool blocked(std::string_view page, bool search_page, std::string_view keyword) const override;
+    bool may_block(bool search_page) const override {
+        return search_page || profile_.blocked.has_value();
+    }
+
+    const SiteProfile& profile() const { return profile_; }
+
+private:
+    // Text of the profile's charset (an address's bytes) from engine text.
+    std::string to_charset(std::string_view gbk_text) const;
+
+    const SiteProfile profile_;
+    const std::vector<MemberPage> member_pages_;
+};
+
+// The site of the profile file at `path`, or nothing with `*error` saying why
+// (naming the file): a file that is missing, unreadable or over 1 MiB, or a
+// profile that does not load.
+std::shared_ptr<const Site> load_site(const std::string& path, std::string* error);
+
+}  // namespace qinglan
