@@ -141,7 +141,9 @@ TEST_F(CookiesFileTest, LoadsEightMegabytesOfOneDomainsCookiesInLinearTime) {
     const auto start = Clock::now();
     std::string error;
     ASSERT_TRUE(load_cookies_file(path, &error)) << error;
-    EXPECT_LT(Clock::now() - start, 5s);
+    // A fraction of a second in a plain build; the bound is loose enough for
+    // a sanitizer build on a busy machine and still far below minutes.
+    EXPECT_LT(Clock::now() - start, 60s);
 
     // As many as a request may carry, from the first on.
     const std::string sent = cookie_sent(market_.search_host(), "/cookies-many/page.txt");
