@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
+#include <vector>
 
 #include "services/utf8.h"
 
@@ -30,13 +32,40 @@ std::string literal_prefix(std::string_view text, bool case_sensitive) {
     return std::string(text.substr(0, end));
 }
 
+// The pattern as the engine parses it: its characters, then a few zeros.
+// The engine's parser reads one character past the end of some unfinished
+// sets ("[a\\", "[a-b"); in this buffer that read lands on a zero, which
+// means nothing to it, rather than past the memory. Empty for ill-formed
+// UTF-8.
+constexpr std::size_t kPadding = 4;
+
+std::vector<UChar32> padded_characters(std::string_view text) {
+    std::vector<UChar32> characters;
+    characters.reserve(text.size() + kPadding);
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t code_point = 0;
+        at += decode_utf8(text, at, &code_point);
+        if (code_point == kIllFormedUtf8) {
+            return {};
+        }
+        characters.push_back(static_cast<UChar32>(code_point));
+    }
+    characters.resize(characters.size() + kPadding, 0);
+    return characters;
+}
+
 }  // namespace
 
 bool regex_compile(TextPattern& pattern, std::string_view text, bool case_sensitive) {
     const boost::regex::flag_type flags =
         case_sensitive ? boost::regex::perl : boost::regex::perl | boost::regex::icase;
+    const std::vector<UChar32> characters = padded_characters(text);
     try {
-        pattern.regex_ = boost::make_u32regex(text.data(), text.data() + text.size(), flags);
+        if (characters.empty()) {
+            throw std::invalid_argument("ill-formed UTF-8");
+        }
+        const UChar32* first = characters.data();
+        pattern.regex_ = boost::u32regex(first, first + characters.size() - kPadding, flags);
         pattern.prefix_ = literal_prefix(text, case_sensitive);
         pattern.valid_ = true;
     } catch (const std::exception&) {

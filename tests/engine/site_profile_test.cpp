@@ -195,6 +195,13 @@ TEST(SiteProfileRefusal, PatternsMustCompileAndHaveGroupOne) {
               "shop.ini:23: the pattern of 地址 does not compile");
     EXPECT_EQ(error_of(with_line(9, "blocked = <title>[")),
               "shop.ini:9: the pattern of blocked does not compile");
+    // A set the pattern ends in, after an escape or a range's dash.
+    EXPECT_EQ(error_of(with_line(23, "地址 = contact (x)[ l:\\")),
+              "shop.ini:23: the pattern of 地址 does not compile");
+    EXPECT_EQ(error_of(with_line(23, "地址 = contact (x)[a-")),
+              "shop.ini:23: the pattern of 地址 does not compile");
+    EXPECT_EQ(error_of(with_line(23, "地址 = contact (x)[a-b")),
+              "shop.ini:23: the pattern of 地址 does not compile");
     // blocked only tells whether it matches: it needs no group.
     EXPECT_EQ(error_of(with_line(9, "blocked = captcha")), "loaded");
 }
