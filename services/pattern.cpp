@@ -34,15 +34,7 @@ MatchResult regex_search(const Pattern& pattern, std::string_view text, int star
         // The engine gives up on matching that grows beyond its limits.
         return {};
     }
-    MatchResult result(match.size());
-    for (std::size_t i = 0; i < match.size(); ++i) {
-        const auto& group = match[static_cast<int>(i)];
-        if (group.matched) {
-            result[i] = {static_cast<std::size_t>(group.first - text.data()),
-                         static_cast<std::size_t>(group.length()), true};
-        }
-    }
-    return result;
+    return match_result(match, text.data());
 }
 
 Text submatch_text(const MatchResult& match, std::string_view text, int index) {

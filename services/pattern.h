@@ -50,4 +50,19 @@ MatchResult regex_search(const Pattern& pattern, std::string_view text, int star
 // is missing or did not take part in the match.
 Text submatch_text(const MatchResult& match, std::string_view text, int index);
 
+// The groups of an engine's match over text starting at `base`, as offsets
+// from `base`; a group that took no part is left unmatched.
+template <typename EngineMatch>
+MatchResult match_result(const EngineMatch& match, const char* base) {
+    MatchResult result(match.size());
+    for (std::size_t i = 0; i < match.size(); ++i) {
+        const auto& group = match[static_cast<int>(i)];
+        if (group.matched) {
+            result[i] = {static_cast<std::size_t>(group.first - base),
+                         static_cast<std::size_t>(group.second - group.first), true};
+        }
+    }
+    return result;
+}
+
 }  // namespace qinglan

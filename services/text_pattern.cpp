@@ -94,15 +94,7 @@ MatchResult regex_search(const TextPattern& pattern, std::string_view text, int 
         // Text that is not UTF-8, or matching beyond the engine's limits.
         return {};
     }
-    MatchResult result(match.size());
-    for (std::size_t i = 0; i < match.size(); ++i) {
-        const auto& group = match[static_cast<int>(i)];
-        if (group.matched) {
-            result[i] = {static_cast<std::size_t>(group.first - text.data()),
-                         static_cast<std::size_t>(group.second - group.first), true};
-        }
-    }
-    return result;
+    return match_result(match, text.data());
 }
 
 DecodedText::DecodedText(std::string_view utf8) : utf8_(utf8) {

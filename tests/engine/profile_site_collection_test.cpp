@@ -11,6 +11,7 @@
 #include "engine/site/profile_site.h"
 #include "marketplace_fixture.h"
 #include "recording_observer.h"
+#include "tests/engine/sample_shop.h"
 
 namespace qinglan {
 namespace {
@@ -38,18 +39,7 @@ protected:
 // as the page lists it.
 TEST_F(ProfileSiteCollectionTest, StoresTheMembersOfTheFirstResultPage) {
     const int task = collect("茶叶");
-    const ContactRecord mingqian = {"杭州明前茶业有限公司",
-                                    "陈新",
-                                    "mingqian",
-                                    "外贸部",
-                                    "销售/市场经理",
-                                    "先生",
-                                    "0571-87654321 转 8001",
-                                    "0571-87654322",
-                                    "138 0013 8000",
-                                    "浙江省杭州市西湖区龙井路新村18号 A&B座",
-                                    "310000",
-                                    "http://mingqian.example.cn/"};
+    const ContactRecord& mingqian = kMingqianRecord;
     const ContactRecord shanquan = {"福建山泉茶叶合作社",
                                     "林秀英",
                                     "shanquan",

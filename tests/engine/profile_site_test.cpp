@@ -11,6 +11,7 @@
 
 #include "engine/site/profile_site.h"
 #include "services/charset.h"
+#include "tests/engine/sample_shop.h"
 #include "tests/temp_folder.h"
 
 namespace qinglan {
@@ -100,20 +101,7 @@ TEST_F(ShippedProfileSiteTest, CutsTheRecordFromThePagesTexts) {
     std::vector<int> heard;
     const ContactRecord record =
         site_->record("mingqian", pages, [&](int field, const Text&) { heard.push_back(field); });
-    const std::vector<std::string> expected = {
-        "杭州明前茶业有限公司",
-        "陈新",
-        "mingqian",
-        "外贸部",
-        "销售/市场经理",
-        "先生",
-        "0571-87654321 转 8001",
-        "0571-87654322",
-        "138 0013 8000",
-        "浙江省杭州市西湖区龙井路新村18号 A&B座",
-        "310000",
-        "http://mingqian.example.cn/",
-    };
+    const std::vector<std::string> expected(kMingqianRecord.begin(), kMingqianRecord.end());
     EXPECT_EQ(as_utf8(TextList(record.begin(), record.end())), expected);
     EXPECT_EQ(heard, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
 }

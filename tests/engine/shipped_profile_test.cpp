@@ -12,6 +12,7 @@
 #include "engine/site/field_text.h"
 #include "engine/site/site_profile.h"
 #include "services/contact_record.h"
+#include "tests/engine/sample_shop.h"
 #include "tests/temp_folder.h"
 #include "tools/marketplace_route.h"
 #include "tools/received_request.h"
@@ -133,20 +134,7 @@ TEST_F(ShippedProfileTest, ListsThePromotedMemberOnEveryPage) {
 }
 
 TEST_F(ShippedProfileTest, CutsTheTwelveFieldsOfAMember) {
-    const ContactRecord expected = {
-        "杭州明前茶业有限公司",
-        "陈新",
-        "mingqian",
-        "外贸部",
-        "销售/市场经理",
-        "先生",
-        "0571-87654321 转 8001",
-        "0571-87654322",
-        "138 0013 8000",
-        "浙江省杭州市西湖区龙井路新村18号 A&B座",
-        "310000",
-        "http://mingqian.example.cn/",
-    };
+    const ContactRecord& expected = kMingqianRecord;
     const ContactRecord record = record_of("mingqian");
     for (int i = 0; i < kRecordFields; ++i) {
         EXPECT_EQ(record[i], expected[i]) << kRecordColumnNames[i];
