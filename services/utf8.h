@@ -53,4 +53,18 @@ inline std::size_t decode_utf8(std::string_view text, std::size_t at, char32_t* 
     return needed + 1;
 }
 
+// Where the first ill-formed sequence of `text` starts (0-based), or
+// std::string_view::npos when the whole text is well-formed UTF-8.
+inline std::size_t ill_formed_utf8_at(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t code_point = 0;
+        const std::size_t length = decode_utf8(text, at, &code_point);
+        if (code_point == kIllFormedUtf8) {
+            return at;
+        }
+        at += length;
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace qinglan

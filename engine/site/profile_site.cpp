@@ -25,19 +25,6 @@ std::vector<MemberPage> engine_pages(const SiteProfile& profile) {
     return pages;
 }
 
-// The 1-based byte position of the first ill-formed UTF-8 sequence, or 0.
-std::size_t ill_formed_at(std::string_view text) {
-    for (std::size_t at = 0; at < text.size();) {
-        char32_t code_point = 0;
-        const std::size_t length = decode_utf8(text, at, &code_point);
-        if (code_point == kIllFormedUtf8) {
-            return at + 1;
-        }
-        at += length;
-    }
-    return 0;
-}
-
 TemplateValues host_values(const MarketHosts& hosts) {
     TemplateValues values;
     values.search_host = hosts.search_host;
@@ -64,8 +51,8 @@ bool ProfileSite::search_address(const MarketHosts& hosts, const std::string& ke
             return false;
         }
     } else {
-        if (const std::size_t at = ill_formed_at(keyword); at != 0) {
-            *refusal = "the keyword is not UTF-8 text (byte " + std::to_string(at) + ")";
+        if (const std::size_t at = ill_formed_utf8_at(keyword); at != std::string_view::npos) {
+            *refusal = "the keyword is not UTF-8 text (byte " + std::to_string(at + 1) + ")";
             return false;
         }
         keyword_bytes = keyword;

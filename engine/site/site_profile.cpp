@@ -39,17 +39,6 @@ std::string_view strip_comment(std::string_view line) {
     return line;
 }
 
-bool well_formed_utf8(std::string_view text) {
-    for (std::size_t at = 0; at < text.size();) {
-        char32_t c = 0;
-        at += decode_utf8(text, at, &c);
-        if (c == kIllFormedUtf8) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Page names are words: ASCII letters, digits and `_`, or CJK ideographs.
 bool valid_page_name(std::string_view name) {
     for (std::size_t at = 0; at < name.size();) {
@@ -134,7 +123,7 @@ bool ProfileReader::read_line(std::size_t number, std::string_view line) {
     if (line.find('\0') != std::string_view::npos) {
         return fail(number, "a zero byte");
     }
-    if (!well_formed_utf8(line)) {
+    if (ill_formed_utf8_at(line) != std::string_view::npos) {
         return fail(number, "not UTF-8 text");
     }
     line = trim(strip_comment(line));
