@@ -146,7 +146,7 @@ int run_collect(const Options& options) {
     }
 
     ConsoleObserver observer(stderr, isatty(STDERR_FILENO) == 1);
-    CollectionEngine engine(*store, options.hosts, observer, options.parallel);
+    CollectionEngine engine(*store, options.hosts, observer, options.parallel, options.site);
     if (!engine.read_table_names(&error)) {
         std::fprintf(stderr, "qinglan: %s\n", error.c_str());
         return 1;
@@ -178,8 +178,9 @@ int run_tables(const Options& options) {
         // Members are known only for keywords collected since states are kept.
         const std::string members =
             state.listed ? std::to_string(state.members.size()) : std::string("-");
-        std::printf("%s\t%lld\t%s\t%s\n", escape_controls(name).c_str(), rows, members.c_str(),
-                    state.complete() ? "complete" : "incomplete");
+        std::printf("%s\t%lld\t%s\t%s\t%s\n", escape_controls(name).c_str(), rows, members.c_str(),
+                    state.complete() ? "complete" : "incomplete",
+                    escape_controls(state.site).c_str());
     }
     return all_read ? 0 : 1;
 }

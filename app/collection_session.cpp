@@ -8,7 +8,8 @@ namespace qinglan {
 CollectionSession::CollectionSession(QObject* window, GuiObserver::Apply apply)
     : observer_(window, std::move(apply)) {}
 
-bool CollectionSession::open(const std::string& place, MarketHosts hosts, int parallel) {
+bool CollectionSession::open(const std::string& place, MarketHosts hosts, int parallel,
+                             std::shared_ptr<const Site> site) {
     std::string error;
     if (std::unique_ptr<RecordStore> store = open_record_store(place, &error)) {
         store_ = std::move(store);
@@ -18,7 +19,8 @@ bool CollectionSession::open(const std::string& place, MarketHosts hosts, int pa
         store_ = std::make_unique<UnavailableStore>(error);
         database_error_ = error;
     }
-    engine_ = std::make_unique<CollectionEngine>(*store_, std::move(hosts), observer_, parallel);
+    engine_ = std::make_unique<CollectionEngine>(*store_, std::move(hosts), observer_, parallel,
+                                                 std::move(site));
     return database_open_;
 }
 

@@ -56,13 +56,15 @@ public:
     // makes the engine. False, with the reason in database_error(), when the
     // database cannot be opened: the engine then works with a stand-in, so
     // rows are shown and exported, not stored.
-    bool open(const std::string& place, MarketHosts hosts, int parallel);
+    bool open(const std::string& place, MarketHosts hosts, int parallel,
+              std::shared_ptr<const Site> site);
     bool opened() const { return engine_ != nullptr; }
     bool database_open() const { return database_open_; }
     const std::string& database_error() const { return database_error_; }
     // Valid once opened.
     RecordStore& store() { return *store_; }
     CollectionEngine& engine() { return *engine_; }
+    const CollectionEngine& engine() const { return *engine_; }
 
     // Submits the keyword (UTF-8): with a database, a keyword whose table
     // it refuses is refused; without one every keyword is collected.

@@ -27,6 +27,13 @@ int main(int argc, char** argv) {
         std::printf("qinglan %s\n", QINGLAN_VERSION);
         return 0;
     }
+    // A command reads by the chosen site or not at all; the windows say why
+    // and keep the built-in one.
+    if (!options.command.empty() && (!qinglan::load_chosen_site(&options, &error) ||
+                                     !qinglan::check_searchable(options, &error))) {
+        std::fprintf(stderr, "qinglan: %s\n", error.c_str());
+        return 2;
+    }
     // The demo serves its own marketplace and update server on 127.0.0.1 for
     // as long as the program runs.
     qinglan::SampleMarketplace demo_market;

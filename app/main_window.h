@@ -132,6 +132,9 @@ private:
     // The page task `task` shows its rows in; null once its tab is closed.
     ResultPage* page_of(int task) const;
     void load_stored_rows(ResultPage* page, int row_limit);
+    void refuse_other_site(const QString& keyword, const SubmitResult& result);
+    // "站点：NAME" when the tasks read a site other than the built-in one.
+    QString site_note() const;
     void show_stored_rows(const QString& keyword, long long rows);
     void count_stored_rows(const QString& keyword);
     void show_tab_menu(const QPoint& position);

@@ -24,11 +24,11 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
     if (!session_.opened()) {
         return;
     }
-    // A keyword GBK cannot encode cannot be searched: refused like one whose
-    // table cannot be made, before anything runs.
-    Text keyword_gbk;
+    // A keyword the site cannot search for (the built-in one: one GBK cannot
+    // encode) is refused like one whose table cannot be made, before
+    // anything runs.
     std::string refusal;
-    if (!keyword_to_gbk(keyword.toStdString(), &keyword_gbk, &refusal)) {
+    if (!session_.engine().searchable(keyword.toStdString(), &refusal)) {
         dialogs_.message(nullptr, QStringLiteral("失败"), Dialogs::Icon::kNone, QString(),
                          from_utf8(refusal));
         return;
@@ -49,6 +49,10 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
             return;
         }
         case SubmitResult::kRefused:
+            if (!result.stored_site.empty()) {
+                refuse_other_site(keyword, result);
+                return;
+            }
             if (!result.table_ready) {
                 dialogs_.message(nullptr, QStringLiteral("失败"), Dialogs::Icon::kNone, QString(),
                                  from_utf8(result.table_error));
@@ -79,7 +83,25 @@ void MainWindow::start_task(int task, const QString& keyword, ResultPage* page) 
     if (session_.task_started(task, keyword, page)) {
         set_status(2, QString());  // the summary of the tasks before
     }
-    task_list_->add_task(task, keyword);
+    task_list_->add_task(task, keyword, site_note());
+}
+
+void MainWindow::refuse_other_site(const QString& keyword, const SubmitResult& result) {
+    dialogs_.message(
+        nullptr,
+        QStringLiteral("关键字「") + keyword + QStringLiteral("」是按站点配置「") +
+            from_utf8(result.stored_site) + QStringLiteral("」采集的，不能按「") +
+            from_utf8(session_.engine().site().name()) +
+            QStringLiteral("」打开或继续采集。可以先删除它，或换一个数据目录或数据库。"),
+        Dialogs::Icon::kInformation, QString(), from_utf8(result.refusal));
+}
+
+QString MainWindow::site_note() const {
+    if (!session_.opened()) {
+        return QString();
+    }
+    const std::string name = session_.engine().site().name();
+    return name == kBuiltInSiteName ? QString() : QStringLiteral("站点：") + from_utf8(name);
 }
 
 void MainWindow::load_stored_rows(ResultPage* page, int row_limit) {
@@ -92,7 +114,10 @@ void MainWindow::load_stored_rows(ResultPage* page, int row_limit) {
 }
 
 void MainWindow::show_stored_rows(const QString& keyword, long long rows) {
-    const QString tip = QStringLiteral("已保存 %1 行").arg(rows);
+    QString tip = QStringLiteral("已保存 %1 行").arg(rows);
+    if (const QString note = site_note(); !note.isEmpty()) {
+        tip += '\n' + note;
+    }
     for (int tab = 1; tab < tabs_->count(); ++tab) {
         if (result_page(tab)->keyword() == keyword) {
             tabs_->setTabToolTip(tab, tip);
@@ -191,9 +216,16 @@ void MainWindow::prepare_database() {
     if (session_.opened()) {
         return;
     }
+    std::string error;
+    if (!load_chosen_site(&settings_, &error)) {
+        dialogs_.message(this,
+                         QStringLiteral("无法使用站点配置 ") + from_utf8(settings_.site_file) +
+                             QStringLiteral("，仍按内置站点采集。"),
+                         Dialogs::Icon::kWarning, QString(), from_utf8(error));
+    }
     const std::string place =
         settings_.database_url.empty() ? settings_.data_dir : settings_.database_url;
-    if (!session_.open(place, settings_.hosts, settings_.parallel)) {
+    if (!session_.open(place, settings_.hosts, settings_.parallel, settings_.site)) {
         set_status(0, QStringLiteral("状态：数据库无法打开"));
         dialogs_.message(
             this,

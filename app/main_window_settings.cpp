@@ -26,7 +26,7 @@ void MainWindow::open_settings() {
     settings_.database_url = opened_database;
     set_fetch_settings(settings_.fetch);
     if (session_.opened()) {
-        session_.engine().set_market(settings_.hosts, settings_.parallel);
+        session_.engine().set_market(settings_.hosts, settings_.parallel, settings_.site);
     }
     next_database_url_ = dialog.options().database_url;
     set_status(1, *next_database_url_ == settings_.database_url

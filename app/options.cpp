@@ -6,6 +6,8 @@
 
 #include "app/settings_file.h"
 #include "app/settings_table.h"
+#include "engine/site/built_in_site.h"
+#include "engine/site/profile_site.h"
 #include "services/charset.h"
 #include "services/environment.h"
 #include "services/utf8.h"
@@ -85,9 +87,7 @@ bool split_arguments(int argc, char** argv, Options* options,
     return true;
 }
 
-// Keywords arrive as UTF-8; anything else would be searched as "?"s. A
-// keyword to collect must also have GBK bytes, the only ones it can be
-// searched with.
+// Keywords arrive as UTF-8; anything else would be searched as "?"s.
 bool check_keywords(const Options& options, std::string* error) {
     std::size_t keywords = options.arguments.size();
     if (options.command == "export" && keywords > 0) {
@@ -105,21 +105,13 @@ bool check_keywords(const Options& options, std::string* error) {
             }
             at += length;
         }
-        // Only a collected keyword is searched; a stored one may be exported
-        // or forgotten whatever it holds.
-        Text gbk;
-        std::string refusal;
-        if (options.command == "collect" && !keyword_to_gbk(keyword, &gbk, &refusal)) {
-            *error = "keyword " + std::to_string(k + 1) + ": " + refusal;
-            return false;
-        }
     }
     return true;
 }
 
 }  // namespace
 
-Options::Options() {
+Options::Options() : site(built_in_site()) {
     // The table's defaults pass its own checks.
     std::string unused;
     for (const Setting& setting : settings_table()) {
@@ -160,6 +152,37 @@ bool parse_options(int argc, char** argv, Options* options, std::string* error) 
         return GivenText{*text, std::string(setting.key) + " in " + ini};
     };
     return take_settings(source, options, error);
+}
+
+bool load_chosen_site(Options* options, std::string* error) {
+    if (options->site_file.empty()) {
+        options->site = built_in_site();
+        return true;
+    }
+    std::shared_ptr<const Site> site = load_site(options->site_file, error);
+    if (!site) {
+        return false;
+    }
+    options->site = std::move(site);
+    return true;
+}
+
+bool check_searchable(const Options& options, std::string* error) {
+    if (options.command != "collect") {
+        // Only a collected keyword is searched; a stored one may be exported
+        // or forgotten whatever it holds.
+        return true;
+    }
+    for (std::size_t k = 0; k < options.arguments.size(); ++k) {
+        Text address;
+        std::string refusal;
+        if (!options.site->search_address(options.hosts, options.arguments[k], 1, &address,
+                                          &refusal)) {
+            *error = "keyword " + std::to_string(k + 1) + ": " + refusal;
+            return false;
+        }
+    }
+    return true;
 }
 
 bool apply_network_settings(const Options& options, std::string* error) {

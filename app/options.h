@@ -4,10 +4,12 @@
 // hosts and the network settings also read from <data dir>/qinglan.ini
 // (options win over the file).
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/request.h"
+#include "engine/site/site.h"
 #include "services/fetch.h"
 
 namespace qinglan {
@@ -27,10 +29,14 @@ struct Options {
     MarketHosts hosts;
     std::string update_host;  // empty: no notice and no update check
     FetchSettings fetch;
-    int parallel;         // members of a task in flight at once
-    std::string cookies;  // a cookies file to load at start; empty: none
-    bool again;           // collect: start the keywords over
-    bool merge;           // export: one table, one row per member account
+    int parallel;           // members of a task in flight at once
+    std::string cookies;    // a cookies file to load at start; empty: none
+    std::string site_file;  // a site profile; empty: the built-in site
+    // The site the marketplace's pages are read by: the built-in one until
+    // load_chosen_site() has read site_file.
+    std::shared_ptr<const Site> site;
+    bool again;  // collect: start the keywords over
+    bool merge;  // export: one table, one row per member account
     bool demo;
     bool help;
     bool version;
@@ -49,9 +55,16 @@ inline const std::string& store_place(const Options& options) {
 }
 
 // False with a message in `error` for bad usage, a bad setting in the ini
-// file, a keyword that is not UTF-8, or a keyword to collect that GBK
-// cannot encode.
+// file, or a keyword that is not UTF-8.
 bool parse_options(int argc, char** argv, Options* options, std::string* error);
+
+// Reads the site profile of `site_file` into `site` (the built-in site for
+// none); false with "FILE:LINE: reason" when it does not load, `site` kept.
+bool load_chosen_site(Options* options, std::string* error);
+
+// False with the reason when the chosen site cannot search for one of the
+// keywords to collect: refused before anything is asked for.
+bool check_searchable(const Options& options, std::string* error);
 
 // Makes the options' network settings those of every later fetch and loads
 // the cookies file; false with the reason when the file cannot be used.

@@ -89,6 +89,7 @@ void SettingsDialog::add_field(const Setting& setting, QFormLayout* form) {
     if (setting.rule.kind == Rule::kSecret) {
         edit->setEchoMode(QLineEdit::Password);
     }
+    edit->setPlaceholderText(text_of(setting.empty_means));
     fields_[key] = edit;
     if (setting.rule.kind != Rule::kFile) {
         form->addRow(text_of(setting.label), edit);
@@ -155,6 +156,13 @@ void SettingsDialog::accept() {
         dialogs_.message(this, QStringLiteral("无法读取 Cookie 文件。"), Dialogs::Icon::kWarning,
                          QString(), from_utf8(error));
         fields_.at("cookies")->setFocus();
+        return;
+    }
+    // So is a new site profile: one that does not load is refused.
+    if (accepted.site_file != options_.site_file && !load_chosen_site(&accepted, &error)) {
+        dialogs_.message(this, QStringLiteral("无法使用站点配置。"), Dialogs::Icon::kWarning,
+                         QString(), from_utf8(error));
+        fields_.at("profile")->setFocus();
         return;
     }
     if (!write_setting_texts(options_.data_dir, chosen, &error)) {

@@ -67,6 +67,7 @@ struct Setting {
     // break for each further line; empty: not listed.
     std::string_view help;
     Place (*place)(Options&);
+    std::string_view empty_means = {};  // what an empty value stands for, in the dialog
 };
 
 std::span<const Setting> settings_table();

@@ -99,14 +99,14 @@ const TaskList::Entry* TaskList::find(int task) const {
     return found != tasks_.end() ? &found->second : nullptr;
 }
 
-void TaskList::add_task(int task, const QString& keyword) {
+void TaskList::add_task(int task, const QString& keyword, const QString& site_note) {
     Entry& entry = tasks_[task];
     if (entry.row != nullptr) {
         return;
     }
     entry.row = new QTreeWidgetItem(this);
     entry.row->setText(kName, keyword);
-    entry.row->setToolTip(kName, keyword);
+    entry.name_tip = site_note.isEmpty() ? keyword : keyword + '\n' + site_note;
     set_state(entry, TaskState::kQueued);
 }
 
@@ -115,8 +115,8 @@ void TaskList::set_state(Entry& entry, TaskState state, const QString& reason) {
     entry.row->setText(kState, state_text(state));
     // The reason stands on the whole row, so it shows wherever the pointer is.
     for (const int column : {kName, kTotal, kDone, kState, kProgress}) {
-        entry.row->setToolTip(
-            column, reason.isEmpty() && column == kName ? entry.row->text(kName) : reason);
+        entry.row->setToolTip(column,
+                              reason.isEmpty() && column == kName ? entry.name_tip : reason);
     }
 }
 

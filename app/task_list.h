@@ -30,7 +30,8 @@ public:
     static QString state_text(TaskState state);
 
     // A row for a new task, waiting for its turn, its total still unknown.
-    void add_task(int task, const QString& keyword);
+    // `site_note`, when not empty, is added to the keyword's tooltip.
+    void add_task(int task, const QString& keyword, const QString& site_note = QString());
     void set_total(int task, int total);
     void set_done(int task, int done);
     void set_failed_members(int task, int count, const QString& reason);
@@ -62,6 +63,7 @@ private:
         int total = -1;
         int done = 0;
         bool complete = false;
+        QString name_tip;  // the keyword, with the site's name when not the built-in one
     };
     void set_state(Entry& entry, TaskState state, const QString& reason = QString());
     void show_progress(Entry& entry);

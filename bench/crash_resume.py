@@ -184,7 +184,7 @@ def main(argv):
             problems.append("row %d stored as %r, the uninterrupted run has %r" % (i, got, want))
     if len(rows) != len(expected):
         problems.append("%d rows, the uninterrupted run has %d" % (len(rows), len(expected)))
-    wanted_state = "%s\t%d\t%d\tcomplete" % (keyword, len(expected), len(expected))
+    wanted_state = "%s\t%d\t%d\tcomplete\t内置" % (keyword, len(expected), len(expected))
     if not state or state[0] != wanted_state:
         problems.append("qinglan tables does not say %r" % wanted_state)
     if last_status != 0:

@@ -34,6 +34,11 @@ void CollectionEngine::set_market(MarketHosts hosts, int parallel,
     site_ = site ? std::move(site) : built_in_site();
 }
 
+bool CollectionEngine::searchable(const std::string& keyword, std::string* refusal) const {
+    Text address;
+    return site_->search_address(hosts_, keyword, 1, &address, refusal);
+}
+
 CollectionEngine::~CollectionEngine() {
     stop();
 }
@@ -76,6 +81,14 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool a
     }
     const bool listed_table =
         std::find(table_names_.begin(), table_names_.end(), keyword) != table_names_.end();
+    if ((task->resumed.tracked || listed_table) && task->resumed.site != site_->name()) {
+        result.kind = SubmitResult::kRefused;
+        result.stored_site = task->resumed.site;
+        result.refusal = "it was collected from the site \"" + task->resumed.site +
+                         "\", not from \"" + site_->name() +
+                         "\": forget it, or use another data folder or database";
+        return result;
+    }
     if (!again && (task->resumed.tracked ? task->resumed.complete() : listed_table)) {
         result.kind = SubmitResult::kReopened;
         return result;
@@ -86,7 +99,7 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool a
     }
     if (again || !task->resumed.tracked) {
         task->resumed = CollectionState();
-        result.table_ready = store_.ensure_table(keyword, &result.table_error);
+        result.table_ready = store_.ensure_table(keyword, site_->name(), &result.table_error);
         if (!result.table_ready && missing_table == MissingTable::kRefuse) {
             store_.release(keyword);
             result.kind = SubmitResult::kRefused;

@@ -53,7 +53,8 @@ struct SubmitResult {
         kRefused,   // nothing runs: the site cannot search for the keyword (the
                     // built-in site: GBK lacks one of its characters), it is being
                     // collected elsewhere, or stopping, or its table cannot be made
-                    // (table_ready false)
+                    // (table_ready false), or it was collected from another site
+                    // (stored_site)
     };
     Kind kind = kStarted;
     int task = 0;             // the task's number (kStarted, kResumed)
@@ -61,6 +62,9 @@ struct SubmitResult {
     std::string table_error;
     int stored_rows = 0;  // kResumed: rows stored before, which the task's rows follow
     std::string refusal;  // kRefused: why
+    // kRefused because the keyword was collected from another site: that
+    // site's name. Its rows mean nothing under this one.
+    std::string stored_site;
 };
 
 // What a keyword whose table cannot be made gets: a task that collects and
@@ -91,6 +95,11 @@ public:
     // replaced once a new member list has been read.
     SubmitResult submit_keyword(const std::string& keyword, bool again = false,
                                 MissingTable missing_table = MissingTable::kCollect);
+
+    // Whether the site of the tasks started from now on can search for the
+    // keyword; false with why not (UTF-8).
+    bool searchable(const std::string& keyword, std::string* refusal) const;
+    const Site& site() const { return *site_; }
 
     // The marketplace, its site and the members in flight of the tasks
     // started from now on; running tasks keep theirs. On the submissions'

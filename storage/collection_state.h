@@ -6,15 +6,23 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qinglan {
+
+// The name of the site every keyword was collected from before a keyword
+// kept the name of its site: the marketplace the program knows by itself.
+inline constexpr std::string_view kBuiltInSiteName = "内置";
 
 struct CollectionState {
     bool tracked = false;              // a state is kept for the keyword
     bool listed = false;               // its member list, read from its search page, is saved
     std::vector<std::string> members;  // the member accounts in page order, as the page had them
     std::vector<bool> stored;          // per member: its row is stored
+    // The name of the site (profile) the keyword was collected from; its
+    // member list and rows mean nothing under another one.
+    std::string site{kBuiltInSiteName};
 
     bool complete() const {
         return !tracked ||

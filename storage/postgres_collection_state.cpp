@@ -270,6 +270,14 @@ bool PostgresStore::read_state(std::string_view table, CollectionState* state, s
     }
     state->tracked = true;
     state->listed = std::string_view(PQgetvalue(listed.get(), 0, 0)) == "t";
+    Result site = reader_.exec("SELECT site FROM \"MSysCollectionSites\" WHERE keyword = $1",
+                               {{keyword}}, &reason);
+    if (!site) {
+        return fail(error, doing + reason);
+    }
+    if (PQntuples(site.get()) > 0) {
+        state->site = PQgetvalue(site.get(), 0, 0);
+    }
     if (!state->listed) {
         return true;
     }
@@ -312,6 +320,8 @@ bool PostgresStore::forget(const std::vector<std::string>& tables, std::string* 
                writer_.exec("DELETE FROM \"MSysCollections\" WHERE keyword = $1", {{table}},
                             &reason) &&
                writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1", {{table}},
+                            &reason) &&
+               writer_.exec("DELETE FROM \"MSysCollectionSites\" WHERE keyword = $1", {{table}},
                             &reason);
     }
     done = done && transaction.commit(&reason);
@@ -333,7 +343,7 @@ bool PostgresStore::import_table(std::string_view table, const std::vector<Conta
     Transaction transaction(writer_);
     bool created = false;
     if (!transaction.begin(&reason) || !writer_.run(kLockSchema, &reason) ||
-        !create_table(table, &created, &reason)) {
+        !create_table(table, state.site, &created, &reason)) {
         return fail(error, doing + reason);
     }
     if (!created) {

@@ -30,7 +30,7 @@ inline constexpr const char* kCreateColumns =
     "\"传真\" text, \"称呼\" text, \"移动电话\" text, \"职位\" text, \"联系人\" text, "
     "\"邮编\" text, \"部门\" text, \"网站\" text)";
 
-inline constexpr int kStateTables = 3;
+inline constexpr int kStateTables = 4;
 
 // True for a table `c` of pg_class with the columns of a keyword's table.
 inline const std::string kKeywordColumns =
@@ -65,7 +65,7 @@ inline constexpr const char* kLockSchema = "SELECT pg_advisory_xact_lock(7, 1)";
 inline constexpr const char* kCountStateTables =
     "SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
     "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') AND c.relname IN "
-    "('MSysCollections', 'MSysCollectionMembers', 'MSysKeywordTables')";
+    "('MSysCollections', 'MSysCollectionMembers', 'MSysKeywordTables', 'MSysCollectionSites')";
 
 inline constexpr const char* kCountTables =
     "SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
@@ -78,7 +78,10 @@ inline constexpr const char* kCreateStateTables =
     "(keyword text NOT NULL, position integer NOT NULL, account bytea NOT NULL, "
     "stored boolean NOT NULL, PRIMARY KEY (keyword, position));"
     "CREATE TABLE IF NOT EXISTS \"MSysKeywordTables\" "
-    "(number bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY, keyword text NOT NULL UNIQUE)";
+    "(number bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY, keyword text NOT NULL UNIQUE);"
+    // The site each keyword was collected from; none: the built-in one.
+    "CREATE TABLE IF NOT EXISTS \"MSysCollectionSites\" (keyword text PRIMARY KEY, site text NOT "
+    "NULL)";
 
 // 1 when the state has the column of the claims' numbers (see KeywordClaims),
 // 0 in a database from before claims left numbers there.

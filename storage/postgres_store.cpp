@@ -147,7 +147,8 @@ void PostgresStore::forget_mapping(std::string_view table) {
     table_names_.erase(std::string(table));
 }
 
-bool PostgresStore::create_table(std::string_view table, bool* created, std::string* error) {
+bool PostgresStore::create_table(std::string_view table, std::string_view site, bool* created,
+                                 std::string* error) {
     const std::string keyword(table);
     *created = false;
     std::string name;
@@ -185,17 +186,22 @@ bool PostgresStore::create_table(std::string_view table, bool* created, std::str
         writer_.exec(
             "INSERT INTO \"MSysCollections\" (keyword, listed, claim) VALUES ($1, false, $2) "
             "ON CONFLICT (keyword) DO UPDATE SET listed = false, claim = $2",
-            {{keyword}, {std::to_string(claim_numbers_.number_for(table))}}, error);
+            {{keyword}, {std::to_string(claim_numbers_.number_for(table))}}, error) &&
+        writer_.exec(
+            "INSERT INTO \"MSysCollectionSites\" (keyword, site) VALUES ($1, $2) "
+            "ON CONFLICT (keyword) DO UPDATE SET site = $2",
+            {{keyword}, {std::string(site)}}, error);
     return *created;
 }
 
-bool PostgresStore::ensure_table(std::string_view table, std::string* error) {
+bool PostgresStore::ensure_table(std::string_view table, std::string_view site,
+                                 std::string* error) {
     const auto lock = lock_writer();
     std::string reason;
     Transaction transaction(writer_);
     bool created = false;
     if (!transaction.begin(&reason) || !writer_.run(kLockSchema, &reason) ||
-        !create_table(table, &created, &reason) || !transaction.commit(&reason)) {
+        !create_table(table, site, &created, &reason) || !transaction.commit(&reason)) {
         return fail(error, "cannot create the table " + quote_name(table) + ": " + reason);
     }
     if (created) {

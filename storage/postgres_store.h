@@ -67,7 +67,8 @@ public:
     PostgresStore& operator=(const PostgresStore&) = delete;
 
     std::string location() const override;
-    bool ensure_table(std::string_view table, std::string* error) override;
+    using RecordStore::ensure_table;
+    bool ensure_table(std::string_view table, std::string_view site, std::string* error) override;
     bool save_member_list(std::string_view table, const std::vector<std::string>& members,
                           bool replace_rows, std::string* error) override;
     bool insert_record(std::string_view table, const ContactRecord& record, int member,
@@ -106,7 +107,8 @@ private:
                     std::string* error);
     // Makes the keyword's table and its state, unless it exists, inside a
     // transaction of the writing session that holds the schema lock.
-    bool create_table(std::string_view table, bool* created, std::string* error);
+    bool create_table(std::string_view table, std::string_view site, bool* created,
+                      std::string* error);
     // Inside a transaction of the writing session: true when the keyword is
     // not claimed here or its claim stands; false with the reason otherwise.
     bool claim_stands(std::string_view table, std::string* error);

@@ -39,9 +39,14 @@ public:
     virtual std::string location() const = 0;
 
     // Creates the keyword's table unless a table of that name exists; a
-    // table it creates gets a state with no member list yet, in the same
-    // transaction, so that a collection cut short at once is still resumed.
-    virtual bool ensure_table(std::string_view table, std::string* error) = 0;
+    // table it creates gets a state with no member list yet, and `site` as
+    // the name of the site it is collected from, in the same transaction, so
+    // that a collection cut short at once is still resumed.
+    virtual bool ensure_table(std::string_view table, std::string_view site,
+                              std::string* error) = 0;
+    bool ensure_table(std::string_view table, std::string* error) {
+        return ensure_table(table, kBuiltInSiteName, error);
+    }
 
     // Saves the member list read from the keyword's search page; with
     // `replace_rows` the rows stored so far are deleted in the same

@@ -10,6 +10,30 @@ namespace qinglan {
 
 using namespace sqlite;
 
+namespace {
+
+// The name of the site the keyword was collected from, into `site`; it stays
+// the built-in one for a keyword without a name kept, and in a file from
+// before names were kept.
+bool read_site(sqlite3* db, std::string_view table, std::string* site, std::string* error) {
+    sqlite3_stmt* read = nullptr;
+    if (sqlite3_prepare_v2(
+            db, ("SELECT site FROM " + quote_name(kSites) + " WHERE keyword = ?1").c_str(), -1,
+            &read, nullptr) != SQLITE_OK) {
+        return !has_table(db, kSites) || fail_sqlite(error, db, "cannot read its site");
+    }
+    Finalizer finalize{read};
+    bind_text(read, 1, table);
+    const int rc = sqlite3_step(read);
+    if (rc == SQLITE_ROW) {
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(read, 0));
+        *site = name != nullptr ? name : "";
+    }
+    return rc == SQLITE_ROW || rc == SQLITE_DONE || fail_sqlite(error, db, "cannot read its site");
+}
+
+}  // namespace
+
 sqlite3_stmt* SqliteStore::insert_statement(std::string_view table, std::string* error) {
     const auto found = inserts_.find(std::string(table));
     if (found != inserts_.end()) {
@@ -176,6 +200,9 @@ bool SqliteStore::read_state(std::string_view table, CollectionState* state, std
     }
     state->tracked = true;
     state->listed = sqlite3_column_int(listed, 0) != 0;
+    if (!read_site(reader_, table, &state->site, error)) {
+        return false;
+    }
     if (!state->listed) {
         return true;
     }
@@ -217,7 +244,7 @@ bool SqliteStore::forget(const std::vector<std::string>& tables, std::string* er
         // A kept statement on the table would stand in the way of dropping it.
         drop_statements(table);
         done = drop_table(table, &reason);
-        for (const char* state : {kCollections, kMembers}) {
+        for (const char* state : {kCollections, kMembers, kSites}) {
             sqlite3_stmt* remove =
                 done
                     ? statement("DELETE FROM " + quote_name(state) + " WHERE keyword = ?1", &reason)
@@ -319,7 +346,7 @@ bool SqliteStore::import_table(std::string_view table, const std::vector<Contact
     std::string reason;
     bool created = false;
     WriteTransaction transaction(writer_);
-    if (!transaction.begin(&reason) || !create_table(table, &created, &reason)) {
+    if (!transaction.begin(&reason) || !create_table(table, state.site, &created, &reason)) {
         return fail(error, doing + reason);
     }
     if (!created) {

@@ -190,8 +190,8 @@ void SqliteStore::interrupt() {
 // after creating the file leaves it empty.
 bool SqliteStore::create_schema(std::string* error) {
     std::lock_guard lock(write_mutex_);
-    const std::string names =
-        "'" + std::string(kCollections) + "','" + kMembers + "','" + kKeywordTables + "'";
+    const std::string names = "'" + std::string(kCollections) + "','" + kMembers + "','" +
+                              kKeywordTables + "','" + kSites + "'";
     bool with_first_table = false;
     {
         // Finished before the transaction begins: a read still open would
@@ -207,7 +207,7 @@ bool SqliteStore::create_schema(std::string* error) {
         Finalizer finalizer{count};
         // A file that cannot be written is read as it is: without the
         // column, no claim of it needs one, as nothing is stored.
-        if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 3 &&
+        if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 4 &&
             (sqlite3_column_int(count, 2) == 1 || sqlite3_db_readonly(writer_, "main") == 1)) {
             return true;
         }
@@ -228,7 +228,9 @@ bool SqliteStore::create_schema(std::string* error) {
                    " stored INTEGER NOT NULL, PRIMARY KEY (keyword, position)) WITHOUT ROWID;"
                    "CREATE TABLE IF NOT EXISTS " +
                    quote_name(kKeywordTables) +
-                   " (number INTEGER PRIMARY KEY AUTOINCREMENT, keyword TEXT NOT NULL UNIQUE)",
+                   " (number INTEGER PRIMARY KEY AUTOINCREMENT, keyword TEXT NOT NULL UNIQUE);"
+                   "CREATE TABLE IF NOT EXISTS " +
+                   quote_name(kSites) + " (keyword TEXT PRIMARY KEY, site TEXT NOT NULL)",
                error) &&
            add_claim_column(error) && transaction.commit(error);
 }

@@ -72,7 +72,8 @@ public:
     const std::string& path() const { return path_; }
 
     std::string location() const override { return path_; }
-    bool ensure_table(std::string_view table, std::string* error) override;
+    using RecordStore::ensure_table;
+    bool ensure_table(std::string_view table, std::string_view site, std::string* error) override;
     bool save_member_list(std::string_view table, const std::vector<std::string>& members,
                           bool replace_rows, std::string* error) override;
     bool insert_record(std::string_view table, const ContactRecord& record, int member,
@@ -110,7 +111,8 @@ private:
     // Under write_mutex_ in a write transaction: makes the table and its
     // state unless the keyword has a table, or a table of its name exists in
     // another letter case (refused).
-    bool create_table(std::string_view table, bool* created, std::string* error);
+    bool create_table(std::string_view table, std::string_view site, bool* created,
+                      std::string* error);
     // How a keyword without a numbered table stands against the tables
     // there: its table exists, it needs a new one under its own name or
     // under a number, or a table of its name in another letter case refuses it.
@@ -119,7 +121,8 @@ private:
     // Gives the keyword a number in the list of keyword tables; `name`
     // becomes the table that number names.
     bool number_table(std::string_view table, std::string* name, std::string* error);
-    bool create_with_state(std::string_view table, const std::string& name, std::string* error);
+    bool create_with_state(std::string_view table, const std::string& name, std::string_view site,
+                           std::string* error);
     // Under write_mutex_ in a write transaction: drops the keyword's table
     // and its name, when it has them.
     bool drop_table(std::string_view table, std::string* error);

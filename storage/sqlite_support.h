@@ -15,6 +15,9 @@ namespace qinglan::sqlite {
 // The tables of the collection state; "MSys" keeps them out of the table list.
 inline constexpr const char* kCollections = "MSysCollections";
 inline constexpr const char* kMembers = "MSysCollectionMembers";
+// The site each keyword was collected from; a keyword without a row here was
+// collected from the built-in one.
+inline constexpr const char* kSites = "MSysCollectionSites";
 
 // 1 when the state has the column of the claims' numbers, 0 in a file from
 // before claims left numbers there.

@@ -114,24 +114,32 @@ bool SqliteStore::number_table(std::string_view table, std::string* name, std::s
 }
 
 bool SqliteStore::create_with_state(std::string_view table, const std::string& name,
-                                    std::string* error) {
+                                    std::string_view site, std::string* error) {
     // The table and its state in one step: a table that exists has a state
     // from its first moment, or is one from before states were kept.
     sqlite3_stmt* state = nullptr;
+    sqlite3_stmt* site_row = nullptr;
     if (!run(writer_, "CREATE TABLE " + quote_name(name) + " " + kCreateColumns, error) ||
         (state = statement("INSERT OR REPLACE INTO " + quote_name(kCollections) +
                                " (keyword, listed, claim) VALUES (?1, 0, ?2)",
-                           error)) == nullptr) {
+                           error)) == nullptr ||
+        (site_row = statement(
+             "INSERT OR REPLACE INTO " + quote_name(kSites) + " (keyword, site) VALUES (?1, ?2)",
+             error)) == nullptr) {
         return false;
     }
-    Resetter resetter{state};
+    Resetter reset_state{state};
+    Resetter reset_site{site_row};
     bind_text(state, 1, table);
     sqlite3_bind_int64(state, 2, claim_numbers_.number_for(table));
-    return sqlite3_step(state) == SQLITE_DONE ||
+    bind_text(site_row, 1, table);
+    bind_text(site_row, 2, site);
+    return (sqlite3_step(state) == SQLITE_DONE && sqlite3_step(site_row) == SQLITE_DONE) ||
            fail_sqlite(error, writer_, "cannot keep its state");
 }
 
-bool SqliteStore::create_table(std::string_view table, bool* created, std::string* error) {
+bool SqliteStore::create_table(std::string_view table, std::string_view site, bool* created,
+                               std::string* error) {
     *created = false;
     std::string number;
     if (!mapped_number(writer_, table, &number, error)) {
@@ -151,7 +159,7 @@ bool SqliteStore::create_table(std::string_view table, bool* created, std::strin
     if (standing == TableStanding::kNewNumbered && !number_table(table, &name, error)) {
         return false;
     }
-    *created = create_with_state(table, name, error);
+    *created = create_with_state(table, name, site, error);
     return *created;
 }
 
@@ -168,7 +176,7 @@ bool SqliteStore::drop_table(std::string_view table, std::string* error) {
            (sqlite3_step(unmap) == SQLITE_DONE || fail_sqlite(error, writer_, ""));
 }
 
-bool SqliteStore::ensure_table(std::string_view table, std::string* error) {
+bool SqliteStore::ensure_table(std::string_view table, std::string_view site, std::string* error) {
     const std::string doing = "cannot create the table " + quote_name(table);
     if (!writable(doing, error)) {
         return false;
@@ -177,7 +185,7 @@ bool SqliteStore::ensure_table(std::string_view table, std::string* error) {
     std::string reason;
     bool created = false;
     WriteTransaction transaction(writer_);
-    if (!transaction.begin(&reason) || !create_table(table, &created, &reason) ||
+    if (!transaction.begin(&reason) || !create_table(table, site, &created, &reason) ||
         (created && !transaction.commit(&reason))) {
         return fail(error, doing + ": " + reason);
     }

@@ -17,7 +17,10 @@ class UnavailableStore final : public RecordStore {
 public:
     explicit UnavailableStore(std::string reason) : reason_(std::move(reason)) {}
     std::string location() const override { return std::string(); }
-    bool ensure_table(std::string_view, std::string* error) override { return fail(error); }
+    using RecordStore::ensure_table;
+    bool ensure_table(std::string_view, std::string_view, std::string* error) override {
+        return fail(error);
+    }
     bool save_member_list(std::string_view, const std::vector<std::string>&, bool,
                           std::string* error) override {
         return fail(error);

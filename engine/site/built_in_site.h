@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine/site/site.h"
+#include "storage/collection_state.h"
 
 namespace qinglan {
 
@@ -14,7 +15,7 @@ class BuiltInSite : public Site {
 public:
     BuiltInSite();
 
-    std::string name() const override { return "内置"; }
+    std::string name() const override { return std::string(kBuiltInSiteName); }
     int pages() const override { return 1; }
     bool search_address(const MarketHosts& hosts, const std::string& keyword, int page,
                         Text* address, std::string* refusal) const override;

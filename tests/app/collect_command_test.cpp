@@ -53,7 +53,9 @@ TEST_F(CollectCommandTest, CollectsAndSummarises) {
 
     Child tables(command("tables", {}));
     ASSERT_EQ(tables.wait(), 0);
-    EXPECT_EQ(tables.output(), "123\t0\t-\tcomplete\n手机\t3\t3\tcomplete\n电脑\t2\t2\tcomplete\n");
+    EXPECT_EQ(
+        tables.output(),
+        "123\t0\t-\tcomplete\t内置\n手机\t3\t3\tcomplete\t内置\n电脑\t2\t2\tcomplete\t内置\n");
 }
 
 TEST_F(CollectCommandTest, FailuresGiveANonZeroStatus) {
@@ -192,11 +194,11 @@ TEST_F(CollectCommandTest, HostileKeywordsAreOnlyNames) {
     for (const std::string& keyword :
          {long_keyword, std::string("a\tb\x01c"), std::string("   "),
           std::string("x'); DROP TABLE \"Phone\"; --"), std::string("sqlite_master")}) {
-        EXPECT_NE(tables.output().find(escape_controls(keyword) + "\t0\t0\tcomplete\n"),
+        EXPECT_NE(tables.output().find(escape_controls(keyword) + "\t0\t0\tcomplete\t内置\n"),
                   std::string::npos)
             << keyword;
     }
-    EXPECT_NE(tables.output().find("Phone\t2\t2\tcomplete\n"), std::string::npos)
+    EXPECT_NE(tables.output().find("Phone\t2\t2\tcomplete\t内置\n"), std::string::npos)
         << tables.output();
 }
 
@@ -220,8 +222,9 @@ TEST_F(CollectCommandTest, ReadingNeedsNoWriteAccess) {
 
     Child tables(command("tables", {}), reader);
     EXPECT_EQ(tables.wait(), 0) << tables.errors();
-    EXPECT_EQ(tables.output(),
-              "123\t0\t-\tcomplete\n手机\t3\t3\tcomplete\nMSysFoo\t2\t2\tcomplete\n");
+    EXPECT_EQ(
+        tables.output(),
+        "123\t0\t-\tcomplete\t内置\n手机\t3\t3\tcomplete\t内置\nMSysFoo\t2\t2\tcomplete\t内置\n");
     Child exported(command("export", {"MSysFoo", file}), reader);
     EXPECT_EQ(exported.wait(), 0) << exported.errors();
     EXPECT_EQ(exported.output(), "MSysFoo: 2 rows written to " + file + "\n");

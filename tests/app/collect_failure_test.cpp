@@ -54,7 +54,7 @@ TEST_F(CollectFailureTest, NoNetworkFailsHonestlyAndTheNextRunCollects) {
 
     Child tables(command("tables", {}));
     ASSERT_EQ(tables.wait(), 0);
-    EXPECT_NE(tables.output().find("手机\t0\t-\tincomplete\n"), std::string::npos)
+    EXPECT_NE(tables.output().find("手机\t0\t-\tincomplete\t内置\n"), std::string::npos)
         << tables.output();
 
     ASSERT_TRUE(market_.start(port));
@@ -190,7 +190,7 @@ TEST_F(CollectFailureTest, ForgetDeletesAllOrNothing) {
     EXPECT_EQ(forget.output(), "甲: deleted\n");
     Child tables(command("tables", {}));
     ASSERT_EQ(tables.wait(), 0);
-    EXPECT_EQ(tables.output(), "123\t0\t-\tcomplete\n乙\t1\t1\tcomplete\n");
+    EXPECT_EQ(tables.output(), "123\t0\t-\tcomplete\t内置\n乙\t1\t1\tcomplete\t内置\n");
 
     // Forgotten means new: the next collection starts from its search page.
     market_.clear_requests();
@@ -217,7 +217,8 @@ TEST_F(CollectFailureTest, AgainAgainstAPageWithoutAccountsKeepsEverything) {
     ASSERT_EQ(Child(command("collect", {"留"})).wait(), 0);
     Child before(command("tables", {}));
     ASSERT_EQ(before.wait(), 0) << before.errors();
-    ASSERT_NE(before.output().find("留\t3\t3\tcomplete\n"), std::string::npos) << before.output();
+    ASSERT_NE(before.output().find("留\t3\t3\tcomplete\t内置\n"), std::string::npos)
+        << before.output();
 
     const std::string search = "search/" + encode_keyword(utf8_to_gbk("留"));
     market_.set_resource(

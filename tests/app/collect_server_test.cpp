@@ -71,7 +71,7 @@ TEST_F(CollectServerTest, OneKeywordIsCollectedByOneCollectorOnly) {
 
 TEST_F(CollectServerTest, EightCollectorsOnEightKeywordsAtOnce) {
     std::vector<std::unique_ptr<Child>> collectors;
-    std::string expected = "123\t0\t-\tcomplete\n";
+    std::string expected = "123\t0\t-\tcomplete\t内置\n";
     for (int i = 0; i < 8; ++i) {
         const std::string keyword = "词" + std::to_string(i);
         qinglan::serve_members(market_, keyword, "k" + std::to_string(i) + "m", 20, 5);
@@ -84,7 +84,7 @@ TEST_F(CollectServerTest, EightCollectorsOnEightKeywordsAtOnce) {
     ASSERT_EQ(tables.wait(), 0) << tables.errors();
     // Every keyword complete with its own rows; the order is that of creation.
     for (int i = 0; i < 8; ++i) {
-        const std::string line = "词" + std::to_string(i) + "\t20\t20\tcomplete\n";
+        const std::string line = "词" + std::to_string(i) + "\t20\t20\tcomplete\t内置\n";
         EXPECT_NE(tables.output().find(line), std::string::npos) << tables.output();
         EXPECT_EQ(server_value("SELECT count(*) FROM \"词" + std::to_string(i) +
                                "\" WHERE \"用户账号\" NOT LIKE 'k" + std::to_string(i) + "m%'"),
@@ -150,7 +150,7 @@ TEST_F(CollectServerTest, ACollectorThatLostItsClaimStoresNothingMore) {
     EXPECT_EQ(rows_and_companies("停"), "240 240");
     Child tables(on_server("tables", {}));
     ASSERT_EQ(tables.wait(), 0) << tables.errors();
-    EXPECT_NE(tables.output().find("停\t240\t240\tcomplete\n"), std::string::npos)
+    EXPECT_NE(tables.output().find("停\t240\t240\tcomplete\t内置\n"), std::string::npos)
         << tables.output();
 }
 
@@ -166,7 +166,8 @@ TEST_F(CollectServerTest, CopiesGoBetweenFolderAndServerAndNeverTwice) {
     Child listed(command("tables", {}));
     ASSERT_EQ(listed.wait(), 0);
     const std::string folder_tables = listed.output();
-    ASSERT_EQ(folder_tables, "123\t0\t-\tcomplete\n全\t3\t3\tcomplete\n缺\t2\t3\tincomplete\n");
+    ASSERT_EQ(folder_tables,
+              "123\t0\t-\tcomplete\t内置\n全\t3\t3\tcomplete\t内置\n缺\t2\t3\tincomplete\t内置\n");
 
     const std::string folder = dir_.string();
     TempFolder back("copy-back");
@@ -228,8 +229,8 @@ TEST_F(CollectServerTest, KeywordsOfAnyNameGoEverywhereAndNoOtherTableIsTouched)
     ASSERT_EQ(collected.wait(), 0) << collected.errors();
     // A database holding a table already is no new one: it gets no "123".
     const std::string expected =
-        "pg_class\t3\t3\tcomplete\nMSysCollections\t3\t3\tcomplete\n"
-        "customers\t3\t3\tcomplete\nsqlite_x\t3\t3\tcomplete\n";
+        "pg_class\t3\t3\tcomplete\t内置\nMSysCollections\t3\t3\tcomplete\t内置\n"
+        "customers\t3\t3\tcomplete\t内置\nsqlite_x\t3\t3\tcomplete\t内置\n";
     Child listed(on_server("tables", {}));
     ASSERT_EQ(listed.wait(), 0) << listed.errors();
     EXPECT_EQ(listed.output(), expected);
@@ -242,7 +243,7 @@ TEST_F(CollectServerTest, KeywordsOfAnyNameGoEverywhereAndNoOtherTableIsTouched)
     EXPECT_EQ(down.wait(), 0) << down.output() << down.errors();
     Child in_folder(command("tables", {}));
     ASSERT_EQ(in_folder.wait(), 0) << in_folder.errors();
-    EXPECT_EQ(in_folder.output(), "123\t0\t-\tcomplete\n" + expected);
+    EXPECT_EQ(in_folder.output(), "123\t0\t-\tcomplete\t内置\n" + expected);
     Child forgot(on_server("forget", keywords));
     EXPECT_EQ(forgot.wait(), 0) << forgot.errors();
     EXPECT_EQ(server_value("SELECT count(*) FROM customers"), "2");

@@ -287,7 +287,7 @@ TEST_F(CrashResumeTest, KilledCollectionsEndAsAnUninterruptedOne) {
 
     Child tables(command(crash_dir_, "tables"));
     ASSERT_EQ(tables.wait(), 0) << tables.errors();
-    EXPECT_NE(tables.output().find(kKeyword + "\t100\t100\tcomplete\n"), std::string::npos)
+    EXPECT_NE(tables.output().find(kKeyword + "\t100\t100\tcomplete\t内置\n"), std::string::npos)
         << tables.output();
 }
 

@@ -37,6 +37,7 @@ std::map<std::string, std::string> other_values() {
             {"proxy_user", "someone"},
             {"proxy_password", "pr:xy@pw"},
             {"cookies", "/nowhere/cookies.txt"},
+            {"profile", "/nowhere/site.ini"},
             {"url", "postgresql://db.localhost:5432/team"},
             {"user", "team"},
             {"password", "db pass"}};

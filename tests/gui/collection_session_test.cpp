@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/collection_session.h"
+#include "engine/site/built_in_site.h"
 #include "gui_fixture.h"
 #include "tests/marketplace_pages.h"
 
@@ -40,7 +41,8 @@ private:
                 }
             });
         session_->open(
-            place, {market_->search_host(), market_->member_host(), market_->contact_domain()}, 4);
+            place, {market_->search_host(), market_->member_host(), market_->contact_domain()}, 4,
+            built_in_site());
     }
 
     int start(const std::string& keyword) {

@@ -10,9 +10,12 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
+#include <fstream>
+
 #include "app/settings_dialog.h"
 #include "gui_fixture.h"
 #include "services/environment.h"
+#include "storage/sqlite_store.h"
 
 namespace qinglan {
 
@@ -270,6 +273,51 @@ private slots:
         QVERIFY(acted);
         QCOMPARE(ini_value("network", "page_budget"), std::string("64"));
         QCOMPARE(fetch_settings().page_budget_bytes, std::size_t{64} << 20);
+    }
+
+    // The site is chosen in the settings: a profile that does not load is
+    // refused there; one that loads reads the tasks started after it, and
+    // a keyword collected from another site is not opened under it.
+    void aSiteProfileIsChosenInTheSettings() {
+        market_->serve_folder(std::string(QINGLAN_TEST_DATA) + "/marketplace");
+        open_window();
+        std::string error;
+        {
+            auto store = SqliteStore::open(folder_->str(), &error);
+            QVERIFY2(store && store->ensure_table("手机", &error), error.c_str());
+        }
+        const std::string bad = folder_->str() + "/bad.ini";
+        std::ofstream(bad) << "[site]\nname = x\n[search]\npages = 0\n";
+        const std::string shop = std::string(QINGLAN_TEST_SOURCE) + "/../sites/sample_shop.ini";
+        QVERIFY(with_settings([&](SettingsDialog& dialog) {
+            QCOMPARE(dialog.findChild<QLineEdit*>("profile")->placeholderText(), QString("内置"));
+            set_field(dialog, "profile", QString::fromStdString(bad));
+            press_ok(dialog);
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(dialogs_->messages.size(), size_t(1));
+            QCOMPARE(dialogs_->messages[0].text, QString("无法使用站点配置。"));
+            QVERIFY(dialogs_->messages[0].details.startsWith(QString::fromStdString(bad + ":4: ")));
+            set_field(dialog, "profile", QString::fromStdString(shop));
+            press_ok(dialog);
+            QVERIFY(!dialog.isVisible());
+        }));
+        QCOMPARE(ini_value("site", "profile"), shop);
+
+        submit_by_button("茶叶");
+        QTRY_VERIFY(window_->result_model(1)->rowCount() > 0);
+        auto* tasks = window_->findChild<QTreeWidget*>("超级列表框1");
+        QTRY_COMPARE(tasks->topLevelItemCount(), 1);
+        QVERIFY2(market_->requests().front().target.rfind("/shop/search?q=", 0) == 0,
+                 market_->requests().front().target.c_str());
+        QCOMPARE(tasks->topLevelItem(0)->toolTip(0), QString("茶叶\n站点：示例市场"));
+
+        submit_by_button("手机");
+        QCOMPARE(dialogs_->messages.size(), size_t(2));
+        QCOMPARE(
+            dialogs_->messages[1].text,
+            QString("关键字「手机」是按站点配置「内置」采集的，不能按「示例市场」打开或继续采集。"
+                    "可以先删除它，或换一个数据目录或数据库。"));
+        QCOMPARE(tabs()->count(), 2);
     }
 };
 

@@ -430,6 +430,39 @@ TEST_P(StoreTest, AStateFromBeforeClaimNumbersKeepsWorking) {
     EXPECT_EQ(rows_of(*store, "new").size(), 1U);
 }
 
+// A keyword remembers the site it was collected from through every write of
+// its state, a copy, and a database from before sites were kept.
+TEST_P(StoreTest, AKeywordKeepsTheSiteItWasCollectedFrom) {
+    std::string error;
+    {
+        auto old = open_store();
+        ASSERT_TRUE(old);
+        ASSERT_TRUE(old->ensure_table("before", &error)) << error;
+        ASSERT_TRUE(execute(*old, "DROP TABLE \"MSysCollectionSites\""));
+    }
+    auto store = open_store();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(state_of(*store, "before").site, "内置");
+    ASSERT_TRUE(store->ensure_table("k", "示例市场", &error)) << error;
+    EXPECT_EQ(state_of(*store, "k").site, "示例市场");
+    ASSERT_TRUE(store->save_member_list("k", {"m0"}, true, &error)) << error;
+    ASSERT_TRUE(store->insert_record("k", record_of("a"), 0, &error)) << error;
+    EXPECT_EQ(state_of(*store, "k").site, "示例市场");
+    // An existing table keeps the site it was made for.
+    ASSERT_TRUE(store->ensure_table("k", "别的", &error)) << error;
+    EXPECT_EQ(state_of(*store, "k").site, "示例市场");
+
+    CollectionState copied = state_of(*store, "k");
+    ASSERT_TRUE(store->import_table("copy", rows_of(*store, "k"), copied, &error)) << error;
+    EXPECT_EQ(state_of(*store, "copy").site, "示例市场");
+    EXPECT_TRUE(state_of(*store, "copy").complete());
+
+    // Forgotten and made again, it is the new site's.
+    ASSERT_TRUE(store->forget({"k"}, &error)) << error;
+    ASSERT_TRUE(store->ensure_table("k", &error)) << error;
+    EXPECT_EQ(state_of(*store, "k").site, "内置");
+}
+
 TEST_P(StoreTest, CollectorsOpeningANewDatabaseAtOnceAllSucceed) {
     constexpr int kStores = 8;
     std::atomic<int> opened{0};
