@@ -27,10 +27,11 @@ struct Options {
     MarketHosts hosts;
     std::string update_host;  // empty: no notice and no update check
     FetchSettings fetch;
-    int parallel;         // members of a task in flight at once
-    std::string cookies;  // a cookies file to load at start; empty: none
-    bool again;           // collect: start the keywords over
-    bool merge;           // export: one table, one row per member account
+    int parallel;            // members of a task in flight at once
+    std::string cookies;     // a cookies file to load at start; empty: none
+    bool again;              // collect: start the keywords over
+    std::string save_pages;  // collect: the folder that keeps every fetched page; empty: none
+    bool merge;              // export: one table, one row per member account
     bool demo;
     bool help;
     bool version;
