@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "services/charset.h"
 #include "tests/app/child_process.h"
 #include "tests/temp_folder.h"
 
@@ -64,6 +65,27 @@ TEST(SiteCheckTest, ShowsWhatTheRulesCutFromEachPage) {
     Child empty(site_check({"--member", "card=" + kShop + "card/qingxi.json"}));
     ASSERT_EQ(empty.wait(), 0) << empty.errors();
     EXPECT_NE(empty.output().find("  网站: \"\"\n"), std::string::npos) << empty.output();
+}
+
+TEST(SiteCheckTest, ReadsPagesInTheProfilesCharset) {
+    TempFolder folder("site_check_gbk");
+    const std::string profile = (folder.path() / "gbk.ini").string();
+    std::ofstream(profile, std::ios::binary)
+        << "[site]\nname = 旧站\ncharset = GBK\n[search]\nurl = "
+           "http://{search_host}/s?q={keyword}\n"
+           "account = <li id=\"([^\"]+)\">\n[member]\np = http://{member_host}/m/{account}\n"
+           "[fields]\n公司名称 = p <h1>(.*?)</h1>\n";
+    const std::string search = (folder.path() / "search.html").string();
+    std::ofstream(search, std::ios::binary) << gbk("<li id=\"账号一\"><li id=\"b\">");
+    // A saved page keeps its control characters; the output shows them escaped.
+    const std::string member = (folder.path() / "member.html").string();
+    std::ofstream(member, std::ios::binary) << gbk("<h1> 杭州&amp;茶&#9;厂\r\n</h1>");
+    Child child(site_check({"--search", search, "--member", "P=" + member}, profile));
+    ASSERT_EQ(child.wait(), 0) << child.errors();
+    EXPECT_EQ(child.output(), "search page " + search +
+                                  "\n  block page: no\n  accounts: 2\n    1. \"账号一\"\n"
+                                  "    2. \"b\"\nmember page p: " +
+                                  member + "\n  block page: no\n  公司名称: \"杭州&茶\\t厂\"\n");
 }
 
 TEST(SiteCheckTest, AMissIsExitOneAndNamed) {
