@@ -9,6 +9,7 @@
 
 #include "app/console_observer.h"
 #include "engine/collection_engine.h"
+#include "engine/page_saver.h"
 #include "services/fetch.h"
 #include "storage/store_factory.h"
 
@@ -147,6 +148,13 @@ int run_collect(const Options& options) {
 
     ConsoleObserver observer(stderr, isatty(STDERR_FILENO) == 1);
     CollectionEngine engine(*store, options.hosts, observer, options.parallel, options.site);
+    if (!options.save_pages.empty()) {
+        engine.set_page_saver(
+            std::make_shared<PageSaver>(options.save_pages, [](const std::string& reason) {
+                std::fprintf(stderr, "qinglan: a fetched page cannot be saved: %s\n",
+                             escape_controls(reason).c_str());
+            }));
+    }
     if (!engine.read_table_names(&error)) {
         std::fprintf(stderr, "qinglan: %s\n", error.c_str());
         return 1;

@@ -1,9 +1,11 @@
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/cli_commands.h"
 #include "app/cli_copy.h"
 #include "app/cli_export.h"
+#include "app/cli_site_check.h"
 #include "app/gui_app.h"
 #include "app/options.h"
 #include "storage/database_login.h"
@@ -11,6 +13,10 @@
 #include "tools/sample_marketplace.h"
 
 int main(int argc, char** argv) {
+    // A profile is checked against saved pages alone: no settings, no store.
+    if (argc > 1 && std::string(argv[1]) == "site-check") {
+        return qinglan::run_site_check(std::vector<std::string>(argv + 2, argv + argc));
+    }
     qinglan::Options options;
     std::string error;
     if (!qinglan::parse_options(argc, argv, &options, &error)) {

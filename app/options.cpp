@@ -26,6 +26,8 @@ constexpr const char* kCommands =
     "       qinglan copy --from DIR|URL --to DIR|URL [KEYWORD...]\n"
     "                                                 copy stored keywords with their rows\n"
     "                                                 and state (all of them by default)\n"
+    "       qinglan site-check FILE [--search PAGE] [--member NAME=PAGE]...\n"
+    "                                                 try a site profile on saved pages\n"
     "\n";
 
 std::string make_usage() {

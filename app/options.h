@@ -35,8 +35,9 @@ struct Options {
     // The site the marketplace's pages are read by: the built-in one until
     // load_chosen_site() has read site_file.
     std::shared_ptr<const Site> site;
-    bool again;  // collect: start the keywords over
-    bool merge;  // export: one table, one row per member account
+    bool again;              // collect: start the keywords over
+    std::string save_pages;  // collect: the folder that keeps every fetched page; empty: none
+    bool merge;              // export: one table, one row per member account
     bool demo;
     bool help;
     bool version;

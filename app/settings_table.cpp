@@ -51,6 +51,10 @@ constexpr Setting kSettings[] = {
      "collect: start the keywords over, replacing their rows\n"
      "once a new member list has been read",
      [](Options& o) -> Place { return &o.again; }},
+    {"", "", "--save-pages", "DIR", Group::kNone, "", {}, "",
+     "collect: keep every page fetched in DIR as it arrived\n"
+     "(search-KEYWORD-N.html, ACCOUNT-PAGE.html)",
+     [](Options& o) -> Place { return &o.save_pages; }},
     {"", "", "--merge", "", Group::kNone, "", {Rule::kFlag}, "",
      "export: one table with the keyword first, one row per\n"
      "member account",

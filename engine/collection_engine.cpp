@@ -75,6 +75,7 @@ SubmitResult CollectionEngine::submit_keyword(const std::string& keyword, bool a
     task->hosts = hosts_;
     task->site = site_;
     task->parallel = parallel_;
+    task->page_saver = page_saver_;
     // A store that cannot say leaves the keyword to the table list.
     if (!store_.read_state(keyword, &task->resumed, nullptr)) {
         task->resumed = CollectionState();

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "engine/collection_observer.h"
+#include "engine/page_saver.h"
 #include "engine/request.h"
 #include "engine/site/built_in_site.h"
 #include "engine/work_pool.h"
@@ -107,6 +108,10 @@ public:
     void set_market(MarketHosts hosts, int parallel,
                     std::shared_ptr<const Site> site = built_in_site());
 
+    // Where the tasks started from now on keep every page they fetch;
+    // nullptr (the default): nowhere. On the submissions' thread.
+    void set_page_saver(std::shared_ptr<PageSaver> saver) { page_saver_ = std::move(saver); }
+
     // Waits until every task started so far has finished.
     void wait_all();
 
@@ -157,6 +162,7 @@ private:
     MarketHosts hosts_;
     CollectionObserver& observer_;
     std::shared_ptr<const Site> site_;
+    std::shared_ptr<PageSaver> page_saver_;
     int parallel_;
     std::atomic<bool> stopping_{false};
 

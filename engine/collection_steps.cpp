@@ -133,6 +133,9 @@ void CollectionEngine::begin(Task& task) {
 // the page or the saving fails.
 void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInfo& info) {
     TaskOutcome& outcome = task.outcome;
+    if (task.page_saver) {
+        task.page_saver->save_search_page(task.keyword, 1, body, info);
+    }
     if (stopped(task)) {
         finish(task);
         return;
@@ -266,6 +269,11 @@ void CollectionEngine::page_done(Task& task, std::size_t slot, std::size_t page,
                                  const FetchInfo& info) {
     Member& member = task.in_flight[slot - task.committed];
     --member.pages_waited;
+    if (task.page_saver) {
+        task.page_saver->save_member_page(
+            gbk_to_utf8(task.members[static_cast<std::size_t>(member.index)]),
+            task.site->member_pages()[page].name, body, info);
+    }
     std::string failure;
     if (!page_or_failure(*task.site, task.keyword, body, info, &member.pages[page], &failure)) {
         // The earliest page's failure is the one to tell: the pages after

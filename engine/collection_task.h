@@ -34,6 +34,7 @@ struct CollectionEngine::Task {
     MarketHosts hosts;        // where it collects
     std::shared_ptr<const Site> site;         // what it asks for and how it reads the pages
     int parallel = 1;                         // members in flight at once
+    std::shared_ptr<PageSaver> page_saver;    // keeps the fetched pages; may be nullptr
     CollectionState resumed;                  // what an earlier run left (a resumed task)
     std::atomic<bool> stop_requested{false};  // this task alone is to stop (stop_task)
 

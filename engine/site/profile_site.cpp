@@ -33,6 +33,17 @@ TemplateValues host_values(const MarketHosts& hosts) {
     return values;
 }
 
+// Group 1 of the rule's first match on the page, cleaned; nothing when it
+// does not match.
+std::optional<std::string> cut_field(const FieldRule& rule, const DecodedText& page) {
+    const MatchResult match = regex_search(rule.pattern.compiled, page);
+    if (match.empty()) {
+        return std::nullopt;
+    }
+    const std::string_view text = page.utf8();
+    return clean_field_text(submatch_text(match, text, 1), is_json_page(text));
+}
+
 }  // namespace
 
 ProfileSite::ProfileSite(SiteProfile profile)
@@ -120,16 +131,25 @@ ContactRecord ProfileSite::record(std::string_view account, const TextList& page
                 utf8_pages[rule->page] = gbk_to_utf8(pages[rule->page]);
                 page.emplace(utf8_pages[rule->page]);
             }
-            const std::string_view text = page->utf8();
-            const MatchResult match = regex_search(rule->pattern.compiled, *page);
-            record[i] =
-                utf8_to_gbk(clean_field_text(submatch_text(match, text, 1), is_json_page(text)));
+            record[i] = utf8_to_gbk(cut_field(*rule, *page).value_or(std::string()));
         }
         if (on_cell) {
             on_cell(i, record[i]);
         }
     }
     return record;
+}
+
+std::optional<std::string> ProfileSite::field_text(int field, std::string_view page) const {
+    if (field < 0 || field >= kRecordFields) {
+        return std::nullopt;
+    }
+    const std::optional<FieldRule>& rule = profile_.fields[static_cast<std::size_t>(field)];
+    if (!rule) {
+        return std::nullopt;
+    }
+    const std::string utf8 = gbk_to_utf8(page);
+    return cut_field(*rule, DecodedText(utf8));
 }
 
 // With a `blocked` pattern, any page it matches is a block page. Without
@@ -146,6 +166,10 @@ bool ProfileSite::blocked(std::string_view page, bool search_page, std::string_v
 }
 
 std::shared_ptr<const Site> load_site(const std::string& path, std::string* error) {
+    return load_profile_site(path, error);
+}
+
+std::shared_ptr<const ProfileSite> load_profile_site(const std::string& path, std::string* error) {
     std::error_code status;
     if (!std::filesystem::exists(path, status)) {
         *error = path + ": no such file";

@@ -11,6 +11,7 @@
 // character GBK lacks reaches the database exactly as the page had it.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,13 @@ public:
 
     const SiteProfile& profile() const { return profile_; }
 
+    // The text (UTF-8) of record field `field` cut from `page`, a text of
+    // the field's own member page as page_text gives it, cleaned as the
+    // record's field is; nothing when the field has no rule or its pattern
+    // matches nothing there (the record then holds an empty field), so that
+    // a profile being written can tell a miss from an empty value.
+    std::optional<std::string> field_text(int field, std::string_view page) const;
+
 private:
     // Text of the profile's charset (an address's bytes) from engine text.
     std::string to_charset(std::string_view gbk_text) const;
@@ -54,5 +62,8 @@ private:
 // (naming the file): a file that is missing, unreadable or over 1 MiB, or a
 // profile that does not load.
 std::shared_ptr<const Site> load_site(const std::string& path, std::string* error);
+
+// The same, as the profile's own site, for tools that look into its rules.
+std::shared_ptr<const ProfileSite> load_profile_site(const std::string& path, std::string* error);
 
 }  // namespace qinglan
