@@ -9,6 +9,7 @@
 
 #include "services/failure.h"
 #include "storage/sql_name.h"
+#include "storage/state_columns.h"
 
 namespace qinglan::sqlite {
 
@@ -16,10 +17,16 @@ namespace qinglan::sqlite {
 inline constexpr const char* kCollections = "MSysCollections";
 inline constexpr const char* kMembers = "MSysCollectionMembers";
 
-// 1 when the state has the column of the claims' numbers, 0 in a file from
-// before claims left numbers there.
-inline constexpr const char* kCountClaimColumn =
-    "SELECT count(*) FROM pragma_table_info('MSysCollections') WHERE name = 'claim'";
+// Columns the state got after its first version: the claims' numbers, then
+// those of state_columns.h. A file from before one of them lacks it.
+inline constexpr int kLaterStateColumns = 1 + kAddedStateColumnCount;
+
+// How many of those columns the state has: kLaterStateColumns when none is
+// missing.
+inline std::string count_later_state_columns() {
+    return "SELECT count(*) FROM pragma_table_info('MSysCollections') WHERE name IN ('claim', " +
+           added_state_column_names() + ")";
+}
 
 // The table columns in their stored order; 编号 comes first and stays empty.
 inline constexpr const char* kCreateColumns =
