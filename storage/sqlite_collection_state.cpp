@@ -170,19 +170,16 @@ bool SqliteStore::read_state(std::string_view table, CollectionState* state, std
         sqlite3* db;
         ~EndRead() { run(db, "COMMIT", nullptr); }
     } end_read{reader_};
-    sqlite3_stmt* listed = nullptr;
     // A file of an earlier version, read as it is, may lack the column of
     // the page to read next: its keywords had all their pages read.
-    for (const char* next_page : {"next_page", "0"}) {
-        if (sqlite3_prepare_v2(reader_,
-                               ("SELECT listed, " + std::string(next_page) + " FROM " +
-                                quote_name(kCollections) + " WHERE keyword = ?1")
-                                   .c_str(),
-                               -1, &listed, nullptr) == SQLITE_OK) {
-            break;
-        }
-    }
-    if (listed == nullptr) {
+    const std::string next_page =
+        has_column(reader_, kCollections, "next_page") ? "next_page" : "0";
+    sqlite3_stmt* listed = nullptr;
+    if (sqlite3_prepare_v2(reader_,
+                           ("SELECT listed, " + next_page + " FROM " + quote_name(kCollections) +
+                            " WHERE keyword = ?1")
+                               .c_str(),
+                           -1, &listed, nullptr) != SQLITE_OK) {
         // One older still keeps no state.
         return !has_table(reader_, kCollections) || fail_sqlite(error, reader_, doing);
     }

@@ -243,24 +243,10 @@ bool SqliteStore::add_state_columns(std::string* error) {
     std::vector<StateColumn> columns = {{"claim", "INTEGER NOT NULL DEFAULT 0"}};
     columns.insert(columns.end(), std::begin(kAddedStateColumns), std::end(kAddedStateColumns));
     for (const StateColumn& column : columns) {
-        const std::string name(column.name);
-        sqlite3_stmt* count = nullptr;
-        if (sqlite3_prepare_v2(writer_,
-                               ("SELECT count(*) FROM pragma_table_info('MSysCollections') "
-                                "WHERE name = '" +
-                                name + "'")
-                                   .c_str(),
-                               -1, &count, nullptr) != SQLITE_OK) {
-            return fail(error, sqlite3_errmsg(writer_));
-        }
-        Finalizer finalizer{count};
-        if (sqlite3_step(count) != SQLITE_ROW) {
-            return fail(error, sqlite3_errmsg(writer_));
-        }
-        if (sqlite3_column_int(count, 0) == 0 &&
+        if (!has_column(writer_, kCollections, column.name) &&
             !run(writer_,
-                 "ALTER TABLE " + quote_name(kCollections) + " ADD COLUMN " + name + " " +
-                     std::string(column.definition),
+                 "ALTER TABLE " + quote_name(kCollections) + " ADD COLUMN " +
+                     std::string(column.name) + " " + std::string(column.definition),
                  error)) {
             return false;
         }

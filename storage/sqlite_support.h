@@ -65,6 +65,21 @@ inline bool has_table(sqlite3* db, const char* name) {
     return found;
 }
 
+// Whether the table has a column of this name: the state of a file of an
+// earlier version lacks its newer columns.
+inline bool has_column(sqlite3* db, const char* table, std::string_view column) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2", -1,
+                           &statement, nullptr) != SQLITE_OK) {
+        return false;
+    }
+    sqlite3_bind_text(statement, 1, table, -1, SQLITE_STATIC);
+    sqlite3_bind_text(statement, 2, column.data(), static_cast<int>(column.size()), SQLITE_STATIC);
+    const bool found = sqlite3_step(statement) == SQLITE_ROW;
+    sqlite3_finalize(statement);
+    return found;
+}
+
 inline void bind_text(sqlite3_stmt* statement, int index, std::string_view text) {
     sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
 }
