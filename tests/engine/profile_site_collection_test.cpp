@@ -130,6 +130,19 @@ TEST_F(ProfileSiteCollectionTest, StoresTheMembersOfEveryResultPageOnceInListOrd
     EXPECT_TRUE(state.complete());
 }
 
+// Started over, the rows are replaced once, by the first page's list: the
+// rows of its members, stored while later pages are read, stay.
+TEST_F(ProfileSiteCollectionTest, StartedOverTheRowsAreReplacedOnce) {
+    ASSERT_EQ(collect("茶叶", 3).kind, SubmitResult::kStarted);
+    CollectionEngine engine(store(), hosts(), observer_, 3, site_);
+    const SubmitResult again = engine.submit_keyword("茶叶", true);
+    engine.wait_all();
+    ASSERT_EQ(again.kind, SubmitResult::kStarted);
+    EXPECT_TRUE(observer_.outcome(again.task).succeeded());
+    EXPECT_EQ(stored_accounts("茶叶"), kTeaAccounts);
+    EXPECT_TRUE(state_of("茶叶").complete());
+}
+
 // One request at a time: every result page first, then each member's card
 // and contact page, in list order.
 TEST_F(ProfileSiteCollectionTest, OneAtATimeReadsTheResultPagesBeforeAnyMember) {
