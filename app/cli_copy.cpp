@@ -31,7 +31,7 @@ bool read_keyword(RecordStore& store, const std::string& keyword, Keyword* read,
 
 bool same_state(const CollectionState& a, const CollectionState& b) {
     return a.tracked == b.tracked && a.listed == b.listed && a.members == b.members &&
-           a.stored == b.stored;
+           a.stored == b.stored && a.next_page == b.next_page;
 }
 
 // One keyword, both stores claiming it; the line to print, and whether the

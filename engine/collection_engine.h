@@ -1,7 +1,7 @@
 #pragma once
 
 // Collection run control: a submitted keyword either re-opens its stored
-// table or becomes a collection task, which fetches the search page, lists
+// table or becomes a collection task, which fetches the search pages, lists
 // the member accounts, and then fetches, extracts, reports and stores the
 // members. What the pages are and how they are read is the task's Site. Tasks run at the same time
 // as each other and as the caller; there is no limit on submissions or tasks.
@@ -14,9 +14,17 @@
 // `parallel` 1 a task sends each member's pages one at a time in the site's
 // order (card, contact page, card, … for the built-in site).
 //
+// Result pages are read in order, one at a time, up to the site's pages():
+// an account an earlier page listed is not listed again, and the page that
+// lists no new account is the last one read. With `parallel` 1 every result
+// page is read before the first member page is asked for; above 1 the
+// members listed so far are collected meanwhile.
+//
 // A page that cannot be fetched, after the loop's retries, is a failure,
-// never an empty page: a failed search page fails the task, a failed member
-// is counted and not stored. A keyword whose collection did not complete
+// never an empty page: a failed first search page fails the task, a later
+// one ends the reading there (the task fails, its listed members are still
+// collected, and the keyword stays incomplete), a failed member is counted
+// and not stored. A keyword whose collection did not complete
 // (failed, stopped, killed) is resumed when submitted again: its saved
 // member list is worked through, skipping the stored members. A keyword is
 // collected by one task of one collector at a time.
@@ -143,8 +151,15 @@ private:
     TransferLoop::Request page_request(Task& task, const Text& url,
                                        std::function<void(Bytes, FetchInfo)> then);
     void begin(Task& task);
+    void request_result_page(Task& task, int page);
     void search_done(Task& task, const Bytes& body, const FetchInfo& info);
+    bool empty_first_page(Task& task, const Text& page, std::size_t bytes);
     void fail_task(Task& task, std::string failure, std::string failure_chinese);
+    void read_on(Task& task);
+    void later_page_done(Task& task, int page, const Bytes& body, const FetchInfo& info);
+    void fail_reading(Task& task, std::string failure, std::string failure_chinese);
+    void add_members(Task& task, TextList accounts);
+    void end_reading(Task& task);
     void start_members(Task& task);
     void launch_members(Task& task);
     void launch_member(Task& task, std::size_t slot, Member& member);

@@ -1,5 +1,6 @@
-// The steps of a collection task: the search page, then its members, each
-// step run on the task's strand when the page it waited for is back.
+// The steps of a collection task that collect its members (the result
+// pages are read in collection_search.cpp), each step run on the task's
+// strand when the page it waited for is back.
 
 #include <cstdio>
 #include <functional>
@@ -8,66 +9,13 @@
 
 #include "engine/collection_engine.h"
 #include "engine/collection_task.h"
+#include "engine/page_answer.h"
 #include "engine/page_text.h"
 #include "services/charset.h"
 #include "services/fetch.h"
 
 namespace qinglan {
 namespace {
-
-constexpr int kStatePart = 0;
-constexpr int kProgressPart = 1;
-
-// The reason of a failed fetch as the windows show it: Chinese, with the
-// technical detail in brackets.
-std::string chinese_reason(const FetchInfo& info) {
-    const char* reason = "传输失败";
-    switch (info.error) {
-        case FetchError::kNone:
-            return "服务器返回 " + std::to_string(info.status);
-        case FetchError::kBadAddress:
-            reason = "地址无效";
-            break;
-        case FetchError::kResolve:
-            reason = "无法解析主机名";
-            break;
-        case FetchError::kConnect:
-            reason = "无法连接服务器";
-            break;
-        case FetchError::kProxy:
-            reason = "代理服务器拒绝登录";
-            break;
-        case FetchError::kCertificate:
-            reason = "证书被拒绝";
-            break;
-        case FetchError::kRedirects:
-            reason = "重定向次数过多";
-            break;
-        case FetchError::kStalled:
-            reason = "服务器长时间无响应";
-            break;
-        case FetchError::kTooSlow:
-            reason = "传输过慢";
-            break;
-        case FetchError::kCutOff:
-            reason = "连接中途断开";
-            break;
-        case FetchError::kTooLarge:
-            reason = "页面过大";
-            break;
-        case FetchError::kStopped:
-            reason = "已停止";
-            break;
-        case FetchError::kOther:
-            break;
-    }
-    return std::string(reason) + "（" + fetch_failure_text(info) + "）";
-}
-
-// Why a page that is still a block page after every try is no answer.
-std::string blocked_reason(const Text& page) {
-    return "blocked by the site (\"" + gbk_to_utf8(page_title(page)) + "\")";
-}
 
 // The member page's text as the site reads it, or false with why it failed.
 bool page_or_failure(const Site& site, const std::string& keyword, const Bytes& body,
@@ -85,21 +33,6 @@ bool page_or_failure(const Site& site, const std::string& keyword, const Bytes& 
     return true;
 }
 
-// Asks, on the transfer loop's thread as each answer comes, whether it is a
-// block page, so that the loop tries it again like a 429 answer with no
-// thread waiting.
-std::function<bool(const Bytes&, const FetchInfo&)> block_judge(std::shared_ptr<const Site> site,
-                                                                std::string keyword,
-                                                                bool search_page) {
-    if (!site->may_block(search_page)) {
-        return {};
-    }
-    return [site = std::move(site), keyword = std::move(keyword), search_page](
-               const Bytes& body, const FetchInfo& info) {
-        return site->blocked(site->page_text(body, info.content_type), search_page, keyword);
-    };
-}
-
 // How a member's failure names its page `page`.
 std::string page_label(const Site& site, std::size_t page) {
     const std::vector<MemberPage>& pages = site.member_pages();
@@ -108,98 +41,8 @@ std::string page_label(const Site& site, std::size_t page) {
 
 }  // namespace
 
-void CollectionEngine::begin(Task& task) {
-    if (task.resumed.listed) {
-        // The member list of an earlier run stands: no search page is asked for.
-        task.members = task.resumed.members;
-        task.outcome.members = static_cast<int>(task.members.size());
-        task.outcome.stored_before = task.resumed.stored_count();
-        observer_.status_changed(task.number, kStatePart, "状态：加载完成");
-        start_members(task);
-        return;
-    }
-    observer_.task_waiting(task.number, true);
-    observer_.status_changed(task.number, kStatePart, "状态：加载数据，请稍等。。。。");
-    Text url;
-    std::string refusal;  // the keyword was accepted when it was submitted
-    task.site->search_address(task.hosts, task.keyword, 1, &url, &refusal);
-    TransferLoop::Request request = page_request(
-        task, url, [this, &task](Bytes body, FetchInfo info) { search_done(task, body, info); });
-    request.blocked = block_judge(task.site, task.keyword, true);
-    TransferLoop::shared().submit(std::move(request));
-}
-
-// Lists the search page's members and saves the list; fails the task when
-// the page or the saving fails.
-void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInfo& info) {
-    TaskOutcome& outcome = task.outcome;
-    if (task.page_saver) {
-        task.page_saver->save_search_page(task.keyword, 1, body, info);
-    }
-    if (stopped(task)) {
-        finish(task);
-        return;
-    }
-    if (fetch_failed(info)) {
-        fail_task(task, "search page: " + fetch_failure_text(info),
-                  "搜索页" + chinese_reason(info));
-        return;
-    }
-    const Text page = task.site->page_text(body, info.content_type);
-    if (task.site->blocked(page, true, task.keyword)) {
-        // Still a block page after every try: no answer, so nothing is saved
-        // and the keyword stays to be searched again.
-        fail_task(task, "search page: " + blocked_reason(page),
-                  "搜索页被拦截（" + gbk_to_utf8(page_title(page)) + "）");
-        return;
-    }
-    task.members = task.site->accounts(page);
-    outcome.members = static_cast<int>(task.members.size());
-    if (task.members.empty()) {
-        const std::string title = gbk_to_utf8(page_title(page));
-        const std::string size = std::to_string((body.size() + 512) / 1024) + " KB";
-        outcome.empty_page = "title \"" + title + "\", " + size;
-        outcome.empty_page_chinese = "标题“" + title + "”，" + size;
-        if (task.again) {
-            // A page without accounts (a login or verification page, most
-            // likely) is no new member list: the stored rows and their
-            // state stay as they were.
-            fail_task(
-                task,
-                "the search page lists no member account (" + outcome.empty_page +
-                    "); the stored rows are kept",
-                "搜索页中没有会员账号（" + outcome.empty_page_chinese + "），已保存的数据保持不变");
-            return;
-        }
-    }
-    std::string error;
-    if (outcome.table_ready &&
-        !store_.save_member_list(task.keyword, task.members, task.again, &error)) {
-        outcome.failure = error;
-        outcome.failure_chinese = "无法保存会员列表（" + error + "）";
-        observer_.storage_failed(task.number, error);
-        observer_.status_changed(task.number, kStatePart, "失败：" + outcome.failure_chinese);
-        finish(task);
-        return;
-    }
-    observer_.status_changed(task.number, kStatePart, "状态：加载完成");
-    if (task.members.empty()) {
-        observer_.status_changed(
-            task.number, kStatePart,
-            "状态：搜索页中没有会员账号（" + outcome.empty_page_chinese + "）");
-    }
-    start_members(task);
-}
-
-// Ends the task as failed with the reason, in English and in Chinese.
-void CollectionEngine::fail_task(Task& task, std::string failure, std::string failure_chinese) {
-    task.outcome.failure = std::move(failure);
-    task.outcome.failure_chinese = std::move(failure_chinese);
-    observer_.status_changed(task.number, kStatePart, "失败：" + task.outcome.failure_chinese);
-    finish(task);
-}
-
 void CollectionEngine::start_members(Task& task) {
+    task.members_started = true;
     const int n = static_cast<int>(task.members.size());
     observer_.task_row_added(task.number, task.keyword, n);
     if (task.outcome.stored_before > 0) {
@@ -301,7 +144,8 @@ void CollectionEngine::commit_members(Task& task) {
     if (task.transfers > 0) {
         return;
     }
-    if (!stopped(task)) {
+    // A result page that failed leaves the keyword incomplete.
+    if (!stopped(task) && task.outcome.failure.empty()) {
         task.outcome.completed = true;
         observer_.status_changed(
             task.number, kProgressPart,

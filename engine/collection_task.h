@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/collection_engine.h"
@@ -40,14 +41,17 @@ struct CollectionEngine::Task {
 
     Strand strand;
     TextList members;
-    std::vector<int> to_collect;   // indexes of the members not stored yet, in page order
-    std::deque<Member> in_flight;  // to_collect[committed ...] whose pages are asked for
-    std::size_t launched = 0;      // of to_collect
-    std::size_t committed = 0;     // of to_collect
-    int transfers = 0;             // asked for and not back
-    bool announced = false;        // the first transfer started
-    int rows = 0;                  // rows of the task's result list so far
-    bool claim_lost = false;       // another collector took the keyword: stopped, and failed
+    int next_page = 0;                // the result page to read next; 0: the reading has ended
+    std::unordered_set<Text> listed;  // the accounts of `members`, while pages are read
+    bool members_started = false;     // `to_collect` is made: members are being collected
+    std::vector<int> to_collect;      // indexes of the members not stored yet, in page order
+    std::deque<Member> in_flight;     // to_collect[committed ...] whose pages are asked for
+    std::size_t launched = 0;         // of to_collect
+    std::size_t committed = 0;        // of to_collect
+    int transfers = 0;                // asked for and not back
+    bool announced = false;           // the first transfer started
+    int rows = 0;                     // rows of the task's result list so far
+    bool claim_lost = false;          // another collector took the keyword: stopped, and failed
     TaskOutcome outcome;
 };
 

@@ -196,7 +196,8 @@ bool PostgresStore::insert_record(std::string_view table, const ContactRecord& r
     return true;
 }
 
-bool PostgresStore::save_members(std::string_view table, const std::vector<std::string>& members,
+bool PostgresStore::save_members(std::string_view table, int first,
+                                 const std::vector<std::string>& members,
                                  const std::vector<bool>& stored, std::string* error) {
     std::string flags = "{";
     for (std::size_t i = 0; i < members.size(); ++i) {
@@ -205,19 +206,21 @@ bool PostgresStore::save_members(std::string_view table, const std::vector<std::
     }
     flags += "}";
     const std::string keyword(table);
-    return writer_.exec("DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1", {{keyword}},
-                        error) &&
+    const std::string from = std::to_string(first);
+    return writer_.exec(
+               "DELETE FROM \"MSysCollectionMembers\" WHERE keyword = $1 AND position >= $2",
+               {{keyword}, {from}}, error) &&
            writer_.exec(
                "INSERT INTO \"MSysCollectionMembers\" (keyword, position, account, stored) "
-               "SELECT $1, m.position - 1, decode(m.account, 'hex'), m.stored "
+               "SELECT $1, m.position - 1 + $4::integer, decode(m.account, 'hex'), m.stored "
                "FROM unnest($2::text[], $3::boolean[]) WITH ORDINALITY "
                "AS m(account, stored, position)",
-               {{keyword}, {hex_array(members)}, {flags}}, error);
+               {{keyword}, {hex_array(members)}, {flags}, {from}}, error);
 }
 
-bool PostgresStore::save_member_list(std::string_view table,
-                                     const std::vector<std::string>& members, bool replace_rows,
-                                     std::string* error) {
+bool PostgresStore::save_members_from(std::string_view table, int first,
+                                      const std::vector<std::string>& members, int next_page,
+                                      bool replace_rows, std::string* error) {
     const auto lock = lock_writer();
     const std::string doing = "cannot save the member list of " + quote_name(table) + ": ";
     std::string quoted, reason;
@@ -225,16 +228,25 @@ bool PostgresStore::save_member_list(std::string_view table,
     // TRUNCATE, not DELETE: the table starts empty, so its rows keep coming
     // back in the order they are stored.
     const std::string number = std::to_string(claim_numbers_.number_for(table));
+    const std::string page = std::to_string(next_page);
+    // A new list leaves the claim's number in the state; a later page's
+    // accounts only move the reading on.
+    const auto save_state = [&] {
+        return first == 0 ? static_cast<bool>(writer_.exec(
+                                "INSERT INTO \"MSysCollections\" (keyword, listed, claim, "
+                                "next_page) VALUES ($1, true, $2, $3) ON CONFLICT (keyword) "
+                                "DO UPDATE SET listed = true, claim = $2, next_page = $3",
+                                {{std::string(table)}, {number}, {page}}, &reason))
+                          : static_cast<bool>(writer_.exec(
+                                "UPDATE \"MSysCollections\" SET next_page = $2 WHERE keyword = $1",
+                                {{std::string(table)}, {page}}, &reason));
+    };
     const bool saved = transaction.begin(&reason) && claim_stands(table, &reason) &&
                        (!replace_rows || (table_name(writer_, table, &quoted, &reason) &&
                                           writer_.run("TRUNCATE " + quoted, &reason))) &&
-                       writer_.exec(
-                           "INSERT INTO \"MSysCollections\" (keyword, listed, claim) "
-                           "VALUES ($1, true, $2) "
-                           "ON CONFLICT (keyword) DO UPDATE SET listed = true, claim = $2",
-                           {{std::string(table)}, {number}}, &reason) &&
-                       save_members(table, members, {}, &reason) && transaction.commit(&reason);
-    if (saved) {
+                       save_state() && save_members(table, first, members, {}, &reason) &&
+                       transaction.commit(&reason);
+    if (saved && first == 0) {
         claim_numbers_.state_written(table, true);
     }
     return saved || fail(error, doing + reason);
@@ -260,8 +272,9 @@ bool PostgresStore::read_state(std::string_view table, CollectionState* state, s
     if (!transaction.begin(&reason, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) {
         return fail(error, doing + reason);
     }
-    Result listed = reader_.exec("SELECT listed FROM \"MSysCollections\" WHERE keyword = $1",
-                                 {{keyword}}, &reason);
+    Result listed =
+        reader_.exec("SELECT listed, next_page FROM \"MSysCollections\" WHERE keyword = $1",
+                     {{keyword}}, &reason);
     if (!listed) {
         return fail(error, doing + reason);
     }
@@ -270,6 +283,7 @@ bool PostgresStore::read_state(std::string_view table, CollectionState* state, s
     }
     state->tracked = true;
     state->listed = std::string_view(PQgetvalue(listed.get(), 0, 0)) == "t";
+    state->next_page = std::atoi(PQgetvalue(listed.get(), 0, 1));
     Result site = reader_.exec("SELECT site FROM \"MSysCollectionSites\" WHERE keyword = $1",
                                {{keyword}}, &reason);
     if (!site) {
@@ -362,9 +376,11 @@ bool PostgresStore::import_table(std::string_view table, const std::vector<Conta
     }
     const bool copied =
         state.tracked
-            ? writer_.exec("UPDATE \"MSysCollections\" SET listed = $2 WHERE keyword = $1",
-                           {{keyword}, {state.listed ? "true" : "false"}}, &reason) &&
-                  save_members(table, state.members, state.stored, &reason)
+            ? writer_.exec(
+                  "UPDATE \"MSysCollections\" SET listed = $2, next_page = $3 WHERE keyword = $1",
+                  {{keyword}, {state.listed ? "true" : "false"}, {std::to_string(state.next_page)}},
+                  &reason) &&
+                  save_members(table, 0, state.members, state.stored, &reason)
             : static_cast<bool>(writer_.exec("DELETE FROM \"MSysCollections\" WHERE keyword = $1",
                                              {{keyword}}, &reason));
     if (!copied || !transaction.commit(&reason)) {

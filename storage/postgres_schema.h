@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include <string>
+#include "storage/state_columns.h"
 
 namespace qinglan::postgres {
 
@@ -83,16 +83,30 @@ inline constexpr const char* kCreateStateTables =
     "CREATE TABLE IF NOT EXISTS \"MSysCollectionSites\" (keyword text PRIMARY KEY, site text NOT "
     "NULL)";
 
-// 1 when the state has the column of the claims' numbers (see KeywordClaims),
-// 0 in a database from before claims left numbers there.
-inline constexpr const char* kCountClaimColumn =
-    "SELECT count(*) FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid "
-    "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = current_schema() "
-    "AND c.relname = 'MSysCollections' AND a.attname = 'claim' AND NOT a.attisdropped";
+// Columns the state got after its first version: the claims' numbers (see
+// KeywordClaims), then those of state_columns.h. A database from before one
+// of them lacks it.
+inline constexpr int kLaterStateColumns = 1 + kAddedStateColumnCount;
 
-// Collectors of then go on using such a database: they never name the column.
-inline constexpr const char* kAddClaimColumn =
-    "ALTER TABLE \"MSysCollections\" ADD COLUMN IF NOT EXISTS claim bigint NOT NULL DEFAULT 0";
+// How many of those columns the state has: kLaterStateColumns when none is
+// missing.
+inline std::string count_later_state_columns() {
+    return "SELECT count(*) FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid "
+           "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = current_schema() "
+           "AND c.relname = 'MSysCollections' AND NOT a.attisdropped AND a.attname IN ('claim', " +
+           added_state_column_names() + ")";
+}
+
+// Collectors of then go on using such a database: they never name the columns.
+inline std::string add_later_state_columns() {
+    std::string sql =
+        "ALTER TABLE \"MSysCollections\" ADD COLUMN IF NOT EXISTS claim bigint NOT NULL DEFAULT 0";
+    for (const StateColumn& column : kAddedStateColumns) {
+        sql += ", ADD COLUMN IF NOT EXISTS " + std::string(column.name) + " " +
+               std::string(column.definition);
+    }
+    return sql;
+}
 
 // What the state of the keyword in parameter `keyword` ("$1") holds of its
 // claims: the last claim's number, or -1 when the keyword has no state.

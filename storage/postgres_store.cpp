@@ -75,14 +75,14 @@ bool PostgresStore::create_schema(std::string* error) {
     } else {
         return fail(error, doing + reason);
     }
-    Result found =
-        writer_.exec("SELECT (" + std::string(kCountStateTables) + "), (" + kCountClaimColumn + ")",
-                     {}, &reason);
+    Result found = writer_.exec(
+        "SELECT (" + std::string(kCountStateTables) + "), (" + count_later_state_columns() + ")",
+        {}, &reason);
     if (!found) {
         return fail(error, doing + reason);
     }
     if (std::atoi(PQgetvalue(found.get(), 0, 0)) == kStateTables &&
-        std::atoi(PQgetvalue(found.get(), 0, 1)) == 1) {
+        std::atoi(PQgetvalue(found.get(), 0, 1)) == kLaterStateColumns) {
         return true;
     }
     Transaction transaction(writer_);
@@ -97,8 +97,8 @@ bool PostgresStore::create_schema(std::string* error) {
     if ((new_database &&
          !writer_.run("CREATE TABLE IF NOT EXISTS \"123\" " + std::string(kCreateColumns),
                       &reason)) ||
-        !writer_.run(kCreateStateTables, &reason) || !writer_.run(kAddClaimColumn, &reason) ||
-        !transaction.commit(&reason)) {
+        !writer_.run(kCreateStateTables, &reason) ||
+        !writer_.run(add_later_state_columns(), &reason) || !transaction.commit(&reason)) {
         return fail(error, doing + reason);
     }
     return true;

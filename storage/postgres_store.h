@@ -69,8 +69,9 @@ public:
     std::string location() const override;
     using RecordStore::ensure_table;
     bool ensure_table(std::string_view table, std::string_view site, std::string* error) override;
-    bool save_member_list(std::string_view table, const std::vector<std::string>& members,
-                          bool replace_rows, std::string* error) override;
+    bool save_members_from(std::string_view table, int first,
+                           const std::vector<std::string>& members, int next_page,
+                           bool replace_rows, std::string* error) override;
     bool insert_record(std::string_view table, const ContactRecord& record, int member,
                        std::string* error) override;
     void queue_record(std::string_view table, const ContactRecord& record, int member,
@@ -112,7 +113,9 @@ private:
     // Inside a transaction of the writing session: true when the keyword is
     // not claimed here or its claim stands; false with the reason otherwise.
     bool claim_stands(std::string_view table, std::string* error);
-    bool save_members(std::string_view table, const std::vector<std::string>& members,
+    // The members from position `first` on, with their marks (none stored
+    // where `stored` is short).
+    bool save_members(std::string_view table, int first, const std::vector<std::string>& members,
                       const std::vector<bool>& stored, std::string* error);
     void forget_mapping(std::string_view table);
 

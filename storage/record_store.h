@@ -48,11 +48,22 @@ public:
         return ensure_table(table, kBuiltInSiteName, error);
     }
 
-    // Saves the member list read from the keyword's search page; with
-    // `replace_rows` the rows stored so far are deleted in the same
-    // transaction (a collection started over).
-    virtual bool save_member_list(std::string_view table, const std::vector<std::string>& members,
-                                  bool replace_rows, std::string* error) = 0;
+    // Saves the member list as far as the keyword's result pages are read,
+    // in one transaction. With `first` 0 the list is `members`, and with
+    // `replace_rows` the rows stored so far are deleted (a collection started
+    // over). With `first` above 0, `members` follow the first `first` members
+    // (a later result page's new accounts), none of them stored, and the
+    // members before them keep their marks. `next_page` is the result page to
+    // read next, 0 once the reading has ended.
+    virtual bool save_members_from(std::string_view table, int first,
+                                   const std::vector<std::string>& members, int next_page,
+                                   bool replace_rows, std::string* error) = 0;
+
+    // Saves the whole member list, read from one result page.
+    bool save_member_list(std::string_view table, const std::vector<std::string>& members,
+                          bool replace_rows, std::string* error) {
+        return save_members_from(table, 0, members, 0, replace_rows, error);
+    }
 
     // Stores one record as one row, durable once this returns true. With
     // `member` (0-based in the member list, -1 for none) that member counts

@@ -116,8 +116,9 @@ bool SqliteStore::insert_record(std::string_view table, const ContactRecord& rec
     return true;
 }
 
-bool SqliteStore::save_member_list(std::string_view table, const std::vector<std::string>& members,
-                                   bool replace_rows, std::string* error) {
+bool SqliteStore::save_members_from(std::string_view table, int first,
+                                    const std::vector<std::string>& members, int next_page,
+                                    bool replace_rows, std::string* error) {
     std::lock_guard lock(write_mutex_);
     const std::string doing = "cannot save the member list of " + quote_name(table);
     if (!writable(doing, error)) {
@@ -130,15 +131,23 @@ bool SqliteStore::save_member_list(std::string_view table, const std::vector<std
                           (!quoted.empty() && !run(writer_, "DELETE FROM " + quoted, &reason))))) {
         return fail(error, doing + ": " + reason);
     }
-    sqlite3_stmt* clear =
-        statement("DELETE FROM " + quote_name(kMembers) + " WHERE keyword = ?1", &reason);
+    sqlite3_stmt* clear = statement(
+        "DELETE FROM " + quote_name(kMembers) + " WHERE keyword = ?1 AND position >= ?2", &reason);
     sqlite3_stmt* add =
         statement("INSERT INTO " + quote_name(kMembers) +
                       " (keyword, position, account, stored) VALUES (?1, ?2, ?3, 0)",
                   &reason);
-    sqlite3_stmt* listed = statement("INSERT OR REPLACE INTO " + quote_name(kCollections) +
-                                         " (keyword, listed, claim) VALUES (?1, 1, ?2)",
-                                     &reason);
+    // A new list leaves the claim's number in the state; a later page's
+    // accounts only move the reading on.
+    sqlite3_stmt* listed =
+        first == 0 ? statement("INSERT INTO " + quote_name(kCollections) +
+                                   " (keyword, listed, claim, next_page) VALUES (?1, 1, ?2, ?3)"
+                                   " ON CONFLICT (keyword) DO UPDATE SET listed = 1,"
+                                   " claim = ?2, next_page = ?3",
+                               &reason)
+                   : statement("UPDATE " + quote_name(kCollections) +
+                                   " SET next_page = ?3 WHERE keyword = ?1",
+                               &reason);
     if (clear == nullptr || add == nullptr || listed == nullptr) {
         return fail(error, doing + ": " + reason);
     }
@@ -149,13 +158,15 @@ bool SqliteStore::save_member_list(std::string_view table, const std::vector<std
         return sqlite3_step(statement) == SQLITE_DONE;
     };
     const long long number = claim_numbers_.number_for(table);
-    bool saved = step(clear, [](sqlite3_stmt*) {}) && step(listed, [&](sqlite3_stmt* statement) {
-                     sqlite3_bind_int64(statement, 2, number);
+    bool saved = step(clear, [&](sqlite3_stmt* s) { sqlite3_bind_int(s, 2, first); }) &&
+                 step(listed, [&](sqlite3_stmt* s) {
+                     sqlite3_bind_int64(s, 2, number);
+                     sqlite3_bind_int(s, 3, next_page);
                  });
     for (std::size_t i = 0; saved && i < members.size(); ++i) {
-        saved = step(add, [&](sqlite3_stmt* statement) {
-            sqlite3_bind_int(statement, 2, static_cast<int>(i));
-            sqlite3_bind_blob(statement, 3, members[i].data(), static_cast<int>(members[i].size()),
+        saved = step(add, [&](sqlite3_stmt* s) {
+            sqlite3_bind_int(s, 2, first + static_cast<int>(i));
+            sqlite3_bind_blob(s, 3, members[i].data(), static_cast<int>(members[i].size()),
                               SQLITE_STATIC);
         });
     }
@@ -165,7 +176,9 @@ bool SqliteStore::save_member_list(std::string_view table, const std::vector<std
     if (!transaction.commit(&reason)) {
         return fail(error, doing + ": " + reason);
     }
-    claim_numbers_.state_written(table, true);
+    if (first == 0) {
+        claim_numbers_.state_written(table, true);
+    }
     return true;
 }
 
@@ -181,12 +194,17 @@ bool SqliteStore::read_state(std::string_view table, CollectionState* state, std
         sqlite3* db;
         ~EndRead() { run(db, "COMMIT", nullptr); }
     } end_read{reader_};
+    // A file of an earlier version, read as it is, may lack the column of
+    // the page to read next: its keywords had all their pages read.
+    const std::string next_page =
+        has_column(reader_, kCollections, "next_page") ? "next_page" : "0";
     sqlite3_stmt* listed = nullptr;
-    if (sqlite3_prepare_v2(
-            reader_,
-            ("SELECT listed FROM " + quote_name(kCollections) + " WHERE keyword = ?1").c_str(), -1,
-            &listed, nullptr) != SQLITE_OK) {
-        // A file of an earlier version, read as it is, keeps no state.
+    if (sqlite3_prepare_v2(reader_,
+                           ("SELECT listed, " + next_page + " FROM " + quote_name(kCollections) +
+                            " WHERE keyword = ?1")
+                               .c_str(),
+                           -1, &listed, nullptr) != SQLITE_OK) {
+        // One older still keeps no state.
         return !has_table(reader_, kCollections) || fail_sqlite(error, reader_, doing);
     }
     Finalizer finalize_listed{listed};
@@ -200,6 +218,7 @@ bool SqliteStore::read_state(std::string_view table, CollectionState* state, std
     }
     state->tracked = true;
     state->listed = sqlite3_column_int(listed, 0) != 0;
+    state->next_page = sqlite3_column_int(listed, 1);
     if (!read_site(reader_, table, &state->site, error)) {
         return false;
     }
@@ -367,8 +386,9 @@ bool SqliteStore::import_table(std::string_view table, const std::vector<Contact
             return false;
         }
     }
-    sqlite3_stmt* listed = statement(
-        "UPDATE " + quote_name(kCollections) + " SET listed = ?2 WHERE keyword = ?1", &reason);
+    sqlite3_stmt* listed = statement("UPDATE " + quote_name(kCollections) +
+                                         " SET listed = ?2, next_page = ?3 WHERE keyword = ?1",
+                                     &reason);
     sqlite3_stmt* untracked =
         statement("DELETE FROM " + quote_name(kCollections) + " WHERE keyword = ?1", &reason);
     sqlite3_stmt* add =
@@ -387,6 +407,7 @@ bool SqliteStore::import_table(std::string_view table, const std::vector<Contact
     bool copied = state.tracked ? step(listed,
                                        [&](sqlite3_stmt* statement) {
                                            sqlite3_bind_int(statement, 2, state.listed ? 1 : 0);
+                                           sqlite3_bind_int(statement, 3, state.next_page);
                                        })
                                 : step(untracked, [](sqlite3_stmt*) {});
     for (std::size_t i = 0; copied && state.tracked && i < state.members.size(); ++i) {

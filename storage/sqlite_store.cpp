@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iterator>
 #include <system_error>
+#include <vector>
 
 #include "services/failure.h"
 #include "storage/sqlite_support.h"
@@ -199,7 +201,7 @@ bool SqliteStore::create_schema(std::string* error) {
         sqlite3_stmt* count = nullptr;
         if (sqlite3_prepare_v2(writer_,
                                ("SELECT count(name IN (" + names + ") OR NULL), count(*), (" +
-                                kCountClaimColumn + ") FROM sqlite_master")
+                                count_later_state_columns() + ") FROM sqlite_master")
                                    .c_str(),
                                -1, &count, nullptr) != SQLITE_OK) {
             return fail(error, sqlite3_errmsg(writer_));
@@ -208,7 +210,8 @@ bool SqliteStore::create_schema(std::string* error) {
         // A file that cannot be written is read as it is: without the
         // column, no claim of it needs one, as nothing is stored.
         if (sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 4 &&
-            (sqlite3_column_int(count, 2) == 1 || sqlite3_db_readonly(writer_, "main") == 1)) {
+            (sqlite3_column_int(count, 2) == kLaterStateColumns ||
+             sqlite3_db_readonly(writer_, "main") == 1)) {
             return true;
         }
         with_first_table = sqlite3_column_int(count, 1) == 0;
@@ -232,25 +235,25 @@ bool SqliteStore::create_schema(std::string* error) {
                    "CREATE TABLE IF NOT EXISTS " +
                    quote_name(kSites) + " (keyword TEXT PRIMARY KEY, site TEXT NOT NULL)",
                error) &&
-           add_claim_column(error) && transaction.commit(error);
+           add_state_columns(error) && transaction.commit(error);
 }
 
-// A file from before claims left numbers in the state gets their column;
-// the programs of then go on using the file, as they never name it.
-bool SqliteStore::add_claim_column(std::string* error) {
-    sqlite3_stmt* count = nullptr;
-    if (sqlite3_prepare_v2(writer_, kCountClaimColumn, -1, &count, nullptr) != SQLITE_OK) {
-        return fail(error, sqlite3_errmsg(writer_));
+// A file from before a column of the state (the claims' numbers, or one of
+// state_columns.h) gets it; the programs of then go on using the file, as
+// they never name it.
+bool SqliteStore::add_state_columns(std::string* error) {
+    std::vector<StateColumn> columns = {{"claim", "INTEGER NOT NULL DEFAULT 0"}};
+    columns.insert(columns.end(), std::begin(kAddedStateColumns), std::end(kAddedStateColumns));
+    for (const StateColumn& column : columns) {
+        if (!has_column(writer_, kCollections, column.name) &&
+            !run(writer_,
+                 "ALTER TABLE " + quote_name(kCollections) + " ADD COLUMN " +
+                     std::string(column.name) + " " + std::string(column.definition),
+                 error)) {
+            return false;
+        }
     }
-    Finalizer finalizer{count};
-    if (sqlite3_step(count) != SQLITE_ROW) {
-        return fail(error, sqlite3_errmsg(writer_));
-    }
-    return sqlite3_column_int(count, 0) == 1 ||
-           run(writer_,
-               "ALTER TABLE " + quote_name(kCollections) +
-                   " ADD COLUMN claim INTEGER NOT NULL DEFAULT 0",
-               error);
+    return true;
 }
 
 bool SqliteStore::execute(const std::string& sql, std::string* error) {

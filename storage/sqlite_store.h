@@ -74,8 +74,9 @@ public:
     std::string location() const override { return path_; }
     using RecordStore::ensure_table;
     bool ensure_table(std::string_view table, std::string_view site, std::string* error) override;
-    bool save_member_list(std::string_view table, const std::vector<std::string>& members,
-                          bool replace_rows, std::string* error) override;
+    bool save_members_from(std::string_view table, int first,
+                           const std::vector<std::string>& members, int next_page,
+                           bool replace_rows, std::string* error) override;
     bool insert_record(std::string_view table, const ContactRecord& record, int member,
                        std::string* error) override;
     bool read_state(std::string_view table, CollectionState* state, std::string* error) override;
@@ -101,7 +102,7 @@ private:
     bool connect_read_only(std::string* error);
     static int busy_wait(void* store, int count);
     bool create_schema(std::string* error);
-    bool add_claim_column(std::string* error);
+    bool add_state_columns(std::string* error);
     // False, saying so, when the file is open for reading only.
     bool writable(const std::string& doing, std::string* error) const;
     // The keyword's table on `db` (under its mutex), quoted; empty when

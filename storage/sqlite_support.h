@@ -9,6 +9,7 @@
 
 #include "services/failure.h"
 #include "storage/sql_name.h"
+#include "storage/state_columns.h"
 
 namespace qinglan::sqlite {
 
@@ -19,10 +20,16 @@ inline constexpr const char* kMembers = "MSysCollectionMembers";
 // collected from the built-in one.
 inline constexpr const char* kSites = "MSysCollectionSites";
 
-// 1 when the state has the column of the claims' numbers, 0 in a file from
-// before claims left numbers there.
-inline constexpr const char* kCountClaimColumn =
-    "SELECT count(*) FROM pragma_table_info('MSysCollections') WHERE name = 'claim'";
+// Columns the state got after its first version: the claims' numbers, then
+// those of state_columns.h. A file from before one of them lacks it.
+inline constexpr int kLaterStateColumns = 1 + kAddedStateColumnCount;
+
+// How many of those columns the state has: kLaterStateColumns when none is
+// missing.
+inline std::string count_later_state_columns() {
+    return "SELECT count(*) FROM pragma_table_info('MSysCollections') WHERE name IN ('claim', " +
+           added_state_column_names() + ")";
+}
 
 // The table columns in their stored order; 编号 comes first and stays empty.
 inline constexpr const char* kCreateColumns =
@@ -56,6 +63,21 @@ inline bool has_table(sqlite3* db, const char* name) {
         return false;
     }
     sqlite3_bind_text(statement, 1, name, -1, SQLITE_STATIC);
+    const bool found = sqlite3_step(statement) == SQLITE_ROW;
+    sqlite3_finalize(statement);
+    return found;
+}
+
+// Whether the table has a column of this name: the state of a file of an
+// earlier version lacks its newer columns.
+inline bool has_column(sqlite3* db, const char* table, std::string_view column) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2", -1,
+                           &statement, nullptr) != SQLITE_OK) {
+        return false;
+    }
+    sqlite3_bind_text(statement, 1, table, -1, SQLITE_STATIC);
+    sqlite3_bind_text(statement, 2, column.data(), static_cast<int>(column.size()), SQLITE_STATIC);
     const bool found = sqlite3_step(statement) == SQLITE_ROW;
     sqlite3_finalize(statement);
     return found;

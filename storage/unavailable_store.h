@@ -21,8 +21,8 @@ public:
     bool ensure_table(std::string_view, std::string_view, std::string* error) override {
         return fail(error);
     }
-    bool save_member_list(std::string_view, const std::vector<std::string>&, bool,
-                          std::string* error) override {
+    bool save_members_from(std::string_view, int, const std::vector<std::string>&, int, bool,
+                           std::string* error) override {
         return fail(error);
     }
     bool insert_record(std::string_view, const ContactRecord&, int, std::string* error) override {

@@ -178,6 +178,28 @@ TEST_F(SqliteStoreTest, ItsOwnFileIsReadWithoutWriteAccess) {
     EXPECT_EQ(files, std::vector<std::string>{"lingshishuj.db"});
 }
 
+// A file from before the state kept the result page to read next, in a
+// folder this user may not write: read as it is, its keywords had every
+// result page read.
+TEST_F(SqliteStoreTest, AFileWithoutThePageToReadNextIsReadWithoutWriteAccess) {
+    {
+        auto store = open_store();
+        ASSERT_TRUE(store);
+        for (const char* table : {"done", "手机"}) {
+            ASSERT_TRUE(store->ensure_table(table, nullptr));
+            ASSERT_TRUE(store->save_member_list(table, {"a", "b"}, false, nullptr));
+            ASSERT_TRUE(store->insert_record(table, record_of("ab"), 0, nullptr));
+        }
+        ASSERT_TRUE(store->insert_record("done", record_of("cd"), 1, nullptr));
+        ASSERT_TRUE(
+            store->execute("ALTER TABLE \"MSysCollections\" DROP COLUMN next_page", nullptr));
+    }
+    ReadOnlyFolder read_only(dir_ / "date");
+    EXPECT_EQ(read_as_reader([&] { return read_store(dir_); }),
+              "123 0 0 complete\ndone 2 6 complete\n手机 1 3 incomplete\n"
+              "refused: read-only\nrefused: read-only\nrefused: read-only\n");
+}
+
 // While a collector writes the file, a reader that may not write it reads
 // through the collector's index and log: the rows not yet in the file too.
 TEST_F(SqliteStoreTest, AFileBeingWrittenIsReadWithItsLatestRows) {
