@@ -13,7 +13,9 @@
 #include <fstream>
 
 #include "app/settings_dialog.h"
+#include "engine/request.h"
 #include "gui_fixture.h"
+#include "services/charset.h"
 #include "services/environment.h"
 #include "storage/sqlite_store.h"
 
@@ -273,6 +275,26 @@ private slots:
         QVERIFY(acted);
         QCOMPARE(ini_value("network", "page_budget"), std::string("64"));
         QCOMPARE(fetch_settings().page_budget_bytes, std::size_t{64} << 20);
+    }
+
+    // A profile in qinglan.ini that does not load is said once at start,
+    // and the built-in site reads the keywords.
+    void aBadProfileAtStartKeepsTheBuiltInSite() {
+        const std::string bad = folder_->str() + "/bad.ini";
+        std::ofstream(bad) << "[site]\nname = x\n[fields]\n公司 = card (x)\n";
+        Options options = settings();
+        options.site_file = bad;
+        window_ = std::make_unique<MainWindow>(options, *dialogs_);
+        window_->prepare_database();
+        QCOMPARE(dialogs_->messages.size(), size_t(1));
+        QCOMPARE(dialogs_->messages[0].text,
+                 QString::fromStdString("无法使用站点配置 " + bad + "，仍按内置站点采集。"));
+        QVERIFY(dialogs_->messages[0].details.startsWith(QString::fromStdString(bad + ":4: ")));
+        market_->set_resource("search/" + encode_keyword(utf8_to_gbk("手机")), "<p>none</p>");
+        submit_by_button("手机");
+        QTRY_VERIFY(!market_->requests().empty());
+        QCOMPARE(market_->requests().front().resource_key,
+                 "search/" + encode_keyword(utf8_to_gbk("手机")));
     }
 
     // The site is chosen in the settings: a profile that does not load is
