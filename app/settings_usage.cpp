@@ -20,8 +20,10 @@ struct Section {
     std::string_view holds;
 };
 
-constexpr Section kSections[] = {
-    {"hosts", "the hosts"}, {"network", "the network settings"}, {"database", "the server"}};
+constexpr Section kSections[] = {{"hosts", "the hosts"},
+                                 {"network", "the network settings"},
+                                 {"database", "the server"},
+                                 {"site", "the site profile"}};
 
 // "a, b and c"
 std::string listed(const std::vector<std::string_view>& items) {
@@ -91,7 +93,8 @@ std::string usage_file_paragraph() {
         } else {
             text += "; " + std::string(section.holds) + " in";
         }
-        text += " section [" + std::string(section.name) + "], keys " + listed(keys);
+        text += " section [" + std::string(section.name) + "], " +
+                (keys.size() == 1 ? "key " : "keys ") + listed(keys);
     }
     return wrapped(text + ".");
 }
