@@ -67,10 +67,14 @@ bool starts_with(std::string_view text, std::string_view prefix) {
 bool route_shop(std::string_view path, std::string_view query, std::string_view host,
                 MarketplaceRoute* route) {
     if (path == kShopSearchPath) {
-        const std::string_view page = query_value(query, "page").value_or("");
-        route->key = "shop/search/" + std::string(query_value(query, "q").value_or("")) + "/" +
-                     std::string(page.empty() ? "1" : page);
+        std::string page(query_value(query, "page").value_or(""));
+        if (page.empty()) {
+            page = "1";
+        }
+        route->key =
+            "shop/search/" + std::string(query_value(query, "q").value_or("")) + "/" + page;
         route->fallback_key = kShopAnyKey;
+        route->page_fallback_key = std::string(kShopAnyKey) + "/" + page;
         route->block_key = "shop/blocked/search.html";
         return true;
     }
@@ -174,6 +178,8 @@ std::string folder_file(std::string_view dir, std::string_view key) {
         file += kAnyKeywordFile;
     } else if (key == kShopAnyKey) {
         file += kShopAnyFile;
+    } else if (starts_with(key, std::string(kShopAnyKey) + "/")) {
+        file += std::string(kShopAnyFile) + std::string(key.substr(kShopAnyKey.size()));
     } else {
         file += key;
     }

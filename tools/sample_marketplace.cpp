@@ -1,6 +1,7 @@
 #include "tools/sample_marketplace.h"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -56,6 +57,11 @@ std::optional<std::string> read_file(const std::string& path) {
         return std::nullopt;
     }
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The keys that may answer a route, the most particular first.
+std::array<const std::string*, 3> answering_keys(const MarketplaceRoute& route) {
+    return {&route.key, &route.page_fallback_key, &route.fallback_key};
 }
 
 }  // namespace
@@ -264,9 +270,11 @@ void SampleMarketplace::answer(Connection& connection, ReceivedRequest request) 
 
 Behaviour SampleMarketplace::behaviour_for(const MarketplaceRoute& route, Turn* turn) {
     std::lock_guard lock(data_mutex_);
-    auto found = behaviours_.find(route.key);
-    if (found == behaviours_.end() && !route.fallback_key.empty()) {
-        found = behaviours_.find(route.fallback_key);
+    auto found = behaviours_.end();
+    for (const std::string* key : answering_keys(route)) {
+        if (found == behaviours_.end() && !key->empty()) {
+            found = behaviours_.find(*key);
+        }
     }
     const std::string* counted = &route.key;
     Behaviour behaviour = default_behaviour_;
@@ -346,11 +354,12 @@ SampleMarketplace::Reply SampleMarketplace::compose_reply(const MarketplaceRoute
         reply.own_body = "<html><body>Moved to " + behaviour.location + "</body></html>";
         reply.body = reply.own_body;
     } else {
-        std::string key = route.key;
-        reply.resource = find_resource(key);
-        if (!reply.resource && !route.fallback_key.empty()) {
-            key = route.fallback_key;
-            reply.resource = find_resource(key);
+        std::string key;
+        for (const std::string* candidate : answering_keys(route)) {
+            if (!reply.resource && !candidate->empty()) {
+                key = *candidate;
+                reply.resource = find_resource(key);
+            }
         }
         if (reply.resource) {
             reply.status = behaviour.status;

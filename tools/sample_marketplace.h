@@ -134,7 +134,7 @@ private:
     void answer(Connection& connection, ReceivedRequest request);
     // What one request gets: a failure, the verification page, or the resource.
     enum class Turn { kFail, kBlock, kAnswer };
-    // The behaviour of the route's key, else of its fallback key, else the
+    // The behaviour of the route's key, else of its fallback keys, else the
     // default, and which of its turns this request is.
     Behaviour behaviour_for(const MarketplaceRoute& route, Turn* turn);
     // The reply as the behaviour shapes it: endless, whole, or in delayed pieces.

@@ -181,6 +181,28 @@ TEST_F(SampleShopTest, ServesTheVerificationPageUntilTheBlockLifts) {
     EXPECT_EQ(search(1).body, shop_file("search/" + std::string(kTea) + "/1.html"));
 }
 
+// Result pages of a number for any keyword (the demo's): after a keyword's
+// own page, before the page that lists nobody, behaviours included.
+TEST_F(SampleShopTest, AnswersAnyKeywordsResultPagesByTheirNumber) {
+    const auto route = route_request(request_for("/shop/search?q=abc&page=2"));
+    EXPECT_EQ(route.page_fallback_key, "shop/search/*/2");
+    EXPECT_EQ(route_request(request_for("/shop/search?q=abc")).page_fallback_key,
+              "shop/search/*/1");
+    EXPECT_EQ(folder_file("/d", "shop/search/*/2"), "/d/shop/search/any_keyword/2.html");
+
+    market_.set_resource("shop/search/*/1", "any keyword, page 1");
+    market_.set_resource("shop/search/*/2", "any keyword, page 2");
+    market_.set_behaviour("shop/search/*/2", {.block_times = 1});
+    EXPECT_EQ(get("/shop/search?q=%E7%BB%BF&page=1").body, "any keyword, page 1");
+    const Answer first = get("/shop/search?q=abc");
+    EXPECT_EQ(first.body, "any keyword, page 1");
+    EXPECT_NE(first.head.find("Content-Type: text/html; charset=utf-8\r\n"), std::string::npos);
+    EXPECT_EQ(get("/shop/search?q=abc&page=2").body, shop_file("blocked/search.html"));
+    EXPECT_EQ(get("/shop/search?q=abc&page=2").body, "any keyword, page 2");
+    EXPECT_EQ(get("/shop/search?q=abc&page=3").body, shop_file("search/any_keyword.html"));
+    EXPECT_EQ(search(1).body, shop_file("search/" + std::string(kTea) + "/1.html"));
+}
+
 TEST_F(SampleShopTest, FailuresComeBeforeTheBlockAndCardsAreNotWrapped) {
     market_.set_behaviour("card/abc", {.fail_times = 1, .fail_status = 503, .block_times = 1});
     market_.set_resource("card/abc", R"({"ok":1})");
