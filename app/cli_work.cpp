@@ -76,7 +76,8 @@ private:
     std::shared_ptr<const Site> site_for(const QueueEntry& entry, std::string* error);
     TryResult try_result(const std::string& keyword, const TaskOutcome& outcome, int task);
     void end_try(const std::string& keyword, const TryResult& result, const std::string& said);
-    void settle_finished();
+    // Ends the tries of the tasks that finished; whether any did.
+    bool settle_finished();
     void renew_leases();
     void give_back_all();
     void server_failed(const std::string& error);
@@ -105,7 +106,9 @@ int Worker::run() {
     Clock::time_point next_take = Clock::now();
     Clock::time_point next_renew = Clock::now() + renew_every;
     while (!stop_requested && !server_failed_) {
-        settle_finished();
+        if (settle_finished()) {
+            next_take = Clock::now();  // a slot is free: no idle poll
+        }
         if (Clock::now() >= next_renew) {
             renew_leases();
             next_renew = Clock::now() + renew_every;
@@ -238,7 +241,8 @@ void Worker::end_try(const std::string& keyword, const TryResult& result, const 
     print_line(said + after);
 }
 
-void Worker::settle_finished() {
+bool Worker::settle_finished() {
+    bool settled = false;
     for (auto it = held_.begin(); it != held_.end() && !stop_requested;) {
         const TaskOutcome* outcome = observer_.outcome(it->task);
         if (outcome == nullptr) {
@@ -253,7 +257,9 @@ void Worker::settle_finished() {
             end_try(it->keyword, try_result(it->keyword, *outcome, it->task), said);
         }
         it = held_.erase(it);
+        settled = true;
     }
+    return settled;
 }
 
 void Worker::renew_leases() {

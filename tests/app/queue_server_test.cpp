@@ -209,6 +209,21 @@ TEST_F(QueueServerTest, AStoppedWorkerLosesItsKeywordAndStoresNothingMore) {
     EXPECT_EQ(server_value("SELECT state || ' ' || rows_stored FROM \"MSysQueue\""), "done 120");
 }
 
+TEST_F(QueueServerTest, ASignalledWorkerGivesItsKeywordBackWithoutCountingATry) {
+    serve_members("还", 100, 30);
+    ASSERT_EQ(Child(queue({"add", "还"})).wait(), 0);
+    Child stopping(worker({"--parallel", "2"}));
+    wait_for_rows("还", 5);
+    const auto asked = std::chrono::steady_clock::now();
+    stopping.send_signal(SIGTERM);
+    EXPECT_EQ(stopping.wait(), 0) << stopping.errors();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s);
+    EXPECT_EQ(server_value("SELECT state || ' ' || tries || ' [' || worker || ']' FROM "
+                           "\"MSysQueue\""),
+              "waiting 0 []");
+    EXPECT_LT(rows_of("还"), 100);
+}
+
 TEST_F(QueueServerTest, AFailingKeywordIsTriedAgainThenLeftFailed) {
     serve_members("坏", 3);
     market_.set_default_behaviour({.status = 500});
