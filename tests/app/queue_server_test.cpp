@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -129,6 +130,30 @@ TEST_F(QueueServerTest, KeywordsAreAddedListedRetriedAndRemoved) {
     EXPECT_EQ(removed.wait(), 0) << removed.errors();
     EXPECT_EQ(removed.output(), "引\"号\\\\: removed\n");
     EXPECT_EQ(server_value("SELECT string_agg(keyword, ',') FROM \"MSysQueue\""), "甲");
+}
+
+// The profile travels with the entry: the worker collects under it though
+// its file is gone and the worker names no site of its own.
+TEST_F(QueueServerTest, EachKeywordIsCollectedUnderTheProfileItWasQueuedWith) {
+    market_.serve_folder(std::string(QINGLAN_TEST_DATA) + "/marketplace");
+    serve_members("手机", 2);
+    const std::filesystem::path profile = dir_ / "shop.ini";
+    std::filesystem::copy_file(std::string(QINGLAN_TEST_SOURCE) + "/../sites/sample_shop.ini",
+                               profile);
+    ASSERT_EQ(Child(queue({"add", "茶叶", "--site", profile.string()})).wait(), 0);
+    ASSERT_EQ(Child(queue({"add", "手机"})).wait(), 0);
+    std::filesystem::remove(profile);
+    Child drained(worker());
+    EXPECT_EQ(drained.wait(), 0) << drained.errors();
+    Child tables(on_server("tables", {}));
+    ASSERT_EQ(tables.wait(), 0) << tables.errors();
+    EXPECT_NE(tables.output().find("茶叶\t"), std::string::npos) << tables.output();
+    EXPECT_NE(tables.output().find("\tcomplete\t示例市场\n"), std::string::npos) << tables.output();
+    EXPECT_NE(tables.output().find("手机\t2\t2\tcomplete\t内置\n"), std::string::npos)
+        << tables.output();
+    EXPECT_EQ(server_value("SELECT string_agg(keyword || ' ' || state || ' ' || profile, ',' "
+                           "ORDER BY keyword) FROM \"MSysQueue\""),
+              "手机 done 内置,茶叶 done 示例市场");
 }
 
 TEST_F(QueueServerTest, ThreeWorkersDrainThirtyKeywordsTakingNoneTwice) {
