@@ -234,6 +234,35 @@ TEST_F(QueueServerTest, AStoppedWorkerLosesItsKeywordAndStoresNothingMore) {
     EXPECT_EQ(server_value("SELECT state || ' ' || rows_stored FROM \"MSysQueue\""), "done 120");
 }
 
+// The same with the lease ended behind the stopped worker's back, so that
+// it goes on collecting before it would renew: the claim refuses its rows.
+TEST_F(QueueServerTest, AWorkerThatMissedItsLeaseEndingHasItsRowsRefused) {
+    serve_members("迟", 120, 10);
+    ASSERT_EQ(Child(queue({"add", "迟"})).wait(), 0);
+    Child stopped(worker({"--parallel", "1", "--lease", "60"}));
+    wait_for_rows("迟", 10);
+    stopped.send_signal(SIGSTOP);
+    std::this_thread::sleep_for(300ms);
+    const int kept = rows_of("迟");
+    ASSERT_TRUE(PgServer::shared().admin(
+        "UPDATE \"MSysQueue\" SET lease_end = now() - interval '1 second'", database_));
+
+    Child next(worker({"--parallel", "8"}));
+    EXPECT_EQ(next.wait(), 0) << next.errors();
+    EXPECT_EQ(next.output(), "迟: collected 120 of 120 members, 120 rows stored (" +
+                                 std::to_string(kept) + " by an earlier run)\n");
+    stopped.send_signal(SIGCONT);
+    EXPECT_EQ(stopped.wait(), 0) << stopped.errors();
+    EXPECT_EQ(stopped.output().rfind("迟: failed: ", 0), 0U) << stopped.output();
+    EXPECT_NE(stopped.output().find("another collector has taken the keyword"), std::string::npos)
+        << stopped.output();
+    EXPECT_NE(stopped.output().find("(taken over by another worker meanwhile)\n"),
+              std::string::npos)
+        << stopped.output();
+    EXPECT_EQ(rows_and_companies("迟"), "120 120");
+    EXPECT_EQ(server_value("SELECT state || ' ' || rows_stored FROM \"MSysQueue\""), "done 120");
+}
+
 TEST_F(QueueServerTest, ASignalledWorkerGivesItsKeywordBackWithoutCountingATry) {
     serve_members("还", 100, 30);
     ASSERT_EQ(Child(queue({"add", "还"})).wait(), 0);
