@@ -158,8 +158,17 @@ int remove_keywords(const Options& options, const std::vector<std::string>& keyw
         std::fprintf(stderr, "qinglan: '%s' is running, not removed\n",
                      escape_controls(keyword).c_str());
     }
-    const std::size_t missing = keywords.size() - std::min(keywords.size(), removed.size());
-    return running.empty() && (options.done || missing == 0) ? 0 : 1;
+    bool all_found = true;
+    for (const std::string& keyword : keywords) {
+        const auto in = [&](const std::vector<std::string>& list) {
+            return std::find(list.begin(), list.end(), keyword) != list.end();
+        };
+        if (!in(removed) && !in(running)) {
+            std::fprintf(stderr, "qinglan: '%s' is not queued\n", escape_controls(keyword).c_str());
+            all_found = false;
+        }
+    }
+    return running.empty() && all_found ? 0 : 1;
 }
 
 }  // namespace
