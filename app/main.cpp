@@ -5,6 +5,7 @@
 #include "app/cli_commands.h"
 #include "app/cli_copy.h"
 #include "app/cli_export.h"
+#include "app/cli_queue.h"
 #include "app/cli_site_check.h"
 #include "app/gui_app.h"
 #include "app/options.h"
@@ -64,6 +65,12 @@ int main(int argc, char** argv) {
     }
     if (options.command == "forget") {
         return qinglan::run_forget(options);
+    }
+    if (options.command == "queue") {
+        return qinglan::run_queue(options);
+    }
+    if (options.command == "work") {
+        return qinglan::run_work(options);
     }
     if (options.command == "copy") {
         return qinglan::run_copy(options);

@@ -26,6 +26,11 @@ constexpr const char* kCommands =
     "       qinglan copy --from DIR|URL --to DIR|URL [KEYWORD...]\n"
     "                                                 copy stored keywords with their rows\n"
     "                                                 and state (all of them by default)\n"
+    "       qinglan queue [OPTIONS]                   list the team's work queue (--json)\n"
+    "       qinglan queue add [OPTIONS] KEYWORD...    queue keywords with the site profile\n"
+    "       qinglan queue retry [OPTIONS] KEYWORD...|--failed\n"
+    "       qinglan queue remove [OPTIONS] KEYWORD...|--done\n"
+    "       qinglan work [OPTIONS]                    collect queued keywords (a worker)\n"
     "       qinglan site-check FILE [--search PAGE] [--member NAME=PAGE]...\n"
     "                                                 try a site profile on saved pages\n"
     "\n";
@@ -47,7 +52,8 @@ bool split_arguments(int argc, char** argv, Options* options,
         options->command = argv[i++];
         if (options->command != "collect" && options->command != "export" &&
             options->command != "tables" && options->command != "forget" &&
-            options->command != "copy") {
+            options->command != "copy" && options->command != "queue" &&
+            options->command != "work") {
             *error = "unknown command '" + options->command + "'";
             return false;
         }

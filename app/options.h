@@ -19,7 +19,8 @@ namespace qinglan {
 struct Options {
     Options();  // every setting at its default
 
-    std::string command;  // empty (the windows), "collect", "export", "tables", "forget" or "copy"
+    // empty (the windows), "collect", "export", "tables", "forget", "copy", "queue" or "work"
+    std::string command;
     std::string data_dir;
     std::string database_url;       // a PostgreSQL server's URL; empty: the file in the data dir
     std::string database_user;      // [database] user: for a URL without one of its own
@@ -38,6 +39,13 @@ struct Options {
     bool again;              // collect: start the keywords over
     std::string save_pages;  // collect: the folder that keeps every fetched page; empty: none
     bool merge;              // export: one table, one row per member account
+    int tries;               // queue add: the tries a keyword may have in all
+    bool json;               // queue: one JSON object per line
+    bool failed;             // queue retry: every failed keyword
+    bool done;               // queue remove: every done keyword
+    bool until_empty;        // work: end once nothing is waiting or running anywhere
+    int tasks;               // work: keywords collected at once
+    int lease;               // work: seconds a taken keyword stays this worker's unrenewed
     bool demo;
     bool help;
     bool version;

@@ -1,7 +1,6 @@
 // The PostgreSQL store's writes of rows together with the collection state,
 // the reads and deletions of that state, the claims, and copied keywords.
 
-#include <cstdint>
 #include <cstdlib>
 
 #include "services/failure.h"
@@ -13,16 +12,6 @@ namespace qinglan {
 using namespace postgres;
 
 namespace {
-
-// FNV-1a: the same key for a keyword in every collector, on every machine.
-std::string claim_key(std::string_view keyword) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const char c : keyword) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ull;
-    }
-    return std::to_string(static_cast<std::int64_t>(hash));
-}
 
 // The insert of one row, its values $1 to $12 in record order.
 std::string insert_sql(const std::string& quoted) {

@@ -9,7 +9,9 @@
 // (its catalogs, which every unqualified name meets first, views, other
 // programs' tables): none of them is ever listed, read, counted or dropped.
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "storage/state_columns.h"
 
@@ -30,7 +32,7 @@ inline constexpr const char* kCreateColumns =
     "\"传真\" text, \"称呼\" text, \"移动电话\" text, \"职位\" text, \"联系人\" text, "
     "\"邮编\" text, \"部门\" text, \"网站\" text)";
 
-inline constexpr int kStateTables = 4;
+inline constexpr int kStateTables = 5;
 
 // True for a table `c` of pg_class with the columns of a keyword's table.
 inline const std::string kKeywordColumns =
@@ -65,7 +67,8 @@ inline constexpr const char* kLockSchema = "SELECT pg_advisory_xact_lock(7, 1)";
 inline constexpr const char* kCountStateTables =
     "SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
     "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') AND c.relname IN "
-    "('MSysCollections', 'MSysCollectionMembers', 'MSysKeywordTables', 'MSysCollectionSites')";
+    "('MSysCollections', 'MSysCollectionMembers', 'MSysKeywordTables', 'MSysCollectionSites', "
+    "'MSysQueue')";
 
 inline constexpr const char* kCountTables =
     "SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
@@ -81,7 +84,27 @@ inline constexpr const char* kCreateStateTables =
     "(number bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY, keyword text NOT NULL UNIQUE);"
     // The site each keyword was collected from; none: the built-in one.
     "CREATE TABLE IF NOT EXISTS \"MSysCollectionSites\" (keyword text PRIMARY KEY, site text NOT "
-    "NULL)";
+    "NULL);"
+    // The team's work queue: one row per keyword, see WorkQueue. `number`
+    // is the order of adding; `tries` counts the tries begun.
+    "CREATE TABLE IF NOT EXISTS \"MSysQueue\" (keyword text PRIMARY KEY, "
+    "number bigint GENERATED ALWAYS AS IDENTITY, state text NOT NULL DEFAULT 'waiting', "
+    "worker text NOT NULL DEFAULT '', lease_end timestamptz, allowed integer NOT NULL, "
+    "tries integer NOT NULL DEFAULT 0, next_try timestamptz NOT NULL DEFAULT now(), "
+    "reason text NOT NULL DEFAULT '', rows_stored bigint NOT NULL DEFAULT 0, "
+    "members integer NOT NULL DEFAULT -1, profile text NOT NULL, profile_text text NOT NULL, "
+    "added timestamptz NOT NULL DEFAULT now(), updated timestamptz NOT NULL DEFAULT now())";
+
+// The advisory lock key of a keyword's claim: FNV-1a of its bytes, the same
+// in every collector, on every machine.
+inline std::string claim_key(std::string_view keyword) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : keyword) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return std::to_string(static_cast<std::int64_t>(hash));
+}
 
 // Columns the state got after its first version: the claims' numbers (see
 // KeywordClaims), then those of state_columns.h. A database from before one

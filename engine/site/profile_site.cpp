@@ -169,31 +169,45 @@ std::shared_ptr<const Site> load_site(const std::string& path, std::string* erro
     return load_profile_site(path, error);
 }
 
-std::shared_ptr<const ProfileSite> load_profile_site(const std::string& path, std::string* error) {
+bool read_profile_text(const std::string& path, std::string* text, std::string* error) {
     std::error_code status;
     if (!std::filesystem::exists(path, status)) {
         *error = path + ": no such file";
-        return nullptr;
+        return false;
     }
     std::ifstream file(path, std::ios::binary);
     if (!std::filesystem::is_regular_file(path, status) || !file) {
         *error = path + ": cannot be read";
-        return nullptr;
+        return false;
     }
-    std::string text;
+    text->clear();
     char buffer[65536];
     while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-        text.append(buffer, static_cast<std::size_t>(file.gcount()));
-        if (text.size() > kMaxProfileBytes) {
+        text->append(buffer, static_cast<std::size_t>(file.gcount()));
+        if (text->size() > kMaxProfileBytes) {
             *error = path + ": larger than 1 MiB, not a site profile";
-            return nullptr;
+            return false;
         }
     }
     if (file.bad()) {
         *error = path + ": cannot be read";
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<const ProfileSite> load_profile_site(const std::string& path, std::string* error) {
+    std::string text;
+    if (!read_profile_text(path, &text, error)) {
         return nullptr;
     }
-    std::optional<SiteProfile> profile = load_site_profile(text, path, error);
+    return profile_site_from_text(text, path, error);
+}
+
+std::shared_ptr<const ProfileSite> profile_site_from_text(std::string_view text,
+                                                          const std::string& file_name,
+                                                          std::string* error) {
+    std::optional<SiteProfile> profile = load_site_profile(text, file_name, error);
     if (!profile) {
         return nullptr;
     }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/site/site.h"
@@ -65,5 +66,14 @@ std::shared_ptr<const Site> load_site(const std::string& path, std::string* erro
 
 // The same, as the profile's own site, for tools that look into its rules.
 std::shared_ptr<const ProfileSite> load_profile_site(const std::string& path, std::string* error);
+
+// The profile file's text as it is on disk, refused as load_site refuses it.
+bool read_profile_text(const std::string& path, std::string* text, std::string* error);
+
+// The site of a profile's text kept elsewhere (a queued keyword carries the
+// text of its profile), `file_name` naming it in the reason of a refusal.
+std::shared_ptr<const ProfileSite> profile_site_from_text(std::string_view text,
+                                                          const std::string& file_name,
+                                                          std::string* error);
 
 }  // namespace qinglan

@@ -74,7 +74,7 @@ TEST_F(PostgresStoreTest, TheLayoutIsTheFilesOnTheServer) {
     EXPECT_EQ(query("SELECT tablename FROM pg_tables WHERE schemaname = 'public' "
                     "AND tablename LIKE 'MSys%' ORDER BY 1"),
               (std::vector<std::string>{"MSysCollectionMembers", "MSysCollectionSites",
-                                        "MSysCollections", "MSysKeywordTables"}));
+                                        "MSysCollections", "MSysKeywordTables", "MSysQueue"}));
 }
 
 // Names beyond the server's 63 bytes would be cut short and meet; empty
