@@ -61,6 +61,16 @@ QString QtDialogs::save_file_name(QWidget* parent, const QString& title, const Q
     return dialog.selectedFiles().first();
 }
 
+QString QtDialogs::open_file_name(QWidget* parent, const QString& title, const QString& filter) {
+    QFileDialog dialog(parent, title, QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().first();
+}
+
 bool QtDialogs::confirm(QWidget* parent, const QString& text) {
     QMessageBox box(parent);
     box.setWindowTitle(default_caption());

@@ -30,6 +30,10 @@ public:
     virtual QString save_file_name(QWidget* parent, const QString& title, const QString& filter,
                                    const QString& default_suffix) = 0;
 
+    // The existing file chosen in an open dialog; empty when cancelled.
+    virtual QString open_file_name(QWidget* parent, const QString& title,
+                                   const QString& filter) = 0;
+
     // A question with 是 and 否 (the default); true for 是.
     virtual bool confirm(QWidget* parent, const QString& text) = 0;
 
@@ -44,6 +48,7 @@ public:
                  const QString& details) override;
     QString save_file_name(QWidget* parent, const QString& title, const QString& filter,
                            const QString& default_suffix) override;
+    QString open_file_name(QWidget* parent, const QString& title, const QString& filter) override;
     bool confirm(QWidget* parent, const QString& text) override;
     bool choose_export(QWidget* parent, const ExportOffer& offer, ExportChoice* choice) override;
 };

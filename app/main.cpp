@@ -34,6 +34,12 @@ int main(int argc, char** argv) {
         std::printf("qinglan %s\n", QINGLAN_VERSION);
         return 0;
     }
+    // Every command that takes keywords takes them from a file as well,
+    // all of them checked before anything is opened or asked for.
+    if (!qinglan::take_keywords_file(&options, &error)) {
+        std::fprintf(stderr, "qinglan: %s\n", error.c_str());
+        return 2;
+    }
     // A command reads by the chosen site or not at all; the windows say why
     // and keep the built-in one.
     if (!options.command.empty() && (!qinglan::load_chosen_site(&options, &error) ||

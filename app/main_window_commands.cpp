@@ -71,7 +71,7 @@ void MainWindow::open_search_window() {
     }
     SearchWindow window(this,
                         read_stored_keywords(session_.store(), session_.engine().table_names()),
-                        [this](const QString& keyword) { submit_keyword(keyword); });
+                        dialogs_, [this](const QString& keyword) { submit_keyword(keyword); });
     window.exec();
 }
 

@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "engine/site/profile_site.h"
 #include "services/charset.h"
 #include "services/environment.h"
+#include "services/keywords_file.h"
 #include "services/utf8.h"
 
 namespace qinglan {
@@ -162,6 +164,45 @@ bool parse_options(int argc, char** argv, Options* options, std::string* error) 
     return take_settings(source, options, error);
 }
 
+bool take_keywords_file(Options* options, std::string* error) {
+    if (options->keywords_file.empty()) {
+        return true;
+    }
+    if (options->command.empty()) {
+        *error = "--keywords-file goes with a command that takes keywords";
+        return false;
+    }
+    std::vector<std::string>& arguments = options->arguments;
+    if (options->command == "export" && arguments.empty()) {
+        *error = "export needs the name of the file to write after its keywords";
+        return false;
+    }
+    std::vector<FileKeyword> keywords;
+    if (!read_keywords_file(options->keywords_file, &keywords, error)) {
+        return false;
+    }
+    // An export's last argument stays the file it writes.
+    options->file_keywords_at =
+        options->command == "export" ? arguments.size() - 1 : arguments.size();
+    options->file_keyword_lines.clear();
+    std::vector<std::string> taken;
+    for (FileKeyword& keyword : keywords) {
+        taken.push_back(std::move(keyword.keyword));
+        options->file_keyword_lines.push_back(keyword.line);
+    }
+    arguments.insert(arguments.begin() + static_cast<std::ptrdiff_t>(options->file_keywords_at),
+                     std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
+    return true;
+}
+
+std::string keyword_place(const Options& options, std::size_t k) {
+    const std::size_t first = options.file_keywords_at;
+    if (k >= first && k - first < options.file_keyword_lines.size()) {
+        return options.keywords_file + ":" + std::to_string(options.file_keyword_lines[k - first]);
+    }
+    return "keyword " + std::to_string(k + 1);
+}
+
 bool load_chosen_site(Options* options, std::string* error) {
     if (options->site_file.empty()) {
         options->site = built_in_site();
@@ -186,7 +227,7 @@ bool check_searchable(const Options& options, std::string* error) {
         std::string refusal;
         if (!options.site->search_address(options.hosts, options.arguments[k], 1, &address,
                                           &refusal)) {
-            *error = "keyword " + std::to_string(k + 1) + ": " + refusal;
+            *error = keyword_place(options, k) + ": " + refusal;
             return false;
         }
     }

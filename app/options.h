@@ -4,6 +4,7 @@
 // hosts and the network settings also read from <data dir>/qinglan.ini
 // (options win over the file).
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,13 @@ struct Options {
     bool help;
     bool version;
     std::vector<std::string> arguments;
+    // A command's keywords from a file, after those of the command line (for
+    // `export`, before its file name): take_keywords_file() puts them into
+    // `arguments` from `file_keywords_at` on, with each one's line in
+    // `file_keyword_lines`, so that a refusal can name the line.
+    std::string keywords_file;
+    std::size_t file_keywords_at = 0;
+    std::vector<std::size_t> file_keyword_lines;
     // Where the program itself lives, for the update's hand-over.
     std::string run_dir;
     std::string program_name;
@@ -66,6 +74,15 @@ inline const std::string& store_place(const Options& options) {
 // False with a message in `error` for bad usage, a bad setting in the ini
 // file, or a keyword that is not UTF-8.
 bool parse_options(int argc, char** argv, Options* options, std::string* error);
+
+// Adds the keywords of `keywords_file`, if one is given, to the arguments.
+// False with "FILE:LINE: reason" for a bad line, or the reason the file
+// cannot be used (unreadable, without keywords, given to the windows).
+bool take_keywords_file(Options* options, std::string* error);
+
+// Where the keyword `arguments[k]` came from, for a message: "keyword 2", or
+// "FILE:LINE" for one read from the keyword file.
+std::string keyword_place(const Options& options, std::size_t k);
 
 // Reads the site profile of `site_file` into `site` (the built-in site for
 // none); false with "FILE:LINE: reason" when it does not load, `site` kept.

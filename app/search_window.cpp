@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QCompleter>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -12,6 +13,7 @@
 #include <QTreeWidget>
 
 #include "app/qt_text.h"
+#include "services/keywords_file.h"
 
 namespace qinglan {
 
@@ -29,9 +31,10 @@ constexpr int kHeight = kListTop + kListHeight + 12;
 }  // namespace
 
 SearchWindow::SearchWindow(QWidget* parent, const std::vector<StoredKeyword>& stored,
-                           std::function<void(const QString&)> submit)
+                           Dialogs& dialogs, std::function<void(const QString&)> submit)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
+      dialogs_(dialogs),
       submit_(std::move(submit)) {
     setObjectName(QStringLiteral("search_window"));
     setWindowTitle(caption());
@@ -64,6 +67,13 @@ SearchWindow::SearchWindow(QWidget* parent, const std::vector<StoredKeyword>& st
     cancel_button_->setAutoDefault(false);
     cancel_button_->setDefault(false);
     connect(cancel_button_, &QPushButton::clicked, this, &QDialog::reject);
+
+    import_button_ = new QPushButton(QStringLiteral("导入关键字…"), this);
+    import_button_->setObjectName(QStringLiteral("导入关键字"));
+    import_button_->setGeometry(16, 80, 96, 24);
+    import_button_->setAutoDefault(false);
+    import_button_->setDefault(false);
+    connect(import_button_, &QPushButton::clicked, this, &SearchWindow::import_keywords);
 
     // Holds the stored names outside the visible area, as read at opening.
     table_names_box_ = new QComboBox(this);
@@ -149,6 +159,29 @@ void SearchWindow::submit_keyword() {
     if (submit_) {
         submit_(keyword_box_->text());
     }
+}
+
+void SearchWindow::import_keywords() {
+    const QString path = dialogs_.open_file_name(
+        this, QStringLiteral("导入关键字"), QStringLiteral("关键字文件 (*.txt);;所有文件 (*)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    // The whole file is read and checked first: a list stopped at a bad
+    // line would leave the user to work out which keywords already run.
+    std::vector<FileKeyword> keywords;
+    std::string error;
+    if (!read_keywords_file(QFile::encodeName(path).toStdString(), &keywords, &error)) {
+        dialogs_.message(this, QStringLiteral("关键字文件无法导入，没有提交任何关键字。"),
+                         Dialogs::Icon::kWarning, QString(), from_utf8(error));
+        return;
+    }
+    for (const FileKeyword& keyword : keywords) {
+        if (submit_) {
+            submit_(from_utf8(keyword.keyword));
+        }
+    }
+    keyword_box_->setFocus();  // Enter goes on submitting typed keywords
 }
 
 }  // namespace qinglan

@@ -46,6 +46,7 @@ public:
     QString save_file_name(QWidget*, const QString&, const QString&, const QString&) override {
         return {};
     }
+    QString open_file_name(QWidget*, const QString&, const QString&) override { return {}; }
     bool confirm(QWidget*, const QString&) override { return false; }
     bool choose_export(QWidget*, const ExportOffer&, ExportChoice*) override { return false; }
 };

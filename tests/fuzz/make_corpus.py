@@ -192,6 +192,17 @@ def cookies_files():
         write("fuzz_cookies_file", name, data)
 
 
+def keywords_files():
+    seeds = {
+        "crlf-bom": "\ufeff# 采购清单\r\n手机\r\n\r\n  电脑 配件 \r\n".encode("utf-8"),
+        "lf-blanks": "手机\n\t# 注释\n\u3000\n\u3000茶叶\n数据线\rUSB\nlast".encode("utf-8"),
+        "gbk-line": "手机\n".encode("utf-8") + gbk("手机\n"),
+        "nul": b"ab\0c\n",
+    }
+    for name, data in seeds.items():
+        write("fuzz_keywords_file", name, data)
+
+
 PROFILE = """\ufeff; a profile with every key
 [site]
 name = 示例市场
@@ -273,6 +284,7 @@ def main():
     page_texts()
     settings()
     cookies_files()
+    keywords_files()
     site_profiles()
     field_texts()
     profile_sites()

@@ -47,6 +47,10 @@ public:
         save_requests.push_back(title + "|" + filter + "|" + default_suffix);
         return save_answer;
     }
+    QString open_file_name(QWidget*, const QString& title, const QString& filter) override {
+        open_requests.push_back(title + "|" + filter);
+        return open_answer;
+    }
     bool confirm(QWidget*, const QString& text) override {
         questions.push_back(text);
         return confirm_answer;
@@ -60,6 +64,8 @@ public:
     std::vector<Message> messages;
     std::vector<QString> save_requests;
     QString save_answer;
+    std::vector<QString> open_requests;
+    QString open_answer;
     std::vector<QString> questions;
     bool confirm_answer = true;
     std::vector<ExportOffer> export_offers;

@@ -1,11 +1,16 @@
 // The search window with real message boxes and real key events: Enter on
 // a box never submits the keyword again, and a refused keyword runs
-// nothing. The stored keywords it lists, and completes from.
+// nothing. The stored keywords it lists, and completes from; the keyword
+// files it imports.
 
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTreeWidget>
+
+#include <fstream>
+#include <string>
 
 #include "gui_fixture.h"
 #include "storage/sqlite_store.h"
@@ -46,6 +51,7 @@ public:
     QString save_file_name(QWidget*, const QString&, const QString&, const QString&) override {
         return {};
     }
+    QString open_file_name(QWidget*, const QString&, const QString&) override { return {}; }
     bool confirm(QWidget*, const QString&) override { return false; }
     bool choose_export(QWidget*, const ExportOffer&, ExportChoice*) override { return false; }
 
@@ -164,6 +170,55 @@ private slots:
         });
         QTRY_COMPARE(window_->result_model(1)->rowCount(), 2);
         QVERIFY(dialogs_->messages.empty());
+    }
+
+    void importSubmitsEveryKeywordOfAFileOrNone() {
+        serve_members(*market_, "手机", "p", 2);
+        serve_members(*market_, "电脑 配件", "c", 1);
+        const std::string list = folder_->str() + "/list.txt";
+        std::ofstream(list, std::ios::binary) << "\xEF\xBB\xBF# 清单\r\n手机\r\n\r\n电脑 配件\r\n";
+        // The second line is GBK, as a file saved in the wrong encoding.
+        const std::string bad = folder_->str() + "/bad.txt";
+        std::ofstream(bad, std::ios::binary) << "茶叶\n\xB2\xE8\n";
+        open_window();
+        market_->clear_requests();
+        with_search_window([&](SearchWindow& search) {
+            auto* import = search.findChild<QPushButton*>("导入关键字");
+            QVERIFY(import != nullptr);
+            QVERIFY(import->isVisible());
+            QVERIFY(search.rect().contains(import->geometry()));
+            QCOMPARE(import->text(), QString("导入关键字…"));
+
+            // The dialog cancelled: nothing happens.
+            QTest::mouseClick(import, Qt::LeftButton);
+            QCOMPARE(dialogs_->open_requests,
+                     std::vector<QString>{"导入关键字|关键字文件 (*.txt);;所有文件 (*)"});
+            QCOMPARE(tabs()->count(), 1);
+
+            // A bad line refuses the whole file, its good lines too.
+            dialogs_->open_answer = QString::fromStdString(bad);
+            QTest::mouseClick(import, Qt::LeftButton);
+            QCOMPARE(dialogs_->messages.size(), std::size_t{1});
+            QCOMPARE(dialogs_->messages[0].details,
+                     QString::fromStdString(bad + ":2: the line is not UTF-8 text (byte 1)"));
+            QCOMPARE(tabs()->count(), 1);
+            QCOMPARE(window_->findChild<QTreeWidget*>("超级列表框1")->topLevelItemCount(), 0);
+
+            // Every keyword of the file a task of its own, in file order.
+            dialogs_->open_answer = QString::fromStdString(list);
+            QTest::mouseClick(import, Qt::LeftButton);
+            QCOMPARE(tabs()->count(), 3);
+            QCOMPARE(tabs()->tabText(1), QString("手机"));
+            QCOMPARE(tabs()->tabText(2), QString("电脑 配件"));
+        });
+        QCOMPARE(window_->findChild<QTreeWidget*>("超级列表框1")->topLevelItemCount(), 2);
+        QTRY_COMPARE(window_->result_model(1)->rowCount(), 2);
+        QTRY_COMPARE(window_->result_model(2)->rowCount(), 1);
+        QCOMPARE(dialogs_->messages.size(), std::size_t{1});
+        for (const auto& request : market_->requests()) {
+            // Nothing of the refused file was searched for.
+            QVERIFY(request.target.find("%B2%E8") == std::string::npos);
+        }
     }
 };
 
