@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,17 @@
 #include "storage/database_login.h"
 #include "tools/demo_pages.h"
 #include "tools/sample_marketplace.h"
+
+namespace {
+
+// The headless commands by name; no name is the windows.
+const std::map<std::string, int (*)(const qinglan::Options&)> kCommands = {
+    {"collect", qinglan::run_collect}, {"export", qinglan::run_export},
+    {"tables", qinglan::run_tables},   {"forget", qinglan::run_forget},
+    {"queue", qinglan::run_queue},     {"work", qinglan::run_work},
+    {"copy", qinglan::run_copy}};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // A profile is checked against saved pages alone: no settings, no store.
@@ -60,26 +72,8 @@ int main(int argc, char** argv) {
                          demo_market.contact_domain()};
         options.update_host = demo_market.search_host();
     }
-    if (options.command == "collect") {
-        return qinglan::run_collect(options);
-    }
-    if (options.command == "export") {
-        return qinglan::run_export(options);
-    }
-    if (options.command == "tables") {
-        return qinglan::run_tables(options);
-    }
-    if (options.command == "forget") {
-        return qinglan::run_forget(options);
-    }
-    if (options.command == "queue") {
-        return qinglan::run_queue(options);
-    }
-    if (options.command == "work") {
-        return qinglan::run_work(options);
-    }
-    if (options.command == "copy") {
-        return qinglan::run_copy(options);
+    if (const auto command = kCommands.find(options.command); command != kCommands.end()) {
+        return command->second(options);
     }
     return qinglan::run_gui(argc, argv, options);
 }

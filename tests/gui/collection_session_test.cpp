@@ -40,9 +40,9 @@ private:
                     }
                 }
             });
-        session_->open(
-            place, {market_->search_host(), market_->member_host(), market_->contact_domain()}, 4,
-            built_in_site());
+        session_->open(place,
+                       {market_->search_host(), market_->member_host(), market_->contact_domain()},
+                       4, built_in_site());
     }
 
     int start(const std::string& keyword) {
