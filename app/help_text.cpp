@@ -53,6 +53,7 @@ Cookie 文件、数据库服务器的用户名和密码、并行数、连接数�
 --database postgresql://用户@主机:端口/数据库），程序就使用 PostgreSQL 服务器，
 而不是数据文件夹中的数据库文件。几位同事可以同时使用同一个数据库：
 正在由其他采集器采集的关键字，这里不会重复采集；已保存的关键字大家都能看到和导出。
+用 qinglan queue add 把关键字放进工作队列，几台电脑上的 qinglan work 分头采集。
 数据库暂时无法连接时，程序仍可采集、显示和导出，但数据不会保存。</p>
 
 <h3><a name="cli"></a>命令行</h3>
@@ -62,6 +63,9 @@ qinglan export  [选项] 关键字... 文件  把已保存的关键字导出为 
 qinglan tables  [选项]                 列出已保存的关键字、行数和状态
 qinglan forget  [选项] 关键字...       删除已保存的关键字
 qinglan copy --from 位置 --to 位置 [关键字...]
+                                      复制已保存的关键字
+qinglan queue add [选项] 关键字...     把关键字加入团队的工作队列（数据库服务器）
+qinglan work [选项]                    作为团队的一员采集队列中的关键字
 qinglan site-check 文件                检查站点配置</pre>
 <p>选项与“设置”中的项目相同，例如 --data-dir、--database、--site、--parallel；
 qinglan --help 列出全部选项。</p>
