@@ -1,8 +1,10 @@
 #include "app/search_window.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QCompleter>
 #include <QFile>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -91,11 +93,29 @@ SearchWindow::SearchWindow(QWidget* parent, const std::vector<StoredKeyword>& st
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     completer->setFilterMode(Qt::MatchContains);
     keyword_box_->setCompleter(completer);
+    // Filters installed last run first: this one sees Enter on the popup
+    // before the completer would take it for a choice and swallow it.
+    completer->popup()->installEventFilter(this);
 
     keyword_box_->setFocus();
 }
 
 bool SearchWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Events reach the box before its completer is set.
+    QCompleter* completer = keyword_box_->completer();
+    QAbstractItemView* popup = completer != nullptr ? completer->popup() : nullptr;
+    if (popup != nullptr && watched == popup && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            // Enter with the offers shown submits what the box holds: what
+            // was typed, or the offer the arrow keys put there. The popup
+            // goes, so the release reaches the box and submits there.
+            popup->hide();
+            enter_pressed_ = true;
+            return true;
+        }
+        return QDialog::eventFilter(watched, event);
+    }
     if (watched == keyword_box_) {
         if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
             auto* key = static_cast<QKeyEvent*>(event);
@@ -104,7 +124,7 @@ bool SearchWindow::eventFilter(QObject* watched, QEvent* event) {
                 // The press is swallowed so the dialog does not act on it; the
                 // release submits, once, however long the key was held. A
                 // release whose press went elsewhere (the Enter that closed
-                // a message box, or chose a completion) submits nothing.
+                // a message box) submits nothing.
                 if (event->type() == QEvent::KeyPress) {
                     enter_pressed_ = true;
                 } else if (!key->isAutoRepeat() && enter_pressed_) {
@@ -113,7 +133,8 @@ bool SearchWindow::eventFilter(QObject* watched, QEvent* event) {
                 }
                 return true;
             }
-        } else if (event->type() == QEvent::FocusOut) {
+        } else if (event->type() == QEvent::FocusOut &&
+                   static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
             enter_pressed_ = false;
         }
     }
@@ -159,6 +180,9 @@ void SearchWindow::submit_keyword() {
     if (submit_) {
         submit_(keyword_box_->text());
     }
+    keyword_box_->completer()->popup()->hide();
+    // The next keyword typed replaces this one rather than adding to it.
+    keyword_box_->selectAll();
 }
 
 void SearchWindow::import_keywords() {

@@ -3,11 +3,15 @@
 // The search window: a modal dialog where keywords are typed and submitted,
 // one after the other, while it stays open. Each opening is a new window
 // that has the stored table names read anew. Enter released in the keyword
-// box submits exactly as the button does; Esc and "取消" close it.
+// box submits exactly as the button does, the completion offers shown or
+// not (one Enter, one keyword); after a submission the box's text is
+// selected, so the next keyword typed replaces it. Esc and "取消" close it.
 //
 // Below the keyword box it lists the stored keywords with their row counts
 // and whether they are complete, so the user sees what is there already;
-// a click puts one into the keyword box, and typing completes from them.
+// a click puts one into the keyword box, and typing completes from them
+// (an offer chosen with the arrow keys is what Enter then submits; a click
+// on one puts it into the box).
 //
 // "导入关键字…" submits every keyword of a keyword file, one after the
 // other as if each were typed; a file with a bad line submits nothing and
