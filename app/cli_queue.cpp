@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/json_text.h"
+#include "app/queue_profile.h"
 #include "app/terminal_text.h"
 #include "engine/site/profile_site.h"
 #include "storage/postgres_queue.h"
@@ -70,33 +71,20 @@ int list_queue(const Options& options, WorkQueue& queue) {
     return std::fflush(stdout) == 0 ? 0 : 3;
 }
 
-// The profile in use, its name and its file's text; the built-in site has none.
-bool profile_in_use(const Options& options, std::string* name, std::string* text) {
-    *name = options.site->name();
-    text->clear();
-    std::string error;
-    if (!options.site_file.empty() && !read_profile_text(options.site_file, text, &error)) {
-        std::fprintf(stderr, "qinglan: %s\n", error.c_str());
-        return false;
-    }
-    return true;
-}
-
 int add_keywords(const Options& options, const std::vector<std::string>& keywords,
                  WorkQueue& queue) {
-    std::string profile, text, error;
-    if (!profile_in_use(options, &profile, &text)) {
-        return 2;
-    }
-    std::vector<std::string> added(keywords.size());
+    std::vector<bool> added;
     std::vector<QueueEntry> entries;
     std::map<std::string, std::string> states;
-    for (std::size_t k = 0; k < keywords.size(); ++k) {
-        bool fresh = false;
-        if (!queue.add(keywords[k], options.tries, profile, text, &fresh, &error)) {
-            return server_failed(error);
+    std::string error;
+    if (!add_to_queue(options, keywords, queue, &added, &error)) {
+        // A profile that cannot be read is the user's to mend; the server's
+        // failures are said as the other commands say them.
+        if (added.empty()) {
+            std::fprintf(stderr, "qinglan: %s\n", error.c_str());
+            return 2;
         }
-        added[k] = fresh ? "added" : "";
+        return server_failed(error);
     }
     if (!queue.list(&entries, &error)) {
         return server_failed(error);
@@ -105,8 +93,8 @@ int add_keywords(const Options& options, const std::vector<std::string>& keyword
         states[entry.keyword] = entry.state;
     }
     for (std::size_t k = 0; k < keywords.size(); ++k) {
-        const std::string said = !added[k].empty() ? std::string("added")
-                                                   : "already queued (" + states[keywords[k]] + ")";
+        const std::string said =
+            added[k] ? std::string("added") : "already queued (" + states[keywords[k]] + ")";
         std::printf("%s: %s\n", escape_controls(keywords[k]).c_str(), said.c_str());
     }
     return 0;

@@ -11,9 +11,11 @@
 // done, failed with the reason, stopped); a task with members that could
 // not be fetched counts them there and says on the status line that
 // submitting the keyword again collects them. A keyword being collected
-// elsewhere is refused with a message and gets nothing. When the last
-// running task ends the window asks for attention and the status line sums
-// up the rows stored and the members failed.
+// elsewhere is refused with a message and gets nothing, unless a worker of
+// the team's work queue collects it: then it shows what is stored so far,
+// as a complete keyword does. When the last running task ends the window
+// asks for attention and the status line sums up the rows stored and the
+// members failed.
 //
 // A keyword submitted again gets a tab of its own, numbered ("崩溃 (2)");
 // a tab's tooltip tells the rows stored for its keyword. Result tabs close,
@@ -41,6 +43,7 @@
 #include "app/gui_observer.h"
 #include "app/options.h"
 #include "app/toolbar_commands.h"
+#include "storage/postgres_queue.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -52,6 +55,7 @@ namespace qinglan {
 
 class ResultListModel;
 class ResultPage;
+class SearchWindow;
 class TaskList;
 class ExportJob;
 class HelpWindow;
@@ -151,6 +155,14 @@ private:
     void start_export(ResultPage& page, const ExportChoice& choice, const QString& path);
     void open_settings();
     void warn_not_stored(int task, const QString& keyword);
+    // The team's work queue, with a server as the database only: shown in
+    // the search window, added to from there, and asked whether a keyword
+    // claimed elsewhere is a worker's.
+    WorkQueue* team_queue();  // null without a server
+    void show_team_queue(SearchWindow& window);
+    bool add_to_team_queue(const std::vector<std::string>& keywords,
+                           std::vector<QueueEntry>* entries);
+    bool held_by_queue_worker(const QString& keyword);
 
     Options settings_;  // as the settings dialog last left them
     // The database the dialog last chose, used from the next start on.
@@ -169,6 +181,7 @@ private:
     std::map<QString, int> submissions_;  // by keyword: tabs it got, for their titles
 
     CollectionSession session_;
+    std::unique_ptr<WorkQueue> queue_;  // made on first use, on the session's server
     // Reads the store and the lists' rows taken at its start: it ends first.
     std::unique_ptr<ExportJob> export_;
     // Where the last export went, for this session: the next one starts there.

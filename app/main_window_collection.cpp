@@ -58,6 +58,13 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
                                  from_utf8(result.table_error));
                 return;
             }
+            if (held_by_queue_worker(keyword)) {
+                // A team worker collects it: what it stored so far is shown,
+                // as a complete keyword is, and nothing runs here.
+                load_stored_rows(page_for(keyword, page), StoredRowsLoader::kAllRows);
+                count_stored_rows(keyword);
+                return;
+            }
             dialogs_.message(nullptr,
                              QStringLiteral("关键字「") + keyword +
                                  QStringLiteral("」正在由其他采集器采集，本次未采集。"),

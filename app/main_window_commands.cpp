@@ -80,6 +80,7 @@ void MainWindow::open_search_window() {
     SearchWindow window(this,
                         read_stored_keywords(session_.store(), session_.engine().table_names()),
                         dialogs_, [this](const QString& keyword) { submit_keyword(keyword); });
+    show_team_queue(window);
     window.exec();
 }
 

@@ -84,6 +84,34 @@ private:
         }
     }
 
+    // Types `text` into the box key by key, as a keyboard does.
+    static void type(QLineEdit* box, const QString& text) {
+        for (const QChar c : text) {
+            QTest::sendKeyEvent(QTest::Click, box, static_cast<Qt::Key>(c.toUpper().unicode()),
+                                QString(c), Qt::NoModifier);
+        }
+    }
+
+    // Enter as the keyboard delivers it: to the completion offers while they
+    // are shown, else to the keyword box.
+    static void press_enter(QLineEdit* box) {
+        const auto target = [box]() -> QWidget* {
+            QWidget* offers = box->completer()->popup();
+            return offers->isVisible() ? offers : box;
+        };
+        QTest::keyPress(target(), Qt::Key_Return);
+        QTest::keyRelease(target(), Qt::Key_Return);
+    }
+
+    // Focuses the box of the search window, active as a user sees it.
+    static QLineEdit* focused_box(SearchWindow& search) {
+        search.activateWindow();
+        [&] { QVERIFY(QTest::qWaitForWindowActive(&search)); }();
+        auto* box = search.findChild<QLineEdit*>("编辑框1");
+        box->setFocus();
+        return box;
+    }
+
 private slots:
     void init() { init_fixture(); }
     void cleanup() { cleanup_fixture(); }
@@ -148,8 +176,8 @@ private slots:
             QCOMPARE(box->text(), QString("乙"));
             QCOMPARE(tabs()->count(), 1);
 
-            // Typing offers the stored keywords holding it; Enter takes the
-            // offer without submitting, the next Enter submits.
+            // Typing offers the stored keywords holding it; a click on an
+            // offer puts it into the box and submits nothing.
             box->clear();
             search.activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(&search));
@@ -158,13 +186,22 @@ private slots:
             QCompleter* completer = box->completer();
             QTRY_VERIFY(completer->popup()->isVisible());
             QCOMPARE(completer->completionCount(), 2);
-            QTest::keyClick(completer->popup(), Qt::Key_Down);
-            // The popup closes on the press; the release reaches the box.
-            QTest::keyPress(completer->popup(), Qt::Key_Return);
-            QTest::keyRelease(box, Qt::Key_Return);
-            QCOMPARE(box->text(), QString("phone"));
+            QAbstractItemView* offers = completer->popup();
+            const QModelIndex book = offers->model()->index(1, 0);
+            QTest::mouseClick(offers->viewport(), Qt::LeftButton, {},
+                              offers->visualRect(book).center());
+            QCOMPARE(box->text(), QString("phonebook"));
             QCOMPARE(tabs()->count(), 1);
-            QTest::keyClick(box, Qt::Key_Return);
+
+            // An offer chosen with the arrow keys is submitted by that same
+            // Enter: the popup closes on the press, the release reaches the box.
+            box->clear();
+            QTest::keyClicks(box, "HON");
+            QTRY_VERIFY(offers->isVisible());
+            QTest::keyClick(offers, Qt::Key_Down);
+            QTest::keyPress(offers, Qt::Key_Return);
+            QVERIFY(!offers->isVisible());
+            QTest::keyRelease(box, Qt::Key_Return);
             QCOMPARE(tabs()->count(), 2);
             QCOMPARE(tabs()->tabText(1), QString("phone"));
         });
@@ -219,6 +256,52 @@ private slots:
             // Nothing of the refused file was searched for.
             QVERIFY(request.target.find("%B2%E8") == std::string::npos);
         }
+    }
+    void keywordsTypedOneAfterAnotherAreEachSubmitted() {
+        const QStringList keywords = {"手机", "电子", "五金", "phone", "齿轮"};
+        for (int i = 0; i < keywords.size(); ++i) {
+            serve_members(*market_, keywords[i].toStdString(), "m" + std::to_string(i), 1);
+        }
+        open_window();
+        with_search_window([&](SearchWindow& search) {
+            QLineEdit* box = focused_box(search);
+            for (const QString& keyword : keywords) {
+                type(box, keyword);
+                press_enter(box);
+                // The submitted keyword stays in view, selected.
+                QCOMPARE(box->selectedText(), keyword);
+            }
+        });
+        QCOMPARE(tabs()->count(), 6);
+        for (int i = 0; i < keywords.size(); ++i) {
+            QCOMPARE(tabs()->tabText(i + 1), keywords[i]);
+        }
+        QCOMPARE(window_->findChild<QTreeWidget*>("超级列表框1")->topLevelItemCount(), 5);
+    }
+
+    void aStoredKeywordTypedIsSubmittedByOneEnter() {
+        store_keyword("手机", 2, 2);
+        store_keyword("手机壳", 1, 1);
+        serve_members(*market_, "手", "h", 1);
+        open_window();
+        with_search_window([&](SearchWindow& search) {
+            QLineEdit* box = focused_box(search);
+            type(box, "手机");
+            QAbstractItemView* offers = box->completer()->popup();
+            QTRY_VERIFY(offers->isVisible());
+            press_enter(box);
+            QVERIFY(!offers->isVisible());
+            QCOMPARE(tabs()->count(), 2);
+            QCOMPARE(tabs()->tabText(1), QString("手机"));
+            // Typed over the selection, a keyword the offers hold a longer
+            // keyword for is submitted as typed.
+            type(box, "手");
+            QTRY_VERIFY(offers->isVisible());
+            press_enter(box);
+            QCOMPARE(tabs()->count(), 3);
+            QCOMPARE(tabs()->tabText(2), QString("手"));
+        });
+        QTRY_COMPARE(window_->result_model(1)->rowCount(), 2);
     }
 };
 

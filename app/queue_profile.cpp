@@ -1,0 +1,32 @@
+#include "app/queue_profile.h"
+
+#include "engine/site/profile_site.h"
+#include "storage/postgres_queue.h"
+
+namespace qinglan {
+
+bool queue_profile(const Options& options, std::string* name, std::string* text,
+                   std::string* error) {
+    *name = options.site->name();
+    text->clear();
+    return options.site_file.empty() || read_profile_text(options.site_file, text, error);
+}
+
+bool add_to_queue(const Options& options, const std::vector<std::string>& keywords,
+                  WorkQueue& queue, std::vector<bool>* added, std::string* error) {
+    std::string profile, text;
+    if (!queue_profile(options, &profile, &text, error)) {
+        return false;
+    }
+    added->assign(keywords.size(), false);
+    for (std::size_t k = 0; k < keywords.size(); ++k) {
+        bool fresh = false;
+        if (!queue.add(keywords[k], options.tries, profile, text, &fresh, error)) {
+            return false;
+        }
+        (*added)[k] = fresh;
+    }
+    return true;
+}
+
+}  // namespace qinglan
