@@ -31,7 +31,7 @@ struct CollectionUpdates {
         int count = 0;   // members of the task whose pages could not be fetched
         QString reason;  // why the last one failed
     };
-    std::optional<QString> status[2];  // the last text of each part
+    std::map<int, QString> status[2];  // by task: its last text of each part
     std::vector<TaskRow> task_rows;
     std::map<int, std::vector<ResultListModel::Cell>> cells;  // by task
     std::map<int, int> done;                                  // by task: members handled

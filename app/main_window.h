@@ -27,6 +27,7 @@
 
 #include <QPointer>
 
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -123,6 +124,9 @@ private:
     void apply_updates(CollectionUpdates&& updates);
     void show_storage_failures(const std::vector<std::pair<int, QString>>& failures);
     void show_task_end(int task, const TaskOutcome& outcome);
+    void follow_status(const std::map<int, QString> (&texts)[2]);
+    void show_next_status();
+    static QString summary_text(const CollectionSession::Summary& all);
     // Submits `keyword`; `again` collects it anew. `page`: the result page
     // to fill, else a new tab gets one.
     void collect(const QString& keyword, bool again, ResultPage* page);
@@ -140,7 +144,7 @@ private:
     void show_tab_menu(const QPoint& position);
     void start_export(ResultPage& page, const ExportChoice& choice, const QString& path);
     void open_settings();
-    void warn_not_stored(int task, const QString& keyword);
+    void warn_not_stored(int task, const QString& keyword, ResultPage* page);
 
     Options settings_;  // as the settings dialog last left them
     // The database the dialog last chose, used from the next start on.
@@ -152,9 +156,12 @@ private:
     TaskList* task_list_ = nullptr;
     QTabWidget* tabs_ = nullptr;
     QPlainTextEdit* notice_box_ = nullptr;
+    QLabel* database_banner_ = nullptr;  // shown while the database cannot be used
     QLabel* status_parts_[3] = {nullptr, nullptr, nullptr};
 
-    int pages_made_ = 0;                  // names the result lists
+    int status_task_ = 0;  // the task whose texts the status line shows
+    std::map<int, std::array<QString, 2>> task_status_;  // by task: its last texts
+    int pages_made_ = 0;                                 // names the result lists
     std::map<QString, int> submissions_;  // by keyword: tabs it got, for their titles
 
     CollectionSession session_;

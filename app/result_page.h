@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 
+class QLabel;
+
 #include "storage/record_store.h"
 
 namespace qinglan {
@@ -38,6 +40,10 @@ public:
     // Stored rows are still being read into the list: until `loaded`, some
     // of its rows are empty or missing.
     bool loading() const { return loader_ != nullptr; }
+    // A banner above the list says `text` (`details` in its tooltip) until
+    // the page closes.
+    void warn(const QString& text, const QString& details);
+
     // Empties the list for a new collection of the keyword.
     void clear();
 
@@ -48,6 +54,7 @@ private:
     const QString keyword_;
     ResultListModel* model_;
     ResultListView* view_;
+    QLabel* banner_;
     std::unique_ptr<StoredRowsLoader> loader_;
 };
 

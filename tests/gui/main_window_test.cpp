@@ -138,8 +138,10 @@ private slots:
     void startUpLaysOutTheWindow() {
         MainWindow& window = open_window();
         QCOMPARE(window.windowTitle(), QString("青岚用户采集器（阿里巴巴）V01"));
-        QCOMPARE(window.size(), QSize(867, 544));
-        QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+        // 867 × 544, narrowed to the offscreen platform's 800-pixel-wide
+        // screen with room for a frame; it can be maximized.
+        QCOMPARE(window.size(), QSize(792, 544));
+        QVERIFY(window.windowFlags() & Qt::WindowMaximizeButtonHint);
 
         auto* toolbar = window.findChild<QToolBar*>("工具条_顶部");
         QVERIFY(toolbar);
@@ -496,9 +498,11 @@ private slots:
         submit_by_enter({"坏"});
         QCOMPARE(tabs()->count(), 3);
         QCOMPARE(tabs()->tabText(2), QString("坏 (2)"));
-        // The resumed task's row counts the members stored before as done.
-        QTRY_COMPARE(task_list()->topLevelItemCount(), 2);
-        QTRY_COMPARE(task_list()->topLevelItem(1)->text(2), QString("3"));
+        // The resumed task takes over the keyword's row, and counts the
+        // members stored before as done.
+        QTRY_COMPARE(static_cast<TaskList*>(task_list())->task_of(task_list()->topLevelItem(0)), 2);
+        QCOMPARE(task_list()->topLevelItemCount(), 1);
+        QTRY_COMPARE(task_list()->topLevelItem(0)->text(2), QString("3"));
         QTRY_COMPARE(window.status_text(1), QString("3位用户信息分析完成可以导出"));
         ResultListModel* model = window.result_model(2);
         QTRY_COMPARE(accounts_of(*model), QStringList({"b0", "b2", "b1"}));
