@@ -62,6 +62,12 @@ void GuiObserver::task_waiting(int task, bool waiting) {
     schedule();
 }
 
+void GuiObserver::task_retrying(int task, int attempt) {
+    std::lock_guard lock(mutex_);
+    pending_.retrying[task] = attempt;
+    schedule();
+}
+
 void GuiObserver::storage_failed(int task, const std::string& message) {
     std::lock_guard lock(mutex_);
     pending_.failures.emplace_back(task, from_utf8(message));

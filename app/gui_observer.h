@@ -37,6 +37,7 @@ struct CollectionUpdates {
     std::map<int, int> done;                                  // by task: members handled
     std::map<int, MemberFailures> failed_members;             // by task
     std::map<int, bool> waiting;                              // by task: for its turn
+    std::map<int, int> retrying;                              // by task: the attempt waiting
     std::vector<std::pair<int, QString>> failures;            // task, what the store refused
     std::vector<std::pair<int, TaskOutcome>> finished;
 };
@@ -54,6 +55,7 @@ public:
     void member_done(int task, int done) override;
     void member_failed(int task, int failed, const std::string& reason) override;
     void task_waiting(int task, bool waiting) override;
+    void task_retrying(int task, int attempt) override;
     void storage_failed(int task, const std::string& message) override;
     void task_finished(int task, const TaskOutcome& outcome) override;
 

@@ -145,6 +145,9 @@ void MainWindow::apply_updates(CollectionUpdates&& updates) {
             page->model()->apply_cells(cells);
         }
     }
+    for (const auto& [task, attempt] : updates.retrying) {
+        task_list_->set_retrying(task, attempt);
+    }
     for (const auto& [task, done] : updates.done) {
         task_list_->set_done(task, done);
         show_stored_rows(session_.keyword_of(task), done);

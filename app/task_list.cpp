@@ -163,8 +163,18 @@ void TaskList::set_total(int task, int total) {
     }
 }
 
+void TaskList::set_retrying(int task, int attempt) {
+    Entry* entry = find(task);
+    if (entry != nullptr && entry->state == TaskState::kCollecting) {
+        entry->row->setText(kState, QStringLiteral("重试中（第%1次）").arg(attempt));
+    }
+}
+
 void TaskList::set_done(int task, int done) {
     if (Entry* entry = find(task)) {
+        if (entry->state == TaskState::kCollecting) {
+            entry->row->setText(kState, state_text(entry->state));
+        }
         entry->done = done;
         entry->row->setText(kDone, QString::number(done));
         show_progress(*entry);

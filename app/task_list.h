@@ -41,6 +41,9 @@ public:
     void set_failed_members(int task, int count, const QString& reason);
     // Queued while waiting for the network, collecting from its first transfer on.
     void set_waiting(int task, bool waiting);
+    // A page of the task waits to be tried again: "重试中" with the attempt,
+    // until a member is done.
+    void set_retrying(int task, int attempt);
     void set_ended(int task, const TaskOutcome& outcome);
     // Removes the rows of the tasks that ended.
     void clear_ended();

@@ -75,6 +75,23 @@ private slots:
         QVERIFY(dialogs_->messages.empty());
     }
 
+    // A card answered with 503 is tried again after a wait: meanwhile the
+    // task's row says so, with the attempt.
+    void aRetryShows() {
+        init_fixture();
+        FetchSettings fetch = fetch_settings();
+        fetch.retry_base_ms = 600;
+        fetch.retries = 1;
+        set_fetch_settings(fetch);
+        serve_members(*market_, "重试", "t", 2);
+        market_->set_behaviour("card/t0", {.status = 503});
+        MainWindow& window = started_window();
+        window.submit_keyword("重试");
+        QTRY_COMPARE(state_of(1), QString("重试中（第2次）"));
+        QTRY_VERIFY_WITH_TIMEOUT(ended(1), 10000);
+        QCOMPARE(state_of(1), QString("未完成"));
+    }
+
     // One keyword, one row: collecting a keyword again takes over its row,
     // and 清除已结束 removes the rows of the tasks that ended.
     void aKeywordKeepsItsRow() {
