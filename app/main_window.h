@@ -8,12 +8,18 @@
 // queued reports of the session's observer.
 //
 // Each task's row in the task list shows its state (queued, collecting,
-// done, failed with the reason, stopped); a task with members that could
-// not be fetched counts them there and says on the status line that
-// submitting the keyword again collects them. A keyword being collected
-// elsewhere is refused with a message and gets nothing. When the last
-// running task ends the window asks for attention and the status line sums
-// up the rows stored and the members failed.
+// retrying, done, incomplete, failed with the reason, stopped); a task with
+// members that could not be fetched counts them there and says on the
+// status line that submitting the keyword again collects them. The status
+// line shows one running task's texts at a time, so its counts never mix
+// tasks. A keyword being collected elsewhere is refused with a message and
+// gets nothing. When the last running task ends the window asks for
+// attention and the status line sums up the rows stored, the members failed
+// and the searches that failed.
+//
+// The window opens at its usual size, less on a small screen, and can be
+// resized and maximized. A database that cannot be opened is said in a
+// banner, over the window and over each tab whose rows it cannot store.
 //
 // A keyword submitted again gets a tab of its own, numbered ("崩溃 (2)");
 // a tab's tooltip tells the rows stored for its keyword. Result tabs close,
