@@ -83,6 +83,8 @@ public:
     // Null for a number no task of this window has.
     const TaskView* task(int number) const;
     QString keyword_of(int task) const;
+    // Tasks started and not yet ended.
+    int running_tasks() const { return running_; }
 
     // Ends task `task`'s transfers when it is running.
     void stop_task(int task);

@@ -41,7 +41,15 @@ void QtDialogs::message(QWidget* parent, const QString& text, Icon icon, const Q
 
 QString QtDialogs::save_file_name(QWidget* parent, const QString& title, const QString& filter,
                                   const QString& default_suffix) {
-    QFileDialog dialog(parent, title, QString(), filter);
+    return save_file_name_suggesting(parent, title, filter, default_suffix, QString());
+}
+
+QString QtDialogs::save_file_name_suggesting(QWidget* parent, const QString& title,
+                                             const QString& filter, const QString& default_suffix,
+                                             const QString& suggested) {
+    // A path opens its folder with its name filled in; a bare name, the
+    // working folder.
+    QFileDialog dialog(parent, title, suggested, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(default_suffix);
@@ -83,6 +91,9 @@ bool QtDialogs::confirm(QWidget* parent, const QString& text) {
 
 bool QtDialogs::choose_export(QWidget* parent, const ExportOffer& offer, ExportChoice* choice) {
     ExportDialog dialog(parent, offer);
+    if (choice->made) {
+        dialog.preset(*choice);
+    }
     if (dialog.exec() != QDialog::Accepted) {
         return false;
     }

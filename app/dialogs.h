@@ -34,10 +34,20 @@ public:
     virtual QString open_file_name(QWidget* parent, const QString& title,
                                    const QString& filter) = 0;
 
+    // save_file_name(), the dialog opening in the folder of `suggested`
+    // with its file name filled in; by default the suggestion is not shown.
+    virtual QString save_file_name_suggesting(QWidget* parent, const QString& title,
+                                              const QString& filter, const QString& default_suffix,
+                                              const QString& suggested) {
+        (void)suggested;
+        return save_file_name(parent, title, filter, default_suffix);
+    }
+
     // A question with 是 and 否 (the default); true for 是.
     virtual bool confirm(QWidget* parent, const QString& text) = 0;
 
-    // The export dialog; false when cancelled.
+    // The export dialog, showing `choice` when the user made it in an
+    // earlier one (it was refused); false when cancelled.
     virtual bool choose_export(QWidget* parent, const ExportOffer& offer, ExportChoice* choice) = 0;
 };
 
@@ -49,6 +59,9 @@ public:
     QString save_file_name(QWidget* parent, const QString& title, const QString& filter,
                            const QString& default_suffix) override;
     QString open_file_name(QWidget* parent, const QString& title, const QString& filter) override;
+    QString save_file_name_suggesting(QWidget* parent, const QString& title, const QString& filter,
+                                      const QString& default_suffix,
+                                      const QString& suggested) override;
     bool confirm(QWidget* parent, const QString& text) override;
     bool choose_export(QWidget* parent, const ExportOffer& offer, ExportChoice* choice) override;
 };

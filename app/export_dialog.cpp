@@ -1,5 +1,7 @@
 #include "app/export_dialog.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -86,7 +88,23 @@ ExportChoice ExportDialog::choice() const {
         }
     }
     chosen.merge = merge_->isEnabled() && merge_->isChecked();
+    chosen.made = true;
     return chosen;
+}
+
+void ExportDialog::preset(const ExportChoice& choice) {
+    keywords_->item(0)->setCheckState(choice.tab ? Qt::Checked : Qt::Unchecked);
+    for (int row = 1; row < keywords_->count(); ++row) {
+        const std::string& keyword = offer_.stored[static_cast<std::size_t>(row) - 1].keyword;
+        const bool chosen =
+            std::find(choice.stored.begin(), choice.stored.end(), keyword) != choice.stored.end();
+        keywords_->item(row)->setCheckState(chosen ? Qt::Checked : Qt::Unchecked);
+    }
+    if (offer_.shown_rows >= 0) {
+        (choice.shown_only ? shown_rows_ : all_rows_)->setChecked(true);
+    }
+    merge_->setChecked(choice.merge);
+    update_controls();
 }
 
 }  // namespace qinglan

@@ -37,6 +37,8 @@ struct ExportChoice {
     bool shown_only = false;          // of those, only the rows the filter shows
     std::vector<std::string> stored;  // stored keywords, read from the database
     bool merge = false;
+    // Made in the dialog: a dialog opened with them shows them again.
+    bool made = false;
 };
 
 class ExportDialog final : public QDialog {
@@ -47,6 +49,8 @@ public:
 
     static QString caption();
     ExportChoice choice() const;
+    // Shows `choice` (one made in this dialog before) as chosen.
+    void preset(const ExportChoice& choice);
 
 private:
     void update_controls();

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStatusBar>
@@ -102,6 +103,7 @@ void MainWindow::set_end_program(std::function<void(int)> end_program) {
 }
 
 void MainWindow::end_program(int status) {
+    ending_ = true;
     stop_collection();
     end_program_(status);
 }
@@ -207,6 +209,9 @@ ResultPage* MainWindow::page_for(const QString& keyword, ResultPage* page) {
         submission == 1 ? keyword : keyword + QStringLiteral(" (%1)").arg(submission);
     // Appending a tab leaves the selected one as it is.
     tabs_->addTab(page, title);
+    for (QLineEdit* box : page->findChildren<QLineEdit*>()) {
+        box->installEventFilter(this);
+    }
     return page;
 }
 
@@ -244,7 +249,35 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
 }
 
+bool MainWindow::may_close() {
+    if (ending_ || session_.running_tasks() == 0) {
+        return true;
+    }
+    return dialogs_.confirm(this,
+                            QStringLiteral("正在采集，确定要退出吗？\r\n已保存的数据不会丢失，"
+                                           "没有采集完的关键字下次再提交时接着采集。"));
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const QKeySequence pressed(key->keyCombination());
+        for (const QAction* action : toolbar_->actions()) {
+            if (!action->shortcut().isEmpty() && action->shortcut() == pressed) {
+                // Not taken here: the shortcut runs the command.
+                event->ignore();
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!may_close()) {
+        event->ignore();
+        return;
+    }
     // An export under way ends without writing: its temporary file goes,
     // and nothing is said.
     export_.reset();

@@ -26,7 +26,9 @@
 // and offer export, collecting again and deleting the stored keyword.
 //
 // Closing it, Esc or "退出" stop the running collections cleanly: transfers
-// end promptly and the rows stored so far stay. Closing it during an export
+// end promptly and the rows stored so far stay. While a task runs they ask
+// first (否 the default), so that a stray key does not end a collection; a
+// quit signal ends the windows without asking. Closing it during an export
 // stops the export, which leaves no file.
 
 #include <QMainWindow>
@@ -59,6 +61,7 @@ class ResultListModel;
 class ResultPage;
 class TaskList;
 class ExportJob;
+class HelpWindow;
 struct ExportChoice;
 
 class MainWindow final : public QMainWindow {
@@ -85,13 +88,17 @@ public:
 
     // How the program ends (the event loop's exit by default); tests replace it.
     void set_end_program(std::function<void(int)> end_program);
-    // Stops the collections, then ends the program.
+    // Stops the collections, then ends the program, without asking.
     void end_program(int status);
+    // True when nothing runs, else when the user says the running tasks may stop.
+    bool may_close();
 
     // The toolbar's click on button `index` (0-based) runs that button's command.
     void on_toolbar_click(int index);
     void run_command(Command command);
     void open_search_window();
+    // The help window, opened or brought to the front.
+    void open_help();
     void submit_keyword(const QString& keyword);
     void export_to_excel();
     // An export is under way: from its start until it has ended.
@@ -123,6 +130,9 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Keeps the toolbar's shortcuts from the filter boxes, whose editing
+    // keys would take some of them (Ctrl+E: the end of the line).
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void build_central_units();
@@ -157,6 +167,7 @@ private:
     std::optional<std::string> next_database_url_;
     Dialogs& dialogs_;
     std::function<void(int)> end_program_;
+    bool ending_ = false;  // the program is ending: closing asks nothing
 
     QToolBar* toolbar_ = nullptr;
     TaskList* task_list_ = nullptr;
@@ -173,6 +184,9 @@ private:
     CollectionSession session_;
     // Reads the store and the lists' rows taken at its start: it ends first.
     std::unique_ptr<ExportJob> export_;
+    // Where the last export went, for this session: the next one starts there.
+    QString export_folder_;
+    QPointer<HelpWindow> help_;  // while open
 };
 
 }  // namespace qinglan

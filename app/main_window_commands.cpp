@@ -2,19 +2,16 @@
 
 #include <QToolBar>
 
+#include "app/help_window.h"
 #include "app/main_window.h"
 #include "app/qt_text.h"
 #include "app/search_window.h"
 #include "app/stored_keywords.h"
 #include "app/window_fit.h"
 #include "storage/store_factory.h"
+#include "update/update_check.h"
 
 namespace qinglan {
-namespace {
-
-constexpr const char* kProductAddress = "https://qinglan.example.com";
-
-}  // namespace
 
 void MainWindow::on_toolbar_click(int index) {
     if (const std::optional<Command> command = command_at(*toolbar_, index)) {
@@ -31,22 +28,33 @@ void MainWindow::run_command(Command command) {
             export_to_excel();
             return;
         case Command::kHelp:
-            dialogs_.message(nullptr, QStringLiteral("详细看软件起始页说明！"),
-                             Dialogs::Icon::kInformation);
+            open_help();
             return;
         case Command::kAbout:
             dialogs_.message(nullptr,
-                             caption() + QStringLiteral("\r\n软件官方网址：") +
-                                 QString::fromUtf8(kProductAddress),
+                             caption() + QStringLiteral("\r\n版本：") +
+                                 from_utf8(std::string(kBuiltInVersion)) +
+                                 QStringLiteral("\r\n使用说明见“帮助”（F1）。"),
                              Dialogs::Icon::kInformation);
             return;
         case Command::kSettings:
             open_settings();
             return;
         case Command::kQuit:
-            end_program(0);
+            if (may_close()) {
+                end_program(0);
+            }
             return;
     }
+}
+
+void MainWindow::open_help() {
+    if (help_ == nullptr) {
+        help_ = new HelpWindow(this);
+    }
+    help_->show();
+    help_->raise();
+    help_->activateWindow();
 }
 
 void MainWindow::open_search_window() {

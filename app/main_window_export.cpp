@@ -2,6 +2,8 @@
 // and the rows of the selected tab and of stored keywords written to it on
 // a thread of its own.
 
+#include <QDir>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTabWidget>
 
@@ -41,12 +43,28 @@ QString describe_losses(const CellLosses& losses) {
     return text;
 }
 
-// Asks for the file to write; empty when none was chosen or the chosen
-// format cannot hold the choice (the user is told).
-QString ask_export_path(Dialogs& dialogs, QWidget* owner, const ExportChoice& choice) {
-    const QString path =
-        dialogs.save_file_name(owner, QStringLiteral("导出资料"), from_utf8(export_filters()),
-                               from_utf8(std::string(export_formats().front().extension)));
+// The file name the save dialog suggests: the keyword's, or 合并 for a
+// merged export, with the workbook's extension.
+QString suggested_name(const ExportChoice& choice, const QString& tab_keyword) {
+    QString name = choice.merge ? QStringLiteral("合并")
+                   : choice.tab ? tab_keyword
+                                : from_utf8(choice.stored.front());
+    // A keyword may hold what a file name cannot.
+    for (const QChar c : {QLatin1Char('/'), QLatin1Char('\\'), QLatin1Char(':')}) {
+        name.replace(c, QLatin1Char('_'));
+    }
+    return name + QLatin1Char('.') + from_utf8(std::string(export_formats().front().extension));
+}
+
+// Asks for the file to write, suggesting `suggested`. Empty when none was
+// chosen; `refused` when the chosen format cannot hold the choice (the
+// user is told).
+QString ask_export_path(Dialogs& dialogs, QWidget* owner, const ExportChoice& choice,
+                        const QString& suggested, bool* refused) {
+    *refused = false;
+    const QString path = dialogs.save_file_name_suggesting(
+        owner, QStringLiteral("导出资料"), from_utf8(export_filters()),
+        from_utf8(std::string(export_formats().front().extension)), suggested);
     if (path.isEmpty()) {
         return path;
     }
@@ -56,27 +74,30 @@ QString ask_export_path(Dialogs& dialogs, QWidget* owner, const ExportChoice& ch
                         QStringLiteral("CSV 文件只能保存一个表：要把几个关键字导出到一个 CSV "
                                        "文件，请选择“合并为一个工作表”。"),
                         Dialogs::Icon::kInformation);
+        *refused = true;
         return QString();
     }
     return path;
 }
 
-void show_export_end(Dialogs& dialogs, const ExportJob::Result& result, std::size_t keywords,
-                     bool merge) {
+void show_export_end(Dialogs& dialogs, const ExportJob::Result& result, const QString& path,
+                     std::size_t keywords, bool merge) {
     if (!result.written) {
         dialogs.message(nullptr, QStringLiteral("导出失败，没有写出文件。"),
                         Dialogs::Icon::kWarning, QString(), from_utf8(result.error));
         return;
     }
-    QString merged;
+    // The first line as it always was; then where the rows went.
+    QString text = QStringLiteral("导出成功!\r\n已导出 %1 行到 %2")
+                       .arg(result.report.rows)
+                       .arg(QDir::toNativeSeparators(path));
     if (merge) {
-        merged = QStringLiteral("\r\n%1 个关键字合并为 %2 行，重复的用户账号 %3 行未导出。")
-                     .arg(keywords)
-                     .arg(result.report.rows)
-                     .arg(result.report.duplicates);
+        text += QStringLiteral("\r\n%1 个关键字合并为 %2 行，重复的用户账号 %3 行未导出。")
+                    .arg(keywords)
+                    .arg(result.report.rows)
+                    .arg(result.report.duplicates);
     }
-    dialogs.message(nullptr,
-                    QStringLiteral("导出成功!") + merged + describe_losses(result.report.losses),
+    dialogs.message(nullptr, text + describe_losses(result.report.losses),
                     Dialogs::Icon::kInformation);
 }
 
@@ -124,17 +145,27 @@ void MainWindow::export_to_excel() {
                 Qt::ConnectionType(Qt::SingleShotConnection | Qt::UniqueConnection));
         return;
     }
+    const ExportOffer offer = export_offer(session_.store(), *tabs_, tab, *page);
+    const QString keyword = page->keyword();
     ExportChoice choice;
-    if (!dialogs_.choose_export(this, export_offer(session_.store(), *tabs_, tab, *page),
-                                &choice) ||
-        (!choice.tab && choice.stored.empty())) {
-        return;
+    QString path;
+    // A choice the file cannot hold goes back to the dialog as it was made.
+    for (bool refused = true; refused;) {
+        if (!dialogs_.choose_export(this, offer, &choice) ||
+            (!choice.tab && choice.stored.empty())) {
+            return;
+        }
+        const QString name = suggested_name(choice, keyword);
+        path = ask_export_path(
+            dialogs_, this, choice,
+            export_folder_.isEmpty() ? name : QDir(export_folder_).filePath(name), &refused);
+        choice.made = true;
     }
-    const QString path = ask_export_path(dialogs_, this, choice);
     // The tab may close while the dialogs were open.
     if (path.isEmpty() || tab >= tabs_->count()) {
         return;
     }
+    export_folder_ = QFileInfo(path).absolutePath();
     start_export(*result_page(tab), choice, path);
 }
 
@@ -160,11 +191,12 @@ void MainWindow::start_export(ResultPage& page, const ExportChoice& choice, cons
     }
     const std::size_t keywords = chosen.size();
     const bool merge = choice.merge;
-    export_ = std::make_unique<ExportJob>(this, std::move(sources), std::move(chosen), merge, path,
-                                          [this, keywords, merge](const ExportJob::Result& result) {
-                                              export_.reset();
-                                              show_export_end(dialogs_, result, keywords, merge);
-                                          });
+    export_ =
+        std::make_unique<ExportJob>(this, std::move(sources), std::move(chosen), merge, path,
+                                    [this, path, keywords, merge](const ExportJob::Result& result) {
+                                        export_.reset();
+                                        show_export_end(dialogs_, result, path, keywords, merge);
+                                    });
 }
 
 }  // namespace qinglan

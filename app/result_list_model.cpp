@@ -153,11 +153,13 @@ void ResultListModel::grow_to(int last_row) {
         // Shown at the next refresh, in their place.
         rows_.resize(static_cast<std::size_t>(last_row) + 1, empty_row);
         refresh_timer_.start();
+        emit total_rows_changed();
         return;
     }
     beginInsertRows(QModelIndex(), old_count, last_row);
     rows_.resize(static_cast<std::size_t>(last_row) + 1, empty_row);
     endInsertRows();
+    emit total_rows_changed();
 }
 
 void ResultListModel::rows_changed(int first_row, int last_row) {
@@ -186,28 +188,40 @@ std::vector<int> ResultListModel::shown_order() const {
             }
         }
     }
+    sort_rows(order);
+    return order;
+}
+
+void ResultListModel::sort_rows(std::vector<int>& order) const {
     if (sort_column_ < 0 || sort_column_ >= kRecordFields) {
-        return order;
+        return;
     }
-    std::vector<std::pair<std::string_view, int>> keyed;
+    const auto column = static_cast<std::size_t>(sort_column_);
+    std::vector<std::pair<const QCollatorSortKey*, int>> keyed;
+    std::vector<int> empty;
     keyed.reserve(order.size());
+    keys_.prepare(sort_column_, rows_.size());
     for (const int row : order) {
-        keyed.emplace_back(
-            unpack(rows_[static_cast<std::size_t>(row)])[static_cast<std::size_t>(sort_column_)],
-            row);
+        const std::string_view cell = unpack(rows_[static_cast<std::size_t>(row)])[column];
+        if (cell.empty()) {
+            empty.push_back(row);
+        } else {
+            keyed.emplace_back(&keys_.key(row, sort_column_, cell), row);
+        }
     }
     const bool ascending = sort_order_ == Qt::AscendingOrder;
-    // Stable, so equal cells keep the order they came in.
+    // Stable, so equal cells keep the order they came in; empty cells go last.
     std::stable_sort(keyed.begin(), keyed.end(), [ascending](const auto& a, const auto& b) {
-        if (a.first.empty() != b.first.empty()) {
-            return b.first.empty();
-        }
-        return ascending ? a.first < b.first : b.first < a.first;
+        const int compared = a.first->compare(*b.first);
+        return ascending ? compared < 0 : compared > 0;
     });
-    for (std::size_t i = 0; i < keyed.size(); ++i) {
-        order[i] = keyed[i].second;
+    std::size_t i = 0;
+    for (const auto& [key, row] : keyed) {
+        order[i++] = row;
     }
-    return order;
+    for (const int row : empty) {
+        order[i++] = row;
+    }
 }
 
 void ResultListModel::refresh() {
@@ -255,7 +269,9 @@ void ResultListModel::clear() {
     beginResetModel();
     rows_.clear();
     order_.clear();
+    keys_.clear();
     endResetModel();
+    emit total_rows_changed();
 }
 
 void ResultListModel::put_records(int first_row, std::vector<ContactRecord> records) {
@@ -265,6 +281,7 @@ void ResultListModel::put_records(int first_row, std::vector<ContactRecord> reco
     const int old_count = total_rows();
     const int last_row = first_row + static_cast<int>(records.size()) - 1;
     grow_to(last_row);
+    keys_.forget(first_row, last_row);
     for (std::size_t i = 0; i < records.size(); ++i) {
         rows_[static_cast<std::size_t>(first_row) + i] = pack(records[i]);
     }
@@ -286,6 +303,7 @@ void ResultListModel::apply_cells(const std::vector<Cell>& cells) {
     }
     const int old_count = total_rows();
     grow_to(last_row);
+    keys_.forget(first_changed, last_row);
     // A row's cells arrive one after the other: each run of them unpacks and
     // packs the row once.
     int open_row = -1;

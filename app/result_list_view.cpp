@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QTimer>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -125,6 +127,11 @@ QString ResultListView::selected_text() const {
         left = std::min(left, range.left());
         right = std::max(right, range.right());
     }
+    // The empty column after the record's is no spreadsheet column.
+    right = std::min(right, kRecordFields - 1);
+    if (left > right) {
+        return {};
+    }
     const auto* list = static_cast<const ResultListModel*>(model());
     QString text;
     QStringList line;
@@ -139,16 +146,41 @@ QString ResultListView::selected_text() const {
                            column <= range.right();
                 });
             any = any || selected;
-            line << (selected && column < kRecordFields
-                         ? spreadsheet_cell(
-                               QString::fromStdString(record[static_cast<std::size_t>(column)]))
-                         : QString());
+            line << (selected ? spreadsheet_cell(QString::fromStdString(
+                                    record[static_cast<std::size_t>(column)]))
+                              : QString());
         }
         if (any) {
             text += line.join(QLatin1Char('\t')) + QStringLiteral("\r\n");
         }
     }
     return text;
+}
+
+QString ResultListView::cell_tooltip(const QModelIndex& index) const {
+    if (!index.isValid() || index.column() >= kRecordFields) {
+        return {};
+    }
+    const QString text = index.data().toString();
+    const int margins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+    const bool cut = text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')) ||
+                     fontMetrics().horizontalAdvance(text) + margins > columnWidth(index.column());
+    return cut ? text : QString();
+}
+
+bool ResultListView::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) {
+        return QTableView::viewportEvent(event);
+    }
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    const QString text = cell_tooltip(index);
+    if (text.isEmpty()) {
+        QToolTip::hideText();
+    } else {
+        QToolTip::showText(help->globalPos(), text, viewport(), visualRect(index));
+    }
+    return true;
 }
 
 void ResultListView::keyPressEvent(QKeyEvent* event) {

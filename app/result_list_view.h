@@ -2,9 +2,10 @@
 
 // The view of one result list: sorts by a clicked heading (a second click
 // reverses), copies the selected cells with Ctrl+C as tab-separated lines
-// that paste into a spreadsheet cell for cell, and widens its columns to
-// their contents (measured on the first rows shown), never narrowing one the
-// user has widened.
+// that paste into a spreadsheet cell for cell (the twelve record columns at
+// most, never the empty one after them), widens its columns to their
+// contents (measured on the first rows shown), never narrowing one the user
+// has widened, and shows a cell its column cuts whole in a tooltip.
 
 #include <QTableView>
 
@@ -22,8 +23,13 @@ class ResultListView final : public QTableView {
 public:
     ResultListView(ResultListModel* model, QWidget* parent = nullptr);
 
+    // The tooltip of the cell at `index`: its whole text when the column
+    // cannot show all of it, else none.
+    QString cell_tooltip(const QModelIndex& index) const;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     // The selected cells as spreadsheet text: one line per row, cells by

@@ -1,5 +1,6 @@
 #include "app/result_page.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -23,12 +24,29 @@ ResultPage::ResultPage(const QString& keyword, int number, QWidget* parent)
     filter_box->setObjectName(QStringLiteral("筛选框"));
     filter_box->setPlaceholderText(QStringLiteral("筛选：输入任一列中的文字"));
     filter_box->setClearButtonEnabled(true);
-    layout->addWidget(filter_box);
+    shown_count_ = new QLabel(this);
+    shown_count_->setObjectName(QStringLiteral("筛选行数"));
+    auto* filter_line = new QHBoxLayout;
+    filter_line->setSpacing(6);
+    filter_line->addWidget(filter_box, 1);
+    filter_line->addWidget(shown_count_);
+    layout->addLayout(filter_line);
     model_ = new ResultListModel(this);
     view_ = new ResultListView(model_, this);
     view_->setObjectName(QStringLiteral("超级列表框_主窗口_") + QString::number(number));
     layout->addWidget(view_, 1);
     connect(filter_box, &QLineEdit::textChanged, model_, &ResultListModel::set_filter);
+    // Rows arriving under a filter join it at the model's next refresh:
+    // the count of all rows moves at once, the count shown then.
+    connect(model_, &QAbstractItemModel::layoutChanged, this, &ResultPage::show_row_counts);
+    connect(model_, &QAbstractItemModel::modelReset, this, &ResultPage::show_row_counts);
+    connect(model_, &ResultListModel::total_rows_changed, this, &ResultPage::show_row_counts);
+    show_row_counts();
+}
+
+void ResultPage::show_row_counts() {
+    shown_count_->setText(
+        QStringLiteral("显示 %1 / %2 行").arg(model_->rowCount()).arg(model_->total_rows()));
 }
 
 // The reading goes before the model it fills.

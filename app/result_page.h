@@ -1,6 +1,7 @@
 #pragma once
 
-// One result tab's page: a filter box above the keyword's result list. It
+// One result tab's page: a filter box above the keyword's result list, and
+// beside it the rows shown of all ("显示 N / M 行"). It
 // owns the list's model and the reading of the keyword's stored rows, which
 // ends (and drops what it had not handed over) when the page is closed or
 // filled anew.
@@ -11,9 +12,9 @@
 #include <functional>
 #include <memory>
 
-class QLabel;
-
 #include "storage/record_store.h"
+
+class QLabel;
 
 namespace qinglan {
 
@@ -51,10 +52,13 @@ signals:
     void loaded();
 
 private:
+    void show_row_counts();
+
     const QString keyword_;
     ResultListModel* model_;
     ResultListView* view_;
     QLabel* banner_;
+    QLabel* shown_count_;
     std::unique_ptr<StoredRowsLoader> loader_;
 };
 

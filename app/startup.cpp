@@ -117,8 +117,11 @@ void StartUp::give_up() {
 void StartUp::finish(bool gave_up) {
     checking_ = false;
     deadline_.stop();
-    QString notice =
-        notice_.empty() ? MainWindow::built_in_notice() : from_utf8(gbk_to_utf8(notice_));
+    // The server's notice goes above the instructions, which stay.
+    QString notice = notice_.empty()
+                         ? MainWindow::built_in_notice()
+                         : from_utf8(gbk_to_utf8(notice_)) + QStringLiteral("\r\n\r\n") +
+                               MainWindow::built_in_notice();
     if (gave_up) {
         notice = QStringLiteral("更新服务器没有及时回答，已跳过检查更新。\r\n\r\n") + notice;
     }

@@ -35,8 +35,11 @@ QToolBar* build_command_toolbar(QWidget* window, std::function<void(Command)> ru
         const QKeySequence shortcut(QString::fromLatin1(button.shortcut));
         if (!shortcut.isEmpty()) {
             action->setShortcut(shortcut);
-            // The window's shortcut, whichever of its units has the focus.
-            action->setShortcutContext(Qt::WindowShortcut);
+            // The window's shortcut, whichever of its units has the focus;
+            // the export's also from the program's other windows that are
+            // not modal (a modal one still holds it back).
+            action->setShortcutContext(button.command == Command::kExport ? Qt::ApplicationShortcut
+                                                                          : Qt::WindowShortcut);
             action->setToolTip(QString::fromUtf8(button.caption) + QStringLiteral(" (") +
                                shortcut.toString(QKeySequence::NativeText) + QStringLiteral(")"));
         }

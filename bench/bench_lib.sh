@@ -7,6 +7,9 @@
 #   start_marketplace LOG [--nice N] ARGS...
 #                                     starts tools/sample_marketplace ARGS on 127.0.0.1,
 #                                     waits until it listens and sets $port
+#   start_postgres                    a PostgreSQL server of its own in $work/pg on
+#                                     127.0.0.1 (role qinglan, no password); sets $pg_port,
+#                                     stopped on exit; psql_on DB SQL runs SQL in it
 
 marketplace_pids=()
 
@@ -49,3 +52,32 @@ start_marketplace() {
     cat "$log" >&2
     exit 1
 }
+
+pg_bin=/usr/lib/postgresql/15/bin
+
+# PostgreSQL refuses to run as root: as root, the server runs as postgres.
+as_server() {
+    if [ "$(id -u)" = 0 ]; then
+        setpriv --reuid=postgres --regid=postgres --clear-groups -- "$@"
+    else
+        "$@"
+    fi
+}
+
+stop_postgres() {
+    [ -f "$work/pg/data/postmaster.pid" ] &&
+        as_server "$pg_bin/pg_ctl" -D "$work/pg/data" stop -m fast >/dev/null 2>&1 || true
+}
+
+start_postgres() {
+    mkdir -p "$work/pg/socket"
+    chmod 755 "$work"
+    [ "$(id -u)" = 0 ] && chown -R postgres:postgres "$work/pg"
+    as_server "$pg_bin/initdb" -D "$work/pg/data" -U qinglan -A trust -E UTF8 --locale=C \
+        >"$work/pg/initdb.log"
+    pg_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    as_server "$pg_bin/pg_ctl" -D "$work/pg/data" -l "$work/pg/log" -w \
+        -o "-p $pg_port -k $work/pg/socket -c listen_addresses=127.0.0.1" start >/dev/null
+}
+
+psql_on() { as_server "$pg_bin/psql" -h 127.0.0.1 -p "$pg_port" -U qinglan -d "$1" -qAtc "$2"; }

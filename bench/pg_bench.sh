@@ -14,40 +14,24 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 collectors=${1:-8}
 members=${2:-1000}
 build=$root/build-bench
-pg_bin=/usr/lib/postgresql/15/bin
 
 source "$root/bench/bench_lib.sh"
 build_bench
 
 make_work qinglan-pg
 pg_stop() {
-    [ -f "$work/pg/data/postmaster.pid" ] && as_server "$pg_bin/pg_ctl" -D "$work/pg/data" stop -m fast >/dev/null 2>&1 || true
+    stop_postgres
     stop_bench
 }
 trap pg_stop EXIT
-
-# PostgreSQL refuses to run as root: as root, the server runs as postgres.
-as_server() {
-    if [ "$(id -u)" = 0 ]; then
-        setpriv --reuid=postgres --regid=postgres --clear-groups -- "$@"
-    else
-        "$@"
-    fi
-}
 
 python3 "$root/bench/scale_bench.py" pages "$work/www" "$collectors" "$members" >"$work/pages.txt"
 read -r -a keywords < <(tail -n 1 "$work/pages.txt")
 echo "pages: ${#keywords[@]} keywords of $members members"
 start_marketplace "$work/server.txt" --dir "$work/www"
 
-mkdir -p "$work/pg/socket"
-chmod 755 "$work"
-[ "$(id -u)" = 0 ] && chown -R postgres:postgres "$work/pg"
-as_server "$pg_bin/initdb" -D "$work/pg/data" -U qinglan -A trust -E UTF8 --locale=C >"$work/pg/initdb.log"
-pg_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-as_server "$pg_bin/pg_ctl" -D "$work/pg/data" -l "$work/pg/log" -w \
-    -o "-p $pg_port -k $work/pg/socket -c listen_addresses=127.0.0.1" start >/dev/null
-as_server "$pg_bin/psql" -h 127.0.0.1 -p "$pg_port" -U qinglan -d postgres -qc "CREATE DATABASE bench" >/dev/null
+start_postgres
+psql_on postgres "CREATE DATABASE bench" >/dev/null
 url="postgresql://qinglan@127.0.0.1:$pg_port/bench"
 hosts=(--search-host "127.0.0.1:$port" --member-host "127.0.0.1:$port" --contact-domain "localhost:$port")
 "$build/app/qinglan" tables --database "$url" >/dev/null  # the tables, before the clock runs

@@ -16,7 +16,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 keyword_count=${1:-40}
 members=${2:-50}
 build=${BUILD:-$root/build-bench}
-pg_bin=/usr/lib/postgresql/15/bin
 
 source "$root/bench/bench_lib.sh"
 [ -n "${BUILD:-}" ] || build_bench
@@ -25,33 +24,17 @@ make_work qinglan-queue
 pg_stop() {
     local pid
     for pid in $(jobs -p); do kill -9 "$pid" 2>/dev/null || true; done
-    [ -f "$work/pg/data/postmaster.pid" ] && as_server "$pg_bin/pg_ctl" -D "$work/pg/data" stop -m fast >/dev/null 2>&1 || true
+    stop_postgres
     stop_bench
 }
 trap pg_stop EXIT
-
-# PostgreSQL refuses to run as root: as root, the server runs as postgres.
-as_server() {
-    if [ "$(id -u)" = 0 ]; then
-        setpriv --reuid=postgres --regid=postgres --clear-groups -- "$@"
-    else
-        "$@"
-    fi
-}
 
 python3 "$root/bench/scale_bench.py" pages "$work/www" "$keyword_count" "$members" >"$work/pages.txt"
 read -r -a keywords < <(tail -n 1 "$work/pages.txt")
 echo "pages: ${#keywords[@]} keywords of $members members, every answer after 50 ms"
 start_marketplace "$work/server.txt" --dir "$work/www" --delay-ms 50
 
-mkdir -p "$work/pg/socket"
-chmod 755 "$work"
-[ "$(id -u)" = 0 ] && chown -R postgres:postgres "$work/pg"
-as_server "$pg_bin/initdb" -D "$work/pg/data" -U qinglan -A trust -E UTF8 --locale=C >"$work/pg/initdb.log"
-pg_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-as_server "$pg_bin/pg_ctl" -D "$work/pg/data" -l "$work/pg/log" -w \
-    -o "-p $pg_port -k $work/pg/socket -c listen_addresses=127.0.0.1" start >/dev/null
-psql_on() { as_server "$pg_bin/psql" -h 127.0.0.1 -p "$pg_port" -U qinglan -d "$1" -qAtc "$2"; }
+start_postgres
 hosts=(--search-host "127.0.0.1:$port" --member-host "127.0.0.1:$port" --contact-domain "localhost:$port")
 limits=(--tasks 2 --connections 8 --per-host 8)
 

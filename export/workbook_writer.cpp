@@ -2,6 +2,7 @@
 
 #include <xlsxwriter.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -77,6 +78,7 @@ bool WorkbookWriter::start(const std::string& file, const std::string& temporary
     }
     format_set_num_format_index(text_format_, kTextFormatIndex);
     written_rows_.assign(sheets_.size(), 0);
+    widest_.assign(sheets_.size(), {});
     handed_rows_.assign(sheets_.size(), 0);
     try {
         thread_ = std::thread(&WorkbookWriter::run, this);
@@ -188,14 +190,52 @@ bool WorkbookWriter::finish(const std::function<void()>& waiting, std::string* e
     return true;
 }
 
+std::size_t display_width(const std::string& text) {
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        unsigned code = lead;
+        if (length == 3 && i + 2 < text.size()) {
+            code = ((lead & 0x0Fu) << 12) |
+                   ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
+                   (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
+        }
+        // CJK, full-width forms and the planes beyond show twice as wide.
+        width += (length == 3 && code >= 0x2E80) || length == 4 ? 2 : 1;
+        i += length;
+    }
+    return width;
+}
+
+void WorkbookWriter::set_column_widths() {
+    for (std::size_t sheet = 0; sheet < sheets_.size(); ++sheet) {
+        for (std::size_t column = 0; column < kMaxExportColumns; ++column) {
+            const std::size_t widest = widest_[sheet][column];
+            if (widest == 0) {
+                continue;  // an empty column keeps the default width
+            }
+            // A character's room besides the text, as a spreadsheet widens.
+            const double width = static_cast<double>(std::min(widest + 1, kMaxColumnChars));
+            const auto col = static_cast<lxw_col_t>(column);
+            worksheet_set_column(sheets_[sheet], col, col, width, nullptr);
+        }
+    }
+}
+
 bool WorkbookWriter::write_batch(const Batch& batch) {
     lxw_worksheet* sheet = sheets_[batch.sheet];
     std::size_t& sheet_row = written_rows_[batch.sheet];
+    auto& widest = widest_[batch.sheet];
     for (std::size_t r = 0; r < batch.used; ++r, ++sheet_row) {
         const auto row = static_cast<lxw_row_t>(sheet_row);
         for (std::size_t column = 0; column < batch.columns[r]; ++column) {
             const std::string& text = batch.rows[r][column];
             const auto col = static_cast<lxw_col_t>(column);
+            // Past the cap the count no longer matters.
+            if (widest[column] < kMaxColumnChars && !text.empty()) {
+                widest[column] = std::max(widest[column], display_width(text));
+            }
             const lxw_error written =
                 text.empty() ? worksheet_write_blank(sheet, row, col, text_format_)
                              : worksheet_write_string(sheet, row, col, text.c_str(), text_format_);
@@ -255,6 +295,7 @@ void WorkbookWriter::run() {
     }
     std::string reason;
     if (good && !abandoned) {
+        set_column_widths();
         good = close_workbook(&reason);
     }
     {

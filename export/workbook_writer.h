@@ -6,7 +6,10 @@
 // only in a short queue of row batches, so memory stays bounded however
 // long the lists.
 //
-// Every cell carries the built-in text format (number format 49); an empty
+// Each column is as wide as its longest text needs (CJK characters count
+// as two, up to kMaxColumnChars), so a workbook opens readable without
+// widening its columns by hand. Every cell carries the built-in text format
+// (number format 49); an empty
 // text is a blank cell with that format. Values are made fit for a cell by
 // prepare_cell_text (export/cell_text.h) on the caller's thread. Each sheet
 // streams its rows to a temporary file in `temporary_folder`
@@ -44,6 +47,13 @@ inline constexpr std::size_t kMaxExportColumns = kRecordFields + 1;
 
 using CellTexts = std::array<std::string, kMaxExportColumns>;
 
+// The widest a column of a workbook is made, in characters.
+inline constexpr std::size_t kMaxColumnChars = 50;
+
+// How many characters wide `text` (UTF-8) shows: two for each CJK
+// character, one for any other.
+std::size_t display_width(const std::string& text);
+
 // The name of a cell as a spreadsheet shows it ("C7"), from the 0-based sheet
 // row and column (column below 26).
 std::string cell_name(std::size_t row, std::size_t column);
@@ -80,6 +90,7 @@ private:
     void hand_on(std::unique_ptr<Batch> batch);
     void take_batch();
     bool close_workbook(std::string* reason);
+    void set_column_widths();
 
     lxw_workbook* workbook_ = nullptr;
     std::vector<lxw_worksheet*> sheets_;
@@ -89,6 +100,8 @@ private:
     std::vector<std::string> sheet_names_;
     std::thread thread_;
     std::vector<std::size_t> written_rows_;  // per sheet, on the writing thread
+    // Per sheet and column, on the writing thread: the widest text written.
+    std::vector<std::array<std::size_t, kMaxExportColumns>> widest_;
 
     // On the caller's thread.
     std::unique_ptr<Batch> filling_;

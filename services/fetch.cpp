@@ -1,9 +1,5 @@
 #include "services/fetch.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -18,6 +14,7 @@
 #include "services/cookie_jar.h"
 #include "services/curl_transfer.h"
 #include "services/failure.h"
+#include "services/small_file.h"
 #include "services/transfer_loop.h"
 
 namespace qinglan {
@@ -34,83 +31,12 @@ SettingsStore& settings_store() {
     return *store;
 }
 
-// What a file's kind is called when it is not a regular file.
-const char* kind_of(mode_t mode) {
-    if (S_ISDIR(mode)) {
-        return "a folder";
-    }
-    if (S_ISFIFO(mode)) {
-        return "a pipe";
-    }
-    if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        return "a device";
-    }
-    if (S_ISSOCK(mode)) {
-        return "a socket";
-    }
-    return "not a regular file";
-}
-
-std::string too_large_text() {
-    return "it is larger than " + std::to_string(kMaxCookiesFileBytes >> 20) +
-           " MiB, the most a cookies file may be";
-}
-
-// Why the open file `fd` is no cookies file to read; empty when it may be.
-std::string refusal_of(int fd) {
-    struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        return std::strerror(errno);
-    }
-    if (!S_ISREG(status.st_mode)) {
-        return std::string("it is ") + kind_of(status.st_mode) + ", not a file";
-    }
-    if (static_cast<std::uintmax_t>(status.st_size) > kMaxCookiesFileBytes) {
-        return too_large_text();
-    }
-    return {};
-}
-
-// Reads `fd` to its end into `text`; why not, when it cannot, or when it
-// grew past the limit meanwhile.
-std::string read_all(int fd, Bytes* text) {
-    std::vector<char> chunk(std::size_t{1} << 16);
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return std::strerror(errno);
-        }
-        if (n == 0) {
-            return {};
-        }
-        if (text->size() + static_cast<std::size_t>(n) > kMaxCookiesFileBytes) {
-            return too_large_text();
-        }
-        text->append(chunk.data(), static_cast<std::size_t>(n));
-    }
-}
-
-// The bytes of a cookies file. Only a regular file of at most
-// kMaxCookiesFileBytes is read: a pipe would hold the program up for ever
-// and a device such as /dev/zero would fill its memory. Opened without
-// blocking, so that not even the open waits for a pipe's writer.
+// The bytes of a cookies file: a regular file of at most
+// kMaxCookiesFileBytes.
 bool read_cookies_file(const std::string& path, Bytes* text, std::string* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return fail(error, "cannot read the cookies file " + path + ": " + std::strerror(errno));
-    }
-    std::string why = refusal_of(fd);
-    if (why.empty()) {
-        why = read_all(fd, text);
-    }
-    ::close(fd);
-    if (!why.empty()) {
-        return fail(error, "cannot read the cookies file " + path + ": " + why);
-    }
-    return true;
+    std::string why;
+    return read_small_file(path, kMaxCookiesFileBytes, "cookies file", text, &why) ||
+           fail(error, "cannot read the cookies file " + path + ": " + why);
 }
 
 // Runs one request on the transfer loop and waits for it.

@@ -1,12 +1,6 @@
 #include "services/keywords_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
+#include "services/small_file.h"
 #include "services/utf8.h"
 
 namespace qinglan {
@@ -41,43 +35,6 @@ std::string line_fault(std::string_view line) {
         return "the line is not UTF-8 text (byte " + std::to_string(ill_formed + 1) + ")";
     }
     return {};
-}
-
-// Why the open file `fd` is not read; empty when it may be.
-std::string refusal_of(int fd) {
-    struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        return std::strerror(errno);
-    }
-    if (S_ISDIR(status.st_mode)) {
-        return "it is a folder, not a file";
-    }
-    if (!S_ISREG(status.st_mode)) {
-        return "it is not a regular file";
-    }
-    return {};
-}
-
-// Reads `fd` to its end; why not, when it cannot or the file is too large.
-std::string read_all(int fd, std::string* text) {
-    std::vector<char> chunk(std::size_t{1} << 16);
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return std::strerror(errno);
-        }
-        if (n == 0) {
-            return {};
-        }
-        if (text->size() + static_cast<std::size_t>(n) > kMaxKeywordsFileBytes) {
-            return "it is larger than " + std::to_string(kMaxKeywordsFileBytes >> 20) +
-                   " MiB, the most a keyword file may be";
-        }
-        text->append(chunk.data(), static_cast<std::size_t>(n));
-    }
 }
 
 }  // namespace
@@ -117,20 +74,8 @@ bool parse_keywords_file(std::string_view text, const std::string& name,
 bool read_keywords_file(const std::string& path, std::vector<FileKeyword>* keywords,
                         std::string* error) {
     keywords->clear();
-    // Opened without blocking, so that not even the open waits for a pipe's
-    // writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *error = path + ": cannot be read: " + std::strerror(errno);
-        return false;
-    }
-    std::string text;
-    std::string why = refusal_of(fd);
-    if (why.empty()) {
-        why = read_all(fd, &text);
-    }
-    ::close(fd);
-    if (!why.empty()) {
+    std::string text, why;
+    if (!read_small_file(path, kMaxKeywordsFileBytes, "keyword file", &text, &why)) {
         *error = path + ": cannot be read: " + why;
         return false;
     }

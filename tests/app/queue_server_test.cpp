@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/app/child_process.h"
-#include "tests/app/collect_fixture.h"
+#include "tests/app/server_fixture.h"
 #include "tests/pg_server.h"
 
 namespace qinglan {
@@ -21,19 +21,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class QueueServerTest : public CollectFixture {
+class QueueServerTest : public ServerCollectFixture {
 protected:
-    void SetUp() override {
-        CollectFixture::SetUp();
-        url_ = test_database_url();
-        ASSERT_FALSE(url_.empty());
-        database_ = url_.substr(url_.rfind('/') + 1);
-    }
-
-    std::vector<std::string> on_server(const std::string& name, std::vector<std::string> rest) {
-        rest.insert(rest.begin(), {"--database", url_});
-        return command(name, std::move(rest));
-    }
     std::vector<std::string> queue(std::vector<std::string> rest) {
         return on_server("queue", std::move(rest));
     }
@@ -44,13 +33,6 @@ protected:
         return on_server("work", std::move(rest));
     }
 
-    std::string server_value(const std::string& sql) {
-        return PgServer::shared().value(sql, database_);
-    }
-    std::string rows_and_companies(const std::string& table) {
-        return server_value("SELECT count(*) || ' ' || count(DISTINCT \"公司名称\") FROM \"" +
-                            table + "\"");
-    }
     int rows_of(const std::string& table) {
         return std::atoi(server_value("SELECT count(*) FROM \"" + table + "\"").c_str());
     }
@@ -69,9 +51,6 @@ protected:
         }
         return counts;
     }
-
-    std::string url_;
-    std::string database_;
 };
 
 TEST_F(QueueServerTest, KeywordsAreAddedListedRetriedAndRemoved) {

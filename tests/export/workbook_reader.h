@@ -37,7 +37,14 @@ public:
         extract(path, "xl/sharedStrings.xml", &strings, nullptr);  // absent when inline
         read_shared_strings(strings);
         read_styles(styles);
+        read_column_widths(sheet);
         return read_sheet(sheet, error);
+    }
+
+    // The width set for 0-based column `column`; 0 when none is set.
+    double column_width(int column) const {
+        const auto found = column_widths_.find(column);
+        return found == column_widths_.end() ? 0 : found->second;
     }
 
     const std::map<std::string, SheetCell>& cells() const { return cells_; }
@@ -205,6 +212,23 @@ private:
         }
     }
 
+    // The <col min max width> elements of <cols>.
+    void read_column_widths(std::string_view xml) {
+        column_widths_.clear();
+        for (std::size_t at = xml.find("<col "); at != std::string_view::npos;
+             at = xml.find("<col ", at + 1)) {
+            const std::string_view tag = xml.substr(at, xml.find('>', at) - at);
+            const std::string width = attribute(tag, "width");
+            if (width.empty()) {
+                continue;
+            }
+            for (int column = std::stoi(attribute(tag, "min"));
+                 column <= std::stoi(attribute(tag, "max")); ++column) {
+                column_widths_[column - 1] = std::stod(width);
+            }
+        }
+    }
+
     bool read_sheet(std::string_view xml, std::string* error) {
         std::size_t at = 0;
         while ((at = xml.find("<c ", at)) != std::string_view::npos) {
@@ -258,6 +282,7 @@ private:
     std::vector<std::string> shared_strings_;
     std::vector<int> cell_formats_;
     int last_row_ = 0;
+    std::map<int, double> column_widths_;
 };
 
 }  // namespace qinglan

@@ -42,6 +42,30 @@ TEST_F(XlsxExportTest, HeadingsInRowOneAndListRowWInSheetRowWPlusOne) {
     EXPECT_EQ(book.cells().size(), 48u);  // A1:L4 and nothing else
 }
 
+// Columns open as wide as their texts, CJK characters twice as wide, up to
+// a cap; an empty column is as wide as its heading.
+TEST_F(XlsxExportTest, ColumnsAreAsWideAsTheirTexts) {
+    ContactRecord wide{};
+    wide[kCompanyName] = "杭州青岚贸易有限公司";
+    wide[kAccount] = "ab";
+    wide[kTelephone] = "0571-88886666 / 0571-88886667";
+    wide[kAddress] = std::string(200, 'x');
+    ContactRecord narrow{};
+    narrow[kCompanyName] = "甲";
+    VectorSource source({narrow, wide});
+    std::string error;
+    ASSERT_TRUE(export_one(path("wide.xlsx"), source, {}, &error)) << error;
+
+    WorkbookReader book;
+    ASSERT_TRUE(book.read(path("wide.xlsx"), &error)) << error;
+    // A spreadsheet adds a little to the width asked for.
+    EXPECT_NEAR(book.column_width(kCompanyName), 21, 1);
+    EXPECT_NEAR(book.column_width(kAccount), 9, 1);  // the heading 用户账户
+    EXPECT_NEAR(book.column_width(kTelephone), 30, 1);
+    EXPECT_NEAR(book.column_width(kFax), 5, 1);
+    EXPECT_NEAR(book.column_width(kAddress), 50, 1);
+}
+
 TEST_F(XlsxExportTest, EveryCellIsATextWithTheTextFormat) {
     const std::vector<std::string> texts = {
         "杭州某某电子有限公司",

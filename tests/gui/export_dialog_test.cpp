@@ -3,6 +3,7 @@
 // keywords, one sheet each or merged; the export beside the working window.
 
 #include <QCheckBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -87,6 +88,18 @@ private slots:
         keywords->item(2)->setCheckState(Qt::Unchecked);
         QVERIFY(!go->isEnabled());
 
+        // Opened again with choices made before, it shows them.
+        ExportChoice made;
+        made.tab = true;
+        made.stored = {"乙", "丙"};
+        made.merge = true;
+        made.made = true;
+        ExportDialog again(nullptr, offer);
+        again.preset(made);
+        const ExportChoice shown_again = again.choice();
+        QVERIFY(shown_again.tab && !shown_again.shown_only && shown_again.merge);
+        QCOMPARE(shown_again.stored, std::vector<std::string>({"乙", "丙"}));
+
         // Without a filter there is nothing to choose about the rows.
         offer.shown_rows = -1;
         ExportDialog plain(nullptr, offer);
@@ -114,7 +127,9 @@ private slots:
         QCOMPARE(offer.stored.size(), std::size_t(1));
         QCOMPARE(offer.stored[0].keyword, std::string("乙"));
         QCOMPARE(offer.stored[0].rows, 2LL);
-        QCOMPARE(dialogs_->messages.at(0).text, QString("导出成功!"));
+        QCOMPARE(
+            dialogs_->messages.at(0).text,
+            "导出成功!\r\n已导出 3 行到 " + QDir::toNativeSeparators(QString::fromStdString(one)));
 
         // Merged: one row per account, the first kept, the keyword in front.
         ExportChoice merged;
@@ -122,7 +137,9 @@ private slots:
         merged.merge = true;
         const std::string both = export_as(merged, "合并.xlsx");
         QCOMPARE(dialogs_->messages.at(0).text,
-                 QString("导出成功!\r\n2 个关键字合并为 4 行，重复的用户账号 1 行未导出。"));
+                 "导出成功!\r\n已导出 4 行到 " +
+                     QDir::toNativeSeparators(QString::fromStdString(both)) +
+                     "\r\n2 个关键字合并为 4 行，重复的用户账号 1 行未导出。");
         WorkbookReader workbook;
         std::string error;
         QVERIFY2(workbook.read(both, &error), error.c_str());
@@ -141,8 +158,11 @@ private slots:
         QCOMPARE(first_sheet.text("B1"), std::string("联系人"));
         QCOMPARE(first_sheet.text("C4"), std::string("a3"));
 
-        // A CSV file holds one table: several keywords only merged.
+        // A CSV file holds one table: several keywords only merged. The
+        // dialog then comes back, and is cancelled.
+        dialogs_->export_dialogs_chosen = dialogs_->export_offers.size() + 1;
         const std::string refused = export_as(apart, "分开.csv");
+        dialogs_->export_dialogs_chosen = SIZE_MAX;
         QCOMPARE(dialogs_->messages.size(), std::size_t(1));
         QVERIFY(dialogs_->messages[0].text.startsWith("CSV 文件只能保存一个表"));
         QVERIFY(!std::filesystem::exists(refused));
@@ -155,7 +175,7 @@ private slots:
         shown.shown_only = true;
         const std::string csv = export_as(shown, "筛选.csv");
         QCOMPARE(dialogs_->export_offers.back().shown_rows, 2);
-        QCOMPARE(dialogs_->messages.at(0).text, QString("导出成功!"));
+        QCOMPARE(dialogs_->messages.at(0).text.section("\r\n", 0, 0), QString("导出成功!"));
         const std::string text = file_contents(csv);
         QVERIFY2(text.find("甲三") < text.find("甲一"), text.c_str());
         QVERIFY(text.find("共同") == std::string::npos);
@@ -171,6 +191,54 @@ private slots:
         QVERIFY(!std::filesystem::exists(cancelled));
         QVERIFY(dialogs_->messages.empty());
         QVERIFY(std::filesystem::exists(one));
+    }
+
+    // The save dialog suggests the keyword's name (合并 when merged) in the
+    // folder of the last export; a choice the file type cannot hold goes
+    // back to the dialog as it was made; Ctrl+E works from the filter box.
+    void exportsStartWhereTheLastOneWent() {
+        init_fixture();
+        store_collected("甲", {row("甲一", "a1"), row("甲二", "a2")});
+        store_collected("乙", {row("乙一", "b1")});
+        MainWindow& window = started_window();
+        window.submit_keyword("甲");
+        QTRY_COMPARE(window.result_model(1)->rowCount(), 2);
+        tabs()->setCurrentIndex(1);
+        std::filesystem::create_directories(folder_->path() / "出");
+
+        const std::string first = export_as({}, "出/第一.xlsx");
+        QCOMPARE(dialogs_->save_suggestions.back(), QString("甲.xlsx"));
+        QCOMPARE(dialogs_->messages.at(0).text.split("\r\n").at(1),
+                 "已导出 2 行到 " + QDir::toNativeSeparators(QString::fromStdString(first)));
+        ExportChoice merged;
+        merged.stored = {"乙"};
+        merged.merge = true;
+        export_as(merged, "出/第二.xlsx");
+        QCOMPARE(dialogs_->save_suggestions.back(),
+                 QString::fromStdString((folder_->path() / "出" / "合并.xlsx").string()));
+
+        // Two keywords into one CSV file: refused, and the dialog comes back
+        // with both keywords still chosen (then it is cancelled).
+        ExportChoice two;
+        two.stored = {"乙"};
+        const std::size_t dialogs = dialogs_->export_offers.size();
+        dialogs_->export_dialogs_chosen = dialogs + 1;
+        export_as(two, "两个.csv");
+        QCOMPARE(dialogs_->export_offers.size(), dialogs + 2);
+        QVERIFY(dialogs_->messages.at(0).text.startsWith("CSV 文件只能保存一个表"));
+        const ExportChoice& kept = dialogs_->export_presets.back();
+        QVERIFY(kept.made && kept.tab && !kept.merge);
+        QCOMPARE(kept.stored, std::vector<std::string>{"乙"});
+        QVERIFY(!dialogs_->export_presets[dialogs].made);
+
+        // Ctrl+E with the focus in the filter box.
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto* filter = window.result_page(1)->findChild<QLineEdit*>("筛选框");
+        filter->setFocus();
+        dialogs_->export_chosen = false;
+        QTest::keyClick(filter, Qt::Key_E, Qt::ControlModifier);
+        QCOMPARE(dialogs_->export_offers.size(), dialogs + 3);
     }
 
     // A stored keyword just opened is still being read into its list: the
@@ -196,7 +264,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!dialogs_->messages.empty() && !window.exporting(), 20000);
         QCOMPARE(dialogs_->export_offers.size(), std::size_t(1));
         QCOMPARE(dialogs_->export_offers[0].tab_rows, kRows);
-        QCOMPARE(dialogs_->messages.at(0).text, QString("导出成功!"));
+        QCOMPARE(dialogs_->messages.at(0).text.section("\r\n", 0, 0), QString("导出成功!"));
         const std::string text = file_contents(path.string());
         QCOMPARE(std::count(text.begin(), text.end(), '\n'), std::ptrdiff_t(kRows + 1));
         QVERIFY(text.find("公司19999") != std::string::npos);
@@ -231,7 +299,7 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(!window.exporting(), 30000);
         QCOMPARE(dialogs_->messages.size(), size_t(2));
-        QCOMPARE(dialogs_->messages[1].text, QString("导出成功!"));
+        QCOMPARE(dialogs_->messages[1].text.section("\r\n", 0, 0), QString("导出成功!"));
         QVERIFY(!shown.empty());
         QCOMPARE(shown.back(), 100001);
         QVERIFY(!window.findChild<QDialog*>("export_window") ||

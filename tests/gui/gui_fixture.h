@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -51,26 +52,37 @@ public:
         open_requests.push_back(title + "|" + filter);
         return open_answer;
     }
+    QString save_file_name_suggesting(QWidget* parent, const QString& title, const QString& filter,
+                                      const QString& default_suffix,
+                                      const QString& suggested) override {
+        save_suggestions.push_back(suggested);
+        return save_file_name(parent, title, filter, default_suffix);
+    }
     bool confirm(QWidget*, const QString& text) override {
         questions.push_back(text);
         return confirm_answer;
     }
     bool choose_export(QWidget*, const ExportOffer& offer, ExportChoice* choice) override {
         export_offers.push_back(offer);
+        export_presets.push_back(*choice);
         *choice = export_answer;
-        return export_chosen;
+        return export_chosen && export_offers.size() <= export_dialogs_chosen;
     }
 
     std::vector<Message> messages;
     std::vector<QString> save_requests;
+    std::vector<QString> save_suggestions;
     QString save_answer;
     std::vector<QString> open_requests;
     QString open_answer;
     std::vector<QString> questions;
     bool confirm_answer = true;
     std::vector<ExportOffer> export_offers;
-    ExportChoice export_answer;  // the selected tab's rows, all of them
+    std::vector<ExportChoice> export_presets;  // what each dialog opened with
+    ExportChoice export_answer;                // the selected tab's rows, all of them
     bool export_chosen = true;
+    // Export dialogs answered with export_answer; the ones after are cancelled.
+    std::size_t export_dialogs_chosen = SIZE_MAX;
 };
 
 // Appends `count` rows named 公司0, 公司1, … to tab `tab`'s list after its

@@ -4,6 +4,7 @@
 
 #include <QClipboard>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
 
@@ -161,10 +162,11 @@ private slots:
         tabs()->setCurrentIndex(1);
         ResultListView* list = view(1);
 
+        // Latin letters in alphabetical order, whatever their case.
         click_heading(list, kAccount);
-        QCOMPARE(shown_accounts(1), QStringList({"C", "a", "b", "d"}));
+        QCOMPARE(shown_accounts(1), QStringList({"a", "b", "C", "d"}));
         click_heading(list, kAccount);
-        QCOMPARE(shown_accounts(1), QStringList({"d", "b", "a", "C"}));
+        QCOMPARE(shown_accounts(1), QStringList({"d", "C", "b", "a"}));
         // Empty cells go last both ways.
         click_heading(list, kTelephone);
         QCOMPARE(shown_accounts(1), QStringList({"C", "b", "d", "a"}));
@@ -207,6 +209,63 @@ private slots:
         QCOMPARE(lines[1], "乙公司" + gaps(2) + "b" + gaps(7));
         QCOMPARE(lines[2], "丙公司" + gaps(2) + "C" + gaps(7) + "\"上海\n浦东\"");
         QCOMPARE(lines[3], QString());
+    }
+
+    // Chinese sorts by pinyin, a changed cell sorts by its new text; whole
+    // rows copy as twelve cells; the filter box counts the rows shown; a cut
+    // cell shows whole in its tooltip.
+    void listsWorkAsASpreadsheetDoes() {
+        init_fixture();
+        store_collected("市", {row("苏州公司", "su", "1"), row("青岛公司", "qing", "2"),
+                               row("北京公司", "bei", ""), row("阿城公司", "a", "3")});
+        MainWindow& window = started_window();
+        window.submit_keyword("市");
+        QTRY_COMPARE(window.result_model(1)->rowCount(), 4);
+        tabs()->setCurrentIndex(1);
+        ResultListView* list = view(1);
+        ResultListModel* model = window.result_model(1);
+        auto* count = window.result_page(1)->findChild<QLabel*>("筛选行数");
+        QVERIFY(count != nullptr);
+        QTRY_COMPARE(count->text(), QString("显示 4 / 4 行"));
+
+        click_heading(list, kCompanyName);
+        QCOMPARE(shown_accounts(1), QStringList({"a", "bei", "qing", "su"}));
+        click_heading(list, kCompanyName);
+        QCOMPARE(shown_accounts(1), QStringList({"su", "qing", "bei", "a"}));
+        // A row whose company changes takes its new place.
+        model->put_records(1, {row("安庆公司", "an", "2")});
+        QTRY_COMPARE(shown_accounts(1), QStringList({"su", "bei", "an", "a"}));
+
+        list->setFocus();
+        list->selectAll();
+        QApplication::clipboard()->clear();
+        QTest::keySequence(list, QKeySequence::Copy);
+        const QStringList lines = QApplication::clipboard()->text().split("\r\n");
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0], "苏州公司\t\tsu\t\t\t\t1" + QString("\t").repeated(5));
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(lines[i].split("\t").size(), kRecordFields);
+        }
+
+        auto* filter = window.result_page(1)->findChild<QLineEdit*>("筛选框");
+        filter->setText("公司");
+        QCOMPARE(count->text(), QString("显示 4 / 4 行"));
+        filter->setText("青");
+        QCOMPARE(count->text(), QString("显示 0 / 4 行"));
+        filter->setText("安");
+        QCOMPARE(count->text(), QString("显示 1 / 4 行"));
+        model->put_records(4, {row("安吉公司", "anji", "4")});
+        QCOMPARE(count->text(), QString("显示 1 / 5 行"));
+        QTRY_COMPARE(count->text(), QString("显示 2 / 5 行"));
+        filter->clear();
+        QCOMPARE(count->text(), QString("显示 5 / 5 行"));
+
+        // Only a cell its column cuts has a tooltip, with the whole text.
+        const QModelIndex cell = model->index(0, kCompanyName);
+        list->setColumnWidth(kCompanyName, 300);
+        QCOMPARE(list->cell_tooltip(cell), QString());
+        list->setColumnWidth(kCompanyName, 20);
+        QCOMPARE(list->cell_tooltip(cell), cell.data().toString());
     }
 
     void columnsFitTheirContent() {

@@ -115,7 +115,7 @@ TEST(KeywordsFile, AFileThatCannotBeReadIsNamedWithTheReason) {
     const std::string pipe = folder.str() + "/pipe";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     EXPECT_FALSE(read_keywords_file(pipe, &keywords, &error));
-    EXPECT_EQ(error, pipe + ": cannot be read: it is not a regular file");
+    EXPECT_EQ(error, pipe + ": cannot be read: it is a pipe, not a file");
     EXPECT_TRUE(keywords.empty());
 }
 
