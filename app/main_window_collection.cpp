@@ -169,10 +169,16 @@ void MainWindow::show_storage_failures(const std::vector<std::pair<int, QString>
             continue;
         }
         set_status(0, QStringLiteral("状态：数据保存失败"));
-        dialogs_.message(nullptr,
-                         QStringLiteral("关键字「") + session_.keyword_of(task) +
-                             QStringLiteral("」采集到的数据未能保存到数据库。"),
-                         Dialogs::Icon::kWarning, QString(), reason);
+        // Said in a banner, on the task's tab while it is open: a database
+        // gone away refuses every keyword's rows, and a message box for each
+        // would take the keys typed for the next keyword.
+        const QString text = QStringLiteral("关键字「") + session_.keyword_of(task) +
+                             QStringLiteral("」采集到的数据未能保存到数据库。");
+        if (ResultPage* page = page_of(task)) {
+            page->warn(text, reason);
+        } else {
+            show_warning(database_banner_, text, reason);
+        }
     }
 }
 
