@@ -45,6 +45,9 @@ std::optional<CollectionSession::Summary> CollectionSession::task_ended(
     int task, const TaskOutcome& outcome) {
     ended_.stored += outcome.stored;
     ended_.failed += outcome.failed_members;
+    if (!outcome.failure.empty() && !outcome.stopped) {
+        ++ended_.failed_searches;
+    }
     const auto view = tasks_.find(task);
     if (view == tasks_.end() || !view->second.running) {
         return std::nullopt;
@@ -68,6 +71,11 @@ bool CollectionSession::first_failure(int task) {
 const TaskView* CollectionSession::task(int number) const {
     const auto view = tasks_.find(number);
     return view != tasks_.end() ? &view->second : nullptr;
+}
+
+bool CollectionSession::running(int task) const {
+    const TaskView* view = this->task(task);
+    return view != nullptr && view->running;
 }
 
 QString CollectionSession::keyword_of(int task) const {

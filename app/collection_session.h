@@ -45,6 +45,7 @@ public:
     struct Summary {
         long long stored = 0;
         long long failed = 0;
+        int failed_searches = 0;  // tasks whose search failed: nothing of them ran
     };
 
     // The workers' reports go to `apply` on `window`'s thread.
@@ -73,6 +74,8 @@ public:
     // Task `task` started for `keyword`, showing its rows in `page`. True
     // when no other task was running.
     bool task_started(int task, const QString& keyword, QObject* page);
+    bool running() const { return running_ > 0; }
+    bool running(int task) const;
     // Task `task` ended: the summary when it was the last one running.
     std::optional<Summary> task_ended(int task, const TaskOutcome& outcome);
     // True the first time for a task: its storage failure is to be said.

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/qt_text.h"
+#include "app/window_fit.h"
 
 namespace qinglan {
 
@@ -64,7 +65,7 @@ ExportDialog::ExportDialog(QWidget* parent, const ExportOffer& offer)
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(keywords_, &QListWidget::itemChanged, this, &ExportDialog::update_controls);
-    resize(420, 360);
+    fit_to_screen(this, QSize(420, 360));
     update_controls();
 }
 

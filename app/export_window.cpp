@@ -1,4 +1,5 @@
 #include "app/export_window.h"
+#include "app/window_fit.h"
 
 #include <QProgressBar>
 
@@ -78,6 +79,7 @@ ExportWindow::ExportWindow(QWidget* owner)
     progress_->setObjectName(QStringLiteral("进度条1"));
     progress_->setGeometry(16, 16, 424, 32);
     progress_->setMinimum(0);
+    fit_to_screen(this, size());
 }
 
 std::unique_ptr<RowSource> result_list_rows(ResultListModel& model, bool shown_only) {

@@ -26,9 +26,9 @@ void GuiObserver::flush() {
     apply_(std::move(updates));
 }
 
-void GuiObserver::status_changed(int /*task*/, int part, const std::string& text) {
+void GuiObserver::status_changed(int task, int part, const std::string& text) {
     std::lock_guard lock(mutex_);
-    pending_.status[part == 0 ? 0 : 1] = from_utf8(text);
+    pending_.status[part == 0 ? 0 : 1][task] = from_utf8(text);
     schedule();
 }
 
@@ -59,6 +59,12 @@ void GuiObserver::member_failed(int task, int failed, const std::string& reason)
 void GuiObserver::task_waiting(int task, bool waiting) {
     std::lock_guard lock(mutex_);
     pending_.waiting[task] = waiting;
+    schedule();
+}
+
+void GuiObserver::task_retrying(int task, int attempt) {
+    std::lock_guard lock(mutex_);
+    pending_.retrying[task] = attempt;
     schedule();
 }
 

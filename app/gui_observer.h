@@ -31,12 +31,13 @@ struct CollectionUpdates {
         int count = 0;   // members of the task whose pages could not be fetched
         QString reason;  // why the last one failed
     };
-    std::optional<QString> status[2];  // the last text of each part
+    std::map<int, QString> status[2];  // by task: its last text of each part
     std::vector<TaskRow> task_rows;
     std::map<int, std::vector<ResultListModel::Cell>> cells;  // by task
     std::map<int, int> done;                                  // by task: members handled
     std::map<int, MemberFailures> failed_members;             // by task
     std::map<int, bool> waiting;                              // by task: for its turn
+    std::map<int, int> retrying;                              // by task: the attempt waiting
     std::vector<std::pair<int, QString>> failures;            // task, what the store refused
     std::vector<std::pair<int, TaskOutcome>> finished;
 };
@@ -54,6 +55,7 @@ public:
     void member_done(int task, int done) override;
     void member_failed(int task, int failed, const std::string& reason) override;
     void task_waiting(int task, bool waiting) override;
+    void task_retrying(int task, int attempt) override;
     void storage_failed(int task, const std::string& message) override;
     void task_finished(int task, const TaskOutcome& outcome) override;
 

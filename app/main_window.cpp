@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -27,9 +26,13 @@
 #include "app/result_page.h"
 #include "app/task_list.h"
 #include "app/toolbar_commands.h"
+#include "app/warning_banner.h"
+#include "app/window_fit.h"
 
 namespace qinglan {
 namespace {
+
+constexpr QSize kUsualSize(867, 544);
 
 // The first tab, which holds the notice; returns the notice's box.
 QPlainTextEdit* add_start_page(QTabWidget* tabs) {
@@ -75,21 +78,20 @@ QString MainWindow::built_in_notice() {
 
 MainWindow::MainWindow(Options settings, Dialogs& dialogs, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+                              Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       settings_(std::move(settings)),
       dialogs_(dialogs),
       end_program_([](int status) { QApplication::exit(status); }),
       session_(this, [this](CollectionUpdates&& updates) { apply_updates(std::move(updates)); }) {
     setObjectName(QStringLiteral("主窗口"));
     setWindowTitle(caption());
-    setFixedSize(867, 544);
     toolbar_ = build_command_toolbar(this, [this](Command command) { run_command(command); });
     addToolBar(Qt::TopToolBarArea, toolbar_);
     build_central_units();
     build_status_bar();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
+    // It opens at its usual size, less on a screen too small for it, and
+    // grows with its lists when resized or maximized.
+    fit_to_screen(this, kUsualSize);
 }
 
 MainWindow::~MainWindow() {
@@ -110,6 +112,8 @@ void MainWindow::build_central_units() {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(4, 4, 4, 0);
+    database_banner_ = new_warning_banner(central);
+    layout->addWidget(database_banner_);
 
     auto* frame = new QGroupBox(QStringLiteral("采集任务"), central);
     frame->setObjectName(QStringLiteral("分组框1"));
@@ -161,18 +165,21 @@ void MainWindow::build_status_bar() {
     auto* bar = new QStatusBar(this);
     bar->setObjectName(QStringLiteral("状态条1"));
     bar->setSizeGripEnabled(false);
+    // The parts keep their proportions as the window is resized; a text
+    // longer than its part shows whole in the part's tooltip.
     const int widths[3] = {200, 250, 380};
     const QFrame::Shadow shadows[3] = {QFrame::Raised, QFrame::Sunken, QFrame::Sunken};
     for (int part = 0; part < 3; ++part) {
         auto* label = new QLabel(bar);
         label->setObjectName(QStringLiteral("状态条1_") + QString::number(part));
-        label->setFixedWidth(widths[part]);
+        label->setMinimumWidth(widths[part] / 4);
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         label->setFrameStyle(QFrame::Panel | shadows[part]);
-        bar->addWidget(label);
+        bar->addWidget(label, widths[part]);
         status_parts_[part] = label;
     }
-    status_parts_[0]->setText(ready_text());
     setStatusBar(bar);
+    set_status(0, ready_text());
 }
 
 QString MainWindow::status_text(int part) const {
@@ -182,6 +189,7 @@ QString MainWindow::status_text(int part) const {
 void MainWindow::set_status(int part, const QString& text) {
     if (part >= 0 && part < 3) {
         status_parts_[part]->setText(text);
+        status_parts_[part]->setToolTip(text);
     }
 }
 

@@ -8,14 +8,19 @@
 // queued reports of the session's observer.
 //
 // Each task's row in the task list shows its state (queued, collecting,
-// done, failed with the reason, stopped); a task with members that could
-// not be fetched counts them there and says on the status line that
-// submitting the keyword again collects them. A keyword being collected
-// elsewhere is refused with a message and gets nothing, unless a worker of
-// the team's work queue collects it: then it shows what is stored so far,
-// as a complete keyword does. When the last running task ends the window
-// asks for attention and the status line sums up the rows stored and the
-// members failed.
+// retrying, done, incomplete, failed with the reason, stopped); a task with
+// members that could not be fetched counts them there and says on the
+// status line that submitting the keyword again collects them. The status
+// line shows one running task's texts at a time, so its counts never mix
+// tasks. A keyword being collected elsewhere is refused with a message and
+// gets nothing, unless a worker of the team's work queue collects it: then
+// it shows what is stored so far, as a complete keyword does. When the last
+// running task ends the window asks for attention and the status line sums
+// up the rows stored, the members failed and the searches that failed.
+//
+// The window opens at its usual size, less on a small screen, and can be
+// resized and maximized. A database that cannot be opened is said in a
+// banner, over the window and over each tab whose rows it cannot store.
 //
 // A keyword submitted again gets a tab of its own, numbered ("崩溃 (2)");
 // a tab's tooltip tells the rows stored for its keyword. Result tabs close,
@@ -31,6 +36,7 @@
 
 #include <QPointer>
 
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -137,6 +143,9 @@ private:
     void apply_updates(CollectionUpdates&& updates);
     void show_storage_failures(const std::vector<std::pair<int, QString>>& failures);
     void show_task_end(int task, const TaskOutcome& outcome);
+    void follow_status(const std::map<int, QString> (&texts)[2]);
+    void show_next_status();
+    static QString summary_text(const CollectionSession::Summary& all);
     // Submits `keyword`; `again` collects it anew. `page`: the result page
     // to fill, else a new tab gets one.
     void collect(const QString& keyword, bool again, ResultPage* page);
@@ -154,7 +163,7 @@ private:
     void show_tab_menu(const QPoint& position);
     void start_export(ResultPage& page, const ExportChoice& choice, const QString& path);
     void open_settings();
-    void warn_not_stored(int task, const QString& keyword);
+    void warn_not_stored(int task, const QString& keyword, ResultPage* page);
     // The team's work queue, with a server as the database only: shown in
     // the search window, added to from there, and asked whether a keyword
     // claimed elsewhere is a worker's.
@@ -175,9 +184,12 @@ private:
     TaskList* task_list_ = nullptr;
     QTabWidget* tabs_ = nullptr;
     QPlainTextEdit* notice_box_ = nullptr;
+    QLabel* database_banner_ = nullptr;  // shown while the database cannot be used
     QLabel* status_parts_[3] = {nullptr, nullptr, nullptr};
 
-    int pages_made_ = 0;                  // names the result lists
+    int status_task_ = 0;  // the task whose texts the status line shows
+    std::map<int, std::array<QString, 2>> task_status_;  // by task: its last texts
+    int pages_made_ = 0;                                 // names the result lists
     std::map<QString, int> submissions_;  // by keyword: tabs it got, for their titles
 
     CollectionSession session_;

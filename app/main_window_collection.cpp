@@ -11,6 +11,7 @@
 #include "app/result_page.h"
 #include "app/stored_rows_loader.h"
 #include "app/task_list.h"
+#include "app/warning_banner.h"
 #include "services/charset.h"
 #include "storage/store_factory.h"
 
@@ -73,11 +74,12 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
         case SubmitResult::kStarted:
             break;
     }
-    start_task(result.task, keyword, page_for(keyword, page));
+    ResultPage* started = page_for(keyword, page);
+    start_task(result.task, keyword, started);
     if (result.table_ready) {
         show_stored_rows(keyword, 0);
     } else {
-        warn_not_stored(result.task, keyword);
+        warn_not_stored(result.task, keyword, started);
     }
 }
 
@@ -150,6 +152,9 @@ void MainWindow::apply_updates(CollectionUpdates&& updates) {
             page->model()->apply_cells(cells);
         }
     }
+    for (const auto& [task, attempt] : updates.retrying) {
+        task_list_->set_retrying(task, attempt);
+    }
     for (const auto& [task, done] : updates.done) {
         task_list_->set_done(task, done);
         show_stored_rows(session_.keyword_of(task), done);
@@ -157,11 +162,7 @@ void MainWindow::apply_updates(CollectionUpdates&& updates) {
     for (const auto& [task, failed] : updates.failed_members) {
         task_list_->set_failed_members(task, failed.count, failed.reason);
     }
-    for (int part = 0; part < 2; ++part) {
-        if (updates.status[part]) {
-            set_status(part, *updates.status[part]);
-        }
-    }
+    follow_status(updates.status);
     show_storage_failures(updates.failures);
     for (const auto& [task, outcome] : updates.finished) {
         show_task_end(task, outcome);
@@ -175,10 +176,16 @@ void MainWindow::show_storage_failures(const std::vector<std::pair<int, QString>
             continue;
         }
         set_status(0, QStringLiteral("状态：数据保存失败"));
-        dialogs_.message(nullptr,
-                         QStringLiteral("关键字「") + session_.keyword_of(task) +
-                             QStringLiteral("」采集到的数据未能保存到数据库。"),
-                         Dialogs::Icon::kWarning, QString(), reason);
+        // Said in a banner, on the task's tab while it is open: a database
+        // gone away refuses every keyword's rows, and a message box for each
+        // would take the keys typed for the next keyword.
+        const QString text = QStringLiteral("关键字「") + session_.keyword_of(task) +
+                             QStringLiteral("」采集到的数据未能保存到数据库。");
+        if (ResultPage* page = page_of(task)) {
+            page->warn(text, reason);
+        } else {
+            show_warning(database_banner_, text, reason);
+        }
     }
 }
 
@@ -194,18 +201,57 @@ void MainWindow::show_task_end(int task, const TaskOutcome& outcome) {
         page != nullptr && page->model()->rowCount() == 0) {
         load_stored_rows(page, StoredRowsLoader::kAllRows);
     }
-    if (outcome.failure.empty() && outcome.failed_members > 0) {
+    if (outcome.failure.empty() && outcome.failed_members > 0 && task == status_task_) {
         // Those members are not stored, so submitting the keyword again
         // collects just them.
         set_status(0, QStringLiteral("状态：") + QString::number(outcome.failed_members) +
                           QStringLiteral("位用户信息采集失败，可再次提交关键字继续采集"));
     }
     if (const std::optional<CollectionSession::Summary> all = session_.task_ended(task, outcome)) {
-        set_status(2, QStringLiteral("全部任务已结束：保存 %1 行，%2 位用户采集失败")
-                          .arg(all->stored)
-                          .arg(all->failed));
+        set_status(2, summary_text(*all));
         QApplication::alert(this);
+    } else if (task == status_task_) {
+        show_next_status();
     }
+    task_status_.erase(task);
+}
+
+// The status line follows one task at a time, so that its count never mixes
+// tasks: the task it shows until that one ends, then the next one running.
+void MainWindow::follow_status(const std::map<int, QString> (&texts)[2]) {
+    for (int part = 0; part < 2; ++part) {
+        for (const auto& [task, text] : texts[part]) {
+            task_status_[task][part] = text;
+            if (status_task_ == 0 || !session_.running(status_task_)) {
+                status_task_ = task;
+            }
+            if (task == status_task_) {
+                set_status(part, text);
+            }
+        }
+    }
+}
+
+void MainWindow::show_next_status() {
+    for (const auto& [task, texts] : task_status_) {
+        if (session_.running(task)) {
+            status_task_ = task;
+            set_status(0, texts[0]);
+            set_status(1, texts[1]);
+            return;
+        }
+    }
+}
+
+QString MainWindow::summary_text(const CollectionSession::Summary& all) {
+    const QString searches = QStringLiteral("%1 个关键字搜索失败").arg(all.failed_searches);
+    if (all.failed_searches > 0 && all.stored == 0 && all.failed == 0) {
+        return QStringLiteral("全部任务已结束：") + searches;
+    }
+    QString text = QStringLiteral("全部任务已结束：保存 %1 行，%2 位用户采集失败")
+                       .arg(all.stored)
+                       .arg(all.failed);
+    return all.failed_searches > 0 ? text + QStringLiteral("，") + searches : text;
 }
 
 void MainWindow::continue_task(int task) {
@@ -217,8 +263,8 @@ void MainWindow::continue_task(int task) {
 }
 
 // Without a database every keyword is collected and shown, its rows
-// exported from the list, and the user is told each time that nothing of it
-// is stored.
+// exported from the list; a banner over the window, and one over each of
+// its result tabs, says that nothing of it is stored.
 void MainWindow::prepare_database() {
     if (session_.opened()) {
         return;
@@ -234,23 +280,23 @@ void MainWindow::prepare_database() {
         settings_.database_url.empty() ? settings_.data_dir : settings_.database_url;
     if (!session_.open(place, settings_.hosts, settings_.parallel, settings_.site)) {
         set_status(0, QStringLiteral("状态：数据库无法打开"));
-        dialogs_.message(
-            this,
-            QStringLiteral("无法打开数据库 ") + from_utf8(store_location(place)) +
-                QStringLiteral("。\r\n仍可以采集、查看和导出，但采集到的数据不会保存。"),
-            Dialogs::Icon::kWarning, QString(), from_utf8(session_.database_error()));
+        show_warning(database_banner_,
+                     QStringLiteral("无法打开数据库 ") + from_utf8(store_location(place)) +
+                         QStringLiteral("。仍可以采集、查看和导出，但采集到的数据不会保存。"),
+                     from_utf8(session_.database_error()));
     }
 }
 
-void MainWindow::warn_not_stored(int task, const QString& keyword) {
-    // Its rows are refused one by one; this says it once, before them.
+void MainWindow::warn_not_stored(int task, const QString& keyword, ResultPage* page) {
+    // Its rows are refused one by one; this says it once, before them, on
+    // its page: a message box per keyword would swallow the next keyword
+    // typed into the search window.
     session_.first_failure(task);
     set_status(0, QStringLiteral("状态：数据库无法打开，数据不会保存"));
-    dialogs_.message(nullptr,
-                     QStringLiteral("数据库无法打开，关键字「") + keyword +
-                         QStringLiteral("」采集到的数据只显示在结果页中，不会保存。"
-                                        "请在关闭程序前导出。"),
-                     Dialogs::Icon::kWarning, QString(), from_utf8(session_.database_error()));
+    page->warn(QStringLiteral("数据库无法打开，关键字「") + keyword +
+                   QStringLiteral("」采集到的数据只显示在结果页中，不会保存。"
+                                  "请在关闭程序前导出。"),
+               from_utf8(session_.database_error()));
 }
 
 }  // namespace qinglan

@@ -7,6 +7,7 @@
 #include "app/qt_text.h"
 #include "app/search_window.h"
 #include "app/stored_keywords.h"
+#include "app/window_fit.h"
 #include "storage/store_factory.h"
 #include "update/update_check.h"
 
@@ -57,8 +58,12 @@ void MainWindow::open_help() {
 }
 
 void MainWindow::open_search_window() {
-    set_status(0, QStringLiteral("状态：程序准备好，可以搜索"));
-    set_status(1, QString());
+    // Ready, and nothing else, only while no task runs: a running task's
+    // texts stay.
+    if (!session_.running()) {
+        set_status(0, QStringLiteral("状态：程序准备好，可以搜索"));
+        set_status(1, QString());
+    }
     if (!session_.opened()) {
         return;
     }
@@ -81,6 +86,7 @@ void MainWindow::open_search_window() {
                         read_stored_keywords(session_.store(), session_.engine().table_names()),
                         dialogs_, [this](const QString& keyword) { submit_keyword(keyword); });
     show_team_queue(window);
+    fit_to_screen(&window, window.size());
     window.exec();
 }
 

@@ -8,6 +8,7 @@
 #include "app/result_list_model.h"
 #include "app/result_list_view.h"
 #include "app/stored_rows_loader.h"
+#include "app/warning_banner.h"
 
 namespace qinglan {
 
@@ -17,6 +18,8 @@ ResultPage::ResultPage(const QString& keyword, int number, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 2, 0, 0);
     layout->setSpacing(2);
+    banner_ = new_warning_banner(this);
+    layout->addWidget(banner_);
     auto* filter_box = new QLineEdit(this);
     filter_box->setObjectName(QStringLiteral("筛选框"));
     filter_box->setPlaceholderText(QStringLiteral("筛选：输入任一列中的文字"));
@@ -63,6 +66,10 @@ void ResultPage::stop_loading() {
         loader_.reset();
         emit loaded();
     }
+}
+
+void ResultPage::warn(const QString& text, const QString& details) {
+    show_warning(banner_, text, details);
 }
 
 void ResultPage::clear() {

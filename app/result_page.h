@@ -41,6 +41,10 @@ public:
     // Stored rows are still being read into the list: until `loaded`, some
     // of its rows are empty or missing.
     bool loading() const { return loader_ != nullptr; }
+    // A banner above the list says `text` (`details` in its tooltip) until
+    // the page closes.
+    void warn(const QString& text, const QString& details);
+
     // Empties the list for a new collection of the keyword.
     void clear();
 
@@ -53,6 +57,7 @@ private:
     const QString keyword_;
     ResultListModel* model_;
     ResultListView* view_;
+    QLabel* banner_;
     QLabel* shown_count_;
     std::unique_ptr<StoredRowsLoader> loader_;
 };

@@ -9,11 +9,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "app/dialogs.h"
 #include "app/qt_text.h"
 #include "app/settings_file.h"
+#include "app/window_fit.h"
 #include "services/fetch.h"
 
 #include <vector>
@@ -53,6 +56,15 @@ SettingsDialog::SettingsDialog(QWidget* parent, Dialogs& dialogs, Options curren
     setWindowTitle(caption());
     setModal(true);
     auto* layout = new QVBoxLayout(this);
+    // The fields scroll when the screen is too small for them; the buttons
+    // below stay in reach.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("settings_scroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget(scroll);
+    auto* content_layout = new QVBoxLayout(content);
+    content_layout->setContentsMargins(0, 0, 0, 0);
     auto* columns = new QGridLayout;
     std::map<Group, QFormLayout*> forms;
     for (const Setting* setting : shown_settings()) {
@@ -66,18 +78,26 @@ SettingsDialog::SettingsDialog(QWidget* parent, Dialogs& dialogs, Options curren
         }
         add_field(*setting, form);
     }
-    layout->addLayout(columns);
+    content_layout->addLayout(columns);
     auto* note = new QLabel(
         QStringLiteral("设置保存在数据目录的 qinglan.ini 中，确定后新开始的任务即按新设置采集；"
                        "更新主机在下次启动时使用。"),
         this);
     note->setWordWrap(true);
-    layout->addWidget(note);
+    content_layout->addWidget(note);
+    scroll->setWidget(content);
+    layout->addWidget(scroll, 1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->setObjectName(QStringLiteral("settings_buttons"));
     connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+    const QMargins margins = layout->contentsMargins();
+    fit_to_screen(this,
+                  content->sizeHint() + QSize(margins.left() + margins.right() +
+                                                  scroll->verticalScrollBar()->sizeHint().width(),
+                                              margins.top() + margins.bottom() + layout->spacing() +
+                                                  buttons->sizeHint().height()));
 }
 
 void SettingsDialog::add_field(const Setting& setting, QFormLayout* form) {

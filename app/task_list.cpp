@@ -6,6 +6,8 @@
 #include <QMenu>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
 #include "app/qt_text.h"
 
 namespace qinglan {
@@ -81,6 +83,8 @@ QString TaskList::state_text(TaskState state) {
             return QStringLiteral("采集中");
         case TaskState::kDone:
             return QStringLiteral("完成");
+        case TaskState::kIncomplete:
+            return QStringLiteral("未完成");
         case TaskState::kFailed:
             return QStringLiteral("失败");
         case TaskState::kStopped:
@@ -100,14 +104,37 @@ const TaskList::Entry* TaskList::find(int task) const {
 }
 
 void TaskList::add_task(int task, const QString& keyword, const QString& site_note) {
-    Entry& entry = tasks_[task];
-    if (entry.row != nullptr) {
+    if (find(task) != nullptr) {
         return;
     }
-    entry.row = new QTreeWidgetItem(this);
-    entry.row->setText(kName, keyword);
+    reuse_row(task, keyword);
+    Entry& entry = tasks_[task];
+    if (entry.row == nullptr) {
+        entry.row = new QTreeWidgetItem(this);
+        entry.row->setText(kName, keyword);
+    }
     entry.name_tip = site_note.isEmpty() ? keyword : keyword + '\n' + site_note;
     set_state(entry, TaskState::kQueued);
+}
+
+// One keyword, one row: a new task of a keyword whose task ended starts
+// afresh in that task's row.
+void TaskList::reuse_row(int task, const QString& keyword) {
+    for (auto ended = tasks_.begin(); ended != tasks_.end(); ++ended) {
+        if (ended->first == task || ended->second.row->text(kName) != keyword ||
+            running(ended->first)) {
+            continue;
+        }
+        QTreeWidgetItem* row = ended->second.row;
+        tasks_.erase(ended);
+        for (const int column : {kTotal, kDone, kFailed}) {
+            row->setText(column, QString());
+            row->setToolTip(column, QString());
+        }
+        row->setData(kProgress, kProgressRole, QVariant());
+        tasks_[task].row = row;
+        return;
+    }
 }
 
 void TaskList::set_state(Entry& entry, TaskState state, const QString& reason) {
@@ -136,8 +163,18 @@ void TaskList::set_total(int task, int total) {
     }
 }
 
+void TaskList::set_retrying(int task, int attempt) {
+    Entry* entry = find(task);
+    if (entry != nullptr && entry->state == TaskState::kCollecting) {
+        entry->row->setText(kState, QStringLiteral("重试中（第%1次）").arg(attempt));
+    }
+}
+
 void TaskList::set_done(int task, int done) {
     if (Entry* entry = find(task)) {
+        if (entry->state == TaskState::kCollecting) {
+            entry->row->setText(kState, state_text(entry->state));
+        }
         entry->done = done;
         entry->row->setText(kDone, QString::number(done));
         show_progress(*entry);
@@ -174,10 +211,25 @@ void TaskList::set_ended(int task, const TaskOutcome& outcome) {
             entry->row->setData(kProgress, kProgressRole, QVariant());
         }
         set_state(*entry, TaskState::kFailed, reason);
+    } else if (outcome.completed && outcome.failed_members > 0) {
+        // Those members are missing: 继续 collects them.
+        set_state(*entry, TaskState::kIncomplete,
+                  QStringLiteral("%1 位用户采集失败，可以继续采集").arg(outcome.failed_members));
     } else if (outcome.completed) {
         set_state(*entry, TaskState::kDone);
     } else {
         set_state(*entry, TaskState::kStopped);
+    }
+}
+
+void TaskList::clear_ended() {
+    for (auto entry = tasks_.begin(); entry != tasks_.end();) {
+        if (running(entry->first)) {
+            ++entry;
+            continue;
+        }
+        delete entry->second.row;
+        entry = tasks_.erase(entry);
     }
 }
 
@@ -218,22 +270,28 @@ int TaskList::height_for_rows(int rows) const {
 void TaskList::contextMenuEvent(QContextMenuEvent* event) {
     QTreeWidgetItem* item = itemAt(viewport()->mapFromGlobal(event->globalPos()));
     const int task = task_of(item);
-    if (task == 0) {
-        return;
+    if (task != 0) {
+        setCurrentItem(item);
     }
-    setCurrentItem(item);
     QMenu menu(this);
     QAction* stop = menu.addAction(QStringLiteral("停止"));
     stop->setObjectName(QStringLiteral("task_stop"));
-    stop->setEnabled(running(task));
+    stop->setEnabled(task != 0 && running(task));
     QAction* resume = menu.addAction(QStringLiteral("继续"));
     resume->setObjectName(QStringLiteral("task_continue"));
-    resume->setEnabled(incomplete(task));
+    resume->setEnabled(task != 0 && incomplete(task));
+    menu.addSeparator();
+    QAction* clear = menu.addAction(QStringLiteral("清除已结束"));
+    clear->setObjectName(QStringLiteral("task_clear"));
+    clear->setEnabled(std::any_of(tasks_.begin(), tasks_.end(),
+                                  [this](const auto& entry) { return !running(entry.first); }));
     QAction* chosen = menu.exec(event->globalPos());
     if (chosen == stop) {
         emit stop_requested(task);
     } else if (chosen == resume) {
         emit continue_requested(task);
+    } else if (chosen == clear) {
+        clear_ended();
     }
 }
 

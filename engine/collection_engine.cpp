@@ -154,6 +154,9 @@ TransferLoop::Request CollectionEngine::page_request(Task& task, const Text& url
             });
         };
     }
+    request.retrying = [this, &task](int attempt) {
+        post(task, [this, &task, attempt] { observer_.task_retrying(task.number, attempt); });
+    };
     request.done = [this, &task, then = std::move(then)](Bytes body, FetchInfo info) mutable {
         post(task, [&task, then = std::move(then), body = std::move(body),
                     info = std::move(info)]() mutable {

@@ -52,6 +52,10 @@ public:
     // (false): transfers beyond the limits of the transfer loop wait.
     virtual void task_waiting(int task, bool waiting) { (void)task, (void)waiting; }
 
+    // A page of the task could not be fetched and waits to be tried again,
+    // for the `attempt`th time (2, 3, …).
+    virtual void task_retrying(int task, int attempt) { (void)task, (void)attempt; }
+
     // The task's row of the task list: its keyword and its member count.
     virtual void task_row_added(int task, const std::string& keyword, int total) = 0;
 

@@ -314,6 +314,9 @@ void TransferLoop::State::finish(CURL* easy, CURLcode code, Clock::time_point no
         if (!blocked) {
             wait = curl::retry_delay(job.tries, info, settings);
         }
+        if (job.request.retrying) {
+            job.request.retrying(job.tries + 1);
+        }
         schedule.retry_at(id, now + wait, now);
         return;
     }

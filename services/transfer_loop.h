@@ -47,8 +47,10 @@ public:
     struct Request {
         std::string url;
         bool retry = true;  // tried again as FetchSettings says while it fails
-        std::array<const std::atomic<bool>*, 2> cancel{};      // either true stops it
-        std::function<void()> started;                         // its first try starts; may be empty
+        std::array<const std::atomic<bool>*, 2> cancel{};  // either true stops it
+        std::function<void()> started;                     // its first try starts; may be empty
+        // A try failed and try `attempt` (2, 3, …) waits for its time; may be empty.
+        std::function<void(int attempt)> retrying;
         std::function<void(Bytes body, FetchInfo info)> done;  // exactly once
         // Requests with the same non-null key run one at a time, in the order
         // they came: a caller can queue a whole series ahead and the loop

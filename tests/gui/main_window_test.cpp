@@ -28,6 +28,7 @@
 #include "app/gui_app.h"
 #include "app/main_window.h"
 #include "app/result_list_model.h"
+#include "app/result_page.h"
 #include "app/search_window.h"
 #include "app/stored_rows_loader.h"
 #include "app/task_list.h"
@@ -139,8 +140,10 @@ private slots:
     void startUpLaysOutTheWindow() {
         MainWindow& window = open_window();
         QCOMPARE(window.windowTitle(), QString("青岚用户采集器（阿里巴巴）V01"));
-        QCOMPARE(window.size(), QSize(867, 544));
-        QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+        // 867 × 544, narrowed to the offscreen platform's 800-pixel-wide
+        // screen with room for a frame; it can be maximized.
+        QCOMPARE(window.size(), QSize(792, 544));
+        QVERIFY(window.windowFlags() & Qt::WindowMaximizeButtonHint);
 
         auto* toolbar = window.findChild<QToolBar*>("工具条_顶部");
         QVERIFY(toolbar);
@@ -456,10 +459,12 @@ private slots:
         QCOMPARE(sqlite3_exec(db, "DROP TABLE \"删\"", nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(db);
         QTRY_VERIFY(tasks_done(1));
-        QTRY_COMPARE(dialogs_->messages.size(), size_t(1));
-        QCOMPARE(dialogs_->messages[0].icon, Dialogs::Icon::kWarning);
-        QVERIFY(dialogs_->messages[0].text.contains("删"));
-        QVERIFY(dialogs_->messages[0].details.contains("no such table"));
+        // Said once, in the tab's banner, with no message box to answer.
+        auto* banner = window.result_page(1)->findChild<QLabel*>("数据库提示");
+        QTRY_VERIFY(banner != nullptr && !banner->isHidden());
+        QVERIFY(banner->text().contains("删"));
+        QVERIFY(banner->toolTip().contains("no such table"));
+        QVERIFY(dialogs_->messages.empty());
         QCOMPARE(window.status_text(0), QString("状态：数据保存失败"));
         // Every member is still shown in its list.
         QCOMPARE(window.result_model(1)->rowCount(), 40);
@@ -504,9 +509,11 @@ private slots:
         submit_by_enter({"坏"});
         QCOMPARE(tabs()->count(), 3);
         QCOMPARE(tabs()->tabText(2), QString("坏 (2)"));
-        // The resumed task's row counts the members stored before as done.
-        QTRY_COMPARE(task_list()->topLevelItemCount(), 2);
-        QTRY_COMPARE(task_list()->topLevelItem(1)->text(2), QString("3"));
+        // The resumed task takes over the keyword's row, and counts the
+        // members stored before as done.
+        QTRY_COMPARE(static_cast<TaskList*>(task_list())->task_of(task_list()->topLevelItem(0)), 2);
+        QCOMPARE(task_list()->topLevelItemCount(), 1);
+        QTRY_COMPARE(task_list()->topLevelItem(0)->text(2), QString("3"));
         QTRY_COMPARE(window.status_text(1), QString("3位用户信息分析完成可以导出"));
         ResultListModel* model = window.result_model(2);
         QTRY_COMPARE(accounts_of(*model), QStringList({"b0", "b2", "b1"}));

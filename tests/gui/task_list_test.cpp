@@ -1,7 +1,9 @@
 // The task list: each task's state and progress, the summary once all have
 // ended, and stopping and continuing one task from its menu.
 
+#include <QRegularExpression>
 #include <QSplitter>
+#include <QTimer>
 
 #include "window_fixture.h"
 
@@ -47,9 +49,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ended(1) && ended(2) && ended(3), 10000);
         QCOMPARE(state_of(1), QString("完成"));
         QCOMPARE(task_list()->row(1)->data(TaskList::kProgress, TaskList::kProgressRole), 100);
-        // A member that failed leaves the task done, with the failure counted.
-        QCOMPARE(state_of(2), QString("完成"));
+        // A member that failed leaves the task incomplete, with the failure counted.
+        QCOMPARE(state_of(2), QString("未完成"));
         QCOMPARE(task_list()->row(2)->text(TaskList::kFailed), QString("1"));
+        QVERIFY(task_list()->row(2)->toolTip(TaskList::kState).contains("1 位用户采集失败"));
         QVERIFY(task_list()->row(2)->toolTip(TaskList::kFailed).contains("503"));
         QCOMPARE(state_of(3), QString("失败"));
         const QString reason = task_list()->row(3)->toolTip(TaskList::kState);
@@ -57,14 +60,115 @@ private slots:
         QCOMPARE(task_list()->row(3)->text(TaskList::kTotal), QString("0"));
         QCOMPARE(task_list()->row(3)->data(TaskList::kProgress, TaskList::kProgressRole),
                  QVariant());
-        QCOMPARE(window.status_text(2), QString("全部任务已结束：保存 4 行，1 位用户采集失败"));
+        QCOMPARE(window.status_text(2),
+                 QString("全部任务已结束：保存 4 行，1 位用户采集失败，1 个关键字搜索失败"));
 
         // The next round of tasks is summed up on its own.
         serve_members(*market_, "再", "r", 1);
         window.submit_keyword("再");
         QTRY_VERIFY(ended(4));
         QCOMPARE(window.status_text(2), QString("全部任务已结束：保存 1 行，0 位用户采集失败"));
+        // A search that failed alone is said as such.
+        window.submit_keyword("断");
+        QTRY_VERIFY(ended(5));
+        QCOMPARE(window.status_text(2), QString("全部任务已结束：1 个关键字搜索失败"));
         QVERIFY(dialogs_->messages.empty());
+    }
+
+    // A card answered with 503 is tried again after a wait: meanwhile the
+    // task's row says so, with the attempt.
+    void aRetryShows() {
+        init_fixture();
+        FetchSettings fetch = fetch_settings();
+        fetch.retry_base_ms = 600;
+        fetch.retries = 1;
+        set_fetch_settings(fetch);
+        serve_members(*market_, "重试", "t", 2);
+        market_->set_behaviour("card/t0", {.status = 503});
+        MainWindow& window = started_window();
+        window.submit_keyword("重试");
+        QTRY_COMPARE(state_of(1), QString("重试中（第2次）"));
+        QTRY_VERIFY_WITH_TIMEOUT(ended(1), 10000);
+        QCOMPARE(state_of(1), QString("未完成"));
+    }
+
+    // One keyword, one row: collecting a keyword again takes over its row,
+    // and 清除已结束 removes the rows of the tasks that ended.
+    void aKeywordKeepsItsRow() {
+        init_fixture();
+        serve_members(*market_, "塑料", "p", 3);
+        market_->set_behaviour("card/p1", {.status = 503});
+        serve_members(*market_, "慢", "s", 4, 300);
+        MainWindow& window = started_window();
+        window.submit_keyword("塑料");
+        QTRY_VERIFY_WITH_TIMEOUT(ended(1), 10000);
+        QCOMPARE(state_of(1), QString("未完成"));
+        market_->set_behaviour("card/p1", {});
+        QVERIFY(pick_for_task(1, "task_continue"));
+        QTRY_VERIFY_WITH_TIMEOUT(ended(2), 10000);
+        QCOMPARE(task_list()->topLevelItemCount(), 1);
+        QCOMPARE(task_list()->task_of(task_list()->topLevelItem(0)), 2);
+        QCOMPARE(state_of(2), QString("完成"));
+        QCOMPARE(task_list()->row(2)->text(TaskList::kFailed), QString());
+        QCOMPARE(stored_count("塑料"), 3);
+        // Re-collected, it still has its one row.
+        dialogs_->confirm_answer = true;
+        window.collect_again(1);
+        QTRY_VERIFY_WITH_TIMEOUT(ended(3), 10000);
+        QCOMPARE(task_list()->topLevelItemCount(), 1);
+
+        window.submit_keyword("慢");
+        QTRY_COMPARE(task_list()->topLevelItemCount(), 2);
+        QVERIFY(pick_for_task(4, "task_clear"));
+        QCOMPARE(task_list()->topLevelItemCount(), 1);
+        QVERIFY(task_list()->row(4) != nullptr && running(4));
+        QTRY_VERIFY_WITH_TIMEOUT(ended(4), 10000);
+        QVERIFY(pick_for_task(4, "task_clear"));
+        QCOMPARE(task_list()->topLevelItemCount(), 0);
+    }
+
+    // With two tasks running, the status line's middle part counts the
+    // members of one of them until it ends: its total never changes under
+    // way and its count never goes back.
+    void theStatusLineFollowsOneTask() {
+        init_fixture();
+        serve_members(*market_, "甲", "a", 6, 40);
+        serve_members(*market_, "乙", "b", 4, 60);
+        MainWindow& window = started_window();
+        QStringList seen;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            const QString text = window.status_text(1);
+            if (seen.isEmpty() || seen.back() != text) {
+                seen << text;
+            }
+        });
+        watch.start(2);
+        window.submit_keyword("甲");
+        window.submit_keyword("乙");
+        QTRY_VERIFY_WITH_TIMEOUT(ended(1) && ended(2), 10000);
+        watch.stop();
+        const QRegularExpression progress("^正在分析用户(\\d+)/(\\d+)位的信息$");
+        int totals_shown = 0;
+        int last_total = -1;
+        int last_count = 0;
+        for (const QString& text : seen) {
+            const QRegularExpressionMatch match = progress.match(text);
+            if (!match.hasMatch()) {
+                continue;
+            }
+            const int count = match.captured(1).toInt();
+            const int total = match.captured(2).toInt();
+            if (total != last_total) {
+                ++totals_shown;
+                last_total = total;
+            } else {
+                QVERIFY2(count >= last_count, qPrintable(seen.join(" | ")));
+            }
+            last_count = count;
+        }
+        QVERIFY2(totals_shown >= 1 && totals_shown <= 2, qPrintable(seen.join(" | ")));
+        QCOMPARE(window.status_text(2), QString("全部任务已结束：保存 10 行，0 位用户采集失败"));
     }
 
     void stoppingOneTaskOfThree() {
@@ -96,7 +200,8 @@ private slots:
         market_->clear_requests();
         QVERIFY(pick_for_task(2, "task_continue"));
         QCOMPARE(tabs()->count(), 4);
-        QCOMPARE(task_list()->topLevelItemCount(), 4);
+        // The keyword's row serves its new task.
+        QCOMPARE(task_list()->topLevelItemCount(), 3);
         QTRY_VERIFY_WITH_TIMEOUT(ended(4), 10000);
         QCOMPARE(state_of(4), QString("完成"));
         QCOMPARE(stored_count("停b"), 6);
