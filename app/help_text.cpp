@@ -5,8 +5,9 @@
 
 namespace qinglan {
 
-QString HelpWindow::text() {
-    return QStringLiteral(R"(<h2>青岚用户采集器 帮助</h2>
+namespace {
+
+constexpr const char kHelpHtml[] = R"(<h2>青岚用户采集器 帮助</h2>
 <p><a href="#collect">采集</a> · <a href="#resume">继续与停止</a> ·
 <a href="#lists">结果列表</a> · <a href="#export">导出</a> ·
 <a href="#settings">设置</a> · <a href="#team">团队数据库</a> ·
@@ -74,7 +75,12 @@ qinglan --help 列出全部选项。</p>
 
 <h3><a name="keys"></a>快捷键</h3>
 <p>Ctrl+F 客服信息，Ctrl+E 导出，F1 帮助，Ctrl+Q 退出，Esc 关闭主窗口。</p>
-)");
+)";
+
+}  // namespace
+
+QString HelpWindow::text() {
+    return QString::fromUtf8(kHelpHtml);
 }
 
 }  // namespace qinglan

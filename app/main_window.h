@@ -156,6 +156,7 @@ private:
     ResultPage* page_of(int task) const;
     void load_stored_rows(ResultPage* page, int row_limit);
     void refuse_other_site(const QString& keyword, const SubmitResult& result);
+    void refused(const QString& keyword, const SubmitResult& result, ResultPage* page);
     // "站点：NAME" when the tasks read a site other than the built-in one.
     QString site_note() const;
     void show_stored_rows(const QString& keyword, long long rows);

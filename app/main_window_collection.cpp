@@ -50,26 +50,7 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
             return;
         }
         case SubmitResult::kRefused:
-            if (!result.stored_site.empty()) {
-                refuse_other_site(keyword, result);
-                return;
-            }
-            if (!result.table_ready) {
-                dialogs_.message(nullptr, QStringLiteral("失败"), Dialogs::Icon::kNone, QString(),
-                                 from_utf8(result.table_error));
-                return;
-            }
-            if (held_by_queue_worker(keyword)) {
-                // A team worker collects it: what it stored so far is shown,
-                // as a complete keyword is, and nothing runs here.
-                load_stored_rows(page_for(keyword, page), StoredRowsLoader::kAllRows);
-                count_stored_rows(keyword);
-                return;
-            }
-            dialogs_.message(nullptr,
-                             QStringLiteral("关键字「") + keyword +
-                                 QStringLiteral("」正在由其他采集器采集，本次未采集。"),
-                             Dialogs::Icon::kInformation, QString(), from_utf8(result.refusal));
+            refused(keyword, result, page);
             return;
         case SubmitResult::kStarted:
             break;
@@ -81,6 +62,29 @@ void MainWindow::collect(const QString& keyword, bool again, ResultPage* page) {
     } else {
         warn_not_stored(result.task, keyword, started);
     }
+}
+
+// Says why a submitted keyword runs no task; a keyword a team worker
+// collects shows what it stored so far instead, as a complete keyword does.
+void MainWindow::refused(const QString& keyword, const SubmitResult& result, ResultPage* page) {
+    if (!result.stored_site.empty()) {
+        refuse_other_site(keyword, result);
+        return;
+    }
+    if (!result.table_ready) {
+        dialogs_.message(nullptr, QStringLiteral("失败"), Dialogs::Icon::kNone, QString(),
+                         from_utf8(result.table_error));
+        return;
+    }
+    if (held_by_queue_worker(keyword)) {
+        load_stored_rows(page_for(keyword, page), StoredRowsLoader::kAllRows);
+        count_stored_rows(keyword);
+        return;
+    }
+    dialogs_.message(nullptr,
+                     QStringLiteral("关键字「") + keyword +
+                         QStringLiteral("」正在由其他采集器采集，本次未采集。"),
+                     Dialogs::Icon::kInformation, QString(), from_utf8(result.refusal));
 }
 
 ResultPage* MainWindow::page_of(int task) const {
