@@ -73,14 +73,7 @@ TEST_P(StoreTest, ALaterPageIsRefusedOnceTheClaimIsLost) {
     ASSERT_TRUE(first->claim("k", &error)) << error;
     ASSERT_TRUE(first->ensure_table("k", &error)) << error;
     ASSERT_TRUE(first->save_members_from("k", 0, {"m0"}, 2, false, &error)) << error;
-    if (postgres()) {
-        ASSERT_TRUE(PgServer::shared().admin(
-            "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
-            "'qinglan' AND pid <> pg_backend_pid() AND datname = current_database()",
-            url_.substr(url_.rfind('/') + 1)));
-    } else {
-        std::filesystem::remove(dir_ / "date" / "lingshishuj.claims");
-    }
+    end_claims_unseen();
     {
         auto second = open_store();
         ASSERT_TRUE(second);

@@ -361,14 +361,7 @@ TEST_P(StoreTest, AClaimTakenOverAndReleasedMeanwhileStoresNothingMore) {
     ASSERT_TRUE(first->save_member_list("k", {"m0", "m1", "m2"}, false, &error)) << error;
     ASSERT_TRUE(first->insert_record("k", record_of("a"), 0, &error)) << error;
 
-    if (postgres()) {
-        ASSERT_TRUE(PgServer::shared().admin(
-            "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
-            "'qinglan' AND pid <> pg_backend_pid() AND datname = current_database()",
-            url_.substr(url_.rfind('/') + 1)));
-    } else {
-        std::filesystem::remove(dir_ / "date" / "lingshishuj.claims");
-    }
+    end_claims_unseen();
     {
         auto second = open_store();
         ASSERT_TRUE(second);

@@ -73,6 +73,19 @@ protected:
     }
 
     bool postgres() const { return GetParam() == StoreKind::kPostgres; }
+
+    // Ends every claim the open stores hold without their knowing, as a
+    // deleted claims file or a server that dropped their sessions does.
+    void end_claims_unseen() {
+        if (postgres()) {
+            ASSERT_TRUE(PgServer::shared().admin(
+                "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+                "'qinglan' AND pid <> pg_backend_pid() AND datname = current_database()",
+                url_.substr(url_.rfind('/') + 1)));
+        } else {
+            std::filesystem::remove(dir_ / "date" / "lingshishuj.claims");
+        }
+    }
     // What a second store, or another program, opens.
     std::string place() const { return postgres() ? url_ : dir_.string(); }
 
