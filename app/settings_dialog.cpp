@@ -38,6 +38,17 @@ std::vector<const Setting*> shown_settings() {
     return shown;
 }
 
+// The hosts and the proxy on the left, the numbers on the right; or all
+// of them one below the other.
+void place_boxes(QGridLayout* grid, const std::vector<QGroupBox*>& boxes, int column_count) {
+    const int per_column = column_count == 1 ? static_cast<int>(boxes.size()) : 2;
+    for (std::size_t k = 0; k < boxes.size(); ++k) {
+        grid->removeWidget(boxes[k]);
+        const int place = static_cast<int>(k);
+        grid->addWidget(boxes[k], place % per_column, place / per_column);
+    }
+}
+
 QString text_of(std::string_view utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
@@ -67,14 +78,13 @@ SettingsDialog::SettingsDialog(QWidget* parent, Dialogs& dialogs, Options curren
     content_layout->setContentsMargins(0, 0, 0, 0);
     auto* columns = new QGridLayout;
     std::map<Group, QFormLayout*> forms;
+    std::vector<QGroupBox*> boxes;
     for (const Setting* setting : shown_settings()) {
         QFormLayout*& form = forms[setting->group];
         if (form == nullptr) {
-            const int place = static_cast<int>(forms.size()) - 1;
-            auto* box = new QGroupBox(text_of(group_title(setting->group)), this);
-            form = new QFormLayout(box);
-            // The hosts and the proxy on the left, the numbers on the right.
-            columns->addWidget(box, place % 2, place / 2);
+            boxes.push_back(new QGroupBox(text_of(group_title(setting->group)), this));
+            form = new QFormLayout(boxes.back());
+            place_boxes(columns, boxes, 2);
         }
         add_field(*setting, form);
     }
@@ -93,11 +103,15 @@ SettingsDialog::SettingsDialog(QWidget* parent, Dialogs& dialogs, Options curren
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     const QMargins margins = layout->contentsMargins();
-    fit_to_screen(this,
-                  content->sizeHint() + QSize(margins.left() + margins.right() +
-                                                  scroll->verticalScrollBar()->sizeHint().width(),
-                                              margins.top() + margins.bottom() + layout->spacing() +
-                                                  buttons->sizeHint().height()));
+    const QSize around(
+        margins.left() + margins.right() + scroll->verticalScrollBar()->sizeHint().width(),
+        margins.top() + margins.bottom() + layout->spacing() + buttons->sizeHint().height());
+    // A screen too narrow for two columns of boxes gets one, which only
+    // scrolls down.
+    if (content->sizeHint().width() + around.width() > available_width(this)) {
+        place_boxes(columns, boxes, 1);
+    }
+    fit_to_screen(this, content->sizeHint() + around);
 }
 
 void SettingsDialog::add_field(const Setting& setting, QFormLayout* form) {

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <limits>
 
 namespace qinglan {
 namespace {
@@ -12,6 +13,11 @@ namespace {
 // A title bar and a thin frame, for a window not yet framed.
 constexpr int kFrameWidth = 8;
 constexpr int kFrameHeight = 36;
+
+const QScreen* screen_of(const QWidget* window) {
+    const QScreen* screen = window->screen();
+    return screen != nullptr ? screen : QGuiApplication::primaryScreen();
+}
 
 }  // namespace
 
@@ -26,11 +32,14 @@ QRect fit_into(const QRect& available, const QSize& wanted, const QSize& frame) 
     return QRect(left + frame.width() / 2, top + frame.height() - frame.width() / 2, width, height);
 }
 
+int available_width(const QWidget* window) {
+    const QScreen* screen = screen_of(window);
+    return screen == nullptr ? std::numeric_limits<int>::max()
+                             : screen->availableGeometry().width() - kFrameWidth;
+}
+
 void fit_to_screen(QWidget* window, const QSize& wanted) {
-    const QScreen* screen = window->screen();
-    if (screen == nullptr) {
-        screen = QGuiApplication::primaryScreen();
-    }
+    const QScreen* screen = screen_of(window);
     if (screen == nullptr) {
         window->resize(wanted);
         return;

@@ -19,6 +19,10 @@ namespace qinglan {
 // centred and wholly within it.
 QRect fit_into(const QRect& available, const QSize& wanted, const QSize& frame);
 
+// The widest inside a window on `window`'s screen can have, its frame
+// estimated.
+int available_width(const QWidget* window);
+
 // Resizes and places `window` by fit_into on its screen (the primary one
 // before it is shown). Before the window system has framed the window its
 // frame is estimated.

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTreeWidget>
 
@@ -119,7 +120,10 @@ private slots:
         SettingsDialog settings_dialog(&window, *dialogs_, settings());
         settings_dialog.show();
         QVERIFY2(fits(settings_dialog), qPrintable(geometry_text(settings_dialog)));
-        QVERIFY(settings_dialog.findChild<QScrollArea*>("settings_scroll") != nullptr);
+        auto* scroll = settings_dialog.findChild<QScrollArea*>("settings_scroll");
+        QVERIFY(scroll != nullptr);
+        // The fields scroll down only, never sideways.
+        QTRY_COMPARE(scroll->horizontalScrollBar()->maximum(), 0);
         QVERIFY(within(settings_dialog,
                        settings_dialog.findChild<QDialogButtonBox*>("settings_buttons")));
         ExportOffer offer;
