@@ -10,7 +10,6 @@
 #include "app/json_text.h"
 #include "app/queue_profile.h"
 #include "app/terminal_text.h"
-#include "engine/site/profile_site.h"
 #include "storage/postgres_queue.h"
 #include "storage/store_factory.h"
 
@@ -100,19 +99,6 @@ int add_keywords(const Options& options, const std::vector<std::string>& keyword
     return 0;
 }
 
-// Every keyword is searchable by the profile in use, or none is queued.
-bool all_searchable(const Options& options, const std::vector<std::string>& keywords) {
-    for (std::size_t k = 0; k < keywords.size(); ++k) {
-        Text address;
-        std::string refusal;
-        if (!options.site->search_address(options.hosts, keywords[k], 1, &address, &refusal)) {
-            std::fprintf(stderr, "qinglan: keyword %zu: %s\n", k + 1, refusal.c_str());
-            return false;
-        }
-    }
-    return true;
-}
-
 int retry_keywords(const Options& options, const std::vector<std::string>& keywords,
                    WorkQueue& queue) {
     std::vector<std::string> changed;
@@ -185,9 +171,6 @@ int run_queue(const Options& options) {
         std::fprintf(stderr,
                      "qinglan: queue takes add KEYWORD..., retry KEYWORD...|--failed, "
                      "remove KEYWORD...|--done, or nothing (the list)\n");
-        return 2;
-    }
-    if (verb == "add" && !all_searchable(options, keywords)) {
         return 2;
     }
     std::unique_ptr<WorkQueue> queue;

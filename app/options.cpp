@@ -119,6 +119,11 @@ bool check_keywords(const Options& options, std::string* error) {
     return true;
 }
 
+// The arguments of the command before its keywords: queue's verb.
+std::size_t keywords_start(const Options& options) {
+    return options.command == "queue" ? 1 : 0;
+}
+
 }  // namespace
 
 Options::Options() : site(built_in_site()) {
@@ -200,7 +205,7 @@ std::string keyword_place(const Options& options, std::size_t k) {
     if (k >= first && k - first < options.file_keyword_lines.size()) {
         return options.keywords_file + ":" + std::to_string(options.file_keyword_lines[k - first]);
     }
-    return "keyword " + std::to_string(k + 1);
+    return "keyword " + std::to_string(k + 1 - keywords_start(options));
 }
 
 bool load_chosen_site(Options* options, std::string* error) {
@@ -217,16 +222,18 @@ bool load_chosen_site(Options* options, std::string* error) {
 }
 
 bool check_searchable(const Options& options, std::string* error) {
-    if (options.command != "collect") {
-        // Only a collected keyword is searched; a stored one may be exported
-        // or forgotten whatever it holds.
+    // Only a keyword to collect, now or by the queue's workers, is searched;
+    // a stored one may be exported or forgotten whatever it holds.
+    const std::vector<std::string>& arguments = options.arguments;
+    const bool queued =
+        options.command == "queue" && !arguments.empty() && arguments.front() == "add";
+    if (options.command != "collect" && !queued) {
         return true;
     }
-    for (std::size_t k = 0; k < options.arguments.size(); ++k) {
+    for (std::size_t k = keywords_start(options); k < arguments.size(); ++k) {
         Text address;
         std::string refusal;
-        if (!options.site->search_address(options.hosts, options.arguments[k], 1, &address,
-                                          &refusal)) {
+        if (!options.site->search_address(options.hosts, arguments[k], 1, &address, &refusal)) {
             *error = keyword_place(options, k) + ": " + refusal;
             return false;
         }

@@ -80,8 +80,9 @@ bool parse_options(int argc, char** argv, Options* options, std::string* error);
 // cannot be used (unreadable, without keywords, given to the windows).
 bool take_keywords_file(Options* options, std::string* error);
 
-// Where the keyword `arguments[k]` came from, for a message: "keyword 2", or
-// "FILE:LINE" for one read from the keyword file.
+// Where the keyword `arguments[k]` came from, for a message: "keyword 2"
+// (counting keywords only, not queue's verb), or "FILE:LINE" for one read
+// from the keyword file.
 std::string keyword_place(const Options& options, std::size_t k);
 
 // Reads the site profile of `site_file` into `site` (the built-in site for
@@ -89,7 +90,8 @@ std::string keyword_place(const Options& options, std::size_t k);
 bool load_chosen_site(Options* options, std::string* error);
 
 // False with the reason when the chosen site cannot search for one of the
-// keywords to collect: refused before anything is asked for.
+// keywords to collect or to queue (queue add): refused before anything is
+// opened or asked for.
 bool check_searchable(const Options& options, std::string* error);
 
 // Makes the options' network settings those of every later fetch and loads

@@ -66,7 +66,7 @@ void CollectionEngine::search_done(Task& task, const Bytes& body, const FetchInf
         return;
     }
     const Text page = task.site->page_text(body, info.content_type);
-    if (task.site->blocked(page, true, task.keyword)) {
+    if (info.blocked) {
         // Still a block page after every try: no answer, so nothing is saved
         // and the keyword stays to be searched again.
         fail_task(task, "search page: " + blocked_reason(page),
@@ -158,7 +158,7 @@ void CollectionEngine::later_page_done(Task& task, int page, const Bytes& body,
         return;
     }
     const Text text = task.site->page_text(body, info.content_type);
-    if (task.site->blocked(text, true, task.keyword)) {
+    if (info.blocked) {
         fail_reading(task, "search page " + number + ": " + blocked_reason(text),
                      "搜索页第" + number + "页被拦截（" + gbk_to_utf8(page_title(text)) + "）");
         return;

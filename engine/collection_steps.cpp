@@ -18,14 +18,14 @@ namespace qinglan {
 namespace {
 
 // The member page's text as the site reads it, or false with why it failed.
-bool page_or_failure(const Site& site, const std::string& keyword, const Bytes& body,
-                     const FetchInfo& info, Text* text, std::string* failure) {
+bool page_or_failure(const Site& site, const Bytes& body, const FetchInfo& info, Text* text,
+                     std::string* failure) {
     if (fetch_failed(info)) {
         *failure = fetch_failure_text(info);
         return false;
     }
     *text = site.page_text(body, info.content_type);
-    if (site.blocked(*text, false, keyword)) {
+    if (info.blocked) {
         *failure = blocked_reason(*text);
         text->clear();
         return false;
@@ -118,7 +118,7 @@ void CollectionEngine::page_done(Task& task, std::size_t slot, std::size_t page,
             task.site->member_pages()[page].name, body, info);
     }
     std::string failure;
-    if (!page_or_failure(*task.site, task.keyword, body, info, &member.pages[page], &failure)) {
+    if (!page_or_failure(*task.site, body, info, &member.pages[page], &failure)) {
         // The earliest page's failure is the one to tell: the pages after
         // it failed with it, or would have been asked for in vain.
         if (member.failure.empty() || page < member.failed_page) {

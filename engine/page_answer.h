@@ -26,7 +26,9 @@ std::string blocked_reason(const Text& page);
 
 // Asks, on the transfer loop's thread as each answer comes, whether it is a
 // block page, so that the loop tries it again like a 429 answer with no
-// thread waiting. Empty when no page of the kind can be one.
+// thread waiting. Its verdict on the last answer is the step's
+// (FetchInfo::blocked): a page is read for it once. Empty when no page of
+// the kind can be one.
 std::function<bool(const Bytes&, const FetchInfo&)> block_judge(std::shared_ptr<const Site> site,
                                                                 std::string keyword,
                                                                 bool search_page);

@@ -99,6 +99,10 @@ struct FetchInfo {
     std::string detail;             // the HTTP library's words on a failure (no proxy password)
     long retry_after_seconds = -1;  // the answer's Retry-After; -1 when it had none
     int attempts = 0;               // transfers made (fetch_with_retries)
+    // The page is one its request called a block page (the transfer loop's
+    // Request::blocked), still after the last try: the one verdict on it,
+    // so that nobody reads the page for it again.
+    bool blocked = false;
 };
 
 // The address of a configured host "HOST[:PORT]", optionally preceded by

@@ -56,7 +56,6 @@ struct TransferLoop::Job {
     std::string address;
     int redirects = 0;
     Clock::time_point try_start{};
-    bool blocked = false;  // its last answer was a block page (Request::blocked)
     std::unique_ptr<curl::Transfer> transfer;
     CURL* easy = nullptr;
 
@@ -229,7 +228,7 @@ void TransferLoop::State::complete(Id id, Bytes body, FetchInfo info, Clock::tim
     std::unique_ptr<Job> job = std::move(found->second);
     jobs.erase(found);
     info.attempts = job->tries;
-    const bool page = !fetch_failed(info) && !job->blocked;
+    const bool page = !fetch_failed(info) && !info.blocked;
     if (job->request.done) {
         job->request.done(std::move(body), std::move(info));
     }
@@ -307,11 +306,10 @@ void TransferLoop::State::finish(CURL* easy, CURLcode code, Clock::time_point no
         return;
     }
     Clock::duration wait{};
-    const bool blocked = judge_page(id, body, info, now, &wait);
-    job.blocked = blocked;
+    info.blocked = judge_page(id, body, info, now, &wait);
     if (job.request.retry && job.tries <= settings.retries && !job.cancelled() &&
-        (blocked || curl::worth_another_try(info))) {
-        if (!blocked) {
+        (info.blocked || curl::worth_another_try(info))) {
+        if (!info.blocked) {
             wait = curl::retry_delay(job.tries, info, settings);
         }
         if (job.request.retrying) {

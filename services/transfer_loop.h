@@ -66,9 +66,10 @@ public:
         // Asked on the loop's thread about each answer that is a page: true
         // when it is a page the site sends in place of the one asked for (a
         // verification or login page). Such a page is tried again as a 429
-        // answer is; after the last try `done` hears it as it came. Three
-        // of them in a row from one host hold that host's further requests
-        // for as long as the next retry would wait. May be empty.
+        // answer is; after the last try `done` hears it as it came, marked
+        // FetchInfo::blocked. Three of them in a row from one host hold that
+        // host's further requests for as long as the next retry would wait.
+        // May be empty.
         std::function<bool(const Bytes& body, const FetchInfo& info)> blocked;
     };
 

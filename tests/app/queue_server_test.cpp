@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -111,6 +112,26 @@ TEST_F(QueueServerTest, KeywordsAreAddedListedRetriedAndRemoved) {
     EXPECT_EQ(removed.wait(), 0) << removed.errors();
     EXPECT_EQ(removed.output(), "引\"号\\\\: removed\n");
     EXPECT_EQ(server_value("SELECT string_agg(keyword, ',') FROM \"MSysQueue\""), "甲");
+}
+
+// A keyword the site cannot search for is refused before the server is
+// asked, named as collect names it: by its place among the keywords (queue's
+// verb is none) or by its keyword file's line. Nothing of the list is queued.
+TEST_F(QueueServerTest, AKeywordTheSiteRefusesQueuesNone) {
+    const std::string said = ": U+1F600 is not a GBK character: the keyword cannot be searched\n";
+    Child given(queue({"add", "甲", "茶😀"}));
+    EXPECT_EQ(given.wait(), 2);
+    EXPECT_EQ(given.errors(), "qinglan: keyword 2" + said);
+
+    const std::string list = (dir_ / "list.txt").string();
+    std::ofstream(list, std::ios::binary) << "乙\n# 注释\n茶😀\n";
+    Child from_file(queue({"add", "甲", "--keywords-file", list}));
+    EXPECT_EQ(from_file.wait(), 2);
+    EXPECT_EQ(from_file.errors(), "qinglan: " + list + ":3" + said);
+
+    Child listed(queue({}));
+    ASSERT_EQ(listed.wait(), 0) << listed.errors();
+    EXPECT_EQ(listed.output(), "");
 }
 
 // The profile travels with the entry: the worker collects under it though

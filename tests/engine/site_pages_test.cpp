@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <sstream>
@@ -48,6 +49,7 @@ public:
     // verification page.
     bool blocked(std::string_view page, bool search_page,
                  std::string_view /*keyword*/) const override {
+        ++judged;
         return !search_page && page.find("Verify you are human") != std::string_view::npos;
     }
     bool may_block(bool search_page) const override { return !search_page; }
@@ -68,6 +70,10 @@ public:
         }
         return record;
     }
+
+    // How often a page was read for a block: reading one costs the site
+    // a conversion and a scan of the whole page.
+    mutable std::atomic<int> judged{0};
 
 private:
     const std::vector<MemberPage> pages_ = {
@@ -91,9 +97,9 @@ protected:
     }
 
     // Collects "k" with the three-page site; the task's number.
-    int collect(int parallel) {
-        CollectionEngine engine(store(), hosts(), observer_, parallel,
-                                std::make_shared<ThreePageSite>());
+    int collect(int parallel,
+                std::shared_ptr<const ThreePageSite> site = std::make_shared<ThreePageSite>()) {
+        CollectionEngine engine(store(), hosts(), observer_, parallel, std::move(site));
         const SubmitResult result = engine.submit_keyword("k");
         EXPECT_EQ(result.kind, SubmitResult::kStarted);
         engine.wait_all();
@@ -190,6 +196,22 @@ TEST_F(SitePagesTest, ABlockedMemberPageIsTriedAgainAndNeverStored) {
     EXPECT_FALSE(outcome.completed && outcome.failed_members == 0);
     EXPECT_EQ(outcome.failed_members, 1);
     EXPECT_EQ(outcome.member_failure,
+              "second page of b2: blocked by the site (\"Verify you are human\")");
+}
+
+// The transfer loop's verdict on each answer is the one the steps go by:
+// no page is read for a block twice.
+TEST_F(SitePagesTest, EachAnswerIsJudgedOnce) {
+    serve({"a1", "b2"});
+    market_.set_behaviour("m/a1/two", {.block_times = 2});  // lifts within the tries
+    market_.set_behaviour("m/b2/two", {.block_times = 4});  // every try
+    const auto site = std::make_shared<ThreePageSite>();
+    const int task = collect(2, site);
+
+    // Every answer but the result list's, retries included.
+    EXPECT_EQ(site->judged, static_cast<int>(requested_keys().size()) - 1);
+    EXPECT_EQ(observer_.rows(task), std::vector<ContactRecord>{row("a1")});
+    EXPECT_EQ(observer_.outcome(task).member_failure,
               "second page of b2: blocked by the site (\"Verify you are human\")");
 }
 
