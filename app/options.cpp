@@ -98,18 +98,24 @@ bool split_arguments(int argc, char** argv, Options* options,
 }
 
 // Keywords arrive as UTF-8; anything else would be searched as "?"s.
+// The arguments of the command before its keywords: queue's verb.
+std::size_t keywords_start(const Options& options) {
+    return options.command == "queue" ? 1 : 0;
+}
+
 bool check_keywords(const Options& options, std::string* error) {
-    std::size_t keywords = options.arguments.size();
-    if (options.command == "export" && keywords > 0) {
-        --keywords;  // the file name is the system's business
+    std::size_t end = options.arguments.size();
+    if (options.command == "export" && end > 0) {
+        --end;  // the file name is the system's business
     }
-    for (std::size_t k = 0; k < keywords; ++k) {
+    const std::size_t start = keywords_start(options);
+    for (std::size_t k = start; k < end; ++k) {
         const std::string& keyword = options.arguments[k];
         for (std::size_t at = 0; at < keyword.size();) {
             char32_t c = 0;
             const std::size_t length = decode_utf8(keyword, at, &c);
             if (c == kIllFormedUtf8) {
-                *error = "keyword " + std::to_string(k + 1) + " is not UTF-8 text (byte " +
+                *error = "keyword " + std::to_string(k + 1 - start) + " is not UTF-8 text (byte " +
                          std::to_string(at + 1) + ")";
                 return false;
             }
@@ -117,11 +123,6 @@ bool check_keywords(const Options& options, std::string* error) {
         }
     }
     return true;
-}
-
-// The arguments of the command before its keywords: queue's verb.
-std::size_t keywords_start(const Options& options) {
-    return options.command == "queue" ? 1 : 0;
 }
 
 }  // namespace
@@ -178,6 +179,11 @@ bool take_keywords_file(Options* options, std::string* error) {
         return false;
     }
     std::vector<std::string>& arguments = options->arguments;
+    if (options->command == "queue" && arguments.empty()) {
+        // Or the file's first keyword would be taken for the verb.
+        *error = "--keywords-file goes with queue add, retry or remove, not with the listing";
+        return false;
+    }
     if (options->command == "export" && arguments.empty()) {
         *error = "export needs the name of the file to write after its keywords";
         return false;

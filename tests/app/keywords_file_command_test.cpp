@@ -89,6 +89,12 @@ TEST_F(KeywordsFileCommandTest, ABadFileStopsTheCommandBeforeAnyRequest) {
     EXPECT_NE(unread.errors().find(missing + ": cannot be read: No such file or directory"),
               std::string::npos)
         << unread.errors();
+    // The queue's listing takes no keywords either: the file's first one is
+    // not taken for a verb.
+    Child listing(command("queue", {"--keywords-file", keywords_file("add.txt", "add\n手机\n")}));
+    EXPECT_EQ(listing.wait(), 2);
+    EXPECT_NE(listing.errors().find("--keywords-file goes with queue add"), std::string::npos)
+        << listing.errors();
     // The windows take no keywords from the command line.
     Child windows({QINGLAN_PROGRAM, "--data-dir", dir_.string(), "--keywords-file",
                    keywords_file("ok.txt", "手机\n")});

@@ -129,6 +129,12 @@ TEST_F(QueueServerTest, AKeywordTheSiteRefusesQueuesNone) {
     EXPECT_EQ(from_file.wait(), 2);
     EXPECT_EQ(from_file.errors(), "qinglan: " + list + ":3" + said);
 
+    // The verb is not counted among the keywords.
+    Child garbled(queue({"add", "甲", "\xFF"}));
+    EXPECT_EQ(garbled.wait(), 2);
+    EXPECT_NE(garbled.errors().find("keyword 2 is not UTF-8 text (byte 1)"), std::string::npos)
+        << garbled.errors();
+
     Child listed(queue({}));
     ASSERT_EQ(listed.wait(), 0) << listed.errors();
     EXPECT_EQ(listed.output(), "");
