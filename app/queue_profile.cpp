@@ -18,15 +18,9 @@ bool add_to_queue(const Options& options, const std::vector<std::string>& keywor
     if (!queue_profile(options, &profile, &text, error)) {
         return false;
     }
+    // Sized from here on: a failure with `added` empty is the profile's.
     added->assign(keywords.size(), false);
-    for (std::size_t k = 0; k < keywords.size(); ++k) {
-        bool fresh = false;
-        if (!queue.add(keywords[k], options.tries, profile, text, &fresh, error)) {
-            return false;
-        }
-        (*added)[k] = fresh;
-    }
-    return true;
+    return queue.add(keywords, options.tries, profile, text, added, error);
 }
 
 }  // namespace qinglan

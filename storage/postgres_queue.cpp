@@ -1,5 +1,6 @@
 #include "storage/postgres_queue.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "services/failure.h"
@@ -65,16 +66,30 @@ WorkQueue::WorkQueue(const std::string& url)
           return connection.run(kSessionSettings, error);
       }) {}
 
-bool WorkQueue::add(const std::string& keyword, int tries, const std::string& profile,
-                    const std::string& profile_text, bool* added, std::string* error) {
+bool WorkQueue::add(const std::vector<std::string>& keywords, int tries, const std::string& profile,
+                    const std::string& profile_text, std::vector<bool>* added, std::string* error) {
+    // One statement for the whole list, numbered in its order: a long list
+    // is one round trip, and a failure adds none of it.
     Result inserted = connection_.exec(
         "INSERT INTO \"MSysQueue\" (keyword, allowed, profile, profile_text) "
-        "VALUES ($1, $2::integer, $3, $4) ON CONFLICT (keyword) DO NOTHING",
-        {{keyword}, {std::to_string(tries)}, {profile}, {profile_text}}, error);
+        "SELECT keyword, $2::integer, $3, $4 FROM unnest($1::text[]) WITH ORDINALITY "
+        "AS given (keyword, place) ORDER BY place ON CONFLICT (keyword) DO NOTHING "
+        "RETURNING keyword",
+        {{text_array(keywords)}, {std::to_string(tries)}, {profile}, {profile_text}}, error);
     if (!inserted) {
         return false;
     }
-    *added = std::string_view(PQcmdTuples(inserted.get())) == "1";
+    std::vector<std::string> fresh = first_column(inserted.get());
+    std::sort(fresh.begin(), fresh.end());
+    added->assign(keywords.size(), false);
+    for (std::size_t k = 0; k < keywords.size(); ++k) {
+        // A keyword given twice is added by its first place only.
+        const auto found = std::lower_bound(fresh.begin(), fresh.end(), keywords[k]);
+        if (found != fresh.end() && *found == keywords[k]) {
+            (*added)[k] = true;
+            fresh.erase(found);
+        }
+    }
     return true;
 }
 

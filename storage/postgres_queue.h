@@ -57,9 +57,10 @@ public:
     // a store is opened on the same database first.
     explicit WorkQueue(const std::string& url);
 
-    // Adds the keyword unless queued already; `added` says which.
-    bool add(const std::string& keyword, int tries, const std::string& profile,
-             const std::string& profile_text, bool* added, std::string* error);
+    // Adds each keyword unless queued already, in the list's order;
+    // `added` says which, place by place.
+    bool add(const std::vector<std::string>& keywords, int tries, const std::string& profile,
+             const std::string& profile_text, std::vector<bool>* added, std::string* error);
     // Every entry, in the order of adding.
     bool list(std::vector<QueueEntry>* entries, std::string* error);
     // Back to waiting with no try used: the keywords given (all failed ones
