@@ -179,7 +179,10 @@ void write_bash(std::ostream& out) {
     auto joined = [](const std::set<std::string>& words) {
         std::string text;
         for (const std::string& word : words) {
-            text += (text.empty() ? "" : " ") + word;
+            if (!text.empty()) {
+                text += ' ';
+            }
+            text += word;
         }
         return text;
     };
