@@ -168,6 +168,8 @@ int run_tables(const Options& options) {
         std::fprintf(stderr, "qinglan: tables takes no arguments\n%s", kUsage);
         return 2;
     }
+    // Which folder's keywords these are, apart from the list itself.
+    std::fprintf(stderr, "data folder: %s\n", escape_controls(options.data_dir).c_str());
     std::vector<std::string> names;
     auto store = open_with_names(options, &names);
     if (!store) {

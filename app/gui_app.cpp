@@ -1,6 +1,7 @@
 #include "app/gui_app.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QTimer>
 #include <QTranslator>
@@ -116,6 +117,10 @@ int run_gui(int argc, char** argv, const Options& options) {
     QApplication application(argc, argv);
     qInstallMessageHandler(previous_handler);
     QApplication::setApplicationName(QStringLiteral("qinglan"));
+    // Installed, the desktop entry qinglan.desktop and the icon theme's
+    // "qinglan" give the windows their icon (none from a build tree).
+    QGuiApplication::setDesktopFileName(QStringLiteral("qinglan"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("qinglan")));
     const std::unique_ptr<QTranslator> chinese = install_chinese_translations();
     QtDialogs dialogs;
     std::string error;

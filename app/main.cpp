@@ -40,6 +40,8 @@ int main(int argc, char** argv) {
     qinglan::set_database_login({options.database_user, options.database_password});
     if (options.help) {
         std::fputs(qinglan::kUsage, stdout);
+        std::printf("\nData folder in use: %s\nSettings file in use: %s\n",
+                    options.data_dir.c_str(), qinglan::settings_path(options).c_str());
         return 0;
     }
     if (options.version) {

@@ -35,7 +35,7 @@ namespace {
 constexpr QSize kUsualSize(867, 544);
 
 // The first tab, which holds the notice; returns the notice's box.
-QPlainTextEdit* add_start_page(QTabWidget* tabs) {
+QPlainTextEdit* add_start_page(QTabWidget* tabs, const Options& settings) {
     auto* start_page = new QWidget(tabs);
     start_page->setObjectName(QStringLiteral("起始页"));
     auto* page_layout = new QVBoxLayout(start_page);
@@ -47,6 +47,19 @@ QPlainTextEdit* add_start_page(QTabWidget* tabs) {
     notice_box->setFrameShape(QFrame::StyledPanel);
     notice_box->setFrameShadow(QFrame::Sunken);
     page_layout->addWidget(notice_box);
+    // Installed, the data is not beside the program: the user needs to be
+    // told where it is, to back it up or to find qinglan.ini.
+    auto* places =
+        new QLabel(QStringLiteral("数据文件夹：%1　　设置文件：%2")
+                       .arg(from_utf8(settings.data_dir), from_utf8(settings_path(settings))),
+                   start_page);
+    places->setObjectName(QStringLiteral("数据文件夹"));
+    places->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long path never widens the window; cut short, it shows whole in
+    // the tooltip.
+    places->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    places->setToolTip(places->text());
+    page_layout->addWidget(places);
     tabs->addTab(start_page, QStringLiteral("起始页"));
     return notice_box;
 }
@@ -69,7 +82,8 @@ QString MainWindow::built_in_notice() {
         "按“确定提交”或回车键提交。窗口保持打开，可以接着提交下一个关键字。\r\n"
         "2. 每个关键字都有自己的结果页：在上方的“采集任务”列表里可以看到任务总量和完成数量，"
         "状态栏显示采集进度。几个关键字可以同时采集。\r\n"
-        "3. 采集到的每一位用户都立即保存在程序目录下的 date/lingshishuj.db 数据库中，"
+        "3. 采集到的每一位用户都立即保存在数据文件夹（起始页下方写明）的 date/lingshishuj.db "
+        "数据库中，"
         "以关键字为表名。已经采集完的关键字再次提交时，直接从数据库显示，不再重新采集；"
         "没有采集完的关键字（网络失败、中途停止）再次提交时，只采集缺少的用户。\r\n"
         "4. 选中一个结果页，点击“导出”，即可把该页的全部行保存为 Excel 工作簿（.xlsx）。\r\n"
@@ -132,7 +146,7 @@ void MainWindow::build_central_units() {
 
     tabs_ = new QTabWidget(central);
     tabs_->setObjectName(QStringLiteral("选择夹1"));
-    notice_box_ = add_start_page(tabs_);
+    notice_box_ = add_start_page(tabs_, settings_);
     // Result tabs close; the start page stays.
     tabs_->setTabsClosable(true);
     tabs_->tabBar()->setTabButton(0, QTabBar::RightSide, nullptr);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/data_places.h"
 #include "app/settings_file.h"
 #include "app/settings_table.h"
 #include "engine/site/built_in_site.h"
@@ -147,13 +148,18 @@ bool parse_options(int argc, char** argv, Options* options, std::string* error) 
         return false;
     }
     const auto data_dir = values.find(find_setting_by_option("--data-dir"));
-    options->data_dir = data_dir != values.end() ? data_dir->second : run_directory();
+    const DataPlaces places = data_places(
+        run_directory(), data_dir != values.end() ? std::optional(data_dir->second) : std::nullopt,
+        user_folders());
+    options->data_dir = places.data_dir;
+    options->settings_file = places.settings_file;
+    options->shared_dir = places.shared_dir;
     if (options->data_dir.empty()) {
         *error = "the data folder is empty";
         return false;
     }
     // Each setting from its option, else from the ini file, else as it is.
-    const std::string ini = options->data_dir + "/qinglan.ini";
+    const std::string ini = options->settings_file;
     const SettingSource source = [&](const Setting& setting) -> std::optional<GivenText> {
         if (const auto given = values.find(&setting); given != values.end()) {
             return GivenText{given->second, std::string(setting.option)};
@@ -219,7 +225,8 @@ bool load_chosen_site(Options* options, std::string* error) {
         options->site = built_in_site();
         return true;
     }
-    std::shared_ptr<const Site> site = load_site(options->site_file, error);
+    std::shared_ptr<const Site> site =
+        load_site(find_site_profile(options->site_file, options->shared_dir), error);
     if (!site) {
         return false;
     }

@@ -23,6 +23,12 @@ struct Options {
     // empty (the windows), "collect", "export", "tables", "forget", "copy", "queue" or "work"
     std::string command;
     std::string data_dir;
+    // qinglan.ini; empty: the one in data_dir. Installed, it lives apart,
+    // in the user's settings folder.
+    std::string settings_file;
+    // <prefix>/share/qinglan of an installed program; empty: run from its
+    // build tree or a folder of its own.
+    std::string shared_dir;
     std::string database_url;       // a PostgreSQL server's URL; empty: the file in the data dir
     std::string database_user;      // [database] user: for a URL without one of its own
     std::string database_password;  // [database] password: likewise; never printed
@@ -69,6 +75,12 @@ extern const char* const kUsage;
 // Where the store is: the server's URL when one is set, else the data dir.
 inline const std::string& store_place(const Options& options) {
     return options.database_url.empty() ? options.data_dir : options.database_url;
+}
+
+// The settings file in use.
+inline std::string settings_path(const Options& options) {
+    return options.settings_file.empty() ? options.data_dir + "/qinglan.ini"
+                                         : options.settings_file;
 }
 
 // False with a message in `error` for bad usage, a bad setting in the ini

@@ -89,10 +89,10 @@ SettingsDialog::SettingsDialog(QWidget* parent, Dialogs& dialogs, Options curren
         add_field(*setting, form);
     }
     content_layout->addLayout(columns);
-    auto* note = new QLabel(
-        QStringLiteral("设置保存在数据目录的 qinglan.ini 中，确定后新开始的任务即按新设置采集；"
-                       "更新主机在下次启动时使用。"),
-        this);
+    auto* note = new QLabel(QStringLiteral("设置保存在 %1 中，确定后新开始的任务即按新设置采集；"
+                                           "更新主机在下次启动时使用。")
+                                .arg(from_utf8(settings_path(options_))),
+                            this);
     note->setWordWrap(true);
     content_layout->addWidget(note);
     scroll->setWidget(content);
@@ -199,7 +199,7 @@ void SettingsDialog::accept() {
         fields_.at("profile")->setFocus();
         return;
     }
-    if (!write_setting_texts(options_.data_dir, chosen, &error)) {
+    if (!write_setting_texts(settings_path(options_), chosen, &error)) {
         dialogs_.message(this, QStringLiteral("无法保存设置。"), Dialogs::Icon::kWarning, QString(),
                          from_utf8(error));
         return;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <utility>
 #include <vector>
 
@@ -12,10 +13,6 @@
 
 namespace qinglan {
 namespace {
-
-std::string ini_path(const std::string& data_dir) {
-    return data_dir + "/qinglan.ini";
-}
 
 // qinglan.ini may hold passwords: a new file is created readable by its
 // owner only, and an old one is made so before a password goes into it (or
@@ -136,7 +133,7 @@ bool apply_setting_texts(const std::map<std::string, std::string>& texts, Option
 }
 
 void read_file_only_settings(Options* options) {
-    const std::string ini = ini_path(options->data_dir);
+    const std::string ini = settings_path(*options);
     for (const Setting& setting : settings_table()) {
         if (!setting.section.empty() && setting.option.empty()) {
             const GivenText given{read_ini_value(ini, setting.section, setting.key).value_or(""),
@@ -147,9 +144,11 @@ void read_file_only_settings(Options* options) {
     }
 }
 
-bool write_setting_texts(const std::string& data_dir,
-                         const std::map<std::string, std::string>& texts, std::string* error) {
-    const std::string ini = ini_path(data_dir);
+bool write_setting_texts(const std::string& ini, const std::map<std::string, std::string>& texts,
+                         std::string* error) {
+    // The user's settings folder of an installed program may not exist yet.
+    std::error_code folder_error;
+    std::filesystem::create_directories(std::filesystem::path(ini).parent_path(), folder_error);
     if (!protect_settings_file(ini, texts)) {
         *error = "cannot make " + ini + " readable by its owner only";
         return false;

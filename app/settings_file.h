@@ -33,15 +33,15 @@ std::map<std::string, std::string> setting_texts(const Options& options);
 bool apply_setting_texts(const std::map<std::string, std::string>& texts, Options* options,
                          std::string* error);
 
-// Takes the settings only the file holds (the logins) from
-// <data dir>/qinglan.ini into `options`, as the file has them now.
+// Takes the settings only the file holds (the logins) from the settings
+// file in use into `options`, as the file has them now.
 void read_file_only_settings(Options* options);
 
-// Writes setting texts by key into <data dir>/qinglan.ini, each in its
-// section; other lines of the file stay. The file is made readable by its
-// owner only when it is created, and whenever it holds a password. False
-// with the reason.
-bool write_setting_texts(const std::string& data_dir,
-                         const std::map<std::string, std::string>& texts, std::string* error);
+// Writes setting texts by key into the settings file `ini` (its folder made
+// when missing), each in its section; other lines of the file stay. The
+// file is made readable by its owner only when it is created, and whenever
+// it holds a password. False with the reason.
+bool write_setting_texts(const std::string& ini, const std::map<std::string, std::string>& texts,
+                         std::string* error);
 
 }  // namespace qinglan

@@ -19,7 +19,9 @@ namespace {
 constexpr Setting kSettings[] = {
     // section, key, option, value name, dialog group, label, rule, default, help, place
     {"", "", "--data-dir", "DIR", Group::kNone, "", {}, "",
-     "where date/lingshishuj.db lives (default: the program's folder)",
+     "where date/lingshishuj.db and qinglan.ini live (default:\n"
+     "the program's folder; installed: ~/.local/share/qinglan,\n"
+     "qinglan.ini in ~/.config/qinglan)",
      [](Options& o) -> Place { return &o.data_dir; }},
     {"database", "url", "--database", "URL", Group::kDatabase,
      "PostgreSQL 服务器（重新启动后生效）", {Rule::kServer}, "",

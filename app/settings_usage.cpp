@@ -89,7 +89,7 @@ std::string usage_file_paragraph() {
         if (&section == kSections) {
             std::string holds(section.holds);
             holds[0] = static_cast<char>(holds[0] - 'a' + 'A');
-            text += " " + holds + " can also be set in <data dir>/qinglan.ini,";
+            text += " " + holds + " can also be set in qinglan.ini,";
         } else {
             text += "; " + std::string(section.holds) + " in";
         }

@@ -125,10 +125,29 @@ void StartUp::finish(bool gave_up) {
     if (gave_up) {
         notice = QStringLiteral("更新服务器没有及时回答，已跳过检查更新。\r\n\r\n") + notice;
     }
+    const bool update = !gave_up && descriptor_ && announces_update(*descriptor_);
+    // Installed from a package, the program's folder is the system's: no
+    // updater lives beside it and nothing may be written there. The
+    // package manager brings the new version.
+    const bool installed = !window_.settings().shared_dir.empty();
+    if (update && installed) {
+        notice = package_update_text(*descriptor_) + QStringLiteral("\r\n\r\n") + notice;
+    }
     window_.show_notice(notice);
-    if (!gave_up && descriptor_ && announces_update(*descriptor_)) {
+    if (update && !installed) {
         hand_over(*descriptor_);
     }
+}
+
+QString StartUp::package_update_text(const UpdateDescriptor& descriptor) {
+    QString text = QStringLiteral(
+                       "有新版本 %1。本程序是用软件包安装的，请用系统的软件包管理器更新"
+                       "（例如 sudo apt update && sudo apt upgrade）。")
+                       .arg(from_utf8(gbk_to_utf8(descriptor.version)));
+    if (!descriptor.description.empty()) {
+        text += QStringLiteral("\r\n版本说明：") + from_utf8(gbk_to_utf8(descriptor.description));
+    }
+    return text;
 }
 
 void StartUp::hand_over(const UpdateDescriptor& descriptor) {

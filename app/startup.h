@@ -5,7 +5,8 @@
 // are asked for at once, without waiting for them. Meanwhile the start page
 // says "正在检查更新…" and the user can work. When both have answered, the
 // notice (or the built-in one) goes onto the start page; a descriptor that
-// announces another version hands over to the updater and ends the program.
+// announces another version hands over to the updater and ends the program;
+// installed from a package, it is shown with how to get it instead.
 // A check that takes longer than its deadline is given up: the program
 // stays as it is, ready.
 //
@@ -44,6 +45,9 @@ public:
     ~StartUp() override;
 
     static QString checking_text();
+    // What the start page says of an announced version when the program
+    // was installed from a package.
+    static QString package_update_text(const UpdateDescriptor& descriptor);
 
     // Prepares the database and sends the two requests; returns at once.
     void start();

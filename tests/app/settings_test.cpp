@@ -94,7 +94,7 @@ TEST(SettingsTable, FileCommandLineAndTextsAgree) {
     TempFolder folder("settings_agree");
     const std::map<std::string, std::string> values = other_values();
     std::string error;
-    ASSERT_TRUE(write_setting_texts(folder.str(), values, &error)) << error;
+    ASSERT_TRUE(write_setting_texts(folder.str() + "/qinglan.ini", values, &error)) << error;
 
     // Read back from the file.
     Options from_file;
@@ -129,7 +129,7 @@ TEST(SettingsTable, ABadValueIsNamedWhereItCameFrom) {
     TempFolder folder("settings_where");
     const std::string ini = folder.str() + "/qinglan.ini";
     std::string error;
-    ASSERT_TRUE(write_setting_texts(folder.str(), {{"retries", "11"}}, &error)) << error;
+    ASSERT_TRUE(write_setting_texts(ini, {{"retries", "11"}}, &error)) << error;
     Options options;
     EXPECT_FALSE(parse({"--data-dir", folder.str()}, &options, &error));
     EXPECT_EQ(error, "retries in " + ini + " takes a number of tries from 0 to 10");

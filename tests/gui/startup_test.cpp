@@ -28,8 +28,13 @@ private:
     // The window as the program makes it: shown first, then started up.
     MainWindow& start(const std::string& update_host,
                       std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+        return start_with(settings(update_host), deadline);
+    }
+
+    MainWindow& start_with(Options settings,
+                           std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
         start_up_.reset();
-        window_ = std::make_unique<MainWindow>(settings(update_host), *dialogs_);
+        window_ = std::make_unique<MainWindow>(std::move(settings), *dialogs_);
         window_->set_end_program([this](int status) { ended_.push_back(status); });
         window_->show();
         start_up_ = std::make_unique<StartUp>(*window_, *dialogs_, deadline);
@@ -107,6 +112,30 @@ private slots:
         QTRY_COMPARE(ended_, std::vector<int>{0});
         QVERIFY(dialogs_->messages.empty());
         QTRY_VERIFY(std::filesystem::exists(started));
+    }
+
+    // Installed from a package, the program's folder is the system's: no
+    // hand-over, the start page says what is out and how to get it, and
+    // names the folders the user's data and settings are in.
+    void installedTheAnnouncedVersionIsShownInstead() {
+        market_->set_resource(
+            "up.txt", gbk("版本:v0.2|更新地址:http://u/|版本说明:新功能|手动下载:http://m/|"));
+        std::filesystem::create_directories(folder_->path() / "up");
+        Options installed = settings(market_->search_host());
+        installed.shared_dir = (folder_->path() / "share" / "qinglan").string();
+        installed.settings_file = (folder_->path() / "config" / "qinglan.ini").string();
+        start_with(std::move(installed));
+        QTRY_VERIFY(!start_up_->checking());
+        QVERIFY2(notice().startsWith("有新版本 v0.2。"), qPrintable(notice()));
+        QVERIFY(notice().contains("软件包管理器"));
+        QVERIFY(notice().contains("版本说明：新功能"));
+        QVERIFY(notice().endsWith(MainWindow::built_in_notice().replace("\r\n", "\n")));
+        QVERIFY(ended_.empty());
+        QVERIFY(dialogs_->messages.empty());
+        QVERIFY(!std::filesystem::exists(folder_->path() / "up" / "up.ini"));
+        const QString places = window_->findChild<QLabel*>("数据文件夹")->text();
+        QVERIFY(places.contains(QString::fromStdString(folder_->str())));
+        QVERIFY(places.contains("config/qinglan.ini"));
     }
 
     // The server takes the connection and never answers: the window is
