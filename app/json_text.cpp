@@ -34,7 +34,7 @@ std::string json_string(std::string_view text) {
                 break;
             default:
                 if (c < 0x20 || c == 0x7F || c == 0x2028 || c == 0x2029) {
-                    char escaped[8];
+                    char escaped[16];
                     std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
                     json += escaped;
                 } else {
