@@ -50,8 +50,8 @@ constexpr Setting kSettings[] = {
      {Rule::kOptionalHost}, "", "server of the notice and the update check (default none)",
      [](Options& o) -> Place { return &o.update_host; }},
     {"", "", "--keywords-file", "FILE", Group::kNone, "", {}, "",
-     "collect, export, forget, copy: also the keywords of FILE,\n"
-     "one a line (UTF-8; empty lines and # comments skipped)",
+     "collect, export, forget, copy, queue add: also the keywords\n"
+     "of FILE, one a line (UTF-8; empty lines and # comments skipped)",
      [](Options& o) -> Place { return &o.keywords_file; }},
     {"", "", "--again", "", Group::kNone, "", {Rule::kFlag}, "",
      "collect: start the keywords over, replacing their rows\n"
