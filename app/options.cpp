@@ -220,13 +220,16 @@ std::string keyword_place(const Options& options, std::size_t k) {
     return "keyword " + std::to_string(k + 1 - keywords_start(options));
 }
 
+std::string site_profile_file(const Options& options) {
+    return find_site_profile(options.site_file, options.shared_dir);
+}
+
 bool load_chosen_site(Options* options, std::string* error) {
     if (options->site_file.empty()) {
         options->site = built_in_site();
         return true;
     }
-    std::shared_ptr<const Site> site =
-        load_site(find_site_profile(options->site_file, options->shared_dir), error);
+    std::shared_ptr<const Site> site = load_site(site_profile_file(*options), error);
     if (!site) {
         return false;
     }

@@ -97,6 +97,10 @@ bool take_keywords_file(Options* options, std::string* error);
 // from the keyword file.
 std::string keyword_place(const Options& options, std::size_t k);
 
+// The site profile file in use: `site_file` as given, or, for an installed
+// program, the shipped profile of that name when no such file is at hand.
+std::string site_profile_file(const Options& options);
+
 // Reads the site profile of `site_file` into `site` (the built-in site for
 // none); false with "FILE:LINE: reason" when it does not load, `site` kept.
 bool load_chosen_site(Options* options, std::string* error);

@@ -9,7 +9,8 @@ bool queue_profile(const Options& options, std::string* name, std::string* text,
                    std::string* error) {
     *name = options.site->name();
     text->clear();
-    return options.site_file.empty() || read_profile_text(options.site_file, text, error);
+    // The file the site was loaded from, the shipped one included.
+    return options.site_file.empty() || read_profile_text(site_profile_file(options), text, error);
 }
 
 bool add_to_queue(const Options& options, const std::vector<std::string>& keywords,

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "app/data_places.h"
+#include "app/options.h"
+#include "app/queue_profile.h"
 #include "tests/temp_folder.h"
 
 namespace qinglan {
@@ -66,6 +68,14 @@ TEST(DataPlaces, InstalledTheShippedSiteProfilesAreFoundByName) {
     EXPECT_EQ(find_site_profile("shop.ini", ""), "shop.ini");
     EXPECT_EQ(find_site_profile(shipped, shared), shipped);
     EXPECT_EQ(find_site_profile("other.ini", shared), "other.ini");
+
+    // A keyword queued under the shipped profile carries that file's text.
+    Options options;
+    options.site_file = "shop.ini";
+    options.shared_dir = shared;
+    std::string name, text, error;
+    ASSERT_TRUE(queue_profile(options, &name, &text, &error)) << error;
+    EXPECT_EQ(text, "[site]\n");
 }
 
 }  // namespace
