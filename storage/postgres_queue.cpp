@@ -1,7 +1,8 @@
 #include "storage/postgres_queue.h"
 
-#include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <unordered_set>
 
 #include "services/failure.h"
 #include "storage/postgres_schema.h"
@@ -79,16 +80,13 @@ bool WorkQueue::add(const std::vector<std::string>& keywords, int tries, const s
     if (!inserted) {
         return false;
     }
-    std::vector<std::string> fresh = first_column(inserted.get());
-    std::sort(fresh.begin(), fresh.end());
+    std::vector<std::string> returned = first_column(inserted.get());
+    std::unordered_set<std::string> fresh(std::make_move_iterator(returned.begin()),
+                                          std::make_move_iterator(returned.end()));
     added->assign(keywords.size(), false);
     for (std::size_t k = 0; k < keywords.size(); ++k) {
         // A keyword given twice is added by its first place only.
-        const auto found = std::lower_bound(fresh.begin(), fresh.end(), keywords[k]);
-        if (found != fresh.end() && *found == keywords[k]) {
-            (*added)[k] = true;
-            fresh.erase(found);
-        }
+        (*added)[k] = fresh.erase(keywords[k]) == 1;
     }
     return true;
 }
