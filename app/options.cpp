@@ -98,12 +98,12 @@ bool split_arguments(int argc, char** argv, Options* options,
     return true;
 }
 
-// Keywords arrive as UTF-8; anything else would be searched as "?"s.
 // The arguments of the command before its keywords: queue's verb.
 std::size_t keywords_start(const Options& options) {
     return options.command == "queue" ? 1 : 0;
 }
 
+// Keywords arrive as UTF-8; anything else would be searched as "?"s.
 bool check_keywords(const Options& options, std::string* error) {
     std::size_t end = options.arguments.size();
     if (options.command == "export" && end > 0) {
