@@ -1,20 +1,19 @@
 #include "engine/site/profile_site.h"
 
-#include <filesystem>
-#include <fstream>
 #include <optional>
 
 #include "engine/page_text.h"
 #include "engine/request.h"
 #include "engine/site/field_text.h"
 #include "services/charset.h"
+#include "services/small_file.h"
 #include "services/utf8.h"
 
 namespace qinglan {
 namespace {
 
 // Larger is no profile anyone wrote by hand; reading it would only cost memory.
-constexpr std::uintmax_t kMaxProfileBytes = 1u << 20;
+constexpr std::size_t kMaxProfileBytes = std::size_t{1} << 20;
 
 std::vector<MemberPage> engine_pages(const SiteProfile& profile) {
     std::vector<MemberPage> pages;
@@ -170,27 +169,12 @@ std::shared_ptr<const Site> load_site(const std::string& path, std::string* erro
 }
 
 bool read_profile_text(const std::string& path, std::string* text, std::string* error) {
-    std::error_code status;
-    if (!std::filesystem::exists(path, status)) {
-        *error = path + ": no such file";
-        return false;
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!std::filesystem::is_regular_file(path, status) || !file) {
-        *error = path + ": cannot be read";
-        return false;
-    }
+    // Read as the other files the user names are: a pipe or a device is
+    // refused, not waited on or read without end.
     text->clear();
-    char buffer[65536];
-    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-        text->append(buffer, static_cast<std::size_t>(file.gcount()));
-        if (text->size() > kMaxProfileBytes) {
-            *error = path + ": larger than 1 MiB, not a site profile";
-            return false;
-        }
-    }
-    if (file.bad()) {
-        *error = path + ": cannot be read";
+    std::string why;
+    if (!read_small_file(path, kMaxProfileBytes, "site profile", text, &why)) {
+        *error = path + ": cannot be read: " + why;
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 // shop's saved pages, and the way its patterns and values treat characters.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -189,6 +190,12 @@ TEST(ProfileSiteTest, LoadingRefusesWhatIsNoProfileNamingTheFile) {
 
     EXPECT_FALSE(load_site(folder.path().string(), &error));
     EXPECT_NE(error.find(folder.path().string()), std::string::npos) << error;
+
+    // A pipe is refused at once, not waited on for a writer.
+    const std::string pipe = (folder.path() / "pipe.ini").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(load_site(pipe, &error));
+    EXPECT_EQ(error, pipe + ": cannot be read: it is a pipe, not a file");
 
     const std::string bad = (folder.path() / "bad.ini").string();
     write_file(bad, "[site]\nname = x\n");
