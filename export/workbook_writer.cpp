@@ -11,6 +11,7 @@
 #include "export/cell_text.h"
 #include "export/workbook_check.h"
 #include "services/failure.h"
+#include "services/utf8.h"
 
 namespace qinglan {
 namespace {
@@ -192,18 +193,11 @@ bool WorkbookWriter::finish(const std::function<void()>& waiting, std::string* e
 
 std::size_t display_width(const std::string& text) {
     std::size_t width = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        unsigned code = lead;
-        if (length == 3 && i + 2 < text.size()) {
-            code = ((lead & 0x0Fu) << 12) |
-                   ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
-                   (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
-        }
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t c = 0;
+        at += decode_utf8(text, at, &c);
         // CJK, full-width forms and the planes beyond show twice as wide.
-        width += (length == 3 && code >= 0x2E80) || length == 4 ? 2 : 1;
-        i += length;
+        width += c >= 0x2E80 && c != kIllFormedUtf8 ? 2 : 1;
     }
     return width;
 }

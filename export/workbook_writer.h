@@ -9,12 +9,11 @@
 // Each column is as wide as its longest text needs (CJK characters count
 // as two, up to kMaxColumnChars), so a workbook opens readable without
 // widening its columns by hand. Every cell carries the built-in text format
-// (number format 49); an empty
-// text is a blank cell with that format. Values are made fit for a cell by
-// prepare_cell_text (export/cell_text.h) on the caller's thread. Each sheet
-// streams its rows to a temporary file in `temporary_folder`
-// (libxlsxwriter's constant memory mode), so the writer needs a few
-// megabytes for any number of rows.
+// (number format 49); an empty text is a blank cell with that format.
+// Values are made fit for a cell by prepare_cell_text (export/cell_text.h)
+// on the caller's thread. Each sheet streams its rows to a temporary file in
+// `temporary_folder` (libxlsxwriter's constant memory mode), so the writer
+// needs a few megabytes for any number of rows.
 //
 // The library does not check the writes to its temporary files, so once
 // closed the workbook is read back (export/workbook_check.h) before finish()
