@@ -104,6 +104,10 @@ bool check_floor(const Setting& setting, const std::string& where, const Options
 // refused `text`.
 std::string rule_text(const Setting& setting, std::string_view text);
 
+// The setting's help text, its default filled in for "{}"; the lines as
+// the usage breaks them.
+std::string setting_help(const Setting& setting);
+
 // The usage's lines of the options, and its paragraph of qinglan.ini's
 // sections and keys.
 std::string usage_option_lines();

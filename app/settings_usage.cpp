@@ -54,6 +54,14 @@ std::string wrapped(std::string_view text) {
 
 }  // namespace
 
+std::string setting_help(const Setting& setting) {
+    std::string help(setting.help);
+    if (const std::size_t mark = help.find("{}"); mark != std::string::npos) {
+        help.replace(mark, 2, setting.default_text);
+    }
+    return help;
+}
+
 std::string usage_option_lines() {
     std::string lines;
     for (const Setting& setting : settings_table()) {
@@ -65,10 +73,7 @@ std::string usage_option_lines() {
             head += " " + std::string(setting.value_name);
         }
         head.resize(std::max(head.size() + 2, kHelpColumn), ' ');
-        std::string help(setting.help);
-        if (const std::size_t mark = help.find("{}"); mark != std::string::npos) {
-            help.replace(mark, 2, setting.default_text);
-        }
+        std::string help = setting_help(setting);
         for (std::size_t at = 0; (at = help.find('\n', at)) != std::string::npos; at += 1) {
             help.insert(at + 1, kHelpColumn, ' ');
         }

@@ -88,10 +88,7 @@ std::string breakable(std::string_view text) {
 
 // A setting's help as one paragraph, its default filled in.
 std::string help_paragraph(const Setting& setting) {
-    std::string help(setting.help);
-    if (const std::size_t mark = help.find("{}"); mark != std::string::npos) {
-        help.replace(mark, 2, setting.default_text);
-    }
+    std::string help = setting_help(setting);
     for (char& c : help) {
         c = c == '\n' ? ' ' : c;
     }
