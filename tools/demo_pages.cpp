@@ -5,6 +5,7 @@
 #include <string>
 
 #include "services/charset.h"
+#include "services/utf8.h"
 
 namespace qinglan {
 namespace {
@@ -60,13 +61,13 @@ std::string shop_account(int i) {
 }
 
 // The first character of a name as the JSON escape some encoders write for
-// it (a character of three UTF-8 bytes, as every CJK character here is).
+// it (a character of the basic plane, as every CJK character here is).
 std::string escape_first_character(const std::string& text) {
-    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-    const unsigned code = (byte(0) & 0x0Fu) << 12 | (byte(1) & 0x3Fu) << 6 | (byte(2) & 0x3Fu);
-    char escape[8];
-    std::snprintf(escape, sizeof escape, "\\u%04x", code);
-    return escape + text.substr(3);
+    char32_t code = 0;
+    const std::size_t length = decode_utf8(text, 0, &code);
+    char escape[16];
+    std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
+    return escape + text.substr(length);
 }
 
 std::string shop_card(int i) {
